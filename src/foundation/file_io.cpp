@@ -1,0 +1,110 @@
+#include "foundation/file_io.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tidewall::file_io {
+
+namespace {
+
+int write_fully(int fd, const char* data, size_t len) {
+    while (len > 0) {
+        ssize_t n = ::write(fd, data, len);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+std::string directory_of(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace
+
+int read_all(const std::string& path, std::string& content) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    content.clear();
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int e = errno;
+            ::close(fd);
+            return e;
+        }
+        if (n == 0) break;
+        content.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return 0;
+}
+
+int write_atomic(const std::string& path, const std::string& content, mode_t default_mode) {
+    struct stat old {};
+    bool had_old = ::stat(path.c_str(), &old) == 0;
+    std::string tmpl = path + ".twtmpXXXXXX";
+    std::string tmp(tmpl);
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = write_fully(fd, content.data(), content.size());
+    if (rc == 0) {
+        mode_t mode = had_old ? (old.st_mode & 07777) : default_mode;
+        if (::fchmod(fd, mode) != 0) rc = errno;
+    }
+    if (rc == 0 && had_old && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+        // Keep the owner; an unprivileged caller that cannot is still allowed to write.
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0 && errno != EPERM) rc = errno;
+    }
+    if (rc == 0 && ::fsync(fd) != 0) rc = errno;
+    if (::close(fd) != 0 && rc == 0) rc = errno;
+    if (rc == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) rc = errno;
+    if (rc != 0) {
+        ::unlink(tmp.c_str());
+        return rc;
+    }
+    int dfd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return 0;
+}
+
+int append(const std::string& path, const std::string& content, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    int rc = write_fully(fd, content.data(), content.size());
+    if (::close(fd) != 0 && rc == 0) rc = errno;
+    return rc;
+}
+
+int write_no_follow(const std::string& path, const std::string& content, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return errno;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return ELOOP;
+    }
+    int rc = ::ftruncate(fd, 0) == 0 ? 0 : errno;
+    if (rc == 0) rc = write_fully(fd, content.data(), content.size());
+    if (::close(fd) != 0 && rc == 0) rc = errno;
+    return rc;
+}
+
+} // namespace tidewall::file_io

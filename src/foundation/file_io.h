@@ -1,0 +1,32 @@
+#ifndef TIDEWALL_FOUNDATION_FILE_IO_H
+#define TIDEWALL_FOUNDATION_FILE_IO_H
+
+// Plain file primitives on paths that are already mapped by the host layer.
+// Whole-file rewrites go through write_atomic: a crash or a full disk never
+// leaves half a file behind.
+
+#include <string>
+#include <sys/types.h>
+
+namespace tidewall::file_io {
+
+// Whole content of a file; 0 or an errno value.
+int read_all(const std::string& path, std::string& content);
+
+// Replaces path with content: a temporary file in the same directory, flushed,
+// given the target's mode and owner (or default_mode for a new file), renamed
+// over the target, and the directory synced. 0 or an errno value; on failure the
+// old file is whole and no temporary file remains.
+int write_atomic(const std::string& path, const std::string& content, mode_t default_mode = 0644);
+
+// Appends content with one write on an O_APPEND descriptor; 0 or an errno value.
+int append(const std::string& path, const std::string& content, mode_t mode = 0644);
+
+// Creates (or truncates) a file without following a link at its name; a link
+// or other non-regular file there is an error (ELOOP). 0 or an errno value.
+int write_no_follow(const std::string& path, const std::string& content, mode_t mode = 0644);
+
+
+} // namespace tidewall::file_io
+
+#endif

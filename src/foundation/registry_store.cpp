@@ -1,0 +1,156 @@
+#include "foundation/registry_store.h"
+
+#include "foundation/file_io.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tidewall::registry {
+
+namespace {
+
+int make_dirs(const std::string& dir) {
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = dir.find('/', pos + 1);
+        partial = dir.substr(0, pos);
+        if (partial.empty()) continue;
+        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return errno;
+    }
+    return 0;
+}
+
+class file_lock {
+public:
+    explicit file_lock(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~file_lock() {
+        if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+    }
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+} // namespace
+
+std::vector<line> parse(const std::string& content) {
+    std::vector<line> lines;
+    size_t start = 0;
+    while (start < content.size()) {
+        size_t nl = content.find('\n', start);
+        line l;
+        l.text = content.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        start = nl == std::string::npos ? content.size() : nl + 1;
+        const std::string& t = l.text;
+        // An entry starts with its key; lines that start blank, with '#' or are
+        // empty are no entries (a person may have broken them) and stay as text.
+        if (!t.empty() && t[0] != '#' && t[0] != ' ' && t[0] != '\t' && t[0] != '\r') {
+            size_t blank = t.find(' ');
+            l.key = t.substr(0, blank);
+            l.value = blank == std::string::npos ? std::string() : t.substr(blank + 1);
+            // An editor that saved CRLF line ends must not change the values.
+            if (!l.value.empty() && l.value.back() == '\r') l.value.pop_back();
+            if (!l.key.empty() && l.key.back() == '\r') l.key.pop_back();
+            l.is_entry = valid_key(l.key);
+        }
+        lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+std::string render(const std::vector<line>& lines) {
+    std::string out;
+    for (const auto& l : lines) {
+        out += l.text;
+        out += '\n';
+    }
+    return out;
+}
+
+const line* find(const std::vector<line>& lines, const std::string& key) {
+    for (const auto& l : lines)
+        if (l.is_entry && l.key == key) return &l;
+    return nullptr;
+}
+
+bool valid_key(const std::string& key) {
+    if (key.empty() || key[0] == '#') return false;
+    for (unsigned char c : key)
+        if (c <= ' ' || c == 0x7f) return false;
+    return true;
+}
+
+bool valid_value(const std::string& value) {
+    return value.find('\n') == std::string::npos && value.find('\r') == std::string::npos &&
+           value.find('\0') == std::string::npos;
+}
+
+store::store(std::string root, std::string instance) : root_(std::move(root)), instance_(std::move(instance)) {}
+
+std::string store::file_of(const std::string& section) const {
+    return root_ + "/" + instance_ + "/" + section + "/registry.conf";
+}
+
+bool store::get(const std::string& section, const std::string& key, std::string& value) const {
+    if (!valid_key(key) || section.empty() || section.find('/') != std::string::npos) return false;
+    std::string content;
+    if (file_io::read_all(file_of(section), content) != 0) return false;
+    auto lines = parse(content);
+    const line* l = find(lines, key);
+    if (!l) return false;
+    value = l->value;
+    return true;
+}
+
+bool store::set(const std::string& section, const std::string& key, const std::string& value) const {
+    if (!valid_key(key) || !valid_value(value) || section.empty() || section.find('/') != std::string::npos)
+        return false;
+    std::string file = file_of(section);
+    std::string dir = file.substr(0, file.rfind('/'));
+    if (make_dirs(dir) != 0) return false;
+    file_lock lock(file + ".lock");
+    if (!lock.held()) return false;
+    std::string content;
+    int rc = file_io::read_all(file, content);
+    if (rc != 0 && rc != ENOENT) return false;  // never replace a file we could not read
+    auto lines = parse(content);
+    std::string text = key + " " + value;
+    bool replaced = false;
+    for (auto& l : lines) {
+        if (l.is_entry && l.key == key) {
+            if (l.value == value && l.text == text) return true;
+            l.text = text;
+            l.value = value;
+            replaced = true;
+            break;
+        }
+    }
+    if (!replaced) {
+        line l;
+        l.text = text;
+        l.is_entry = true;
+        l.key = key;
+        l.value = value;
+        lines.push_back(std::move(l));
+    }
+    return file_io::write_atomic(file, render(lines), 0644) == 0;
+}
+
+store machine_store() {
+    const char* inst = std::getenv("TW_REGISTRY_INSTANCE");
+    return store("/etc/TessalineRegistry/Tolvan", inst && *inst ? inst : "Instance001");
+}
+
+} // namespace tidewall::registry

@@ -1,0 +1,25 @@
+#ifndef TIDEWALL_FOUNDATION_TS_MNT_PARSER_H
+#define TIDEWALL_FOUNDATION_TS_MNT_PARSER_H
+
+#include <tidewall/ts_mnt_info.h>
+
+#include <list>
+#include <string>
+
+// Reads a mount table file in fstab(5) form: blank-separated fields, '#'
+// comments, octal escapes (\040 for a blank) in the first four fields.
+class TsMntParser {
+public:
+    explicit TsMntParser(std::string path);
+
+    // 0 and one entry per table line (appended); non-zero when the file cannot be read.
+    int ParseMountPointInfo(std::list<TsMntInfo>& entries);
+
+    // The same rules on text already in memory.
+    static void ParseText(const std::string& text, std::list<TsMntInfo>& entries);
+
+private:
+    std::string path_;
+};
+
+#endif

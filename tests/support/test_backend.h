@@ -1,0 +1,104 @@
+#ifndef TIDEWALL_TESTS_TEST_BACKEND_H
+#define TIDEWALL_TESTS_TEST_BACKEND_H
+
+// The unit tier's host: scripted commands keyed by exact text (every command run
+// is recorded in order), files under a temporary root, in-memory extended
+// attributes, registry and clock, and sleeps that only advance the clock.
+// Constructing one installs it; destroying it restores the real backend.
+
+#include "foundation/host_backend.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tidewall::testing {
+
+struct log_entry {
+    int level;
+    std::string tag;
+    std::string text;
+};
+
+class test_backend : public host::backend {
+public:
+    test_backend();
+    ~test_backend() override;
+    test_backend(const test_backend&) = delete;
+    test_backend& operator=(const test_backend&) = delete;
+
+    // --- commands ---
+    // Scripts the result of an exact command text. Several results for one text
+    // are used in turn; the last one then repeats.
+    void on(const std::string& cmd, int status, const std::string& out = "", const std::string& err = "");
+    // Consulted for commands without a script; unscripted commands fail with 127.
+    std::function<std::optional<host::command_result>(const std::string&)> fallback;
+    std::vector<std::string> commands;  // every command run, in order
+    std::vector<int> time_limits;       // the time limit of each
+
+    // --- files under the temporary root ---
+    std::string root;
+    void write_file(const std::string& path, const std::string& content);
+    std::string read_file(const std::string& path) const;
+    bool exists(const std::string& path) const;
+    void make_dir(const std::string& path);
+
+    // --- extended attributes (keyed by system path) ---
+    std::map<std::string, std::map<std::string, std::string>> xattrs;
+    int xattr_error = 0;  // when set, every xattr call fails with it
+
+    // --- file-system usage by system path ---
+    std::map<std::string, host::fs_usage> usage;
+
+    // --- registry: section -> key -> value ---
+    std::map<std::string, std::map<std::string, std::string>> registry;
+    bool registry_read_only = false;
+    void set_key(const std::string& key, const std::string& value) { registry["Dockwright"][key] = value; }
+    std::optional<std::string> key(const std::string& k) const;
+
+    // --- clock ---
+    std::time_t clock = 1700000000;
+    std::vector<unsigned> sleeps;
+
+    // --- identity ---
+    std::string hostname = "node1.example.net";
+    int hostname_error = 0;
+    std::map<std::string, std::string> hosts;  // name -> address for resolve()
+    std::deque<std::uint32_t> random_values;   // handed out in turn, then 0x12345678
+
+    // --- log ---
+    int level = 3;
+    std::vector<log_entry> logs;
+    bool logged(const std::string& text) const;
+    bool logged(int level, const std::string& tag, const std::string& text) const;
+    int log_size_mib = 0, log_versions = 0;
+
+    // backend
+    host::command_result run(const std::string& cmd, int time_limit_s) override;
+    std::string map_path(const std::string& path) override;
+    int get_xattr(const std::string& path, const std::string& name, std::string& value) override;
+    int set_xattr(const std::string& path, const std::string& name, const std::string& value) override;
+    int remove_xattr(const std::string& path, const std::string& name) override;
+    int fs_usage_of(const std::string& path, host::fs_usage& u) override;
+    bool reg_get(const std::string& section, const std::string& key, std::string& value) override;
+    bool reg_set(const std::string& section, const std::string& key, const std::string& value) override;
+    std::time_t now() override { return clock; }
+    void sleep_ms(unsigned ms) override;
+    int host_name(std::string& name) override;
+    int resolve(const std::string& name, std::string& address) override;
+    std::uint32_t random_u32() override;
+    int debug_level() override { return level; }
+    void log(int level, const char* tag, const std::string& text, int size_mib, int versions) override;
+
+private:
+    std::string unmap(const std::string& real) const;
+    std::map<std::string, std::deque<host::command_result>> scripts_;
+    unsigned sleep_remainder_ms_ = 0;
+};
+
+} // namespace tidewall::testing
+
+#endif
