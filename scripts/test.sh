@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine, builds, and runs every test: the unit tier, the
+# integration tier (root: runs in a throw-away copy of the machine) and a short
+# fuzz run of each fuzz target.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+"$top/scripts/install-deps.sh"
+"$top/scripts/build.sh"
+cd "$top/build"
+echo "== unit tier"
+ctest -L unit --output-on-failure -j "$(nproc)"
+echo "== integration tier"
+ctest -L integration --output-on-failure
+echo "== fuzz smoke run"
+"$top/scripts/fuzz.sh"
