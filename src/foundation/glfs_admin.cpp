@@ -27,7 +27,7 @@ glfs_admin::glfs_admin(std::list<std::string>&) {
     const char* tag = "glfs_admin::glfs_admin";
     std::string error;
     if (query_volumes(scanned_, error) != 0) {
-        log_.logMessage(tag, -1, "Failed to list gluster volumes error [%s]", error.c_str());
+        log_.logMessage(tag, 1, "Failed to list gluster volumes error [%s]", error.c_str());
         throw TsException(tag, error, "glfs_admin", __LINE__, -1);
     }
 }
