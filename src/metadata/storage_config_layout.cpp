@@ -1,0 +1,119 @@
+// The default layout, built from the settings: node, disks, the volume group
+// with one PV per disk and its logical volumes, then the file systems and their
+// mounts.
+
+#include <tidewall/tw_md_storage_config.h>
+
+#include "metadata/storage_config_internal.h"
+
+using namespace tidewall::md;
+
+int tw_md_storage_config::create_config_data(std::list<std::string> disk_list) {
+    create_node_config();
+    create_disk_config(disk_list);
+    create_vg_config();
+    create_fs_config();
+    create_fs_mount_config();
+    log_.logMessage("tw_md_storage_config::create_config_data", 1,
+                    "layout for node type [%s]: [%zu] disks, [%zu] logical volumes, [%zu] mounts", get_type().c_str(),
+                    disk_list_.size(), vg_.get_lv_list().size(), fs_mount_list_.size());
+    return 0;
+}
+
+int tw_md_storage_config::create_node_config() {
+    set_type(settings_[kNodeType]);
+    set_platform_type(settings_[kPlatformType]);
+    return 0;
+}
+
+int tw_md_storage_config::create_disk_config(const std::list<std::string>& disk_list) {
+    for (const auto& name : disk_list) {
+        tw_disk disk;
+        disk.set_name(name);
+        add_disk(disk);
+    }
+    return 0;
+}
+
+int tw_md_storage_config::create_vg_config() {
+    vg_.set_name(settings_[kVgName]);
+    vg_.set_extent_size(convert_ull(settings_[kVgExtentSize]));
+    vg_.set_rsvd_percentage_cap(0);
+    create_pv_config();
+    create_lv_config();
+    return 0;
+}
+
+int tw_md_storage_config::create_pv_config() {
+    for (const auto& disk : disk_list_) {
+        tw_pv pv;
+        pv.set_name(disk.get_name());
+        vg_.add_pv(pv);
+    }
+    return 0;
+}
+
+int tw_md_storage_config::create_lv_config() {
+    auto add = [this](const char* name, const char* min, const char* max, bool thin) {
+        tw_lv lv;
+        lv.set_name(settings_[name]);
+        lv.set_min_percentage(convert_ull(settings_[min]));
+        lv.set_max_size(convert_ull(settings_[max]));
+        lv.set_thin_volume(thin);
+        vg_.add_lv(lv);
+    };
+    add(kIndexLvName, kIndexLvMinSize, kLvMaxSize, false);
+    if (settings_[kNodeType] == kControlNode) add(kDdbLvName, kDdbLvMinSize, kLvMaxSize, true);
+    if (!is_reference_architecture()) {
+        add(kCsLvName, kCsLvMinSize, kCsMaxSize, false);
+        add(kHeLvName, kHeLvMinSize, kHeMaxSize, false);
+    }
+    return 0;
+}
+
+namespace {
+
+// The volumes that get a file system and a mount, in the order they are
+// listed: LV name setting and mount path setting.
+struct fs_row {
+    const char* lv_name;
+    const char* mount_path;
+};
+
+// ddb (control nodes), then he and cs (not on a reference architecture), then index.
+std::list<fs_row> fs_rows(bool control, bool reference_architecture) {
+    std::list<fs_row> rows;
+    if (control) rows.push_back({kDdbLvName, kDdbMountPath});
+    if (!reference_architecture) {
+        rows.push_back({kHeLvName, kHeMountPath});
+        rows.push_back({kCsLvName, kCsMountPath});
+    }
+    rows.push_back({kIndexLvName, kIndexMountPath});
+    return rows;
+}
+
+} // namespace
+
+int tw_md_storage_config::create_fs_config() {
+    for (const auto& row : fs_rows(settings_[kNodeType] == kControlNode, is_reference_architecture())) {
+        tw_fs fs;
+        fs.set_blk_device("/dev/" + settings_[kVgName] + "/" + settings_[row.lv_name]);
+        fs.set_fs_type(settings_[kFsType]);
+        add_fs(fs);
+    }
+    return 0;
+}
+
+int tw_md_storage_config::create_fs_mount_config() {
+    for (const auto& row : fs_rows(settings_[kNodeType] == kControlNode, is_reference_architecture())) {
+        tw_fs_mount mount;
+        mount.set_blk_device("/dev/" + settings_[kVgName] + "/" + settings_[row.lv_name]);
+        mount.set_fs_type(settings_[kFsType]);
+        mount.set_mnt_path(settings_[row.mount_path]);
+        mount.set_fs_args(settings_[kFsArgs]);
+        mount.set_fs_freq(1);
+        mount.set_fs_passno(1);
+        add_fs_mount(mount);
+    }
+    return 0;
+}
