@@ -5,6 +5,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libblkid-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev  # the JSON benchmark compares against it; nothing else uses it
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   procps psmisc
 )

@@ -34,15 +34,16 @@ const std::array<std::string, 256>& escape_table() {
     return table;
 }
 
+// Whether a byte is replaced: 0x00 to 0x1F, the quote, the backslash and the slash.
+constexpr bool needs_escape(unsigned char c) { return c < 0x20 || c == '"' || c == '\\' || c == '/'; }
+
 void append_escaped(std::string& out, const std::string& text) {
-    const auto& table = escape_table();
     const char* run = text.data();
     const char* end = text.data() + text.size();
     for (const char* p = run; p != end; ++p) {
-        const std::string& r = table[static_cast<unsigned char>(*p)];
-        if (r.empty()) continue;
+        if (!needs_escape(static_cast<unsigned char>(*p))) continue;
         out.append(run, p);
-        out += r;
+        out += escape_table()[static_cast<unsigned char>(*p)];
         run = p + 1;
     }
     out.append(run, end);
@@ -63,6 +64,15 @@ void append_number(std::string& out, long double n) {
         return;
     }
     char buf[64];
+    // Whole numbers below 10^19 print as all their digits either way; the
+    // integer conversion is much the cheaper.
+    if (n > -1e19L && n < 1e19L && n == std::trunc(n) && !(n == 0 && std::signbit(n))) {
+        char* p = buf;
+        if (n < 0) *p++ = '-';
+        auto r = std::to_chars(p, buf + sizeof buf, static_cast<unsigned long long>(std::fabs(n)));
+        out.append(buf, r.ptr);
+        return;
+    }
     auto r = std::to_chars(buf, buf + sizeof buf, n, std::chars_format::general, 19);
     out.append(buf, r.ptr);
 }

@@ -1,0 +1,126 @@
+// Parse and write times of the twjson documents on large inputs, next to the
+// same documents in nlohmann-json (installed for this comparison only).
+//
+//   wide: 5,000 members, each an object of six fields (about 40,000 values)
+//   deep: 500 levels of objects, each with five scalars and a small array
+//
+// Both libraries read the same bytes: the twjson writer's text of the document.
+
+#include <tidewall/twjson.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#if __has_include(<nlohmann/json.hpp>)
+#include <nlohmann/json.hpp>
+#define TW_HAVE_NLOHMANN 1
+#endif
+
+namespace {
+
+twjson::Object member(unsigned i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "disk-%05u", i);
+    twjson::Array tags;
+    tags << "metadata" << (i % 2 ? "thin" : "thick");
+    twjson::Object o;
+    o << "name" << name << "size" << (1ull << 30) * (i + 1) << "ratio" << 0.25L * i << "thin" << (i % 2 == 1)
+      << "path" << std::string("/dev/mapper/metadatavg-") + name << "tags" << std::move(tags);
+    return o;
+}
+
+twjson::Object wide_document() {
+    twjson::Object doc;
+    for (unsigned i = 0; i < 5000; ++i) {
+        char key[32];
+        std::snprintf(key, sizeof key, "member%05u", i);
+        doc << key << member(i);
+    }
+    return doc;
+}
+
+twjson::Object deep_document() {
+    twjson::Object inner;
+    for (unsigned level = 500; level-- > 0;) {
+        twjson::Array numbers;
+        numbers << level << level * 2.5L << -static_cast<long long>(level);
+        twjson::Object o;
+        o << "level" << level << "label" << "level \"" + std::to_string(level) + "\"" << "even" << (level % 2 == 0)
+          << "scale" << level / 7.0L << "none" << twjson::Null() << "numbers" << std::move(numbers);
+        if (!inner.empty()) o << "child" << std::move(inner);
+        inner = std::move(o);
+    }
+    return inner;
+}
+
+const std::string& wide_text() {
+    static const std::string text = wide_document().json();
+    return text;
+}
+
+const std::string& deep_text() {
+    static const std::string text = deep_document().json();
+    return text;
+}
+
+void twjson_parse(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        twjson::Object doc;
+        if (!doc.parse(text)) state.SkipWithError("twjson refused its own text");
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void twjson_write(benchmark::State& state, const std::string& text) {
+    twjson::Object doc;
+    doc.parse(text);
+    for (auto _ : state) {
+        std::string out = doc.json();
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_twjson_parse_wide(benchmark::State& state) { twjson_parse(state, wide_text()); }
+void BM_twjson_parse_deep(benchmark::State& state) { twjson_parse(state, deep_text()); }
+void BM_twjson_write_wide(benchmark::State& state) { twjson_write(state, wide_text()); }
+void BM_twjson_write_deep(benchmark::State& state) { twjson_write(state, deep_text()); }
+BENCHMARK(BM_twjson_parse_wide);
+BENCHMARK(BM_twjson_parse_deep);
+BENCHMARK(BM_twjson_write_wide);
+BENCHMARK(BM_twjson_write_deep);
+
+#ifdef TW_HAVE_NLOHMANN
+void nlohmann_parse(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        nlohmann::json doc = nlohmann::json::parse(text);
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// Indented with tabs, like the twjson text, so both write about the same bytes.
+void nlohmann_write(benchmark::State& state, const std::string& text) {
+    const nlohmann::json doc = nlohmann::json::parse(text);
+    for (auto _ : state) {
+        std::string out = doc.dump(1, '\t');
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_nlohmann_parse_wide(benchmark::State& state) { nlohmann_parse(state, wide_text()); }
+void BM_nlohmann_parse_deep(benchmark::State& state) { nlohmann_parse(state, deep_text()); }
+void BM_nlohmann_write_wide(benchmark::State& state) { nlohmann_write(state, wide_text()); }
+void BM_nlohmann_write_deep(benchmark::State& state) { nlohmann_write(state, deep_text()); }
+BENCHMARK(BM_nlohmann_parse_wide);
+BENCHMARK(BM_nlohmann_parse_deep);
+BENCHMARK(BM_nlohmann_write_wide);
+BENCHMARK(BM_nlohmann_write_deep);
+#endif
+
+} // namespace
