@@ -175,7 +175,8 @@ public:
     // platform type and server model, and fills the settings. 0 or 1.
     int init(std::string node_type);
     // Builds node, disks, volume group, file systems and mounts from the
-    // settings; follows a successful init. 0.
+    // settings. 0; 1 without a successful init before it, which would leave
+    // nothing but empty names to build from.
     int create_config_data(std::list<std::string> disk_list);
     // The layout as a JSON document. 0.
     int get_config_data(std::string& config_data);
@@ -233,6 +234,7 @@ private:
     std::list<tw_fs_mount> fs_mount_list_;
     std::map<std::string, std::string> settings_;
     std::list<std::string> failures_;
+    bool initialised_ = false;
 };
 
 #endif

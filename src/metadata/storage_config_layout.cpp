@@ -9,6 +9,10 @@
 using namespace tidewall::md;
 
 int tw_md_storage_config::create_config_data(std::list<std::string> disk_list) {
+    if (!initialised_) {
+        fail("tw_md_storage_config::create_config_data", "storage config is not initialised");
+        return 1;
+    }
     create_node_config();
     create_disk_config(disk_list);
     create_vg_config();

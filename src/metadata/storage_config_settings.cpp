@@ -54,6 +54,7 @@ bool tw_md_storage_config::is_reference_architecture() { return settings_[kPlatf
 int tw_md_storage_config::init(std::string node_type) {
     const char* tag = "tw_md_storage_config::init";
     failures_.clear();
+    initialised_ = false;
     if (!node_type.empty() && !valid_node_type(node_type)) {
         fail(tag, "not a valid node type [" + node_type + "]");
         return 1;
@@ -110,6 +111,7 @@ int tw_md_storage_config::init(std::string node_type) {
         init_control_node_lv_config();
     else
         init_data_node_lv_config();
+    initialised_ = true;
     return 0;
 }
 

@@ -214,6 +214,19 @@ INSTANTIATE_TEST_SUITE_P(
                       // An unknown type in the registry is refused like an unknown argument.
                       init_failure{"", "Storage", "Appliance", "not a valid node type [Storage]"}));
 
+TEST(StorageConfigInit, NoLayoutWithoutASuccessfulInit) {
+    // Building from empty settings would give volumes named "" under "/dev//".
+    test_backend tb;
+    set_node(tb, "", "", kDell);
+    tw_md_storage_config config;
+    EXPECT_EQ(1, config.create_config_data({"/dev/sdb"}));
+    EXPECT_EQ(1, config.init("Data"));  // no platform type
+    EXPECT_EQ(1, config.create_config_data({"/dev/sdb"}));
+    EXPECT_TRUE(tb.logged(-1, "tw_md_storage_config::create_config_data", "storage config is not initialised"));
+    EXPECT_TRUE(config.get_disk_list().empty());
+    EXPECT_TRUE(config.get_fs_mount_list().empty());
+}
+
 TEST(StorageConfigInit, EmptyRegistryValuesCountAsMissing) {
     test_backend tb;
     set_node(tb, "", "", kDell);

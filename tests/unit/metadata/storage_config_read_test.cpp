@@ -105,7 +105,9 @@ struct refusal {
     std::list<std::string> messages;  // innermost first; the last is read_config_data's
 };
 
-std::ostream& operator<<(std::ostream& os, const refusal& r) { return os << r.messages.front(); }
+std::ostream& operator<<(std::ostream& os, const refusal& r) {
+    return os << r.messages.front() << " with " << r.to.substr(0, 40);
+}
 
 class StorageConfigRefuses : public ::testing::TestWithParam<refusal> {};
 
