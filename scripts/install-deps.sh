@@ -6,7 +6,8 @@ packages=(
   libboost-dev libblkid-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
-  procps psmisc
+  procps psmisc rpm dpkg-dev binutils
+  dmidecode ipmitool smartmontools ethtool pciutils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -35,6 +35,7 @@ public:
     glfs_volume(std::string name, std::string, glfs_volume_type type) : name_(std::move(name)), type_(type) {}
 
     const std::string& get_name() const { return name_; }
+    glfs_volume_type get_type() const { return type_; }
     void set_name(const std::string& n) { name_ = n; }
     void get_brick_list(std::list<glfs_brick>& bricks) const { bricks = bricks_; }
     void set_brick_list(const std::list<glfs_brick>& bricks) { bricks_ = bricks; }
