@@ -15,7 +15,7 @@ cmake --build "$stage/consumer" >/dev/null
 libdir=$(dirname "$(find "$stage/usr" -name 'libtidewall.so.1' | head -n 1)")
 LD_LIBRARY_PATH="$libdir" "$stage/consumer/tidewall_consumer"
 # pkg-config consumers get the same library.
-PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --define-prefix --libs tidewall | grep -q -- '-ltidewall'
+PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --define-prefix --libs tidewall | grep -- '-ltidewall' >/dev/null
 if [ "${1:-}" = "--packages" ]; then
   (cd "$build" && cpack -G DEB >/dev/null && cpack -G RPM >/dev/null)
   ls "$build"/tidewall*.deb "$build"/tidewall*.rpm

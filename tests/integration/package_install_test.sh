@@ -10,9 +10,9 @@ pkgdir=$(mktemp -d /tmp/twpkg.XXXXXX)
 cpack --config "$TW_BUILD_DIR/CPackConfig.cmake" -G DEB -B "$pkgdir" >/dev/null || fail "cpack"
 deb=$(ls "$pkgdir"/tidewall_*.deb)
 dpkg -i "$deb" >/dev/null || fail "dpkg -i $deb"
-dpkg -L tidewall | grep -q '/usr/include/tidewall/tw_storage.h' || fail "headers not installed"
-readlink /usr/lib/libtidewall.so | grep -q '^libtidewall.so.1$' || fail "SONAME link"
-objdump -p /usr/lib/libtidewall.so.1 | grep -q 'SONAME *libtidewall.so.1' || fail "SONAME"
+dpkg -L tidewall | grep '/usr/include/tidewall/tw_storage.h' >/dev/null || fail "headers not installed"
+readlink /usr/lib/libtidewall.so | grep '^libtidewall.so.1$' >/dev/null || fail "SONAME link"
+objdump -p /usr/lib/libtidewall.so.1 | grep 'SONAME *libtidewall.so.1' >/dev/null || fail "SONAME"
 
 # The consumer is copied away from the source tree: it sees the installed package only.
 cp -r "$TW_SOURCE_DIR/examples/consumer" /tmp/consumer
@@ -20,7 +20,7 @@ cmake -S /tmp/consumer -B /tmp/consumer/build -G Ninja >/dev/null || fail "consu
 cmake --build /tmp/consumer/build >/dev/null || fail "consumer build"
 out=$(/tmp/consumer/build/tidewall_consumer) || fail "consumer run"
 grep -q '^ddb mount path: /tw/ddb (xfs, noatime,inode64,nofail)$' <<<"$out" || fail "consumer output: $out"
-ldd /tmp/consumer/build/tidewall_consumer | grep -Eq '=> (/usr)?/lib/libtidewall.so.1 ' || fail "consumer not linked to the installed library"
+ldd /tmp/consumer/build/tidewall_consumer | grep -E '=> (/usr)?/lib/libtidewall.so.1 ' >/dev/null || fail "consumer not linked to the installed library"
 
 # pkg-config and the CLI from the package.
 c++ -std=c++17 -x c++ - -o /tmp/pc_consumer $(pkg-config --cflags --libs tidewall) <<'SRC' || fail "pkg-config build"
