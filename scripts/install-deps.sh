@@ -7,11 +7,13 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev  # the JSON benchmark compares against it; nothing else uses it
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
-  procps psmisc
+  procps psmisc rpm dpkg-dev binutils
+  dmidecode ipmitool smartmontools ethtool pciutils
+  glusterfs-server glusterfs-client
 )
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
