@@ -26,20 +26,44 @@ bool read_number(const std::string& text, int base, unsigned long long max, unsi
     return true;
 }
 
-// A row of the attribute table: ID# ATTRIBUTE_NAME FLAG VALUE WORST THRESH TYPE
-// UPDATED WHEN_FAILED RAW_VALUE, the raw value possibly followed by remarks
-// ("36 (Min/Max 34/38)"). False for anything else.
-bool parse_attribute(const std::string& line, smart_param& p) {
+// A row of the attribute table in smartctl's default layout: ID# ATTRIBUTE_NAME
+// FLAG VALUE WORST THRESH TYPE UPDATED WHEN_FAILED RAW_VALUE, the raw value
+// possibly followed by remarks ("36 (Min/Max 34/38)"). In the brief layout
+// ("-f brief") FLAGS are letters, TYPE and UPDATED are folded into them and
+// WHEN_FAILED is called FAIL: ID# ATTRIBUTE_NAME FLAGS VALUE WORST THRESH FAIL
+// RAW_VALUE. False for anything else.
+bool parse_attribute(const std::string& line, bool brief, smart_param& p) {
+    const size_t columns = brief ? 8 : 10;
     std::istringstream in(line);
     std::vector<std::string> cols;
-    for (std::string word; in >> word && cols.size() < 10;) cols.push_back(word);
-    if (cols.size() < 10) return false;
+    for (std::string word; cols.size() < columns && in >> word;) cols.push_back(word);
+    if (cols.size() < columns) return false;
 
-    unsigned long long id, flag, value, worst, threshold, raw;
-    if (!read_number(cols[0], 10, 0xffffffffULL, id) || !read_number(cols[2], 16, 0xffffffffULL, flag) ||
-        !read_number(cols[3], 10, 0xffffffffULL, value) || !read_number(cols[4], 10, 0xffffffffULL, worst) ||
-        !read_number(cols[5], 10, 0xffffffffULL, threshold) || !read_number(cols[9], 10, ~0ULL, raw))
+    unsigned long long id, flag = 0, value, worst, threshold, raw;
+    const std::string& failed = brief ? cols[6] : cols[8];
+    if (!read_number(cols[0], 10, 0xffffffffULL, id) || !read_number(cols[3], 10, 0xffffffffULL, value) ||
+        !read_number(cols[4], 10, 0xffffffffULL, worst) || !read_number(cols[5], 10, 0xffffffffULL, threshold) ||
+        !read_number(cols[columns - 1], 10, ~0ULL, raw))
         return false;
+
+    failuretype type;
+    if (brief) {
+        // Letters in the order of the flag bits: P(0x01) O S R C K(0x20); "-" for a clear bit.
+        static const char letters[] = "POSRCK";
+        if (cols[2].size() != 6) return false;
+        for (size_t i = 0; i < 6; ++i) {
+            if (cols[2][i] == letters[i])
+                flag |= 1ULL << i;
+            else if (cols[2][i] != '-')
+                return false;
+        }
+        type = (flag & 0x01) ? FAILURETYPE_PRE_FAIL : FAILURETYPE_OLD_AGE;
+    } else {
+        if (!read_number(cols[2], 16, 0xffffffffULL, flag)) return false;
+        type = cols[6] == "Pre-fail" ? FAILURETYPE_PRE_FAIL
+               : cols[6] == "Old_age" ? FAILURETYPE_OLD_AGE
+                                      : FAILURETYPE_UNKNOWN;
+    }
 
     p.set_id(static_cast<std::uint32_t>(id));
     p.set_name(cols[1]);
@@ -47,10 +71,8 @@ bool parse_attribute(const std::string& line, smart_param& p) {
     p.set_value(static_cast<std::uint32_t>(value));
     p.set_worst(static_cast<std::uint32_t>(worst));
     p.set_threshold(static_cast<std::uint32_t>(threshold));
-    p.set_failuretype(cols[6] == "Pre-fail" ? FAILURETYPE_PRE_FAIL
-                      : cols[6] == "Old_age" ? FAILURETYPE_OLD_AGE
-                                             : FAILURETYPE_UNKNOWN);
-    p.set_failed(cols[8] != "-");
+    p.set_failuretype(type);
+    p.set_failed(failed != "-");
     p.set_rawval(raw);
     p.update_health();
     return true;
@@ -121,17 +143,18 @@ int tw_smartctl::extractparams() {
         log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
         return status;
     }
-    bool in_table = false;
+    bool in_table = false, brief = false;
     for (const auto& raw : out) {
         if (!in_table) {
             in_table = raw.find("ID#") != std::string::npos;
+            brief = in_table && raw.find("FLAGS") != std::string::npos && raw.find("TYPE") == std::string::npos;
             continue;
         }
         std::string line = tsaf_utils::trim(raw);
         if (line.empty()) continue;
         // Lines after the table that are no attribute rows are passed over.
         smart_param p;
-        if (!parse_attribute(line, p)) continue;
+        if (!parse_attribute(line, brief, p)) continue;
         if (!p.is_healthy()) all_attrs_healthy_ = false;
         attributes_[p.get_id()] = p;
     }

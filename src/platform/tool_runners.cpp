@@ -42,7 +42,10 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
                  std::string user, std::string password, int retry_count) {
     const char* tag = "run_ipmitool";
     std::string cmd = "ipmitool ";
-    if (remote) cmd += " -I lanplus -H " + host + " -U " + user + " -P " + password;
+    // Remote: a blank after the password, or it runs into the arguments.
+    if (remote)
+        cmd += " -I lanplus -H " + tidewall::shell_quote(host) + " -U " + tidewall::shell_quote(user) + " -P " +
+               tidewall::shell_quote(password) + " ";
     cmd += args;
     log.logMessage(tag, 2, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
 
