@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   procps psmisc
+  dmidecode ipmitool smartmontools
 )
 missing=()
 for p in "${packages[@]}"; do
