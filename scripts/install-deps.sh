@@ -6,12 +6,13 @@ packages=(
   libboost-dev libblkid-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
-  procps psmisc
-  dmidecode ipmitool smartmontools
+  procps psmisc rpm dpkg-dev binutils
+  dmidecode ipmitool smartmontools ethtool pciutils
+  glusterfs-server glusterfs-client
 )
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
