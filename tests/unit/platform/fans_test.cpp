@@ -10,22 +10,6 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-// What "| grep -i FAN" keeps of a listing.
-std::string fan_lines(const std::string& listing) {
-    std::string out;
-    size_t start = 0;
-    while (start < listing.size()) {
-        size_t nl = listing.find('\n', start);
-        std::string line = listing.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        std::string lower;
-        for (char c : line) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (lower.find("fan") != std::string::npos) out += line + "\n";
-        if (nl == std::string::npos) break;
-        start = nl + 1;
-    }
-    return out;
-}
-
 void serve_vendor(test_backend& tb, const std::string& vendor) {
     tb.on("dmidecode -t system", 0, "System Information\n\tManufacturer: " + vendor + "\n\tProduct Name: X\n");
 }
@@ -35,7 +19,7 @@ void serve_vendor(test_backend& tb, const std::string& vendor) {
 TEST(Fans, RealListingOneRecordPerLine) {
     test_backend tb;
     serve_vendor(tb, "Dell Inc.");
-    tb.on(kFanCmd, 0, fan_lines(fixture("ipmitool/sdr-elist-curated-telegraf.txt")) +
+    tb.on(kFanCmd, 0, grep(fixture("ipmitool/sdr-elist-curated-telegraf.txt"), "fan", true) +
                           "Fan Redundancy   | 75h | ok  |  7.1 | Fully Redundant\n"
                           "Fan2             | 31h | ok  |  7.1 | 4920 RPM\n");
     tw_platform p;
@@ -69,7 +53,7 @@ TEST(Fans, HpeKeepsTheFirstLineOfEachEntity) {
 TEST(Fans, ThreeColumnListingOfAnHpBoard) {
     test_backend tb;
     serve_vendor(tb, "HP");
-    tb.on(kFanCmd, 0, fan_lines(fixture("ipmitool/sdr-plain-hp-proliant.txt")));
+    tb.on(kFanCmd, 0, grep(fixture("ipmitool/sdr-plain-hp-proliant.txt"), "fan", true));
     tw_platform p;
     auto fans = p.get_faninfo();
     ASSERT_EQ(fans.size(), 7u);  // Fan 1..6 and "Fans"

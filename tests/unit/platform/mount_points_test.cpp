@@ -110,19 +110,3 @@ TEST(PercentUsed, WrappedOrFailedDfGivesZero) {
     tb.on(awk("df -Ph /tw/disk7"), 0, "100%\n");
     EXPECT_EQ(mntpath_get_percentused(log, "/tw/disk7"), 100u);
 }
-
-TEST(DiskSelect, NamesBeginningWithDisk) {
-    auto entry = [](const char* name) {
-        struct dirent d {};
-        std::snprintf(d.d_name, sizeof d.d_name, "%s", name);
-        return d;
-    };
-    for (const char* yes : {"disk1", "disk", "diskette"}) {
-        auto d = entry(yes);
-        EXPECT_TRUE(disk_select(&d)) << yes;
-    }
-    for (const char* no : {".disk1", "Disk1", "ddb", "xdisk1", "."}) {
-        auto d = entry(no);
-        EXPECT_FALSE(disk_select(&d)) << no;
-    }
-}

@@ -22,6 +22,20 @@ inline std::string fixture(const std::string& rel) {
     return ss.str();
 }
 
+// The lines of text that hold needle (any letter case when icase), as grep prints them.
+inline std::string grep(const std::string& text, const std::string& needle, bool icase = false) {
+    auto fold = [icase](std::string v) {
+        if (icase)
+            for (auto& c : v) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return v;
+    };
+    std::string out, line;
+    std::istringstream in(text);
+    while (std::getline(in, line))
+        if (fold(line).find(fold(needle)) != std::string::npos) out += line + "\n";
+    return out;
+}
+
 // How many times cmd ran.
 inline int runs(const tidewall::testing::test_backend& tb, const std::string& cmd) {
     int n = 0;

@@ -196,21 +196,9 @@ TEST(SmartAttributes, NothingReadNothingFaulty) {
 TEST(SmartSerial, GrepLineOfRealInfoOutputs) {
     test_backend tb;
     // What grep -i "Serial number" keeps of each output.
-    auto grep_serial = [](const std::string& text) {
-        std::string out;
-        size_t at = text.find("Serial ");
-        while (at != std::string::npos) {
-            size_t bol = text.rfind('\n', at);
-            bol = bol == std::string::npos ? 0 : bol + 1;
-            size_t eol = text.find('\n', at);
-            out += text.substr(bol, eol - bol) + "\n";
-            at = text.find("Serial ", eol);
-        }
-        return out;
-    };
-    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, grep_serial(fixture("smartctl/info-sata-micron-5200.txt")));
+    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, grep(fixture("smartctl/info-sata-micron-5200.txt"), "Serial number", true));
     tb.on("smartctl -d scsi -i /dev/nvme0n1 | grep -i \"Serial number\"", 0,
-          grep_serial(fixture("smartctl/info-sas-hgst-huh721212.txt")));
+          grep(fixture("smartctl/info-sas-hgst-huh721212.txt"), "Serial number", true));
     EXPECT_EQ(get_drive_serialnum("/dev/sda"), "202028413FA9");
     EXPECT_EQ(get_drive_serialnum("/dev/nvme0n1"), "D5G7WG8L");
 
