@@ -5,11 +5,13 @@
 // and one setter per field, getters return a copy. Text is empty, flags false and
 // counters 0 until a query fills them.
 
+#include <tidewall/export.h>
+
 #include <cstdint>
 #include <string>
 
 // The server as the firmware tables name it.
-class tw_system {
+class TW_API tw_system {
 public:
     std::string get_vendor() const { return vendor_; }
     std::string get_modelno() const { return modelno_; }
@@ -25,7 +27,7 @@ private:
 };
 
 // The baseboard.
-class tw_chipset {
+class TW_API tw_chipset {
 public:
     std::string get_manu() const { return manu_; }
     std::string get_prodname() const { return prodname_; }
@@ -43,7 +45,7 @@ private:
     std::string serialnum_;
 };
 
-class tw_bios {
+class TW_API tw_bios {
 public:
     std::string get_vendor() const { return vendor_; }
     std::string get_version() const { return version_; }
@@ -62,7 +64,7 @@ private:
 };
 
 // One populated processor socket.
-class tw_processor {
+class TW_API tw_processor {
 public:
     std::string get_name() const { return name_; }
     std::string get_version() const { return version_; }
@@ -87,7 +89,7 @@ private:
 };
 
 // Memory in MB.
-class tw_memory {
+class TW_API tw_memory {
 public:
     std::uint64_t get_totalmem() const { return totalmem_; }
     std::uint64_t get_usedmem() const { return usedmem_; }
@@ -100,7 +102,7 @@ private:
 };
 
 // One network port.
-class tw_nicinfo {
+class TW_API tw_nicinfo {
 public:
     std::string get_devname() const { return devname_; }
     std::string get_busaddr() const { return busaddr_; }
@@ -137,7 +139,7 @@ private:
 };
 
 // One storage controller, SAS or Fibre Channel.
-class tw_ctrlinfo {
+class TW_API tw_ctrlinfo {
 public:
     std::string get_type() const { return type_; }
     std::string get_bdf() const { return bdf_; }
@@ -162,7 +164,7 @@ private:
 };
 
 // One drive.
-class tw_driveinfo {
+class TW_API tw_driveinfo {
 public:
     std::string get_devname() const { return devname_; }
     std::string get_vendor() const { return vendor_; }
@@ -204,7 +206,7 @@ private:
     std::string drivenum_;  // number on its controller
 };
 
-class tw_mntpointinfo {
+class TW_API tw_mntpointinfo {
 public:
     std::string get_mntpath() const { return mntpath_; }
     bool get_mounted() const { return mounted_; }
@@ -219,7 +221,7 @@ private:
     std::uint32_t percentused_ = 0;
 };
 
-class tw_powersupply {
+class TW_API tw_powersupply {
 public:
     std::string get_name() const { return name_; }
     std::string get_redundancy() const { return redundancy_; }
@@ -234,7 +236,7 @@ private:
     bool status_ = false;  // true: healthy
 };
 
-class tw_faninfo {
+class TW_API tw_faninfo {
 public:
     std::string get_name() const { return name_; }
     std::string get_value() const { return value_; }
