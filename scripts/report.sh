@@ -7,3 +7,6 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 twctl="$top/build/tools/twctl/twctl"
 echo "== storage =="
 "$twctl" storage info
+echo
+echo "== platform =="
+"$twctl" platform report

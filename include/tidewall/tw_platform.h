@@ -1,0 +1,119 @@
+#ifndef TIDEWALL_TW_PLATFORM_H
+#define TIDEWALL_TW_PLATFORM_H
+
+// The hardware inventory of one node. Construct one, call the queries you need
+// and read the records they return. Each query runs the system tools again
+// (nothing is cached), fills its records inside the object and writes its
+// section of the platform report to the log. Queries never throw: a tool that
+// fails leaves its fields empty or its list shorter, and says so in the log.
+// Use one object on one thread at a time.
+
+#include <tidewall/export.h>
+#include <tidewall/tw_debug.h>
+#include <tidewall/tw_platform_records.h>
+
+#include <list>
+#include <map>
+#include <string>
+
+// Sections of the platform report; bits may be combined.
+enum tw_platforminfo : unsigned {
+    PINFO_SYSTEM = 0x1,
+    PINFO_CHIPSET = 0x2,
+    PINFO_PROCESSOR = 0x4,
+    PINFO_MEMORY = 0x8,
+    PINFO_NIC = 0x10,
+    PINFO_SASCTRL = 0x20,
+    PINFO_FCCTRL = 0x40,
+    PINFO_DRIVE = 0x80,
+    PINFO_MNTPOINT = 0x100,
+    PINFO_POWERSUPPLY = 0x200,
+    PINFO_FAN = 0x400,
+    PINFO_BIOS = 0x800,
+};
+
+constexpr tw_platforminfo operator|(tw_platforminfo a, tw_platforminfo b) {
+    return static_cast<tw_platforminfo>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
+}
+
+// Server makers whose power supplies and drive LEDs we know how to read.
+enum system_vendor {
+    VENDOR_FUJITSU = 1,
+    VENDOR_HPE = 2,
+    VENDOR_DELL = 3,
+    VENDOR_SUPERMICRO = 4,
+    VENDOR_LENOVO = 5,
+    VENDOR_CISCO = 6,
+};
+
+// The system vendor text of the firmware tables to its maker; exact,
+// case-sensitive keys ("HP" and "HPE" both give VENDOR_HPE).
+TW_API extern const std::map<std::string, system_vendor> vendor_strmap;
+
+// A caller's retry count held to [0, maximum].
+TW_API int retry_count_get(int requested, int maximum);
+
+class TW_API tw_platform {
+public:
+    tw_platform();
+    ~tw_platform();
+    tw_platform(const tw_platform&) = delete;
+    tw_platform& operator=(const tw_platform&) = delete;
+
+    // Whether hardware monitoring applies to this server model: the appliance
+    // models, less FUJITSU ones when sArrowfieldForceRefArchPlatform says yes,
+    // plus the reference models when sHWMonitorTestRefArchPlatform says yes.
+    static bool hwmonitoring_supported();
+    // The drive-operations gate of the drive, SAS controller and mount-point
+    // queries. Closed in this system.
+    static bool hwmon_driveops_supported();
+
+    // --- single records (dmidecode, /proc/meminfo) ---
+    tw_system& get_systeminfo();
+    tw_chipset& get_chipsetinfo();
+    tw_bios& get_biosinfo();
+    tw_memory& get_memoryinfo();
+
+    // --- lists: each call empties the list and fills it anew ---
+    // Populated sockets, with temperatures from the IPMI sensor listing.
+    std::list<tw_processor>& get_cpuinfo();
+    // Behind the drive-operations gate: empty while it is closed.
+    std::list<tw_driveinfo>& get_driveinfo();
+    std::list<tw_mntpointinfo>& get_mntpointinfo();
+    // By the vendor of get_systeminfo(); unknown vendors give no records.
+    std::list<tw_powersupply>& get_pwrsupplyinfo();
+    // Up to three passes while a fan that is not disabled reads unhealthy.
+    std::list<tw_faninfo>& get_faninfo();
+    // One fan reading pass.
+    std::list<tw_faninfo>& get_faninfo_internal();
+
+    // Writes the chosen sections of what the object holds to the log (level 2,
+    // tag "tw_platform::loginfo"); nothing below debug level 2. Runs no tool.
+    void loginfo(tw_platforminfo sections);
+
+private:
+    friend struct tw_platform_peer;  // unit tests fill lists no query of theirs fills
+
+    tw_debug log_;
+    tw_system system_;
+    tw_chipset chipset_;
+    tw_memory memory_;
+    double cpu_usage_ = 0;  // percent
+    std::list<tw_processor> processors_;
+    std::list<tw_nicinfo> nics_;
+    std::list<tw_ctrlinfo> sas_ctrls_;
+    std::list<tw_ctrlinfo> fc_ctrls_;
+    std::list<tw_driveinfo> drives_;
+    std::list<tw_mntpointinfo> mntpoints_;
+    std::list<tw_powersupply> pwrsupplies_;
+    std::list<tw_faninfo> fans_;
+    tw_bios bios_;
+};
+
+// The node's important mount points ("/", "/opt", "/var", ..., then every
+// /tw/disk* directory) with whether each is mounted and how full it is. This is
+// the work of get_mntpointinfo() without its gate, for callers (twctl) that
+// report mount points whatever the gate says. Writes no report section.
+TW_API void mntpoints_examine(tw_debug& log, std::list<tw_mntpointinfo>& out);
+
+#endif

@@ -1,0 +1,198 @@
+// SMART health, attributes and serial number of one drive through smartctl.
+
+#include <tidewall/tw_smartctl.h>
+
+#include "foundation/shell_quote.h"
+#include "foundation/sync.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+constexpr int kTimeLimit = 100;
+
+// One whole unsigned number in the given base, within max.
+bool read_number(const std::string& text, int base, unsigned long long max, unsigned long long& out) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(text.c_str(), &end, base);
+    if (*end != '\0' || errno == ERANGE || v > max) return false;
+    out = v;
+    return true;
+}
+
+// A row of the attribute table in smartctl's default layout: ID# ATTRIBUTE_NAME
+// FLAG VALUE WORST THRESH TYPE UPDATED WHEN_FAILED RAW_VALUE, the raw value
+// possibly followed by remarks ("36 (Min/Max 34/38)"). In the brief layout
+// ("-f brief") FLAGS are letters, TYPE and UPDATED are folded into them and
+// WHEN_FAILED is called FAIL: ID# ATTRIBUTE_NAME FLAGS VALUE WORST THRESH FAIL
+// RAW_VALUE. False for anything else.
+bool parse_attribute(const std::string& line, bool brief, smart_param& p) {
+    const size_t columns = brief ? 8 : 10;
+    std::istringstream in(line);
+    std::vector<std::string> cols;
+    for (std::string word; cols.size() < columns && in >> word;) cols.push_back(word);
+    if (cols.size() < columns) return false;
+
+    unsigned long long id, flag = 0, value, worst, threshold, raw;
+    const std::string& failed = brief ? cols[6] : cols[8];
+    if (!read_number(cols[0], 10, 0xffffffffULL, id) || !read_number(cols[3], 10, 0xffffffffULL, value) ||
+        !read_number(cols[4], 10, 0xffffffffULL, worst) || !read_number(cols[5], 10, 0xffffffffULL, threshold) ||
+        !read_number(cols[columns - 1], 10, ~0ULL, raw))
+        return false;
+
+    failuretype type;
+    if (brief) {
+        // Letters in the order of the flag bits: P(0x01) O S R C K(0x20); "-" for a clear bit.
+        static const char letters[] = "POSRCK";
+        if (cols[2].size() != 6) return false;
+        for (size_t i = 0; i < 6; ++i) {
+            if (cols[2][i] == letters[i])
+                flag |= 1ULL << i;
+            else if (cols[2][i] != '-')
+                return false;
+        }
+        type = (flag & 0x01) ? FAILURETYPE_PRE_FAIL : FAILURETYPE_OLD_AGE;
+    } else {
+        if (!read_number(cols[2], 16, 0xffffffffULL, flag)) return false;
+        type = cols[6] == "Pre-fail" ? FAILURETYPE_PRE_FAIL
+               : cols[6] == "Old_age" ? FAILURETYPE_OLD_AGE
+                                      : FAILURETYPE_UNKNOWN;
+    }
+
+    p.set_id(static_cast<std::uint32_t>(id));
+    p.set_name(cols[1]);
+    p.set_flag(static_cast<std::uint32_t>(flag));
+    p.set_value(static_cast<std::uint32_t>(value));
+    p.set_worst(static_cast<std::uint32_t>(worst));
+    p.set_threshold(static_cast<std::uint32_t>(threshold));
+    p.set_failuretype(type);
+    p.set_failed(failed != "-");
+    p.set_rawval(raw);
+    p.update_health();
+    return true;
+}
+
+} // namespace
+
+tw_smartctl::tw_smartctl(std::string device) : device_(std::move(device)) {}
+
+int tw_smartctl::extractoverallhealth(std::string options) {
+    const char* tag = "tw_smartctl::extractoverallhealth";
+    std::string skip;
+    if (tsaf_utils::get_reg_key("sArrowfieldSkipSmartHealthCheck", skip) == 0 && (skip.c_str()[0] == 'y' || skip.c_str()[0] == 'Y')) {
+        log_.logMessage(tag, 1, "Skipping Smart Health Check. Smart Health set as good by default.");
+        overall_health_ = true;
+        return 0;
+    }
+    unsigned interval = 100;
+    if (tsaf_utils::get_reg_key("nArrowfieldSmartctlRetryInterval", interval) == 0)
+        log_.logMessage(tag, 1, "smartctl retry interval [%u] milliseconds", interval);
+
+    const std::string suffix = options + " " + tidewall::shell_quote(device_);
+    const std::string scsi_cmd = "smartctl -d scsi -H " + suffix;
+    const std::string plain_cmd = "smartctl -H " + suffix;
+
+    // SAS drives answer the SCSI form, SATA drives the plain one.
+    std::list<std::string> out;
+    int status = -1;
+    bool ran = false;
+    for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
+        out.clear();
+        status = tsaf_utils::popen(scsi_cmd, out, kTimeLimit);
+        if (status == 0) {
+            ran = true;
+            break;
+        }
+        out.clear();
+        status = tsaf_utils::popen(plain_cmd, out, kTimeLimit);
+        if (status == 0) {
+            ran = true;
+            break;
+        }
+        ZUSLEEP_InTeRnAl(interval);
+    }
+    if (!ran) {
+        log_.logMessage(tag, 0, "Execution failed for commands [%s] and [%s]", scsi_cmd.c_str(), plain_cmd.c_str());
+        return status;
+    }
+
+    for (const auto& line : out) {
+        if (line.find("SMART Health Status") == std::string::npos &&
+            line.find("SMART overall-health self-assessment test result") == std::string::npos)
+            continue;
+        size_t colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string verdict = tsaf_utils::trim(line.substr(colon + 1));
+        if (verdict == "OK" || verdict == "PASSED") overall_health_ = true;
+    }
+    return 0;
+}
+
+int tw_smartctl::extractparams() {
+    const char* tag = "tw_smartctl::extractparams";
+    const std::string cmd = "smartctl -A " + tidewall::shell_quote(device_);
+    std::list<std::string> out;
+    int status = tsaf_utils::popen(cmd, out, kTimeLimit);
+    if (status != 0) {
+        log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
+        return status;
+    }
+    bool in_table = false, brief = false;
+    for (const auto& raw : out) {
+        if (!in_table) {
+            in_table = raw.find("ID#") != std::string::npos;
+            brief = in_table && raw.find("FLAGS") != std::string::npos && raw.find("TYPE") == std::string::npos;
+            continue;
+        }
+        std::string line = tsaf_utils::trim(raw);
+        if (line.empty()) continue;
+        // Lines after the table that are no attribute rows are passed over.
+        smart_param p;
+        if (!parse_attribute(line, brief, p)) continue;
+        if (!p.is_healthy()) all_attrs_healthy_ = false;
+        attributes_[p.get_id()] = p;
+    }
+    return 0;
+}
+
+void tw_smartctl::for_each_attr(void (*fn)(smart_param&, void*), void* ctx) {
+    if (!fn) return;
+    for (auto& entry : attributes_) fn(entry.second, ctx);
+}
+
+void tw_smartctl::getfaultyattrs(std::list<smart_param>& out) {
+    out.clear();
+    for (const auto& entry : attributes_)
+        if (!entry.second.is_healthy()) out.push_back(entry.second);
+}
+
+std::string tw_smartctl::getdriveserialnum(std::string options) {
+    const char* tag = "tw_smartctl::getdriveserialnum";
+    const std::string cmd =
+        "smartctl " + options + " -i " + tidewall::shell_quote(device_) + " | grep -i \"Serial number\"";
+    std::list<std::string> out;
+    if (tsaf_utils::popen(cmd, out, kTimeLimit) != 0 || out.empty()) {
+        log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
+        return "";
+    }
+    std::string name, value;
+    if (tsaf_utils::get_name_value_pair(out.front(), name, value) != 0) return "";
+    return tsaf_utils::trim(value);
+}
+
+bool get_drive_overallhealth(std::string device) {
+    tw_smartctl reader(device);
+    reader.extractoverallhealth("");
+    return reader.getoverallhealth();
+}
+
+std::string get_drive_serialnum(std::string device) {
+    tw_smartctl reader(device);
+    return reader.getdriveserialnum(device.find("nvme") != std::string::npos ? "-d scsi" : "");
+}

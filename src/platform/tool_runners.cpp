@@ -1,0 +1,161 @@
+// The five tool runners of the inventory, and the two IPMI lookups every other
+// reader builds on: a sensor's entity ID and the processor temperature map.
+
+#include "platform/tool_runners.h"
+
+#include <tidewall/tw_platform.h>
+
+#include "foundation/shell_quote.h"
+#include "foundation/sync.h"
+#include "foundation/tsaf_utils.h"
+
+#include <vector>
+
+namespace {
+
+constexpr int kTimeLimit = 100;
+
+// Steps shared by every runner once its command line is built and logged.
+int run_logged(tw_debug& log, const char* tag, const std::string& cmd, std::list<std::string>& out,
+               const char* failure_fmt, const char* header_fmt) {
+    int status = tsaf_utils::popen(cmd, out, kTimeLimit);
+    if (status != 0) log.logMessage(tag, -1, failure_fmt, cmd.c_str(), status);
+    // Dumps can be long: build none of them unless they will be written.
+    if (log.getDebugLevel() > 2) {
+        log.logMessage(tag, 3, header_fmt, cmd.c_str());
+        for (const auto& line : out) log.logMessage(tag, 3, "%s", line.c_str());
+    }
+    return status;
+}
+
+} // namespace
+
+int run_dmidecode(tw_debug& log, std::string args, std::list<std::string>& out) {
+    const char* tag = "run_dmidecode";
+    std::string cmd = "dmidecode " + args;
+    log.logMessage(tag, 2, "DebugLow dmidecode command - [%s]", cmd.c_str());
+    return run_logged(log, tag, cmd, out, "Failed to run dmidecode command - [%s] Error [%d]",
+                      "Output of dmidecode cmd - [%s]");
+}
+
+int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, bool remote, std::string host,
+                 std::string user, std::string password, int retry_count) {
+    const char* tag = "run_ipmitool";
+    std::string cmd = "ipmitool ";
+    // Remote: a blank after the password, or it runs into the arguments.
+    if (remote)
+        cmd += " -I lanplus -H " + tidewall::shell_quote(host) + " -U " + tidewall::shell_quote(user) + " -P " +
+               tidewall::shell_quote(password) + " ";
+    cmd += args;
+    log.logMessage(tag, 2, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
+
+    int attempts_left = retry_count_get(retry_count, 10);
+    const size_t kept = out.size();
+    int status;
+    while (true) {
+        status = run_logged(log, tag, cmd, out, "Failed to run ipmitool command - [%s] Error [%d]",
+                            "Output of ipmitool cmd - [%s]");
+        if (status == 0 || attempts_left <= 0) break;
+        ZUSLEEP_InTeRnAl(100);
+        --attempts_left;
+        // What a failed attempt printed is no part of the answer: a retry that
+        // succeeds must not hand its caller the failed run's lines as well.
+        while (out.size() > kept) out.pop_back();
+    }
+    return status;
+}
+
+int run_amcli(tw_debug& log, std::string args, std::list<std::string>& out) {
+    const char* tag = "run_amcli";
+    std::string cmd = "amCLI " + args;
+    log.logMessage(tag, 2, "amcli command - [%s]", cmd.c_str());
+    return run_logged(log, tag, cmd, out, "Failed to run amcli command - [%s] Error [%d]",
+                      "Output of amcli cmd - [%s]");
+}
+
+int run_megacli(tw_debug& log, std::string args, std::list<std::string>& out) {
+    const char* tag = "run_megacli";
+    std::string cmd = "/opt/MegaRAID/MegaCli/MegaCli64 " + args;
+    log.logMessage(tag, 2, "MegaCli64 command - [%s]", cmd.c_str());
+    return run_logged(log, tag, cmd, out, "Failed to run MegaCli64 command - [%s] Error [%d]",
+                      "Output of MegaCli64 cmd - [%s]");
+}
+
+int run_hpcli(tw_debug& log, std::string args, std::list<std::string>& out) {
+    const char* tag = "run_hpcli";
+    if (tsaf_utils::check_rpm("ssacli") != 0) {
+        log.logMessage(tag, -1, "HP CLI binaries missing. Cannot run command [%s]", args.c_str());
+        return -1;
+    }
+    std::string cmd = "ssacli " + args;
+    log.logMessage(tag, 2, "HP CLI command - [%s]", cmd.c_str());
+    return run_logged(log, tag, cmd, out, "Failed to run HP CLI command - [%s] Error [%d]",
+                      "Output of hp cli cmd - [%s]");
+}
+
+std::string ipmi_quote_sensor(const std::string& name) {
+    // Sensor names come from the BMC. Inside double quotes the shell still
+    // expands $, ` and \ (and a " ends the quote), so such a name goes in single
+    // quotes instead; every ordinary name keeps the double-quoted form.
+    if (name.find_first_of("\"$`\\") == std::string::npos) return "\"" + name + "\"";
+    return tidewall::shell_quote(name);
+}
+
+int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entity_id) {
+    const char* tag = "ipmi_get_entityid";
+    std::list<std::string> out;
+    int status = run_ipmitool_local(log, "sdr get " + ipmi_quote_sensor(sensor_name), out, 2);
+    if (status != 0 || out.empty()) return -1;
+
+    entity_id.clear();
+    for (const auto& line : out) {
+        if (line.find("Entity ID") == std::string::npos) continue;
+        std::string name, value;
+        if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
+            log.logMessage(tag, -1, "Failed to extract Entity ID from string: %s", line.c_str());
+            return -1;
+        }
+        // "Entity ID : 10.1 (Power Supply)": the value starts with a blank.
+        value = tsaf_utils::trim(value);
+        entity_id = value.substr(0, value.find_first_not_of("0123456789."));
+        break;
+    }
+    if (entity_id.empty()) {
+        log.logMessage(tag, -1, "Failed to obtain Entity ID for name [%s]", sensor_name.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int proc_temp_map_init(tw_debug& log, std::map<int, unsigned int>& temps) {
+    const char* tag = "proc_temp_map_init";
+    temps.clear();
+    int count = 0;
+    std::list<std::string> out;
+    int status = run_ipmitool_local(log, "sdr type temperature | egrep \"65\\.|3\\.\"", out, 2);
+    if (status != 0 || out.empty()) return -1;
+
+    for (const auto& line : out) {
+        std::vector<std::string> fields;
+        tsaf_utils::tokenize(line.c_str(), "|", fields);
+        if (fields.size() < 4) {
+            log.logMessage(tag, 2, "Unexpected output line : %s", line.c_str());
+            continue;
+        }
+        // Entity 3 is a processor; 65 the processor module some BMCs report.
+        std::string entity = tsaf_utils::trim(fields[3]);
+        if (entity.compare(0, 2, "3.") != 0 && entity.compare(0, 3, "65.") != 0) continue;
+        if (fields.size() >= 5) {
+            std::string reading = tsaf_utils::trim(fields[4]);
+            std::string digits = reading.substr(0, reading.find_first_not_of("0123456789"));
+            ++count;
+            temps[count] = tsaf_utils::string_to_uint(digits);
+        } else {
+            log.logMessage(tag, 2, "Temperature value unavailable. Setting it to 0. Output string [%s]",
+                           line.c_str());
+            ++count;
+            temps[count] = 0;
+        }
+    }
+    return count;
+}

@@ -1,0 +1,209 @@
+// SMART: health verdicts of SAS and SATA drives, attempts and sleeps, the
+// attribute table of real outputs, serial numbers.
+
+#include <tidewall/tw_smartctl.h>
+
+#include "platform_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform_test;
+using tidewall::testing::test_backend;
+
+namespace {
+
+const char* const kScsi = "smartctl -d scsi -H  /dev/sda";
+const char* const kPlain = "smartctl -H  /dev/sda";
+
+std::vector<std::uint32_t> ids(tw_smartctl& r) {
+    std::vector<std::uint32_t> out;
+    r.for_each_attr([](smart_param& p, void* ctx) { static_cast<std::vector<std::uint32_t>*>(ctx)->push_back(p.get_id()); },
+                    &out);
+    return out;
+}
+
+} // namespace
+
+TEST(SmartHealth, SkipKeyRunsNothing) {
+    test_backend tb;
+    tb.set_key("sArrowfieldSkipSmartHealthCheck", "Yes");
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractoverallhealth(""), 0);
+    EXPECT_TRUE(r.getoverallhealth());
+    EXPECT_TRUE(tb.commands.empty());
+    EXPECT_TRUE(tb.logged(1, "tw_smartctl::extractoverallhealth",
+                          "Skipping Smart Health Check. Smart Health set as good by default."));
+}
+
+TEST(SmartHealth, SasVerdictThroughTheScsiCommand) {
+    test_backend tb;
+    tb.on(kScsi, 0, fixture("smartctl/a-sas-seagate-st9300605ss-noheader.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractoverallhealth(""), 0);
+    EXPECT_TRUE(r.getoverallhealth());
+    EXPECT_EQ(tb.commands, std::vector<std::string>{kScsi});
+    EXPECT_TRUE(tb.sleeps.empty());
+}
+
+TEST(SmartHealth, SataVerdictThroughThePlainCommandWithoutSleeping) {
+    test_backend tb;
+    tb.on(kScsi, 2, "", "Smartctl open device: /dev/sda failed");
+    tb.on(kPlain, 0, fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractoverallhealth(""), 0);
+    EXPECT_TRUE(r.getoverallhealth());
+    EXPECT_EQ(tb.commands, (std::vector<std::string>{kScsi, kPlain}));
+    EXPECT_TRUE(tb.sleeps.empty());
+}
+
+TEST(SmartHealth, FailedVerdictsAreUnhealthy) {
+    for (const char* f : {"smartctl/a-sata-st910021as-health-failed-5.39.txt",
+                          "smartctl/x-sata-st32000542as-health-failed-brief-7.0.txt",
+                          "smartctl/a-megaraid-virtual-drive-rs3dc080-7.1.txt"}) {
+        test_backend tb;
+        tb.on(kScsi, 0, fixture(f));
+        tw_smartctl r("/dev/sda");
+        EXPECT_EQ(r.extractoverallhealth(""), 0) << f;
+        EXPECT_FALSE(r.getoverallhealth()) << f;
+    }
+}
+
+TEST(SmartHealth, ThreeAttemptsWithTheConfiguredInterval) {
+    test_backend tb;
+    tb.set_key("nArrowfieldSmartctlRetryInterval", "250");
+    tb.on("smartctl -d scsi -H  /dev/vda", 1, fixture("thisvm/smartctl_H_vda_d_scsi.txt"));
+    tb.on("smartctl -H  /dev/vda", 1, fixture("thisvm/smartctl_H_vda.txt"));
+    tw_smartctl r("/dev/vda");
+    EXPECT_EQ(r.extractoverallhealth(""), 1);
+    EXPECT_FALSE(r.getoverallhealth());
+    EXPECT_EQ(tb.commands.size(), 6u);
+    EXPECT_EQ(tb.sleeps, (std::vector<unsigned>{250, 250, 250}));
+    EXPECT_TRUE(tb.logged(1, "tw_smartctl::extractoverallhealth", "smartctl retry interval [250] milliseconds"));
+    EXPECT_TRUE(tb.logged(0, "tw_smartctl::extractoverallhealth",
+                          "Execution failed for commands [smartctl -d scsi -H  /dev/vda] and [smartctl -H  /dev/vda]"));
+}
+
+TEST(SmartHealth, FreeFunctionAndOptions) {
+    test_backend tb;
+    tb.on("smartctl -d scsi -H -d sat /dev/sdb", 0, "SMART overall-health self-assessment test result: PASSED\n");
+    tw_smartctl r("/dev/sdb");
+    EXPECT_EQ(r.extractoverallhealth("-d sat"), 0);
+    EXPECT_TRUE(r.getoverallhealth());
+
+    tb.on("smartctl -d scsi -H  /dev/sdc", 0, fixture("smartctl/iHA-sas-hgst-huh721212al5204-6.6.txt"));
+    EXPECT_TRUE(get_drive_overallhealth("/dev/sdc"));
+}
+
+TEST(SmartAttributes, RealTableOfASataDrive) {
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 0, fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    EXPECT_EQ(ids(r), (std::vector<std::uint32_t>{1, 3, 4, 5, 7, 9, 10, 12, 183, 184, 187, 188, 189, 190, 191, 192,
+                                                   193, 194, 197, 198, 199, 240, 241, 242}));
+    std::list<smart_param> faulty;
+    r.getfaultyattrs(faulty);
+    // 184 End-to-End_Error: value 100, threshold 099 -> healthy; every row clears its threshold.
+    EXPECT_TRUE(faulty.empty());
+    EXPECT_TRUE(r.allattrs_healthy());
+
+    smart_param seek;
+    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 7) *static_cast<smart_param*>(ctx) = p; }, &seek);
+    EXPECT_EQ(seek.get_name(), "Seek_Error_Rate");
+    EXPECT_EQ(seek.get_flag(), 0x000fu);
+    EXPECT_EQ(seek.get_value(), 60u);
+    EXPECT_EQ(seek.get_worst(), 55u);
+    EXPECT_EQ(seek.get_threshold(), 30u);
+    EXPECT_EQ(seek.get_failuretype(), FAILURETYPE_PRE_FAIL);
+    EXPECT_EQ(seek.get_rawval(), 21480133713ULL);  // beyond 32 bits
+    smart_param temp;
+    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 190) *static_cast<smart_param*>(ctx) = p; }, &temp);
+    EXPECT_EQ(temp.get_rawval(), 36u);  // "36 (Min/Max 34/38)"
+    EXPECT_EQ(temp.get_failuretype(), FAILURETYPE_OLD_AGE);
+}
+
+TEST(SmartAttributes, FailingDriveListsItsFaultyAttributes) {
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 0, fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    std::list<smart_param> faulty;
+    r.getfaultyattrs(faulty);
+    std::vector<std::uint32_t> faulty_ids;
+    for (const auto& p : faulty) faulty_ids.push_back(p.get_id());
+    // 5: 001 <= 036 (FAILING_NOW); 190: 056 > 045 although it failed in the past.
+    EXPECT_EQ(faulty_ids, (std::vector<std::uint32_t>{5}));
+    EXPECT_TRUE(faulty.front().get_failed());
+    EXPECT_FALSE(r.allattrs_healthy());
+}
+
+TEST(SmartAttributes, BriefLayoutIsReadToo) {
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 0, fixture("smartctl/x-sata-st32000542as-health-failed-brief-7.0.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    std::list<smart_param> faulty;
+    r.getfaultyattrs(faulty);
+    ASSERT_EQ(faulty.size(), 1u);
+    EXPECT_EQ(faulty.front().get_id(), 5u);
+    EXPECT_EQ(faulty.front().get_flag(), 0x33u);  // PO--CK
+    EXPECT_EQ(faulty.front().get_failuretype(), FAILURETYPE_PRE_FAIL);
+    EXPECT_EQ(faulty.front().get_rawval(), 3956u);
+    EXPECT_EQ(ids(r).size(), 22u);  // every row, none of the log tables after it
+}
+
+TEST(SmartAttributes, ThresholdBoundaryAndUnknownType) {
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 0,
+          "ID# ATTRIBUTE_NAME          FLAG     VALUE WORST THRESH TYPE      UPDATED  WHEN_FAILED RAW_VALUE\n"
+          "  5 Reallocated_Sector_Ct   0x0033   100   100   100    Pre-fail  Always       -       0\n"
+          "  9 Power_On_Hours          0x0032   101   101   100    Odd_type  Always       -       12\n"
+          "  5 Reallocated_Sector_Ct   0x0033   101   100   100    Pre-fail  Always       -       0\n"
+          "not a row at all\n");
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    std::list<smart_param> faulty;
+    r.getfaultyattrs(faulty);
+    EXPECT_TRUE(faulty.empty());          // the later row of id 5 replaced the first
+    EXPECT_FALSE(r.allattrs_healthy());   // but the first was seen unhealthy
+    smart_param poh;
+    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 9) *static_cast<smart_param*>(ctx) = p; }, &poh);
+    EXPECT_EQ(poh.get_failuretype(), FAILURETYPE_UNKNOWN);
+
+    smart_param p;
+    p.set_value(100);
+    p.set_threshold(100);
+    p.update_health();
+    EXPECT_FALSE(p.is_healthy());
+    p.set_value(101);
+    p.update_health();
+    EXPECT_TRUE(p.is_healthy());
+}
+
+TEST(SmartAttributes, NothingReadNothingFaulty) {
+    test_backend tb;
+    tw_smartctl r("/dev/sda");
+    std::list<smart_param> faulty{smart_param()};
+    r.getfaultyattrs(faulty);
+    EXPECT_TRUE(faulty.empty());
+    tb.on("smartctl -A /dev/vda", 1, fixture("thisvm/smartctl_A_vda.txt"));
+    tw_smartctl vda("/dev/vda");
+    EXPECT_EQ(vda.extractparams(), 1);
+    EXPECT_TRUE(tb.logged(0, "tw_smartctl::extractparams", "Execution of [smartctl -A /dev/vda] failed"));
+    EXPECT_TRUE(ids(vda).empty());
+}
+
+TEST(SmartSerial, GrepLineOfRealInfoOutputs) {
+    test_backend tb;
+    // What grep -i "Serial number" keeps of each output.
+    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, grep(fixture("smartctl/info-sata-micron-5200.txt"), "Serial number", true));
+    tb.on("smartctl -d scsi -i /dev/nvme0n1 | grep -i \"Serial number\"", 0,
+          grep(fixture("smartctl/info-sas-hgst-huh721212.txt"), "Serial number", true));
+    EXPECT_EQ(get_drive_serialnum("/dev/sda"), "202028413FA9");
+    EXPECT_EQ(get_drive_serialnum("/dev/nvme0n1"), "D5G7WG8L");
+
+    tb.on("smartctl  -i /dev/vda | grep -i \"Serial number\"", 1);
+    EXPECT_EQ(get_drive_serialnum("/dev/vda"), "");
+    EXPECT_TRUE(tb.logged(0, "tw_smartctl::getdriveserialnum",
+                          "Execution of [smartctl  -i /dev/vda | grep -i \"Serial number\"] failed"));
+}

@@ -1,0 +1,306 @@
+// twctl platform report [--json]: the hardware inventory of this node, every
+// section the node can give: system, baseboard, BIOS, processors, memory, mount
+// points, power supplies, fans and the SMART health of its drives. A section the
+// machine cannot give (no DMI tables, no BMC, no SMART) says why; that is no
+// failure of the report.
+
+#include "command.h"
+#include "json_out.h"
+
+#include <tidewall/tw_platform.h>
+#include <tidewall/tw_smartctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string trimmed(const std::string& s) {
+    size_t b = s.find_first_not_of(" \t");
+    if (b == std::string::npos) return "";
+    return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+// One drive as smartctl sees it.
+struct smart_row {
+    std::string device;
+    bool readable = false;  // the health verdict could be read
+    bool healthy = false;
+    std::string serial;
+    std::vector<smart_param> faulty;
+};
+
+// Whole disks backed by a device (not loop, RAM or zram devices), as /dev paths.
+std::vector<std::string> physical_disks() {
+    std::vector<std::string> out;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator("/sys/block", ec)) {
+        if (std::filesystem::exists(e.path() / "device", ec)) out.push_back("/dev/" + e.path().filename().string());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+smart_row read_smart(const std::string& device) {
+    smart_row row;
+    row.device = device;
+    tw_smartctl reader(device);
+    row.readable = reader.extractoverallhealth("") == 0;
+    row.healthy = reader.getoverallhealth();
+    if (reader.extractparams() == 0) {
+        std::list<smart_param> faulty;
+        reader.getfaultyattrs(faulty);
+        row.faulty.assign(faulty.begin(), faulty.end());
+    }
+    row.serial = get_drive_serialnum(device);
+    return row;
+}
+
+struct report {
+    bool monitoring = false;
+    tw_system system;
+    tw_chipset chipset;
+    tw_bios bios;
+    std::list<tw_processor> processors;
+    tw_memory memory;
+    std::list<tw_mntpointinfo> mounts;
+    std::list<tw_powersupply> supplies;
+    std::list<tw_faninfo> fans;
+    std::list<tw_driveinfo> drives;
+    std::vector<smart_row> smart;
+    std::map<std::string, std::string> unavailable;  // section -> why it is empty
+};
+
+report gather() {
+    report r;
+    tw_platform platform;
+    r.monitoring = tw_platform::hwmonitoring_supported();
+    r.system = platform.get_systeminfo();
+    r.chipset = platform.get_chipsetinfo();
+    r.bios = platform.get_biosinfo();
+    r.processors = platform.get_cpuinfo();
+    r.memory = platform.get_memoryinfo();
+    tw_debug log;
+    mntpoints_examine(log, r.mounts);
+    r.supplies = platform.get_pwrsupplyinfo();
+    r.fans = platform.get_faninfo();
+    r.drives = platform.get_driveinfo();
+    for (const auto& dev : physical_disks()) r.smart.push_back(read_smart(dev));
+
+    const bool no_dmi = r.system.get_vendor().empty() && r.system.get_modelno().empty();
+    if (no_dmi) r.unavailable["system"] = "dmidecode gave no system information (no DMI tables on this machine)";
+    if (r.chipset.get_manu().empty() && r.chipset.get_prodname().empty())
+        r.unavailable["chipset"] = "dmidecode gave no baseboard strings";
+    if (r.bios.get_vendor().empty() && r.bios.get_version().empty())
+        r.unavailable["bios"] = "dmidecode gave no BIOS information";
+    if (r.processors.empty()) r.unavailable["processors"] = "dmidecode listed no populated processor socket";
+    if (r.memory.get_totalmem() == 0) r.unavailable["memory"] = "/proc/meminfo could not be read";
+    if (r.supplies.empty())
+        r.unavailable["power_supplies"] =
+            no_dmi ? "server maker unknown (no DMI tables), so no power-supply reader applies"
+                   : "no power supply found for maker '" + r.system.get_vendor() + "' (no BMC, or a maker we cannot read)";
+    if (r.fans.empty()) r.unavailable["fans"] = "ipmitool listed no fan sensor (no BMC on this machine)";
+    if (r.drives.empty() && !tw_platform::hwmon_driveops_supported())
+        r.unavailable["drives"] = "drive operations are not supported on this system";
+    if (r.smart.empty()) r.unavailable["smart"] = "no physical disk found under /sys/block";
+    bool any_smart = false;
+    for (const auto& s : r.smart) any_smart |= s.readable;
+    if (!r.smart.empty() && !any_smart) r.unavailable["smart"] = "smartctl could not read the health of any disk (no SMART)";
+    return r;
+}
+
+const char* yes_no(bool b) { return b ? "yes" : "no"; }
+const char* json_bool(bool b) { return b ? "true" : "false"; }
+
+void print_text(const report& r) {
+    // The reason a section is empty, if it is; false when it has something to show.
+    auto why = [&r](const char* section) {
+        auto it = r.unavailable.find(section);
+        if (it == r.unavailable.end()) return false;
+        std::printf("  unavailable: %s\n", it->second.c_str());
+        return true;
+    };
+    std::printf("Hardware monitoring supported: %s\n\n", yes_no(r.monitoring));
+
+    std::printf("System:\n");
+    if (!why("system"))
+        std::printf("  vendor %s, model %s, serial %s\n", r.system.get_vendor().c_str(), r.system.get_modelno().c_str(),
+                    r.system.get_serialnum().c_str());
+    std::printf("Baseboard:\n");
+    if (!why("chipset"))
+        std::printf("  manufacturer %s, product %s, version %s, serial %s\n", r.chipset.get_manu().c_str(),
+                    r.chipset.get_prodname().c_str(), r.chipset.get_version().c_str(),
+                    r.chipset.get_serialnum().c_str());
+    std::printf("BIOS:\n");
+    if (!why("bios"))
+        std::printf("  vendor %s, version %s, released %s, revision %s\n", r.bios.get_vendor().c_str(),
+                    r.bios.get_version().c_str(), r.bios.get_reldate().c_str(), r.bios.get_revision().c_str());
+
+    std::printf("Processors:\n");
+    why("processors");
+    for (const auto& p : r.processors)
+        std::printf("  %s: %s, %u cores (%u enabled), %u threads, %u C\n", trimmed(p.get_name()).c_str(),
+                    trimmed(p.get_version()).c_str(), p.get_numcores(), p.get_coresenabled(), p.get_threadcount(),
+                    p.get_temp());
+    std::printf("Memory:\n");
+    if (!why("memory"))
+        std::printf("  total %llu MB, used %llu MB\n", static_cast<unsigned long long>(r.memory.get_totalmem()),
+                    static_cast<unsigned long long>(r.memory.get_usedmem()));
+
+    std::printf("Mount points:\n");
+    for (const auto& m : r.mounts) {
+        if (m.get_mounted())
+            std::printf("  %-40s mounted, %u%% used\n", m.get_mntpath().c_str(), m.get_percentused());
+        else
+            std::printf("  %-40s not mounted\n", m.get_mntpath().c_str());
+    }
+    std::printf("Power supplies:\n");
+    why("power_supplies");
+    for (const auto& p : r.supplies)
+        std::printf("  %-24s %s, redundancy %s\n", p.get_name().c_str(), p.get_status() ? "healthy" : "FAILED",
+                    p.get_redundancy().empty() ? "unknown" : p.get_redundancy().c_str());
+    std::printf("Fans:\n");
+    why("fans");
+    for (const auto& f : r.fans)
+        std::printf("  %-24s %-16s %s\n", f.get_name().c_str(), f.get_value().c_str(), f.get_status() ? "ok" : "NOT OK");
+    std::printf("Drives:\n");
+    why("drives");
+    for (const auto& d : r.drives)
+        std::printf("  %-16s %s, serial %s, %s\n", d.get_devname().c_str(), d.get_model().c_str(),
+                    d.get_serialnum().c_str(), d.get_overallhealth() ? "healthy" : "NOT healthy");
+    std::printf("SMART:\n");
+    why("smart");
+    for (const auto& s : r.smart) {
+        if (!s.readable) {
+            std::printf("  %-16s no SMART health (smartctl could not read it)\n", s.device.c_str());
+            continue;
+        }
+        std::printf("  %-16s %s, serial %s, %zu attribute(s) at or below threshold\n", s.device.c_str(),
+                    s.healthy ? "PASSED" : "FAILED", s.serial.empty() ? "unknown" : s.serial.c_str(), s.faulty.size());
+        for (const auto& a : s.faulty)
+            std::printf("    %u %s value %u threshold %u\n", a.get_id(), a.get_name().c_str(), a.get_value(),
+                        a.get_threshold());
+    }
+}
+
+void print_json(const report& r) {
+    using twctl::json_string;
+    std::printf("{\n  \"hw_monitoring_supported\": %s,\n", json_bool(r.monitoring));
+    std::printf("  \"system\": {\"vendor\": %s, \"model\": %s, \"serial\": %s},\n", json_string(r.system.get_vendor()).c_str(),
+                json_string(r.system.get_modelno()).c_str(), json_string(r.system.get_serialnum()).c_str());
+    std::printf("  \"chipset\": {\"manufacturer\": %s, \"product\": %s, \"version\": %s, \"serial\": %s},\n",
+                json_string(r.chipset.get_manu()).c_str(), json_string(r.chipset.get_prodname()).c_str(),
+                json_string(r.chipset.get_version()).c_str(), json_string(r.chipset.get_serialnum()).c_str());
+    std::printf("  \"bios\": {\"vendor\": %s, \"version\": %s, \"release_date\": %s, \"revision\": %s},\n",
+                json_string(r.bios.get_vendor()).c_str(), json_string(r.bios.get_version()).c_str(),
+                json_string(r.bios.get_reldate()).c_str(), json_string(r.bios.get_revision()).c_str());
+
+    std::printf("  \"processors\": [");
+    const char* sep = "";
+    for (const auto& p : r.processors) {
+        std::printf("%s\n    {\"socket\": %s, \"version\": %s, \"cores\": %u, \"cores_enabled\": %u, \"threads\": %u, "
+                    "\"temp_c\": %u}",
+                    sep, json_string(trimmed(p.get_name())).c_str(), json_string(trimmed(p.get_version())).c_str(),
+                    p.get_numcores(), p.get_coresenabled(), p.get_threadcount(), p.get_temp());
+        sep = ",";
+    }
+    std::printf("%s],\n", r.processors.empty() ? "" : "\n  ");
+    std::printf("  \"memory\": {\"total_mb\": %llu, \"used_mb\": %llu},\n",
+                static_cast<unsigned long long>(r.memory.get_totalmem()),
+                static_cast<unsigned long long>(r.memory.get_usedmem()));
+
+    std::printf("  \"mount_points\": [");
+    sep = "";
+    for (const auto& m : r.mounts) {
+        std::printf("%s\n    {\"path\": %s, \"mounted\": %s, \"percent_used\": %u}", sep, json_string(m.get_mntpath()).c_str(),
+                    json_bool(m.get_mounted()), m.get_percentused());
+        sep = ",";
+    }
+    std::printf("%s],\n", r.mounts.empty() ? "" : "\n  ");
+
+    std::printf("  \"power_supplies\": [");
+    sep = "";
+    for (const auto& p : r.supplies) {
+        std::printf("%s\n    {\"name\": %s, \"redundancy\": %s, \"healthy\": %s}", sep, json_string(p.get_name()).c_str(),
+                    json_string(p.get_redundancy()).c_str(), json_bool(p.get_status()));
+        sep = ",";
+    }
+    std::printf("%s],\n", r.supplies.empty() ? "" : "\n  ");
+
+    std::printf("  \"fans\": [");
+    sep = "";
+    for (const auto& f : r.fans) {
+        std::printf("%s\n    {\"name\": %s, \"value\": %s, \"healthy\": %s}", sep, json_string(f.get_name()).c_str(),
+                    json_string(f.get_value()).c_str(), json_bool(f.get_status()));
+        sep = ",";
+    }
+    std::printf("%s],\n", r.fans.empty() ? "" : "\n  ");
+
+    std::printf("  \"drives\": [");
+    sep = "";
+    for (const auto& d : r.drives) {
+        std::printf("%s\n    {\"device\": %s, \"model\": %s, \"serial\": %s, \"healthy\": %s}", sep,
+                    json_string(d.get_devname()).c_str(), json_string(d.get_model()).c_str(),
+                    json_string(d.get_serialnum()).c_str(), json_bool(d.get_overallhealth()));
+        sep = ",";
+    }
+    std::printf("%s],\n", r.drives.empty() ? "" : "\n  ");
+    std::printf("  \"smart\": [");
+    sep = "";
+    for (const auto& s : r.smart) {
+        std::printf("%s\n    {\"device\": %s, \"readable\": %s, \"healthy\": %s, \"serial\": %s, \"faulty_attributes\": [",
+                    sep, json_string(s.device).c_str(), json_bool(s.readable), json_bool(s.healthy),
+                    json_string(s.serial).c_str());
+        const char* asep = "";
+        for (const auto& a : s.faulty) {
+            std::printf("%s{\"id\": %u, \"name\": %s, \"value\": %u, \"threshold\": %u}", asep, a.get_id(),
+                        json_string(a.get_name()).c_str(), a.get_value(), a.get_threshold());
+            asep = ", ";
+        }
+        std::printf("]}");
+        sep = ",";
+    }
+    std::printf("%s],\n", r.smart.empty() ? "" : "\n  ");
+
+    std::printf("  \"unavailable\": {");
+    sep = "";
+    for (const auto& [section, why] : r.unavailable) {
+        std::printf("%s\n    %s: %s", sep, json_string(section).c_str(), json_string(why).c_str());
+        sep = ",";
+    }
+    std::printf("%s}\n}\n", r.unavailable.empty() ? "" : "\n  ");
+}
+
+int platform_report(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl platform report: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    report r = gather();
+    if (json)
+        print_json(r);
+    else
+        print_text(r);
+    return 0;
+}
+
+int run(const twctl::args& words) {
+    if (words.empty() || words[0] == "--help") {
+        std::printf("usage: twctl platform report [--json]\n");
+        return words.empty() ? 2 : 0;
+    }
+    if (words[0] == "report") return platform_report(twctl::args(words.begin() + 1, words.end()));
+    std::fprintf(stderr, "twctl platform: unknown subcommand '%s'\n", words[0].c_str());
+    return 2;
+}
+
+const twctl::registrar reg(
+    {"platform", "  platform report [--json]   hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART\n",
+     run});
+
+} // namespace
