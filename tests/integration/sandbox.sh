@@ -7,8 +7,8 @@
 #
 #   sandbox.sh CMD [ARGS...]
 #
-# Loop devices are global: whatever loop device the command leaves attached is
-# unmounted and detached here when it ends. Run sandboxes one at a time.
+# Loop devices are global: whatever loop device the command leaves attached with
+# its backing file inside the sandbox is unmounted and detached here when it ends.
 # Exit 77 (skipped) when this machine cannot make one.
 set -euo pipefail
 
@@ -53,8 +53,6 @@ chmod 1777 "$new/tmp"
 mkdir -p "$new$top"
 mount --bind "$top" "$new$top"
 
-loops_before=$(losetup -ln -O NAME 2>/dev/null | sort || true)
-
 cd "$new"
 mkdir -p .oldroot
 pivot_root . .oldroot
@@ -66,10 +64,16 @@ cd "$cwd" 2>/dev/null || cd /
 status=0
 "$@" || status=$?
 
-# Sweep: whatever loop device appeared and is still attached goes now.
-for dev in $(comm -13 <(echo "$loops_before") <(losetup -ln -O NAME 2>/dev/null | sort)); do
+# Sweep: a loop device still attached whose backing file lies on one of this
+# sandbox's own file systems (its tmpfs mounts or the overlay root) goes now.
+# Loop devices of other sandboxes or of the host are never touched.
+ours=$(awk '{ for (i = 7; i <= NF; i++) if ($i == "-") break;
+              if ($(i + 2) == "tw-sandbox" || ($5 == "/" && $(i + 1) == "overlay")) print $3 }' /proc/self/mountinfo | sort -u)
+while read -r dev backing; do
+  [ -n "$dev" ] || continue
+  grep -qx "$backing" <<<"$ours" || continue
   awk -v d="$dev" '$1 == d || index($1, d "p") == 1 { print $2 }' /proc/self/mounts | sort -r |
     while read -r mp; do umount -l "$mp" 2>/dev/null || true; done
   losetup -d "$dev" 2>/dev/null && echo "sandbox: detached leftover $dev" >&2 || true
-done
+done < <(losetup -ln -O NAME,BACK-MAJ:MIN 2>/dev/null)
 exit $status
