@@ -58,6 +58,9 @@ mkdir -p .oldroot
 pivot_root . .oldroot
 umount -l /.oldroot
 rmdir /.oldroot 2>/dev/null || true
+# New files on the overlay root carry a device number of their own: learn it.
+touch /.tw-sandbox-probe
+upper_dev=$(stat -c '%Hd:%Ld' /.tw-sandbox-probe)
 export TW_IN_SANDBOX=1
 cd "$cwd" 2>/dev/null || cd /
 
@@ -68,7 +71,7 @@ status=0
 # sandbox's own file systems (its tmpfs mounts or the overlay root) goes now.
 # Loop devices of other sandboxes or of the host are never touched.
 ours=$(awk '{ for (i = 7; i <= NF; i++) if ($i == "-") break;
-              if ($(i + 2) == "tw-sandbox" || ($5 == "/" && $(i + 1) == "overlay")) print $3 }' /proc/self/mountinfo | sort -u)
+              if ($(i + 2) == "tw-sandbox" || ($5 == "/" && $(i + 1) == "overlay")) print $3 }' /proc/self/mountinfo; echo "$upper_dev")
 while read -r dev backing; do
   [ -n "$dev" ] || continue
   grep -qx "$backing" <<<"$ours" || continue
