@@ -6,11 +6,12 @@ packages=(
   libboost-dev libblkid-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
-  procps psmisc
+  procps psmisc rpm dpkg-dev binutils
+  dmidecode ipmitool smartmontools ethtool pciutils
 )
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep 'install ok installed' >/dev/null || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""

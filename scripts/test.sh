@@ -11,5 +11,7 @@ echo "== unit tier"
 ctest -L unit --output-on-failure -j "$(nproc)"
 echo "== integration tier"
 ctest -L integration --output-on-failure
+echo "== exported symbols, staged install and consumer"
+"$top/scripts/check-package.sh"
 echo "== fuzz smoke run"
 "$top/scripts/fuzz.sh"

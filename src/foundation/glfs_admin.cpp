@@ -1,14 +1,19 @@
+// Gluster administration: volume listing, volume and brick details, volume
+// options and address-to-name lookup, over the gluster command line.
+
 #include "foundation/glfs_admin.h"
 
+#include "foundation/glfs_xml.h"
 #include "foundation/host_backend.h"
+#include "foundation/shell_quote.h"
 #include "foundation/tsaf_utils.h"
 
 #include <tidewall/ts_exception.h>
 
-#include <pugixml.hpp>
+using tidewall::shell_quote;
 
 glfs_brick::glfs_brick(const std::string& spec) {
-    // host:/path; the path itself may not hold ':' before its first '/'.
+    // host:/path; a spec without host keeps the whole text as the path.
     size_t colon = spec.find(":/");
     if (colon == std::string::npos) {
         mnt_path_ = spec;
@@ -27,43 +32,46 @@ glfs_admin::glfs_admin(std::list<std::string>&) {
     const char* tag = "glfs_admin::glfs_admin";
     std::string error;
     if (query_volumes(scanned_, error) != 0) {
-        log_.logMessage(tag, -1, "Failed to list gluster volumes error [%s]", error.c_str());
+        log_.logMessage(tag, 1, "Failed to list gluster volumes error [%s]", error.c_str());
         throw TsException(tag, error, "glfs_admin", __LINE__, -1);
     }
 }
 
 int glfs_admin::parse_volume_list(const std::string& xml, std::list<std::string>& names, std::string& error) {
     pugi::xml_document doc;
-    auto parsed = doc.load_buffer(xml.data(), xml.size());
-    if (!parsed) {
-        error = std::string("unreadable gluster output: ") + parsed.description();
-        return -1;
-    }
-    auto cli = doc.child("cliOutput");
-    if (!cli) {
-        error = "gluster output without cliOutput";
-        return -1;
-    }
-    if (cli.child("opRet").text().as_int(-1) != 0) {
-        error = cli.child_value("opErrstr");
-        if (error.empty()) error = "gluster operation failed";
-        return -1;
-    }
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
     std::list<std::string> found;
     for (auto v : cli.child("volList").children("volume")) found.push_back(v.text().get());
     names.splice(names.end(), found);
     return 0;
 }
 
-int glfs_admin::query_volumes(std::list<std::string>& names, std::string& error) {
-    auto r = tidewall::host::current().run("gluster --mode=script volume list --xml", kTimeLimit);
-    if (r.status != 0) {
-        error = tsaf_utils::trim(r.err.empty() ? r.out : r.err);
-        if (r.status == 127) error = "gluster command line not available: " + error;
-        if (error.empty()) error = "gluster volume list failed with status " + std::to_string(r.status);
-        return r.status;
+int glfs_admin::parse_op_result(const std::string& xml, std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    return tidewall::glfs_xml::open(xml, doc, cli, error);
+}
+
+int glfs_admin::parse_pool_names(const std::string& xml, std::map<std::string, std::string>& names,
+                                 std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    for (auto peer : cli.child("peerStatus").children("peer")) {
+        std::string primary = peer.child_value("hostname");
+        if (primary.empty()) continue;
+        names.emplace(primary, primary);
+        for (auto alias : peer.child("hostnames").children("hostname")) names.emplace(alias.text().get(), primary);
     }
-    return parse_volume_list(r.out, names, error);
+    return 0;
+}
+
+int glfs_admin::query_volumes(std::list<std::string>& names, std::string& error) {
+    std::string xml;
+    int rc = tidewall::glfs_xml::run("gluster --mode=script volume list --xml", xml, error);
+    if (rc != 0) return rc;
+    return parse_volume_list(xml, names, error);
 }
 
 int glfs_admin::list_volumes(std::list<std::string>& names) {
@@ -71,4 +79,81 @@ int glfs_admin::list_volumes(std::list<std::string>& names) {
     int rc = query_volumes(names, error);
     if (rc != 0) log_.logMessage("glfs_admin::list_volumes", -1, "Failed to list volumes error [%s]", error.c_str());
     return rc;
+}
+
+int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status) {
+    const char* tag = "glfs_admin::extract_volume_info";
+    std::string xml, error;
+    glfs_volume found;
+    if (tidewall::glfs_xml::run("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||
+        glfs_volume::parse_info(xml, found, error) != 0) {
+        log_.logMessage(tag, -1, "Failed to read volume [%s] error [%s]", name.c_str(), error.c_str());
+        return -1;
+    }
+    if (found.name_ != name) {
+        log_.logMessage(tag, -1, "Gluster answered for volume [%s] when asked for [%s]", found.name_.c_str(),
+                        name.c_str());
+        return -1;
+    }
+    vol.name_ = found.name_;
+    vol.type_ = found.type_;
+    vol.type_text_ = found.type_text_;
+    vol.bricks_ = found.bricks_;
+    vol.have_status_ = false;
+    vol.online_.clear();
+    if (with_status) {
+        // A stopped volume has no brick status: every brick is then offline.
+        std::string status_xml;
+        if (tidewall::glfs_xml::run("gluster --mode=script volume status " + shell_quote(name) + " detail --xml",
+                                    status_xml, error) == 0)
+            glfs_volume::parse_status(status_xml, vol.online_, error);
+        else
+            log_.logMessage(tag, 1, "No brick status for volume [%s] error [%s]", name.c_str(), error.c_str());
+        vol.have_status_ = true;
+    }
+    return 0;
+}
+
+std::string glfs_admin::ip_to_hname(const std::string& ip) {
+    std::string xml, error;
+    std::map<std::string, std::string> names;
+    if (tidewall::glfs_xml::run("gluster --mode=script pool list --xml", xml, error) == 0 &&
+        parse_pool_names(xml, names, error) == 0) {
+        auto it = names.find(ip);
+        if (it != names.end() && it->second != ip) return it->second;
+    }
+    std::string name;
+    if (tidewall::host::current().name_of(ip, name) == 0 && name != ip) return name;
+    return "";
+}
+
+int glfs_admin::set_volume_property(const std::string& volume, const std::string& key, const std::string& value) {
+    const char* tag = "glfs_admin::set_volume_property";
+    std::string xml, error;
+    std::string cmd = "gluster --mode=script volume set " + shell_quote(volume) + " " + shell_quote(key) + " " +
+                      shell_quote(value) + " --xml";
+    log_.logMessage(tag, 0, "Will set volume property using command [%s]", cmd.c_str());
+    int rc = tidewall::glfs_xml::run(cmd, xml, error);
+    if (rc == 0) rc = parse_op_result(xml, error);
+    if (rc != 0)
+        log_.logMessage(tag, -1, "Failed to set [%s] to [%s] on volume [%s] error [%s]", key.c_str(), value.c_str(),
+                        volume.c_str(), error.c_str());
+    return rc;
+}
+
+int glfs_admin::optimize_small_file_access(const std::string& volume) {
+    // Metadata caching and parallel directory reads: the usual gluster tuning
+    // for many small files (backup chunks, catalogue entries).
+    static const std::pair<const char*, const char*> kOptions[] = {
+        {"features.cache-invalidation", "on"},     {"features.cache-invalidation-timeout", "600"},
+        {"performance.stat-prefetch", "on"},       {"performance.cache-invalidation", "on"},
+        {"performance.md-cache-timeout", "600"},   {"network.inode-lru-limit", "200000"},
+        {"performance.readdir-ahead", "on"},       {"performance.parallel-readdir", "on"},
+    };
+    int result = 0;
+    for (const auto& [key, value] : kOptions) {
+        int rc = set_volume_property(volume, key, value);
+        if (rc != 0 && result == 0) result = rc;
+    }
+    return result;
 }

@@ -1,11 +1,21 @@
 #ifndef TIDEWALL_FOUNDATION_GLFS_ADMIN_H
 #define TIDEWALL_FOUNDATION_GLFS_ADMIN_H
 
-// GlusterFS administration over the gluster command line (--xml output).
+// GlusterFS administration over the gluster command line ("--mode=script",
+// "--xml" output parsed with pugixml). Every call is synchronous and runs with
+// the host layer's command time limit.
+//
+// Backups kept by this library (nothing else reads them):
+//   /var/lib/tidewall/glusterd-peers-backup/   copies of /var/lib/glusterd/peers/* and glusterd.info
+//   /var/lib/tidewall/network-backup/          copies of the node's network configuration files
+// Registry key nGlusterdPeerFilesBackupStatus (section Dockwright): 0 after a
+// successful peer-file backup, 1 after a failed one.
 
 #include <tidewall/tw_debug.h>
 
 #include <list>
+#include <map>
+#include <set>
 #include <string>
 
 class glfs_brick {
@@ -35,14 +45,32 @@ public:
     glfs_volume(std::string name, std::string, glfs_volume_type type) : name_(std::move(name)), type_(type) {}
 
     const std::string& get_name() const { return name_; }
-    void set_name(const std::string& n) { name_ = n; }
+    glfs_volume_type get_type() const { return type_; }
+    const std::string& get_type_text() const { return type_text_; }
     void get_brick_list(std::list<glfs_brick>& bricks) const { bricks = bricks_; }
-    void set_brick_list(const std::list<glfs_brick>& bricks) { bricks_ = bricks; }
+
+    // Sets the brick's online flag from the volume's brick status (read with the
+    // volume, or asked now when it was not). A brick gluster does not list is offline.
+    int extract_brick_details(glfs_brick& brick);
+
+    // Entries still to heal, as "brick:entry"; a brick whose heal state cannot
+    // be read counts as one pending entry ("brick:status"). Empty: no heal in progress.
+    std::set<std::string> get_heal_info();
+
+    // Parsers of the gluster XML, for the admin and for tests.
+    static int parse_info(const std::string& xml, glfs_volume& vol, std::string& error);
+    static int parse_status(const std::string& xml, std::map<std::string, bool>& online, std::string& error);
+    static int parse_heal_info(const std::string& xml, std::set<std::string>& entries, std::string& error);
 
 private:
+    friend class glfs_admin;
     std::string name_;
     glfs_volume_type type_ = GLFS_VOL_ANY;
+    std::string type_text_;
     std::list<glfs_brick> bricks_;
+    bool have_status_ = false;
+    std::map<std::string, bool> online_;  // "host:/path" -> brick process online
+    tw_debug log_;
 };
 
 class glfs_admin {
@@ -55,12 +83,35 @@ public:
 
     // Names of all volumes; 0, or non-zero when gluster cannot be asked.
     int list_volumes(std::list<std::string>& names);
+    // Fills vol with the volume's type and bricks; with_status also reads the
+    // bricks' online state. 0, or -1 when gluster cannot tell.
+    int extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status);
+
+    // The peer name gluster knows for an address, else the address's DNS name;
+    // empty when none.
+    std::string ip_to_hname(const std::string& ip);
+
+    // 1 when a glusterd peer file is empty or lacks its uuid or host name
+    // (glusterd then refuses to start); 0 when all are sound or there are none.
+    int glusterd_peer_files_healthy();
+    // Puts back the backed-up copy of every damaged or missing peer file; 0 on success.
+    int restore_glusterd_peer_files();
+    int start_glusterd();
+    int backup_glusterd_peer_files_local();
+    int backup_network_files_local();
+
+    // Volume options for many small files; 0 when all were set.
+    int optimize_small_file_access(const std::string& volume);
+    int set_volume_property(const std::string& volume, const std::string& key, const std::string& value);
 
     // The names found by the scan at construction.
     const std::list<std::string>& scanned_volumes() const { return scanned_; }
 
-    // Parses the XML of "volume list"; 0 or non-zero on malformed output or a failed operation.
     static int parse_volume_list(const std::string& xml, std::list<std::string>& names, std::string& error);
+    // Output of "volume set" and other plain operations: 0 when opRet is 0.
+    static int parse_op_result(const std::string& xml, std::string& error);
+    // "pool list --xml": every name a peer is known by -> its primary host name.
+    static int parse_pool_names(const std::string& xml, std::map<std::string, std::string>& names, std::string& error);
 
 private:
     int query_volumes(std::list<std::string>& names, std::string& error);

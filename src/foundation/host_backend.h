@@ -57,6 +57,8 @@ public:
     // Identity of this host and name resolution; 0 on success.
     virtual int host_name(std::string& name) = 0;
     virtual int resolve(const std::string& name, std::string& address) = 0;
+    // The host name an address resolves back to; 0 on success.
+    virtual int name_of(const std::string& address, std::string& name) = 0;
 
     // Fresh randomness (keys for the I/O tests).
     virtual std::uint32_t random_u32() = 0;

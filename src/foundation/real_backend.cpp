@@ -93,6 +93,27 @@ int real_backend::resolve(const std::string& name, std::string& address) {
     return 0;
 }
 
+int real_backend::name_of(const std::string& address, std::string& name) {
+    struct sockaddr_storage ss {};
+    socklen_t len = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&ss);
+    if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        len = sizeof *v4;
+    } else if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        len = sizeof *v6;
+    } else {
+        return EAI_NONAME;
+    }
+    char host[NI_MAXHOST];
+    int rc = ::getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    if (rc != 0) return rc;
+    name = host;
+    return 0;
+}
+
 std::uint32_t real_backend::random_u32() {
     static thread_local std::random_device device;
     return device();

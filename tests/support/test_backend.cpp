@@ -156,6 +156,16 @@ int test_backend::resolve(const std::string& name, std::string& address) {
     return 0;
 }
 
+int test_backend::name_of(const std::string& address, std::string& name) {
+    for (const auto& [n, a] : hosts) {
+        if (a == address) {
+            name = n;
+            return 0;
+        }
+    }
+    return -2;
+}
+
 std::uint32_t test_backend::random_u32() {
     if (random_values.empty()) return 0x12345678;
     auto v = random_values.front();

@@ -89,6 +89,7 @@ public:
     void sleep_ms(unsigned ms) override;
     int host_name(std::string& name) override;
     int resolve(const std::string& name, std::string& address) override;
+    int name_of(const std::string& address, std::string& name) override;
     std::uint32_t random_u32() override;
     int debug_level() override { return level; }
     void log(int level, const char* tag, const std::string& text, int size_mib, int versions) override;

@@ -1,0 +1,101 @@
+// A gluster volume: its bricks, their online state and its heal state.
+
+#include "foundation/glfs_admin.h"
+
+#include "foundation/glfs_xml.h"
+#include "foundation/shell_quote.h"
+
+int glfs_volume::parse_info(const std::string& xml, glfs_volume& vol, std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    auto v = cli.child("volInfo").child("volumes").child("volume");
+    if (!v) {
+        error = "no volume in gluster's answer";
+        return -1;
+    }
+    vol.name_ = v.child_value("name");
+    vol.type_text_ = v.child_value("typeStr");
+    std::string t = vol.type_text_;
+    vol.type_ = t.find("Disperse") != std::string::npos     ? GLFS_VOL_DISPERSE
+                : t.find("Replicate") != std::string::npos ? GLFS_VOL_REPLICATE
+                                                           : GLFS_VOL_DISTRIBUTE;
+    vol.bricks_.clear();
+    for (auto b : v.child("bricks").children("brick")) {
+        std::string spec = b.child_value("name");
+        if (spec.empty()) spec = b.text().get();  // older gluster: the text only
+        vol.bricks_.emplace_back(spec);
+    }
+    return 0;
+}
+
+int glfs_volume::parse_status(const std::string& xml, std::map<std::string, bool>& online, std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    for (auto v : cli.child("volStatus").child("volumes").children("volume")) {
+        for (auto n : v.children("node")) {
+            std::string path = n.child_value("path");
+            // Self-heal and NFS daemons are listed as nodes too; bricks have absolute paths.
+            if (path.empty() || path[0] != '/') continue;
+            online[std::string(n.child_value("hostname")) + ":" + path] = n.child("status").text().as_int(0) == 1;
+        }
+    }
+    return 0;
+}
+
+int glfs_volume::parse_heal_info(const std::string& xml, std::set<std::string>& entries, std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    auto bricks = cli.child("healInfo").child("bricks");
+    if (!bricks) {
+        error = "no heal information in gluster's answer";
+        return -1;
+    }
+    for (auto b : bricks.children("brick")) {
+        std::string brick = b.child_value("name");
+        std::string status = b.child_value("status");
+        std::string count = b.child_value("numberOfEntries");
+        size_t listed = 0;
+        for (auto f : b.children("file")) {
+            entries.insert(brick + ":" + f.text().get());
+            ++listed;
+        }
+        if (status != "Connected") {
+            // A brick that cannot be asked may hold anything still to heal.
+            entries.insert(brick + ":" + (status.empty() ? "unknown" : status));
+        } else if (listed == 0 && !count.empty() && count != "0") {
+            entries.insert(brick + ":" + count + " entries");
+        }
+    }
+    return 0;
+}
+
+int glfs_volume::extract_brick_details(glfs_brick& brick) {
+    if (!have_status_) {
+        std::string xml, error;
+        online_.clear();
+        if (tidewall::glfs_xml::run("gluster --mode=script volume status " + tidewall::shell_quote(name_) +
+                                        " detail --xml",
+                                    xml, error) == 0)
+            parse_status(xml, online_, error);
+        have_status_ = true;
+    }
+    auto it = online_.find(brick.get_brick_path());
+    brick.set_is_online(it != online_.end() && it->second);
+    return 0;
+}
+
+std::set<std::string> glfs_volume::get_heal_info() {
+    const char* tag = "glfs_volume::get_heal_info";
+    std::set<std::string> entries;
+    std::string xml, error;
+    if (tidewall::glfs_xml::run("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
+                                xml, error) != 0 ||
+        parse_heal_info(xml, entries, error) != 0) {
+        // Volumes that do not heal (plain distribute) answer with an error.
+        log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
+    }
+    return entries;
+}
