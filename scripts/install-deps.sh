@@ -8,6 +8,7 @@ packages=(
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   procps psmisc rpm dpkg-dev binutils
   dmidecode ipmitool smartmontools ethtool pciutils
+  glusterfs-server glusterfs-client
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -21,7 +21,7 @@
 class glfs_brick {
 public:
     glfs_brick() = default;
-    // From a brick specification "host:/path".
+    // From a brick as gluster names it: "host:/path".
     explicit glfs_brick(const std::string& spec);
     glfs_brick(std::string host, std::string mnt_path, bool online);
 
