@@ -139,6 +139,41 @@ TEST_F(Disks, RecreateADataDriveWithItsUuid) {
     EXPECT_EQ(st.unmount("/tw/disk2"), 0);
 }
 
+TEST_F(Disks, BulkProvisioningTakesTheBlankDisksOnly) {
+    const auto& a = loop("bulk-a");
+    const auto& b = loop("bulk-b");
+    const auto& used = loop("bulk-used");
+    sh("mkfs.xfs -q -f " + used.path());
+    std::string used_sum = sh("sha256sum < " + used.path());
+    ASSERT_EQ(0, tsaf_utils::set_reg_key("sTidewallTestDisks", a.path() + "," + b.path() + "," + used.path()));
+    std::filesystem::create_directories("/tw/disk1");
+
+    tw_storage st;
+    // Anything else new would be a disk of this machine: never go on then.
+    std::list<tsaf_blkdev_verdict> verdicts;
+    ASSERT_EQ(st.survey_new_disks(verdicts), 0);
+    std::vector<std::string> fresh;
+    for (const auto& v : verdicts)
+        if (v.get_is_new()) fresh.push_back(v.get_info().get_devpath());
+    ASSERT_EQ(fresh, (std::vector<std::string>{a.path(), b.path()}));
+
+    // Other tests of this run may have left data mount paths behind.
+    unsigned last = st.get_data_mntpath_lastslot();
+    ASSERT_GE(last, 1u);
+    const std::string path_a = "/tw/disk" + std::to_string(last + 1), path_b = "/tw/disk" + std::to_string(last + 2);
+    ASSERT_EQ(st.mount_new_blkdev(), 0);
+    EXPECT_TRUE(mounted_at(a.path(), path_a));
+    EXPECT_TRUE(mounted_at(b.path(), path_b));
+    EXPECT_EQ(xattr(path_b, "trusted.tslnstamp"), "arrowfield@tsln");
+    EXPECT_EQ(xattr(path_b, "trusted.mntstamp"), path_b);
+    EXPECT_EQ(sh("blkid -p -c /dev/null -o value -s TYPE " + b.path()), "xfs");
+    EXPECT_EQ(sh("sha256sum < " + used.path()), used_sum);
+    EXPECT_EQ(tw_storage::last_datapath_prefix(), "/tw/disk");
+    // Mounted and stamped, they are no longer new.
+    ASSERT_EQ(st.survey_new_disks(verdicts), 0);
+    for (const auto& v : verdicts) EXPECT_FALSE(v.get_is_new()) << v.get_info().get_devpath();
+}
+
 TEST_F(Disks, WipeRefusesADiskInUse) {
     const auto& drive = loop("busy");
     sh("mkfs.xfs -q -f " + drive.path());
