@@ -46,7 +46,8 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
         // /tmp is everyone's: a link planted at the fixed name is not followed.
         std::string bak = backup_name(path);
         rc = fio::write_no_follow(tidewall::host::path(bak), old_text, mode);
-        if (rc != 0) log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]", bak.c_str(), std::strerror(rc));
+        if (rc != 0)
+            log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]", bak.c_str(), std::strerror(rc));
     }
 
     std::list<std::string> lines;

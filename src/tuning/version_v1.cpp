@@ -116,7 +116,8 @@ int tw_perf_params_version_v1::configure() {
     return 0;
 }
 
-void tw_perf_params_version_v1::tune_ring_buffers(tw_perf_params_config& config, const std::string& name, const std::string& value,
+void tw_perf_params_version_v1::tune_ring_buffers(tw_perf_params_config& config, const std::string& name,
+                                                  const std::string& value,
                                                   const std::list<std::string>& fast_interfaces,
                                                   const std::string& ring_options) {
     bool rx = name == "nw_rx_ring_buffer";
@@ -150,7 +151,8 @@ void tw_perf_params_version_v1::tune_ring_buffers(tw_perf_params_config& config,
     }
 }
 
-int tw_perf_params_version_v1::set_sysctl(tw_perf_params_config& config, const std::string& name, const std::string& value) {
+int tw_perf_params_version_v1::set_sysctl(tw_perf_params_config& config, const std::string& name,
+                                          const std::string& value) {
     int rc = config.update_conf_file("/etc/sysctl.conf", name, name + "=" + value, true);
     if (rc != 0) return rc;
     return config.run_cmd("sysctl -p");
@@ -158,15 +160,17 @@ int tw_perf_params_version_v1::set_sysctl(tw_perf_params_config& config, const s
 
 int tw_perf_params_version_v1::enable_fstrim(tw_perf_params_config& config, const std::string& service) {
     std::string quoted = tidewall::shell_quote(service);
-    for (const std::string& cmd : {"systemctl start " + quoted, "systemctl enable " + quoted,
-                                   std::string("systemctl start fstrim.timer"), std::string("systemctl enable fstrim.timer")}) {
+    const std::string commands[] = {"systemctl start " + quoted, "systemctl enable " + quoted,
+                                    "systemctl start fstrim.timer", "systemctl enable fstrim.timer"};
+    for (const auto& cmd : commands) {
         int rc = config.run_cmd(cmd);
         if (rc != 0) return rc;
     }
     return 0;
 }
 
-int tw_perf_params_version_v1::blacklist_module(tw_perf_params_config& config, const std::string& module, const std::string& line) {
+int tw_perf_params_version_v1::blacklist_module(tw_perf_params_config& config, const std::string& module,
+                                                const std::string& line) {
     int rc = config.update_conf_file("/etc/modprobe.d/blacklist.conf", line, line, true);
     if (rc != 0) return rc;
     // blacklist stops only loading by alias; install keeps modprobe from loading it at all.

@@ -67,7 +67,8 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
             return 1;
         }
     }
-    log_.logMessage(tag, 0, "Successfully updated fstab with nofail argument for mount path['/tw/dav_he','/tw/dav_vm']");
+    log_.logMessage(tag, 0,
+                    "Successfully updated fstab with nofail argument for mount path['/tw/dav_he','/tw/dav_vm']");
     return 0;
 }
 
