@@ -83,7 +83,10 @@ TEST(PlatformType, LogsWhichTableAndWhyAtTheirLevels) {
     EXPECT_TRUE(tb.logged(-1, tag, "Server model [FUJITSU_PRIMERGYRX2530M5]"));
     EXPECT_TRUE(tb.logged(0, tag, "This is Arrowfield Version 2.x"));
     EXPECT_TRUE(tb.logged(0, tag, std::string("Image id = ") + kV2));
+}
 
+TEST(PlatformType, UnreadableImageIdentifierMeansTheVersion1Table) {
+    const char* tag = "tw_storage::set_arrowfield_platform_type";
     test_backend tb2;
     storage_under_test s2(tb2);
     s2.storage.set_arrowfield_platform_type();
@@ -141,7 +144,9 @@ TEST(PlatformType, RegistryWriteFailuresFail) {
     EXPECT_EQ(-1, s.storage.set_refarch_platform());
     EXPECT_TRUE(tb.logged(-1, "tw_storage::set_refarch_platform",
                           "Failed to set registry key to force the platform as Reference Architecture"));
+}
 
+TEST(PlatformType, ReferenceArchitectureNotRecordableFails) {
     test_backend tb2;
     tb2.on(kModelCommand, 0, "DellInc._PowerEdgeR740xd\n");
     tb2.registry_read_only = true;
@@ -162,7 +167,9 @@ TEST(PlatformType, CiscoC240BlacklistsAhciWhateverItsType) {
     EXPECT_EQ("blacklist ahci", tb.read_file("/etc/modprobe.d/ahci.conf"));
     EXPECT_EQ("ReferenceArchitecture", tb.key("sScaleoutPlatformType"));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::set_arrowfield_platform_type", "Found C240 model."));
+}
 
+TEST(PlatformType, FailedAhciBlacklistIsOnlyLogged) {
     // Without the directory the write fails: logged, not a failure.
     test_backend tb2;
     tb2.on(kModelCommand, 0, "CiscoSystemsInc_UCSC-C240-M4S\n");
