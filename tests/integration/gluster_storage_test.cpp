@@ -128,6 +128,39 @@ TEST_F(GlusterStorage, ThisNodesBricksAreTheVolumesBrickDirectories) {
     std::string bdev;
     ASSERT_EQ(0, storage.get_brick_bdev(host_name() + ":/tw/disk2/tw_brick", bdev));
     EXPECT_EQ(disk2, bdev);
+
+    // A brick named by one of this machine's interface addresses is this node's too.
+    std::string address = sh("hostname -I | awk \"{ print \\$1 }\"");
+    if (!address.empty()) EXPECT_EQ(1, storage.is_loop_back_hname(address)) << address;
+    EXPECT_EQ(0, storage.is_loop_back_hname("192.0.2.1"));
+}
+
+TEST_F(GlusterStorage, TwctlListsBricksAndMounts) {
+    const char* twctl = std::getenv("TWCTL");
+    ASSERT_TRUE(twctl);
+    int status = -1;
+    std::string bricks = sh(std::string(twctl) + " gluster bricks testvol --json", &status);
+    ASSERT_EQ(0, status) << bricks;
+    for (auto [dir, dev] : {std::pair<std::string, std::string>{"/tw/disk1/tw_brick", disk1}, {"/tw/disk2/tw_brick", disk2}})
+        EXPECT_NE(std::string::npos, bricks.find("{\"host\": \"" + host_name() + "\", \"path\": \"" + dir +
+                                                 "\", \"local\": true, \"online\": true, \"brick_attributes\": true, "
+                                                 "\"device\": \"" + dev + "\"}"))
+            << bricks;
+    EXPECT_NE(std::string::npos, bricks.find("\"heal_in_progress\": false")) << bricks;
+
+    std::string mounts = sh(std::string(twctl) + " gluster mounts --json", &status);
+    ASSERT_EQ(0, status) << mounts;
+    EXPECT_NE(std::string::npos, mounts.find("{\"host\": \"node9sds\", \"volume\": \"remotevol\", \"mount_path\": "
+                                             "\"/tw/glus_remote\", \"options\": \"defaults,_netdev,backup-volfile-"
+                                             "servers=node8sds\", \"served\": \"remote\", \"mounted\": false, "
+                                             "\"mounted_device\": null}"))
+        << mounts;
+    EXPECT_NE(std::string::npos, mounts.find("\"volume\": \"testvol\", \"mount_path\": \"/tw/glus\", \"options\": "
+                                             "\"defaults,_netdev\", \"served\": \"local\""))
+        << mounts;
+
+    sh(std::string(twctl) + " gluster bricks novol 2>/dev/null", &status);
+    EXPECT_EQ(1, status);
 }
 
 TEST_F(GlusterStorage, OfflineBrickAndHealState) {
