@@ -119,10 +119,6 @@ public:
     static int get_maldor_cluster_nodes(std::string& nodes);
     static int check_rpm(const std::string& name);
 
-    // System services: disables the unit (and, with stop_now, stops it too).
-    // 0 on success, -1 when systemctl fails (for example: no such unit).
-    static int disableservice(const std::string& name, bool stop_now);
-
     // Refreshes the node's software subscriptions; throws TsException on failure.
     void manage_subscriptions();
 

@@ -1,7 +1,6 @@
-// Disabling a system service, and writing a kernel setting in place.
+// Writing a kernel setting in place.
 
 #include "foundation/file_io.h"
-#include "foundation/tsaf_utils.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>
@@ -12,21 +11,6 @@
 using tidewall::testing::test_backend;
 
 namespace {
-
-TEST(DisableService, DisablesAndStopsThroughSystemctl) {
-    test_backend tb;
-    tb.on("systemctl disable --now tendrl-node-agent.service", 0);
-    tb.on("systemctl disable lldpad", 1, "", "Failed to disable unit: Unit file lldpad.service does not exist.\n");
-    EXPECT_EQ(0, tsaf_utils::disableservice("tendrl-node-agent.service", true));
-    EXPECT_EQ(-1, tsaf_utils::disableservice("lldpad", false));
-    EXPECT_EQ(-1, tsaf_utils::disableservice("", true));
-    tb.on("systemctl disable --now 'a b;c'", 0);
-    EXPECT_EQ(0, tsaf_utils::disableservice("a b;c", true));
-    EXPECT_EQ((std::vector<std::string>{"systemctl disable --now tendrl-node-agent.service", "systemctl disable lldpad",
-                                        "systemctl disable --now 'a b;c'"}),
-              tb.commands);
-    EXPECT_EQ(std::vector<int>({100, 100, 100}), tb.time_limits);
-}
 
 TEST(WriteInPlace, OverwritesTheSameFileAndCreatesNone) {
     test_backend tb;
