@@ -29,6 +29,11 @@ public:
     tw_perf_params_config();
     ~tw_perf_params_config();
 
+    // Applies the versions after the recorded one; 0, or the code of the version
+    // that failed (the record then names the last version that succeeded). A
+    // record above kMaxVersion (from a newer release) makes this a no-op.
+    int configure();
+
     // Read and write nPerfParamsVersion; a missing or unreadable key is 1 and
     // leaves version as it was.
     int get_configured_version(unsigned long long& version);
@@ -67,6 +72,8 @@ public:
     int get_gluster_volumes(std::list<std::string>& volumes);
 
 private:
+    int run_version(unsigned long long version);
+
     tw_debug log_;
 };
 

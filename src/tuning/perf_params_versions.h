@@ -89,4 +89,16 @@ private:
     tw_debug log_;
 };
 
+// Version 7: multipath gives up a lost path after 4 retries; network files
+// copied to the data drives.
+class tw_perf_params_version_v7 {
+public:
+    int configure();
+    int update_multipath_config();
+    int backup_config_files();
+
+private:
+    tw_debug log_;
+};
+
 #endif
