@@ -86,21 +86,6 @@ TEST(VersionOne, WalksTheParametersInOrderWithExactCommandsFilesAndRegistryValue
     EXPECT_TRUE(n.tb.logged(0, kTag, "requested[4096] current[2048] max [4096] nw_if_name[em1] [nw_tx_ring_buffer]"));
 }
 
-TEST(VersionOne, RunningAgainChangesNoFile) {
-    v1_node n("em1\n");
-    add_interface(n.tb, "em1", "25000", "00:1b:21:aa:bb:cc");
-    n.tb.on("ethtool -g em1", 0, rings(8192, 1024, 512));
-    n.tb.write_file("/etc/sysctl.conf", "vm.swappiness=10\n");
-    ASSERT_EQ(0, tw_perf_params_version_v1().configure());
-    std::map<std::string, std::string> first;
-    for (const char* f : {"/etc/sysctl.conf", "/etc/modprobe.d/blacklist.conf", "/etc/modprobe.d/tsbf.conf",
-                          "/etc/modprobe.d/tsfsf.conf", "/etc/sysconfig/network-scripts/ifcfg-em1"})
-        first[f] = n.tb.read_file(f);
-    ASSERT_EQ(0, tw_perf_params_version_v1().configure());
-    for (const auto& [f, text] : first) EXPECT_EQ(text, n.tb.read_file(f)) << f;
-    EXPECT_EQ("vm.swappiness=10\nkernel.sem=6000 768000 6000 128\nvm.min_free_kbytes=324037\n", first["/etc/sysctl.conf"]);
-}
-
 TEST(VersionOne, RingBuffersOnlyOnFastLinksAndOnlyWhereTheSizeDiffers) {
     v1_node n("em1\nem2\nem3\nem4\np1p1\np1p2\n");
     add_interface(n.tb, "em1", "1000", "00:1b:21:00:00:01");    // 1 Gb/s: never touched
