@@ -3,10 +3,13 @@
 
 #include <tidewall/export.h>
 #include <tidewall/ts_exception.h>
+#include <tidewall/ts_mnt_info.h>
+#include <tidewall/tsaf_blkdev.h>
 #include <tidewall/tw_debug.h>
 
 #include <list>
 #include <string>
+#include <vector>
 
 class glfs_admin;
 
@@ -65,9 +68,108 @@ public:
     // of file; throws TsException when it cannot be created.
     int mkdir(std::string path, unsigned mode);
 
+    // --- mounting ---
+    // Runs umount on path; 0, or throws TsException "<command> failed".
+    int unmount(std::string path);
+    // 1 when path is mounted (per /etc/mtab), with its device, type and options.
+    int is_mounted(std::string path, std::string& blkdev, std::string& fstype, std::list<std::string>& options);
+    // The device mounted at path with type fstype; throws when none is, or another type is.
+    int get_blk_dev(std::string path, std::string fstype, std::string& blkdev);
+    // Mounts blkdev at path (options may be empty); 0 or -1.
+    int mount(std::string path, std::string blkdev, std::string fstype, std::string options);
+    // Mounts path as /etc/fstab says; 0 or -1.
+    int mount(std::string path);
+    // Device mounted now at the kind's mount path (DDB, GlusterFS, Maldor FS); 0 or -1.
+    int get_backing_dev(mnt_path_type kind, std::string& blkdev);
+    // The disk of a partition ("lsblk -no pkname"); 0, or the command's exit code.
+    int get_backing_device_for_partition(std::string partition, std::string& disk);
+
+    // --- /etc/fstab ---
+    // Every rewrite replaces the file atomically, keeping its mode and owner; a
+    // failed rewrite leaves the old file whole and throws TsException.
+    std::string create_file_sys_args(std::list<std::string>& options);
+    // Writes the header and one line per entry to file; 0, throws on a write failure.
+    int create_sysconfig_files(std::list<TsMntInfo>& entries, std::string file);
+    // 0 when /etc/fstab has an entry with this device, path and type, else -1.
+    int is_valid_sysconfig_file_entry(std::string path, std::string blkdev, std::string fstype,
+                                      std::list<std::string>& options);
+    // Replaces the /etc/fstab entry for path or blkdev (or adds one) and writes
+    // the result to file; writes nothing when the entry is already as asked.
+    int update_sysconfig_files(std::string path, std::string blkdev, std::string fstype, std::string fsargs,
+                               std::string file);
+    // Removes every entry of file mounted at path; their devices go to removed.
+    int trim_sysconfig_files(std::string path, std::string file, std::list<std::string>& removed);
+    // Device of path's /etc/fstab entry, a UUID= entry resolved through
+    // /dev/disk/by-uuid; 0 or -1.
+    int get_fstab_backing_device(std::string path, std::string& blkdev);
+    // File-system UUID of path's UUID= entry in /etc/fstab; 0 or -1.
+    int get_uuid_from_fstab(const std::string& path, std::string& uuid);
+    // Whether options carry what the kind needs (noatime, inode64, nofail, ...).
+    bool fsargs_valid(mnt_path_type kind, std::list<std::string>& options);
+    // The entries of a mount table file (comments dropped); 0 or an errno value.
+    int read_sysconfig_file(std::string file, std::list<TsMntInfo>& entries);
+
+    // --- ownership stamps ---
+    static constexpr const char* kMntStamp = "trusted.mntstamp";
+    static constexpr const char* kTslnStamp = "trusted.tslnstamp";
+    static constexpr const char* kBlkdevStamp = "trusted.blkdevstamp";
+    static constexpr const char* kTslnStampValue = "arrowfield@tsln";
+    static constexpr const char* kMaldorClusterStamp = "trusted.tsaf2cluster";
+    static constexpr const char* kMaldorNodesStamp = "trusted.maldorclusternodes";
+    // 0 or -1.
+    int setextendedattribute(std::string path, std::string name, std::string value);
+    // The value's length with value set, or a negative result.
+    int getextendedattribute(std::string path, std::string name, std::string& value);
+    // 0 or -1.
+    int removeextendedattribute(std::string path, std::string name);
+    // 0 when mnt_path carries the three appliance stamps, else negative.
+    int check_for_tsln_xattrs(std::string mnt_path);
+    int stamp_tsln_xattrs(std::string blkdev, std::string mnt_path, std::string blkdev_stamp);
+    int remove_tsln_xattrs(std::string mnt_path);
+    bool is_tsln_system_volume_group(std::string vg);
+    bool is_tsln_data_drive(std::string mnt_path);
+    // Whether blkdev is a logical volume: its volume group and physical volumes ("a:b").
+    bool is_logicalvol(std::string blkdev, std::string& vg, std::string& pvs);
+    // Stamps every mounted appliance drive whose stamps are missing.
+    int fix_tsln_stamps();
+
+    // --- Maldor stamps ---
+    bool is_maldor_data_drive(std::string mnt_path, std::string& cluster);
+    int stamp_maldor_data_drive(std::string mnt_path, std::string cluster);
+    int stamp_maldor_data_drives(std::string cluster);
+    int remove_maldor_xattrs(std::string mnt_path);
+    int stamp_maldor_xattrs();
+    int enumerate_maldor_metadata_drives(std::vector<std::string>& mnt_paths);
+
+    // --- block-device provisioning ---
+    // 0, or -1 when the device cannot be opened or written.
+    int wipe_partition_table(std::string blkdev);
+    int format_blkdev(std::string blkdev, std::string fstype);
+    int format_blkdev_with_uuid(const std::string& blkdev, const std::string& fstype, const std::string& uuid);
+    // 0 and the UUID; throws for an unsupported type or a failed command.
+    int extract_filesys_uuid(std::string blkdev, std::string fstype, std::string& uuid);
+    // Wipe, format, create the directory, mount, stamp; stops at the first failure.
+    int process_blkdev(std::string blkdev, std::string mnt_path, std::string fstype, std::string options);
+    // Provisions every new disk at the next free slots; 0, or -1 when new disks
+    // cannot be detected. Recording the mounts in /etc/fstab is the caller's.
+    int mount_new_blkdev();
+    int mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_path);
+    int mount_new_blkdev_with_uuid(tsaf_blkdev_basic_info& disk, const std::string& uuid,
+                                   const std::string& mnt_path);
+    bool is_valid_uuid(const std::string& uuid);
+    // Every whole disk of the node with whether mount_new_blkdev() would take it,
+    // and if not why. 0, or non-zero when that cannot be decided (nothing is new then).
+    int survey_new_disks(std::list<tsaf_blkdev_verdict>& verdicts);
+
     // --- data mount paths ---
     int get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
                               bool from_fstab);
+    int enumerate_data_drives(std::list<free_space_info>& list, bool from_fstab);
+    // Highest slot number in use under the data-path prefix's directory, 0 if none.
+    unsigned get_data_mntpath_lastslot();
+    // The data mount-path prefix the last slot scan or provisioning call of this
+    // process used (one string for the whole process).
+    static std::string last_datapath_prefix();
 
     // --- flavour and identity ---
     int get_server_model(std::string& model);
@@ -92,5 +194,9 @@ private:
     std::string maldor_mount_options_default_;
     std::string ssh_private_key_path_;
 };
+
+// Backing device of the DDB mount path, for callers that load the library by
+// symbol name: exported unmangled. 0 or -1.
+extern "C" TW_API int get_ddb_backing_dev(std::string& blkdev);
 
 #endif

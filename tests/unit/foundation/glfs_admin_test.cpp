@@ -65,7 +65,7 @@ TEST(GlfsAdmin, FailedOperationAndGarbageAreFailuresNotEmptyLists) {
     EXPECT_TRUE(names.empty());
 }
 
-TEST(GlfsBrick, SpecificationSplitsHostAndPath) {
+TEST(GlfsBrick, GlusterNameSplitsHostAndPath) {
     glfs_brick b("node1sds.example.net:/tw/disk1/tw_brick");
     EXPECT_EQ("node1sds.example.net", b.get_host_name());
     EXPECT_EQ("/tw/disk1/tw_brick", b.get_mnt_path());

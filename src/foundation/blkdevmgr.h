@@ -1,0 +1,88 @@
+#ifndef TIDEWALL_FOUNDATION_BLKDEVMGR_H
+#define TIDEWALL_FOUNDATION_BLKDEVMGR_H
+
+// The host layer's block-device manager: the machine's block devices from
+// sysfs, which of the whole disks are new (nothing uses them: they may be wiped),
+// capacities, and the vfat partition of an EFI node. Every path goes through the
+// host layer (/sys/block, /dev, /etc/mtab, /etc/fstab, /proc/swaps), so the unit
+// tier can run it on a fake sysfs tree with image files for devices.
+//
+// A disk is new only when it is certain that nothing uses it: a whole disk with
+// a hardware device behind it (a loop device only when named in the registry key
+// sTidewallTestDisks), writable, not removable, of non-zero size, without
+// partitions or holders, not mounted, not swap, not named in /etc/fstab, not
+// held open exclusively by the kernel, and without any signature libblkid finds.
+// Anything that cannot be read counts against the disk.
+
+#include <tidewall/ts_mnt_info.h>
+#include <tidewall/tsaf_blkdev.h>
+#include <tidewall/tw_debug.h>
+
+#include <list>
+#include <string>
+#include <vector>
+
+class tsaf_blkdevmgr {
+public:
+    tsaf_blkdevmgr();
+
+    // Lists the block devices from /sys/block in kernel-name order (sdb before
+    // sdaa); with include_partitions each disk's partitions follow it. 0, or an
+    // errno value when /sys/block cannot be read.
+    int enumerate_blkdevs(bool include_partitions);
+    const std::list<tsaf_blkdev_basic_info>& blkdevs() const { return devices_; }
+
+    // The new whole disks, in enumeration order (enumerates first if that was
+    // not done). 0, or non-zero when it cannot be decided: sysfs, the mount table,
+    // /etc/fstab or /proc/swaps unreadable. The list is then empty.
+    int get_new_disks(std::list<tsaf_blkdev_basic_info>& disks);
+
+    // Every whole disk with whether it is new and, if not, why. Same result
+    // codes as get_new_disks; verdicts are filled in either case.
+    int survey_disks(std::list<tsaf_blkdev_verdict>& verdicts);
+
+    // Block count and block size (logical sector size) of the device named by
+    // the record's device path; throws TsException when they cannot be read.
+    void get_capacity(tsaf_blkdev& dev);
+
+    // The partition holding a vfat file system (an EFI system partition first)
+    // and its file-system UUID. 0, or -1 when there is none.
+    int get_vfat_partition(std::string& partition, std::string& uuid);
+
+private:
+    // What sysfs and the device node say about one whole disk.
+    struct disk_facts {
+        tsaf_blkdev_basic_info info;
+        std::string sysdir;                  // mapped /sys/block/<name>
+        std::vector<std::string> partitions; // kernel names
+        std::vector<std::string> devnums;    // "major:minor" of the disk and its partitions
+        bool node_exists = false;            // /dev/<name>
+        unsigned long long node_dev = 0, node_ino = 0;
+    };
+    // The tables that tell what the machine uses.
+    struct usage_tables {
+        std::list<TsMntInfo> mounts;  // /etc/mtab
+        std::vector<std::pair<std::string, std::string>> mountinfo;  // devnum, mount point
+        std::list<TsMntInfo> fstab;
+        std::list<TsMntInfo> swaps;
+        std::string problem;  // why every disk is in doubt, when a table is unreadable
+    };
+
+    int load_usage_tables(usage_tables& t);
+    std::string judge(const disk_facts& d, const usage_tables& t);
+    // Whether a device text of a table (a path, possibly a link) names the disk
+    // or one of its partitions.
+    static bool names_device(const std::string& source, const disk_facts& d);
+    bool loop_allowed(const std::string& devpath);
+
+    tw_debug log_;
+    bool enumerated_ = false;
+    int enumerate_error_ = 0;
+    bool with_partitions_ = false;
+    std::list<tsaf_blkdev_basic_info> devices_;
+    std::vector<disk_facts> disks_;
+    std::vector<std::string> test_disks_;
+    bool test_disks_read_ = false;
+};
+
+#endif

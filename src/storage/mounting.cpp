@@ -1,0 +1,105 @@
+// Mounting and unmounting, and what is mounted where.
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/shell_quote.h"
+#include "foundation/ts_mnt_parser.h"
+#include "foundation/ts_process.h"
+#include "foundation/tsaf_utils.h"
+
+using tidewall::shell_quote;
+
+int tw_storage::unmount(std::string path) {
+    const char* tag = "tw_storage::unmount";
+    std::string cmd = "umount  " + shell_quote(path);
+    log_.logMessage(tag, 0, "unmount command [%s]", cmd.c_str());
+    std::string out, err;
+    if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
+    log_.logMessage(tag, -1, "unmount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
+}
+
+int tw_storage::is_mounted(std::string path, std::string& blkdev, std::string& fstype,
+                           std::list<std::string>& options) {
+    return tsaf_utils::is_mounted(path, blkdev, fstype, options);
+}
+
+int tw_storage::get_blk_dev(std::string path, std::string fstype, std::string& blkdev) {
+    const char* tag = "tw_storage::get_blk_dev";
+    std::string dev, type;
+    std::list<std::string> options;
+    if (is_mounted(path, dev, type, options) == 1) {
+        if (type == fstype) {
+            blkdev = dev;
+            return 0;
+        }
+        log_.logMessage(tag, 0, "Blkdev [%s] currently mounted at [%s] through a different file system [%s]",
+                        dev.c_str(), path.c_str(), type.c_str());
+        throw TsException(tag, path + " mounted through different file system " + type, "tw_storage", __LINE__,
+                          -1);
+    }
+    log_.logMessage(tag, 0, "No blkdev currently mounted at [%s]", path.c_str());
+    throw TsException(tag, path + " No blkdev currently mounted at " + path, "tw_storage", __LINE__, -1);
+}
+
+int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, std::string options) {
+    const char* tag = "tw_storage::mount";
+    std::string cmd = "mount -t " + shell_quote(fstype);
+    if (!options.empty()) cmd += "  -o " + shell_quote(options);
+    cmd += " " + shell_quote(blkdev) + " " + shell_quote(path);
+    log_.logMessage(tag, 2, "Mount command [%s]", cmd.c_str());
+    std::string out, err;
+    if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
+    log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    return -1;
+}
+
+int tw_storage::mount(std::string path) {
+    const char* tag = "tw_storage::mount";
+    std::string cmd = "mount " + shell_quote(path);
+    log_.logMessage(tag, 0, "Mount command [%s]", cmd.c_str());
+    std::string out, err;
+    if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
+    log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    return -1;
+}
+
+int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {
+    const char* tag = "tw_storage::get_backing_dev";
+    std::string path;
+    try {
+        get_mnt_path(kind, path);
+    } catch (const TsException&) {
+        log_.logMessage(tag, -1, "Unsupported mount path");
+        return -1;
+    }
+    std::list<TsMntInfo> entries;
+    TsMntParser("/etc/mtab").ParseMountPointInfo(entries);
+    for (const auto& e : entries) {
+        if (e.GetMountPoint() != path) continue;
+        blkdev = e.GetBackingDevice();
+        log_.logMessage(tag, 0, "Found a device [%s] currently mounted at [%s]", blkdev.c_str(), path.c_str());
+        return 0;
+    }
+    return -1;
+}
+
+int tw_storage::get_backing_device_for_partition(std::string partition, std::string& disk) {
+    const char* tag = "tw_storage::get_backing_device_for_partition";
+    std::string cmd = "lsblk -no pkname " + shell_quote(partition);
+    std::string out, err;
+    int rc = TsProcess::system(cmd, &out, &err, 0, false);
+    if (rc != 0) {
+        log_.logMessage(tag, -1, "Failed to retrieve backing device for [%s] failed with error [%s]", cmd.c_str(),
+                        err.c_str());
+        return rc;
+    }
+    out = tsaf_utils::trim(out);
+    if (!out.empty()) disk = "/dev/" + out;
+    return 0;
+}
+
+extern "C" int get_ddb_backing_dev(std::string& blkdev) {
+    tw_storage storage;
+    return storage.get_backing_dev(tw_storage::MNT_PATH_DDB, blkdev);
+}

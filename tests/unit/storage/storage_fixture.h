@@ -1,0 +1,145 @@
+#ifndef TIDEWALL_TESTS_UNIT_STORAGE_FIXTURE_H
+#define TIDEWALL_TESTS_UNIT_STORAGE_FIXTURE_H
+
+// Shared set-up of the storage tests: a test backend, a node flavour, and a
+// fake sysfs tree with sparse image files standing in for disks.
+
+#include "test_backend.h"
+
+#include <tidewall/tw_storage.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tidewall::testing {
+
+inline void use_gluster_flavour(test_backend& tb) { tb.set_key("sArrowfieldApplianceType", "RM-110"); }
+inline void use_maldor_flavour(test_backend& tb) { tb.set_key("sArrowfieldApplianceType", "RM-500"); }
+
+// A fake whole disk under /sys/block, described by name and what differs from
+// a plain, writable hardware disk of 64 MiB.
+struct fake_disk {
+    explicit fake_disk(std::string n) : name(std::move(n)) {}
+    fake_disk& size(unsigned long long b) { bytes = b; return *this; }
+    fake_disk& virtual_device() { hardware = false; return *this; }  // loop, dm: no "device" link
+    fake_disk& ro_flag(std::string v) { ro = std::move(v); return *this; }
+    fake_disk& removable_media() { removable = "1"; return *this; }
+    fake_disk& with_partitions(std::vector<std::string> p) { partitions = std::move(p); return *this; }
+    fake_disk& held_by(std::vector<std::string> h) { holders = std::move(h); return *this; }
+    fake_disk& without_node() { node = false; return *this; }
+    fake_disk& devnum_is(std::string d) { devnum = std::move(d); return *this; }
+
+    std::string name;
+    unsigned long long bytes = 64ULL << 20;
+    bool hardware = true;
+    std::string ro = "0";
+    std::string removable = "0";
+    std::vector<std::string> partitions;
+    std::vector<std::string> holders;
+    bool node = true;  // an image file at /dev/<name>
+    std::string devnum;
+};
+
+inline int next_minor() {
+    static int minor = 16;
+    return minor += 16;
+}
+
+// Builds /sys/block/<name> as the kernel lays it out, and a sparse image file
+// at /dev/<name>.
+inline void add_disk(test_backend& tb, fake_disk d) {
+    std::string sys = "/sys/block/" + d.name;
+    if (d.devnum.empty()) d.devnum = "8:" + std::to_string(next_minor());
+    tb.write_file(sys + "/size", std::to_string(d.bytes / 512) + "\n");
+    tb.write_file(sys + "/ro", d.ro + "\n");
+    tb.write_file(sys + "/removable", d.removable + "\n");
+    tb.write_file(sys + "/dev", d.devnum + "\n");
+    tb.write_file(sys + "/queue/logical_block_size", "512\n");
+    tb.make_dir(sys + "/holders");
+    if (d.hardware) tb.write_file(sys + "/device/model", "QEMU HARDDISK   \n");
+    int n = 1;
+    for (const auto& p : d.partitions) {
+        tb.write_file(sys + "/" + p + "/partition", std::to_string(n) + "\n");
+        tb.write_file(sys + "/" + p + "/size", "2048\n");
+        tb.write_file(sys + "/" + p + "/dev", d.devnum.substr(0, d.devnum.find(':')) + ":" + std::to_string(n) + "\n");
+        ++n;
+    }
+    for (const auto& h : d.holders) tb.make_dir(sys + "/holders/" + h);
+    if (d.node) {
+        tb.write_file("/dev/" + d.name, "");
+        std::filesystem::resize_file(tb.root + "/dev/" + d.name, d.bytes);
+    }
+}
+
+// Writes bytes into an image file at an offset.
+inline void poke(test_backend& tb, const std::string& path, long offset, const std::string& bytes) {
+    std::fstream f(tb.root + path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(offset);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string peek(test_backend& tb, const std::string& path, long offset, size_t len) {
+    std::ifstream f(tb.root + path, std::ios::binary);
+    f.seekg(offset);
+    std::string out(len, '\0');
+    f.read(out.data(), static_cast<std::streamsize>(len));
+    return out;
+}
+
+// An MBR partition table with one Linux partition: libblkid reports PTTYPE "dos".
+inline void write_dos_table(test_backend& tb, const std::string& dev) {
+    std::string entry("\x00\x00\x02\x00\x83\x00\x00\x00\x00\x08\x00\x00\x00\x20\x00\x00", 16);
+    poke(tb, dev, 446, entry);
+    poke(tb, dev, 510, "\x55\xaa");
+}
+
+// The magic of an ext2 superblock: libblkid reports TYPE "ext2".
+inline void write_ext_superblock(test_backend& tb, const std::string& dev) { poke(tb, dev, 1024 + 0x38, "\x53\xef"); }
+
+// A swap signature of version 1: TYPE "swap".
+inline void write_swap_signature(test_backend& tb, const std::string& dev) {
+    poke(tb, dev, 4096 - 10, "SWAPSPACE2");
+    poke(tb, dev, 1024, std::string("\x01\x00\x00\x00\xff\x07\x00\x00", 8));
+}
+
+// A FAT12 boot sector with volume id 02DC-E00F: libblkid reports TYPE "vfat".
+inline void write_fat_boot_sector(test_backend& tb, const std::string& dev) {
+    std::string bs(512, '\0');
+    const unsigned char head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0',
+                                  0x00, 0x02,              // 512 bytes a sector
+                                  0x04,                    // sectors a cluster
+                                  0x01, 0x00,              // reserved sectors
+                                  0x02,                    // FATs
+                                  0x00, 0x02,              // root entries
+                                  0x00, 0x10,              // sectors
+                                  0xF8,                    // media
+                                  0x03, 0x00,              // sectors a FAT
+                                  0x20, 0x00, 0x40, 0x00,  // geometry
+                                  0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00, 0x29, 0x0F, 0xE0, 0xDC, 0x02};
+    bs.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
+    bs.replace(43, 19, "NO NAME    FAT12   ");
+    bs[510] = '\x55';
+    bs[511] = '\xaa';
+    poke(tb, dev, 0, bs);
+    poke(tb, dev, 512, "\xF8\xFF\xFF");
+    poke(tb, dev, 512 + 3 * 512, "\xF8\xFF\xFF");
+}
+
+// Builds a tw_storage on a machine with an /etc, and forgets the commands its
+// construction ran.
+struct storage_under_test {
+    explicit storage_under_test(test_backend& tb) : storage() {
+        tb.make_dir("/etc");
+        tb.commands.clear();
+        tb.time_limits.clear();
+    }
+    tw_storage storage;
+};
+
+} // namespace tidewall::testing
+
+#endif

@@ -1,0 +1,199 @@
+// twctl disks new [--json]: which disks provisioning would take, at which mount
+// paths, and why every other disk is left alone.
+// twctl disks provision [--yes] [--no-fstab]: wipe, format, mount and stamp the
+// new disks, and record them in /etc/fstab by file-system UUID.
+
+#include "command.h"
+#include "json_out.h"
+
+#include <tidewall/tw_storage.h>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct plan {
+    int survey_rc = 0;
+    std::list<tsaf_blkdev_verdict> verdicts;
+    std::string prefix, fstype, options;
+    unsigned last_slot = 0;
+    // Mount path of each new disk, in the order provisioning takes them.
+    std::vector<std::pair<tsaf_blkdev_basic_info, std::string>> targets;
+};
+
+plan make_plan(tw_storage& storage) {
+    plan p;
+    p.survey_rc = storage.survey_new_disks(p.verdicts);
+    p.prefix = storage.get_datapath_prefix();
+    p.fstype = storage.get_datapath_file_system();
+    p.options = storage.get_datapath_mount_options();
+    p.last_slot = storage.get_data_mntpath_lastslot();
+    unsigned slot = p.last_slot;
+    if (p.survey_rc == 0)
+        for (const auto& v : p.verdicts)
+            if (v.get_is_new()) p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
+    return p;
+}
+
+std::string size_text(unsigned long long bytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    double v = static_cast<double>(bytes);
+    int u = 0;
+    while (v >= 1024 && u < 5) {
+        v /= 1024;
+        ++u;
+    }
+    char buf[32];
+    std::snprintf(buf, sizeof buf, u == 0 ? "%.0f %s" : "%.1f %s", v, units[u]);
+    return buf;
+}
+
+std::string target_of(const plan& p, const std::string& devpath) {
+    for (const auto& [info, path] : p.targets)
+        if (info.get_devpath() == devpath) return path;
+    return "";
+}
+
+int disks_new(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl disks new: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    tw_storage storage;
+    plan p = make_plan(storage);
+    if (json) {
+        std::printf("{\n  \"complete\": %s,\n  \"datapath_prefix\": %s,\n  \"file_system\": %s,\n"
+                    "  \"mount_options\": %s,\n  \"last_slot\": %u,\n  \"disks\": [\n",
+                    p.survey_rc == 0 ? "true" : "false", twctl::json_string(p.prefix).c_str(),
+                    twctl::json_string(p.fstype).c_str(), twctl::json_string(p.options).c_str(), p.last_slot);
+        size_t i = 0;
+        for (const auto& v : p.verdicts) {
+            const auto& d = v.get_info();
+            std::printf("    {\"device\": %s, \"name\": %s, \"size_bytes\": %llu, \"model\": %s, \"new\": %s",
+                        twctl::json_string(d.get_devpath()).c_str(), twctl::json_string(d.get_name()).c_str(),
+                        d.get_size(), twctl::json_string(d.get_model()).c_str(), v.get_is_new() ? "true" : "false");
+            if (v.get_is_new())
+                std::printf(", \"mount_path\": %s", twctl::json_string(target_of(p, d.get_devpath())).c_str());
+            else
+                std::printf(", \"reason\": %s", twctl::json_string(v.get_reason()).c_str());
+            std::printf("}%s\n", ++i < p.verdicts.size() ? "," : "");
+        }
+        std::printf("  ]\n}\n");
+        return p.survey_rc == 0 ? 0 : 1;
+    }
+    if (p.survey_rc != 0)
+        std::printf("Cannot tell which disks are in use: no disk counts as new (see the reasons below).\n\n");
+    std::printf("%-16s %-10s %-18s %s\n", "DEVICE", "SIZE", "MODEL", "VERDICT");
+    for (const auto& v : p.verdicts) {
+        const auto& d = v.get_info();
+        std::string verdict = v.get_is_new() ? "new: would become " + target_of(p, d.get_devpath())
+                                             : "not new: " + v.get_reason();
+        std::printf("%-16s %-10s %-18s %s\n", d.get_devpath().c_str(), size_text(d.get_size()).c_str(),
+                    d.get_model().empty() ? "-" : d.get_model().c_str(), verdict.c_str());
+    }
+    std::printf("\n%zu new disk(s); data mount paths %sN, file system %s, options %s\n", p.targets.size(),
+                p.prefix.c_str(), p.fstype.c_str(), p.options.empty() ? "(none)" : p.options.c_str());
+    return p.survey_rc == 0 ? 0 : 1;
+}
+
+bool confirmed(const plan& p) {
+    std::printf("The partition table of these disks will be wiped and a new %s file system made on them:\n",
+                p.fstype.c_str());
+    for (const auto& [info, path] : p.targets)
+        std::printf("  %s (%s) -> %s\n", info.get_devpath().c_str(), size_text(info.get_size()).c_str(),
+                    path.c_str());
+    std::printf("Everything on them is lost. Go on? [y/N] ");
+    std::fflush(stdout);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) answer.clear();
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+int disks_provision(twctl::args words) {
+    bool yes = twctl::take_flag(words, "--yes");
+    bool no_fstab = twctl::take_flag(words, "--no-fstab");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl disks provision: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    tw_storage storage;
+    plan p = make_plan(storage);
+    if (p.survey_rc != 0) {
+        std::fprintf(stderr, "twctl disks provision: cannot tell which disks are in use; nothing was changed "
+                             "(twctl disks new says why)\n");
+        return 1;
+    }
+    if (p.targets.empty()) {
+        std::printf("No new disks.\n");
+        return 0;
+    }
+    if (!yes && !confirmed(p)) {
+        std::printf("Nothing was changed.\n");
+        return 1;
+    }
+    // Only disks that were shown, and that are still new now, are touched.
+    std::list<tsaf_blkdev_verdict> now;
+    if (storage.survey_new_disks(now) != 0) {
+        std::fprintf(stderr, "twctl disks provision: cannot tell which disks are in use; nothing was changed\n");
+        return 1;
+    }
+    int failures = 0;
+    for (auto& [info, planned] : p.targets) {
+        const tsaf_blkdev_verdict* current = nullptr;
+        for (const auto& v : now)
+            if (v.get_info().get_devpath() == info.get_devpath()) current = &v;
+        if (!current || !current->get_is_new()) {
+            std::printf("%s: skipped, no longer new (%s)\n", info.get_devpath().c_str(),
+                        current ? current->get_reason().c_str() : "gone");
+            ++failures;
+            continue;
+        }
+        std::string path;
+        int rc = storage.mount_new_blkdev(info, path);
+        if (rc != 0) {
+            std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", info.get_devpath().c_str(), rc,
+                        path.c_str());
+            ++failures;
+            continue;
+        }
+        std::printf("%s: mounted at %s and stamped\n", info.get_devpath().c_str(), path.c_str());
+        if (no_fstab) continue;
+        // By UUID: device names move between boots, the file system's UUID does not.
+        try {
+            std::string uuid;
+            storage.extract_filesys_uuid(info.get_devpath(), p.fstype, uuid);
+            if (uuid.empty()) throw TsException("twctl", "empty UUID", "disks_cmd", __LINE__, -1);
+            storage.update_sysconfig_files(path, "UUID=" + uuid, p.fstype, p.options, "/etc/fstab");
+            std::printf("%s: recorded in /etc/fstab as UUID=%s\n", info.get_devpath().c_str(), uuid.c_str());
+        } catch (const TsException& e) {
+            std::printf("%s: NOT recorded in /etc/fstab: %s\n", info.get_devpath().c_str(), e.formatError().c_str());
+            ++failures;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+const char* const kUsage =
+    "  disks new [--json]          disks provisioning would take, and why each other disk is not new\n"
+    "  disks provision [--yes] [--no-fstab]\n"
+    "                              wipe, format, mount and stamp the new disks; record them in /etc/fstab\n";
+
+int run(const twctl::args& words) {
+    if (words.empty() || words[0] == "--help") {
+        std::printf("usage:\n%s", kUsage);
+        return words.empty() ? 2 : 0;
+    }
+    twctl::args rest(words.begin() + 1, words.end());
+    if (words[0] == "new") return disks_new(rest);
+    if (words[0] == "provision") return disks_provision(rest);
+    std::fprintf(stderr, "twctl disks: unknown subcommand '%s'\n", words[0].c_str());
+    return 2;
+}
+
+const twctl::registrar reg({"disks", kUsage, run});
+
+} // namespace

@@ -1,0 +1,93 @@
+// twctl fstab show [--json]: the entries of /etc/fstab, whether each is mounted
+// now, and the device a UUID= entry resolves to.
+
+#include "command.h"
+#include "json_out.h"
+
+#include <tidewall/tw_storage.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct row {
+    TsMntInfo entry;
+    std::string options;
+    bool mounted = false;
+    std::string mounted_device;
+    std::string resolved;  // for UUID= entries, when /dev/disk/by-uuid knows it
+};
+
+int fstab_show(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl fstab show: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    tw_storage storage;
+    std::list<TsMntInfo> entries;
+    int rc = storage.read_sysconfig_file("/etc/fstab", entries);
+    if (rc != 0) {
+        std::fprintf(stderr, "twctl fstab show: cannot read /etc/fstab: %s\n", std::strerror(rc));
+        return 1;
+    }
+    std::vector<row> rows;
+    for (const auto& e : entries) {
+        row r;
+        r.entry = e;
+        std::list<std::string> options = e.MountOptions();
+        r.options = storage.create_file_sys_args(options);
+        std::string type;
+        std::list<std::string> opts;
+        r.mounted = storage.is_mounted(e.GetMountPoint(), r.mounted_device, type, opts) == 1;
+        if (e.GetBackingDevice().compare(0, 5, "UUID=") == 0) {
+            std::string dev;
+            if (storage.get_fstab_backing_device(e.GetMountPoint(), dev) == 0 && dev.compare(0, 5, "UUID=") != 0)
+                r.resolved = dev;
+        }
+        rows.push_back(r);
+    }
+    if (json) {
+        std::printf("{\n  \"entries\": [\n");
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const row& r = rows[i];
+            std::printf("    {\"device\": %s, \"mount_point\": %s, \"type\": %s, \"options\": %s, \"dump\": %d, "
+                        "\"pass\": %d, \"mounted\": %s, \"mounted_device\": %s, \"resolves_to\": %s}%s\n",
+                        twctl::json_string(r.entry.GetBackingDevice()).c_str(),
+                        twctl::json_string(r.entry.GetMountPoint()).c_str(),
+                        twctl::json_string(r.entry.GetFileSystemType()).c_str(), twctl::json_string(r.options).c_str(),
+                        r.entry.GetDumpFrequency(), r.entry.GetPassNumber(), r.mounted ? "true" : "false",
+                        r.mounted ? twctl::json_string(r.mounted_device).c_str() : "null",
+                        r.resolved.empty() ? "null" : twctl::json_string(r.resolved).c_str(),
+                        i + 1 < rows.size() ? "," : "");
+        }
+        std::printf("  ]\n}\n");
+        return 0;
+    }
+    std::printf("%-44s %-20s %-8s %-28s %s\n", "DEVICE", "MOUNT POINT", "TYPE", "OPTIONS", "STATE");
+    for (const auto& r : rows) {
+        std::string state = r.mounted ? "mounted (" + r.mounted_device + ")" : "not mounted";
+        if (!r.resolved.empty()) state += ", is " + r.resolved;
+        std::printf("%-44s %-20s %-8s %-28s %s\n", r.entry.GetBackingDevice().c_str(), r.entry.GetMountPoint().c_str(),
+                    r.entry.GetFileSystemType().c_str(), r.options.empty() ? "-" : r.options.c_str(), state.c_str());
+    }
+    return 0;
+}
+
+const char* const kUsage = "  fstab show [--json]         /etc/fstab entries, mount state, devices of UUID= entries\n";
+
+int run(const twctl::args& words) {
+    if (words.empty() || words[0] == "--help") {
+        std::printf("usage:\n%s", kUsage);
+        return words.empty() ? 2 : 0;
+    }
+    if (words[0] == "show") return fstab_show(twctl::args(words.begin() + 1, words.end()));
+    std::fprintf(stderr, "twctl fstab: unknown subcommand '%s'\n", words[0].c_str());
+    return 2;
+}
+
+const twctl::registrar reg({"fstab", kUsage, run});
+
+} // namespace
