@@ -87,6 +87,19 @@ public:
     // One fan reading pass.
     std::list<tw_faninfo>& get_faninfo_internal();
 
+    // --- activity statistics from the daily sar files ---
+    // Average CPU busy percent over the last `minutes` (0: since the time in
+    // sLastMonitorTimeCPU, or the last 30 minutes); records now in that key.
+    double get_cpu_usage(unsigned int minutes);
+    // Average kB/s received and sent by dev; start is the interval start in
+    // decimal seconds, computed (from minutes or regkey) when empty and then
+    // shared by the caller's other devices. 0, or -1 with both rates 0.
+    int get_nicdevstats(std::string dev, unsigned int minutes, double& rxkbps, double& txkbps, std::string regkey,
+                        std::string& start);
+    // Average sectors read and written per second by the disk of devpath.
+    int get_driveiostats(std::string devpath, unsigned int minutes, double& rdsectps, double& wrsectps,
+                         std::string regkey, std::string& start);
+
     // Writes the chosen sections of what the object holds to the log (level 2,
     // tag "tw_platform::loginfo"); nothing below debug level 2. Runs no tool.
     void loginfo(tw_platforminfo sections);
