@@ -100,6 +100,25 @@ public:
     int get_driveiostats(std::string devpath, unsigned int minutes, double& rdsectps, double& wrsectps,
                          std::string regkey, std::string& start);
 
+    // --- network interfaces ---
+    // The configured interfaces of the network document that the kernel lists,
+    // with lspci and ethtool facts and their sar throughput.
+    std::list<tw_nicinfo>& get_nicinfo();
+    // Regenerates /tmp/nwconf.json and reads it.
+    void config_get_nicmap(std::map<std::string, tw_nicinfo>& nics);
+    // Configured interfaces (devname, busaddr, macaddr, linkspeed) by name:
+    // plain interfaces with an address, and the members of bonds.
+    std::map<std::string, tw_nicinfo> nwconf_json_parse(const std::string& path);
+    // One fact about an interface ("model", "fwver", "linkstatus", "linkspeed",
+    // "macaddr", "version"), retried up to retry_count (at most 10) times.
+    // Always 0; value is empty, or as last read, when every attempt failed.
+    int get_nicdevinfo(const std::string& dev, const std::string& busaddr, const std::string& what, std::string& value,
+                       int retry_count);
+    // Whether dev has a permanent hardware address.
+    bool nic_is_physical(std::string dev);
+    // dev's PCI address from ethtool; 0, or -1.
+    static int nic_get_busaddr(std::string dev, std::string& busaddr);
+
     // Writes the chosen sections of what the object holds to the log (level 2,
     // tag "tw_platform::loginfo"); nothing below debug level 2. Runs no tool.
     void loginfo(tw_platforminfo sections);
