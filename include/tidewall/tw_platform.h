@@ -14,6 +14,7 @@
 
 #include <list>
 #include <map>
+#include <set>
 #include <string>
 
 // Sections of the platform report; bits may be combined.
@@ -119,6 +120,16 @@ public:
     // dev's PCI address from ethtool; 0, or -1.
     static int nic_get_busaddr(std::string dev, std::string& busaddr);
 
+    // --- storage controllers ---
+    // Behind the drive-operations gate: empty while it is closed.
+    std::list<tw_ctrlinfo>& get_sascontrolinfo();
+    // Fibre Channel host adapters from /sys/class/fc_host.
+    std::list<tw_ctrlinfo>& get_fcinfo();
+    // Kernel modules of the PCI controllers that lspci calls SAS or RAID.
+    void get_sasctrl_driverlist(std::set<std::string>& drivers);
+    // The kernel driver in use by a PCI device; 0, or -1.
+    int get_controller_kmod(std::string pci_id, std::string& kmod);
+
     // Writes the chosen sections of what the object holds to the log (level 2,
     // tag "tw_platform::loginfo"); nothing below debug level 2. Runs no tool.
     void loginfo(tw_platforminfo sections);
@@ -147,5 +158,11 @@ private:
 // the work of get_mntpointinfo() without its gate, for callers (twctl) that
 // report mount points whatever the gate says. Writes no report section.
 TW_API void mntpoints_examine(tw_debug& log, std::list<tw_mntpointinfo>& out);
+
+// The SAS/RAID controllers of this node as get_sascontrolinfo() lists them
+// when its gate is open, for callers (twctl) that list controllers whatever the
+// gate says: amCLI (mpt3sas on FUJITSU), MegaCli64 (megaraid_sas) and ssacli
+// (hpsa, smartpqi). Writes no report section.
+TW_API void sascontrollers_examine(std::list<tw_ctrlinfo>& out);
 
 #endif
