@@ -54,6 +54,69 @@ TW_API extern const std::map<std::string, system_vendor> vendor_strmap;
 // A caller's retry count held to [0, maximum].
 TW_API int retry_count_get(int requested, int maximum);
 
+// Where a mount path lives: the file-system UUID of its device and the drive's
+// number on its controller.
+struct mpath_file_data_s {
+    std::string devuuid;
+    std::string drivenum;
+};
+
+inline bool fdata_is_same(const mpath_file_data_s& a, const mpath_file_data_s& b) {
+    return a.devuuid == b.devuuid && a.drivenum == b.drivenum;
+}
+
+// The mount-path location file: each data mount path with the UUID of its file
+// system and the number of its drive, so that the drive behind a mount path can
+// be found (and blinked) even after its disk has failed. Entries of mount paths
+// that are gone stay in the file. Every read and rewrite of the file holds a
+// process-wide lock and an flock on "<file>.lock", so that threads and
+// processes never lose each other's entries; rewrites replace the file whole.
+class TW_API tw_mpathfileinfo {
+public:
+    using location_map = std::map<std::string, mpath_file_data_s>;
+
+    tw_mpathfileinfo();
+    ~tw_mpathfileinfo();
+
+    // The file's fixed path.
+    static std::string mpath_file();
+    // Token names of a file line: "mnt:<path> devuuid:<uuid> drivenum:<number>".
+    static std::string mnt_str() { return "mnt"; }
+    static std::string devuuid_str() { return "devuuid"; }
+    static std::string drvnum_str() { return "drivenum"; }
+
+    // Reads the file, merges the mounted data paths whose device is in the
+    // drive list, and rewrites the file when that changed anything. 0, or -1
+    // when the file could not be written.
+    int mpath_fileinfo_update();
+    // The map as the file holds it; clears the updated flag.
+    void create_mpath_fileinfo_map(const std::string& file);
+    // Merges the current mount paths into the map.
+    void mpath_fileinfo_update_incore();
+    // Inserts a new mount path or replaces different data; either sets the flag.
+    void mpath_map_find_insert(const std::string& mount_path, const mpath_file_data_s& data);
+    // An entry read from the file; a mount path already read keeps its first entry.
+    void mpath_add_filedata(std::string& mount_path, mpath_file_data_s& data);
+    // Rewrites the whole file from the map; 0 or -1.
+    int mpath_map_writefile(const std::string& file);
+    // The drive number of mount_path as the file holds it.
+    bool mpath_fileinfo_search(const std::string& file, const std::string& mount_path, std::string& drive_number);
+
+    void mpath_assign_drivelistp(std::list<tw_driveinfo>* drives) { drives_ = drives; }
+    std::list<tw_driveinfo>* mpath_get_drivelistp() const { return drives_; }
+    bool get_map_updated_flag() const { return updated_; }
+    const location_map& get_location_map() const { return map_; }
+
+private:
+    void create_mntpath_backingdev_list();
+
+    tw_debug log_;
+    location_map map_;
+    std::map<std::string, std::string> mounts_;  // mount path -> backing device
+    std::list<tw_driveinfo>* drives_ = nullptr;  // the platform's, not owned
+    bool updated_ = false;
+};
+
 class TW_API tw_platform {
 public:
     tw_platform();
@@ -130,12 +193,29 @@ public:
     // The kernel driver in use by a PCI device; 0, or -1.
     int get_controller_kmod(std::string pci_id, std::string& kmod);
 
+    // --- drive locate and the location file ---
+    // Blinks the locate LED of the drive behind a data mount path for
+    // nDriveLocateIntervalInMinutes (default 15); blocks that long. Behind the
+    // drive-operations gate. 0, or -1 (or the vendor tool's result).
+    int drive_locate(const std::string& mount_path);
+    // Blinks drive_number (amCLI device number; HPE "slot/drive"; DELL
+    // "adapter/drive") with the vendor's tool for `seconds`.
+    int drive_locate(const std::string& vendor, const std::string& drive_number, unsigned seconds);
+    static std::string drive_locate_getregkey() { return "nDriveLocateIntervalInMinutes"; }
+    static unsigned drive_locate_get_default_timeintervalmins() { return 15; }
+    // Brings the location file up to date with the drive inventory; 0, or -1
+    // when there are no drives.
+    int mpath_fileinfo_update();
+
     // Writes the chosen sections of what the object holds to the log (level 2,
     // tag "tw_platform::loginfo"); nothing below debug level 2. Runs no tool.
     void loginfo(tw_platforminfo sections);
 
 private:
     friend struct tw_platform_peer;  // unit tests fill lists no query of theirs fills
+
+    // drive_locate(mount_path) past its gate.
+    int drive_locate_mountpath(const std::string& mount_path);
 
     tw_debug log_;
     tw_system system_;
@@ -151,6 +231,7 @@ private:
     std::list<tw_powersupply> pwrsupplies_;
     std::list<tw_faninfo> fans_;
     tw_bios bios_;
+    tw_mpathfileinfo mpath_info_;
 };
 
 // The node's important mount points ("/", "/opt", "/var", ..., then every

@@ -128,6 +128,9 @@ struct tw_platform_peer {
     static std::list<tw_driveinfo>& drives(tw_platform& p) { return p.drives_; }
     static std::list<tw_mntpointinfo>& mntpoints(tw_platform& p) { return p.mntpoints_; }
     static double& cpu_usage(tw_platform& p) { return p.cpu_usage_; }
+    static int drive_locate_past_gate(tw_platform& p, const std::string& mount_path) {
+        return p.drive_locate_mountpath(mount_path);
+    }
 };
 
 #endif
