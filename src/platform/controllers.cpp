@@ -211,6 +211,7 @@ int hpcli_slot_map(tw_debug& log, std::map<int, std::string>& slots) {
     }
     for (const auto& line : addresses) {
         std::string address = tsaf_utils::trim(line);
+        if (address.empty()) continue;  // "lspci -s ''" would answer for every device
         std::list<std::string> out;
         std::string cmd = "lspci -v -s " + shell_quote(address) + " | grep -i \"Physical Slot\"";
         if (tsaf_utils::popen(cmd, out, 100) != 0 || out.empty()) {
@@ -270,8 +271,9 @@ void tw_platform::get_sasctrl_driverlist(std::set<std::string>& drivers) {
     }
     log_.logMessage(tag, 2, "SAS adapters found. Count: %u", static_cast<unsigned>(addresses.size()));
     for (const auto& line : addresses) {
-        std::string kmod;
-        get_controller_kmod(tsaf_utils::trim(line), kmod);
+        std::string kmod, address = tsaf_utils::trim(line);
+        if (address.empty()) continue;  // "lspci -s ''" would answer for every device
+        get_controller_kmod(address, kmod);
         if (!kmod.empty()) drivers.insert(kmod);
     }
 }

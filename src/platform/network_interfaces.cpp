@@ -41,6 +41,11 @@ int tw_platform::get_nicdevinfo(const std::string& dev, const std::string& busad
         log_.logMessage(tag, -1, "Unknown NIC info [%s] asked for device [%s]", what.c_str(), dev.c_str());
         return 0;
     }
+    if (what == "model" && busaddr.empty()) {
+        // "lspci -s ''" lists every device: the first one's name is no model of this port.
+        log_.logMessage(tag, -1, "No PCI address for device [%s]. Cannot get NIC info %s", dev.c_str(), what.c_str());
+        return 0;
+    }
     int retries = retry_count_get(retry_count, 10);
     int status = 0;
     bool ok = false;

@@ -33,7 +33,7 @@ std::string lspci_block(const std::string& listing, const std::string& address) 
 // A Dell R440 with its two PERC controllers (megaraid_sas).
 void serve_dell_percs(test_backend& tb) {
     const std::string lspci = fixture("lspci/k-excerpt-dell-r440-perc-megaraid_sas.txt");
-    tb.on(kSasRaid, 0, "18:00.0\naf:00.0\n");
+    tb.on(kSasRaid, 0, "18:00.0\n\naf:00.0\n");  // a blank line asks lspci nothing
     for (const char* a : {"18:00.0", "af:00.0"})
         tb.on(kernel_driver_cmd(a), 0, grep(lspci_block(lspci, a), "Kernel driver in use", true));
 }
@@ -70,7 +70,9 @@ TEST(ControllerDrivers, KernelModulesOfTheSasAndRaidControllers) {
     std::set<std::string> drivers{"stale"};
     p.get_sasctrl_driverlist(drivers);
     EXPECT_EQ(drivers, (std::set<std::string>{"megaraid_sas"}));
-    EXPECT_TRUE(tb.logged(2, "tw_platform::get_sasctrl_driverlist", "SAS adapters found. Count: 2"));
+    EXPECT_TRUE(tb.logged(2, "tw_platform::get_sasctrl_driverlist", "SAS adapters found. Count: 3"));
+    EXPECT_EQ(commands_starting(tb, "lspci -k -s "), (std::vector<std::string>{kernel_driver_cmd("18:00.0"),
+                                                                               kernel_driver_cmd("af:00.0")}));
     EXPECT_TRUE(tb.logged(2, "tw_platform::get_controller_kmod", "PCI device: [af:00.0] Kernel driver: [megaraid_sas]"));
 
     // This VM: lspci's libkmod warning goes to standard error; no driver line.

@@ -238,6 +238,15 @@ TEST(NicFacts, LinkDownIsRetriedAndKeptAndRetriesAreClamped) {
     EXPECT_EQ(v, "yes");
     EXPECT_EQ(runs(tb, link2), 2);
 
+    // A port without a PCI address has no model to ask lspci for: "lspci -s ''"
+    // would describe the machine's first device instead.
+    tb.commands.clear();
+    v = "kept";
+    p.get_nicdevinfo("eth3", "", "model", v, 2);
+    EXPECT_TRUE(tb.commands.empty());
+    EXPECT_EQ(v, "kept");
+    EXPECT_TRUE(tb.logged(-1, "tw_platform::get_nicdevinfo", "No PCI address for device [eth3]. Cannot get NIC info model"));
+
     // A device name that is no plain word reaches ethtool as one argument.
     p.get_nicdevinfo("e$th", "", "linkspeed", v, -4);
     EXPECT_EQ(tb.commands.back(), "ethtool 'e$th' | grep \"Speed\" | cut -d ':' -f 2-");
