@@ -143,6 +143,7 @@ int tw_prune::prune_crash_dumps() {
     for (const auto& loc : prune_locations_) scan_and_prune(loc, dir_flags_[loc]);
     prune_files();
     prune_dirs();
+    prune_ovirt_crash_dumps();
     s.in_run = false;
     return 0;
 }

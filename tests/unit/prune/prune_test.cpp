@@ -295,3 +295,45 @@ TEST(FsCleaner, ADirectoryGoesWithWhatIsLeftInItAndFailuresAreLogged) {
 }
 
 } // namespace
+
+namespace {
+
+const char* kSsh = "ssh -o BatchMode=yes -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new root@engine1 ";
+
+TEST_F(PruneTest, TheHostedEnginesDumpsGoOnItsNode) {
+    tb.set_key("sOvirtHname", "engine1");
+    tb.on(std::string(kSsh) + "'ls -A -- /var/log/ovirt-engine/dump'", 0, "a.dump\nb dump\n");
+    tb.on(std::string(kSsh) + "'rm -f -- /var/log/ovirt-engine/dump/a.dump'", 0);
+    tb.on(std::string(kSsh) + "'rm -f -- '\\''/var/log/ovirt-engine/dump/b dump'\\'''", 1);
+    tw_prune p;
+    EXPECT_EQ(0, p.prune_ovirt_crash_dumps());
+    const char* tag = "tw_prune::prune_ovirt_crash_dumps";
+    EXPECT_TRUE(tb.logged(0, tag, "Will determine the list of files to be cleaned up from hosted engine [engine1]"));
+    EXPECT_TRUE(tb.logged(-1, tag, "Successfully removed dump file [/var/log/ovirt-engine/dump/a.dump] from remote node [engine1]"));
+    EXPECT_TRUE(tb.logged(-1, tag, "Failed to remove dump file [/var/log/ovirt-engine/dump/b dump] from remote node [engine1]"));
+    std::vector<std::string> ssh;
+    for (const auto& c : tb.commands)
+        if (c.rfind("ssh ", 0) == 0) ssh.push_back(c);
+    EXPECT_EQ(3u, ssh.size());
+
+    // A listing that fails removes nothing.
+    tb.commands.clear();
+    tb.set_key("sOvirtHname", "engine2");
+    tb.on("ssh -o BatchMode=yes -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new root@engine2 "
+          "'ls -A -- /var/log/ovirt-engine/dump'",
+          255, "partial\n", "Connection refused");
+    EXPECT_EQ(0, p.prune_ovirt_crash_dumps());
+    EXPECT_EQ(1, std::count_if(tb.commands.begin(), tb.commands.end(), [](const std::string& c) { return c.rfind("ssh", 0) == 0; }));
+    for (const auto& c : tb.commands) EXPECT_EQ(std::string::npos, c.find("rm -f")) << c;
+}
+
+TEST_F(PruneTest, WithoutAHostedEngineNothingIsAskedRemotely) {
+    tw_prune p;
+    EXPECT_NE(0, p.prune_ovirt_crash_dumps());
+    EXPECT_TRUE(tb.logged(-1, "tw_prune::prune_ovirt_crash_dumps", "Failed to detemine the ovirt engine hostname"));
+    for (const auto& c : tb.commands) EXPECT_EQ(std::string::npos, c.find("ssh")) << c;
+    // A whole run still ends well.
+    EXPECT_EQ(0, p.prune_crash_dumps());
+}
+
+} // namespace
