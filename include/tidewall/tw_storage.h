@@ -228,6 +228,10 @@ public:
     // 4096 words, and removes the tree again whatever happened. With
     // check_mounted, mnt_path must be a mount point. 0 passed, -1 failed.
     int check_file_system(std::string mnt_path, bool check_mounted);
+    // The file test on each local brick directory of volume, with its file
+    // beside the brick (brick/../io_test.txt, left in place). One record per
+    // brick directory, in order; always 0.
+    int perform_io_test(std::string volume, unsigned count, std::list<io_test_info>& results);
 
     // --- volume size tracking ---
     // The file of the largest size seen per gluster volume ("name:bytes" lines,
@@ -247,6 +251,10 @@ public:
     // Whether the file system mounted at mount_path is smaller than volume's
     // recorded size; 0, or -1 when its size cannot be read.
     int gluster_volume_get_sizeinfo(const std::string& volume, const std::string& mount_path, bool& isless);
+    // The same for volume's gluster mount of /etc/fstab: mounted false (and 0)
+    // when it is not mounted; -1 when /etc/fstab has no mount of volume or the
+    // size cannot be read.
+    int gluster_volume_get_sizeinfo(const std::string& volume, bool& mounted, bool& isless);
 
     // --- flavour and identity ---
     int get_server_model(std::string& model);

@@ -271,3 +271,44 @@ int tw_storage::check_file_system(std::string mnt_path, bool check_mounted) {
         return -1;
     }
 }
+
+int tw_storage::perform_io_test(std::string volume, unsigned count, std::list<io_test_info>& results) {
+    const char* tag = "tw_storage::perform_io_test";
+    log_.logMessage(tag, 0, "Will perform I/O test on mountpaths which are part of gluster volume [%s]",
+                    volume.c_str());
+    results.clear();
+    std::list<std::string> paths;
+    get_mount_path_list(volume, paths);
+    for (const auto& path : paths) {
+        io_test_info info;
+        info.path = path;
+        // Beside the brick directory, on the same disk: never inside the brick.
+        std::string file = path + "/" + ".." + "/" + "io_test.txt";
+        try {
+            unsigned key = 0;
+            if (generate_random_file(count, file, key) < 0) {
+                log_.logMessage(tag, 0, "Failed to generate file [%s] with random data", file.c_str());
+                info.result = 0;
+            } else {
+                info.write_requests = count;
+                info.writes_completed = count;
+                log_.logMessage(tag, 0, "Generated data file [%s] with PRNG [%#x]", file.c_str(), key);
+                if (validate_random_file(count, file, key) < 0) {
+                    log_.logMessage(tag, 0, "Failed to validate file [%s] RPNG [%#x]", file.c_str(), key);
+                    info.result = 0;
+                } else {
+                    info.read_requests = count;
+                    info.reads_completed = count;
+                    log_.logMessage(tag, 0, "Validated file [%s] PRNG [%#x]", file.c_str(), key);
+                    info.result = 1;
+                }
+            }
+        } catch (const TsException&) {
+            log_.logMessage(tag, 0, "Failed to perform I/O test on mount paths [%s] inside volume [%s]", path.c_str(),
+                            volume.c_str());
+            info.result = 0;
+        }
+        results.push_back(info);
+    }
+    return 0;
+}

@@ -138,3 +138,23 @@ int tw_storage::gluster_volume_get_sizeinfo(const std::string& volume, const std
                     tsaf_utils::booltostr(isless).c_str());
     return 0;
 }
+
+int tw_storage::gluster_volume_get_sizeinfo(const std::string& volume, bool& mounted, bool& isless) {
+    const char* tag = "tw_storage::gluster_volume_get_sizeinfo";
+    mounted = true;
+    isless = false;
+    log_.logMessage(tag, 1, "Get gluster volume size info for volume [%s]", volume.c_str());
+    gluster_vol_mount_info mount;
+    if (get_glus_vol_mount_info(volume, mount) != 0) {
+        log_.logMessage(tag, -1, "Failed to get mount path info for volume [%s].", volume.c_str());
+        return -1;
+    }
+    std::string dev, fstype;
+    std::list<std::string> options;
+    if (is_mounted(mount.mnt_path, dev, fstype, options) == 1)
+        return gluster_volume_get_sizeinfo(volume, mount.mnt_path, isless);
+    log_.logMessage(tag, -1, "Volume [%s] not mounted at mount path [%s]", mount.vol_name.c_str(),
+                    mount.mnt_path.c_str());
+    mounted = false;
+    return 0;
+}

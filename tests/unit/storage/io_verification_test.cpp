@@ -185,3 +185,48 @@ TEST_F(IoVerificationTest, FileSystemCheckNeverTouchesATestDirItDidNotMake) {
 }
 
 } // namespace
+
+namespace {
+
+std::string one_volume_info(const std::string& name, const std::vector<std::string>& bricks) {
+    std::string xml = "<cliOutput><opRet>0</opRet><opErrno>0</opErrno><opErrstr/><volInfo><volumes><volume><name>" +
+                      name + "</name><typeStr>Distribute</typeStr><bricks>";
+    for (const auto& b : bricks) xml += "<brick uuid=\"u\">" + b + "<name>" + b + "</name><isArbiter>0</isArbiter></brick>";
+    return xml + "</bricks></volume><count>1</count></volumes></volInfo></cliOutput>";
+}
+
+TEST_F(IoVerificationTest, VolumeTestWritesBesideEachLocalBrickAndRecordsEach) {
+    tb.hostname = "node1.example.net";
+    tb.make_dir("/tw/disk1/tw_brick");
+    tb.make_dir("/tw/disk2");  // its brick directory is gone: the file cannot be made
+    tb.on("gluster --mode=script volume info vol1 --xml", 0,
+          one_volume_info("vol1", {"node1:/tw/disk1/tw_brick", "node2:/tw/disk1/tw_brick", "node1:/tw/disk2/tw_brick"}));
+    tb.random_values = {0x77};
+    std::list<io_test_info> results = {io_test_info{}};
+    EXPECT_EQ(0, st.perform_io_test("vol1", 5000, results));
+    ASSERT_EQ(2u, results.size());
+    const io_test_info& good = results.front();
+    EXPECT_EQ("/tw/disk1/tw_brick", good.path);
+    EXPECT_EQ(1, good.result);
+    EXPECT_EQ(5000u, good.write_requests);
+    EXPECT_EQ(5000u, good.writes_completed);
+    EXPECT_EQ(5000u, good.read_requests);
+    EXPECT_EQ(5000u, good.reads_completed);
+    EXPECT_EQ(20000u, std::filesystem::file_size(tb.root + "/tw/disk1/io_test.txt"));  // left in place
+    EXPECT_TRUE(tb.logged(0, "tw_storage::perform_io_test",
+                          "Generated data file [/tw/disk1/tw_brick/../io_test.txt] with PRNG [0x77]"));
+    EXPECT_TRUE(tb.logged(0, "tw_storage::perform_io_test", "Validated file [/tw/disk1/tw_brick/../io_test.txt] PRNG [0x77]"));
+
+    const io_test_info& bad = results.back();
+    EXPECT_EQ("/tw/disk2/tw_brick", bad.path);
+    EXPECT_EQ(0, bad.result);
+    EXPECT_EQ(0u, bad.write_requests + bad.read_requests);
+    EXPECT_TRUE(tb.logged(0, "tw_storage::perform_io_test",
+                          "Failed to generate file [/tw/disk2/tw_brick/../io_test.txt] with random data"));
+
+    // A volume gluster does not know: no records.
+    EXPECT_EQ(0, st.perform_io_test("novol", 10, results));
+    EXPECT_TRUE(results.empty());
+}
+
+} // namespace

@@ -108,3 +108,26 @@ TEST_F(VolumeSizeTest, SizeInfoComesFromTheMountedFileSystem) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(VolumeSizeTest, SizeInfoOfAVolumeFromItsFstabMount) {
+    tb.write_file("/etc/fstab", "node1sds:/vol1 /tw/glus glusterfs defaults,_netdev 0 0\n");
+    tb.write_file(kFile, "vol1:1000\n");
+    tb.usage["/tw/glus"] = {900, 100};
+    bool mounted = false, isless = true;
+    EXPECT_EQ(0, st.gluster_volume_get_sizeinfo("vol1", mounted, isless));
+    EXPECT_FALSE(mounted);
+    EXPECT_FALSE(isless);
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Volume [vol1] not mounted at mount path [/tw/glus]"));
+
+    tb.write_file("/etc/mtab", "node1sds:/vol1 /tw/glus fuse.glusterfs rw 0 0\n");
+    EXPECT_EQ(0, st.gluster_volume_get_sizeinfo("vol1", mounted, isless));
+    EXPECT_TRUE(mounted);
+    EXPECT_TRUE(isless);
+
+    EXPECT_EQ(-1, st.gluster_volume_get_sizeinfo("vol9", mounted, isless));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Failed to get mount path info for volume [vol9]."));
+}
+
+} // namespace
