@@ -39,6 +39,14 @@ struct TW_API gluster_vol_mount_info {
     std::string mnt_opts;   // the mount options as written in /etc/fstab
 };
 
+// One Maldor vdisk mount of /etc/fstab (an entry under the Maldor vdisk prefix).
+struct TW_API maldor_vdisk_mount_info {
+    std::string host_name;   // the mount source up to its first ':'
+    std::string vdisk_name;  // the source from the second character after the ':' on
+    std::string mnt_path;    // the mount directory
+    std::string mnt_opts;    // the mount options as written in /etc/fstab
+};
+
 // One brick of a gluster volume, as get_gluster_brick_list reports it.
 struct TW_API gluster_brick_info {
     std::string host_name;
@@ -255,6 +263,25 @@ public:
     // when it is not mounted; -1 when /etc/fstab has no mount of volume or the
     // size cannot be read.
     int gluster_volume_get_sizeinfo(const std::string& volume, bool& mounted, bool& isless);
+
+    // --- storage monitor checks ---
+    // DAV volumes are the gluster volumes whose name holds "dav_he_vol" or
+    // "dav_vm_vol". Their names, in listing order; none when virtualisation is
+    // not enabled. Always 0.
+    int get_davvollist(std::list<std::string>& names);
+    // Whether /etc/mtab has a mount of volume (its source names that volume); 0.
+    int davvol_ismounted(const std::string& volume, bool& mounted);
+    // Whether the brick daemons of volume's bricks on this node run: online false
+    // when any of them is down; true when the volume cannot be read or has no
+    // brick here. 0, or -1 when this node's name or address cannot be found.
+    int davvol_brickd_check(const std::string& volume, bool& online);
+    // The first vdisk of sVDiskList, empty when none.
+    std::string get_spvdisk_name();
+    // Whether the vdisk's mount path (Maldor vdisk prefix + "/" + vdisk) is mounted; 0.
+    int get_maldor_vdisk_mount_status(const std::string& vdisk, bool& mounted);
+    // The /etc/fstab entries mounted under the Maldor vdisk prefix; 0, or 1 when
+    // /etc/fstab cannot be read.
+    int enumerate_maldor_vdisk_mpaths(std::list<maldor_vdisk_mount_info>& mounts);
 
     // --- flavour and identity ---
     int get_server_model(std::string& model);
