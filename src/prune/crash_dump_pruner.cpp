@@ -133,7 +133,12 @@ int tw_prune::prune_crash_dumps() {
     s.prune_dirs_set.clear();
     s.ignore_dirs.clear();
     s.short_of_space.clear();
-    s.in_run = true;
+    // Outside a run, walks alone ask the file systems afresh (see scan_and_prune).
+    struct run_mark {
+        bool& flag;
+        explicit run_mark(bool& f) : flag(f) { flag = true; }
+        ~run_mark() { flag = false; }
+    } mark(s.in_run);
     s.scan_start = tsaf_utils::now();
     removed_files_ = failed_files_ = removed_dirs_ = failed_dirs_ = 0;
 
@@ -144,7 +149,6 @@ int tw_prune::prune_crash_dumps() {
     prune_files();
     prune_dirs();
     prune_ovirt_crash_dumps();
-    s.in_run = false;
     return 0;
 }
 
