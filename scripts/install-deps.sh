@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev  # the JSON benchmark compares against it; nothing else uses it
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
+  fio  # the block-device I/O benchmark compares against it
   procps psmisc rpm dpkg-dev binutils
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client

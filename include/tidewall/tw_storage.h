@@ -14,6 +14,17 @@
 
 class glfs_admin;
 
+// The result of one I/O test: a mount path's file test or a block device's
+// read test.
+struct TW_API io_test_info {
+    std::string path;               // the mount path tested (file test only)
+    int result = 0;                 // 1 passed, 0 failed
+    unsigned read_requests = 0;     // file test: entries validated; device test: seeks done
+    unsigned reads_completed = 0;   // file test: entries validated; device test: whole blocks read
+    unsigned write_requests = 0;    // file test: entries written
+    unsigned writes_completed = 0;  // file test: entries written
+};
+
 // A data mount path with its free space in GiB (free bytes >> 30).
 struct TW_API free_space_info {
     std::string mnt_path;
@@ -26,6 +37,14 @@ struct TW_API gluster_vol_mount_info {
     std::string vol_name;   // the volume: the source after the ':' without its leading '/'
     std::string mnt_path;   // the mount directory
     std::string mnt_opts;   // the mount options as written in /etc/fstab
+};
+
+// One Maldor vdisk mount of /etc/fstab (an entry under the Maldor vdisk prefix).
+struct TW_API maldor_vdisk_mount_info {
+    std::string host_name;   // the mount source up to its first ':'
+    std::string vdisk_name;  // the source from the second character after the ':' on
+    std::string mnt_path;    // the mount directory
+    std::string mnt_opts;    // the mount options as written in /etc/fstab
 };
 
 // One brick of a gluster volume, as get_gluster_brick_list reports it.
@@ -187,6 +206,82 @@ public:
     // The data mount-path prefix the last slot scan or provisioning call of this
     // process used (one string for the whole process).
     static std::string last_datapath_prefix();
+
+    // --- I/O verification ---
+    // Test files hold `count` 32-bit words of a key's pseudo-random stream in
+    // memory order and nothing else. They are written and read in chunks (memory
+    // stays flat whatever the count), flushed to the device after writing, and
+    // read back from the device, not from the page cache.
+    // len, or -1 when the write (or the flush) fails; throws TsException when
+    // the file cannot be opened or closed.
+    int write_data_to_file(std::string path, void* buf, unsigned len);
+    // len, or -1 on a failed or short read; throws like write_data_to_file.
+    int read_data_from_file(std::string path, void* buf, unsigned len);
+    // true when all words are equal; logs every difference.
+    bool compare_data(unsigned* expected, unsigned* actual, unsigned count);
+    // Replaces path with count words of a fresh key's stream; the key comes back
+    // in key. Bytes written (at most INT_MAX is reported), or -1.
+    int generate_random_file(unsigned count, std::string path, unsigned& key);
+    // 0 when path holds the first count words of key's stream, else -1. The
+    // first differing words are logged with their index.
+    int validate_random_file(unsigned count, std::string path, unsigned& key);
+    // Block count and block size of a device: a kernel name ("sdb", asked as
+    // /dev/sdb) or a path ("/dev/sdb"). 0; throws TsException (both outputs 0).
+    int get_blkdev_capacity(std::string name, unsigned long long& blocks, unsigned& blksize);
+    // Reads count whole blocks at pseudo-random positions, drawn uniformly over
+    // blocks 0 to blocks - 2. blkdev is named as for get_blkdev_capacity.
+    // 0 passed, -1 failed; info holds the counts.
+    int perform_blkdev_io_test(std::string blkdev, unsigned count, io_test_info& info);
+    // Creates test_dir/test_dir/test_file.txt on mnt_path, writes and validates
+    // 4096 words, and removes the tree again whatever happened. With
+    // check_mounted, mnt_path must be a mount point. 0 passed, -1 failed.
+    int check_file_system(std::string mnt_path, bool check_mounted);
+    // The file test on each local brick directory of volume, with its file
+    // beside the brick (brick/../io_test.txt, left in place). One record per
+    // brick directory, in order; always 0.
+    int perform_io_test(std::string volume, unsigned count, std::list<io_test_info>& results);
+
+    // --- volume size tracking ---
+    // The file of the largest size seen per gluster volume ("name:bytes" lines,
+    // ascending by name). Recorded sizes only grow; volumes are never removed.
+    std::string get_afvolsize_filename();
+    // 0, or -1 when the file does not exist. Lines without ":" are skipped; the
+    // first line of a volume counts.
+    int read_volsize_file(const std::string& path, std::map<std::string, unsigned long>& sizes);
+    // Replaces the file atomically; 0, or -1 when it cannot be written.
+    int write_volsize_file(const std::string& path, std::map<std::string, unsigned long>& sizes);
+    // Records new volumes and grown sizes of current; 0, or -1 when a needed
+    // write failed.
+    int update_volsize_file(std::map<std::string, unsigned long> current, std::map<std::string, unsigned long> saved);
+    // 1 when size is below the recorded size of volume, else 0; records a new
+    // volume or a grown size.
+    int volsize_isless(std::string volume, unsigned long size);
+    // Whether the file system mounted at mount_path is smaller than volume's
+    // recorded size; 0, or -1 when its size cannot be read.
+    int gluster_volume_get_sizeinfo(const std::string& volume, const std::string& mount_path, bool& isless);
+    // The same for volume's gluster mount of /etc/fstab: mounted false (and 0)
+    // when it is not mounted; -1 when /etc/fstab has no mount of volume or the
+    // size cannot be read.
+    int gluster_volume_get_sizeinfo(const std::string& volume, bool& mounted, bool& isless);
+
+    // --- storage monitor checks ---
+    // DAV volumes are the gluster volumes whose name holds "dav_he_vol" or
+    // "dav_vm_vol". Their names, in listing order; none when virtualisation is
+    // not enabled. Always 0.
+    int get_davvollist(std::list<std::string>& names);
+    // Whether /etc/mtab has a mount of volume (its source names that volume); 0.
+    int davvol_ismounted(const std::string& volume, bool& mounted);
+    // Whether the brick daemons of volume's bricks on this node run: online false
+    // when any of them is down; true when the volume cannot be read or has no
+    // brick here. 0, or -1 when this node's name or address cannot be found.
+    int davvol_brickd_check(const std::string& volume, bool& online);
+    // The first vdisk of sVDiskList, empty when none.
+    std::string get_spvdisk_name();
+    // Whether the vdisk's mount path (Maldor vdisk prefix + "/" + vdisk) is mounted; 0.
+    int get_maldor_vdisk_mount_status(const std::string& vdisk, bool& mounted);
+    // The /etc/fstab entries mounted under the Maldor vdisk prefix; 0, or 1 when
+    // /etc/fstab cannot be read.
+    int enumerate_maldor_vdisk_mpaths(std::list<maldor_vdisk_mount_info>& mounts);
 
     // --- flavour and identity ---
     int get_server_model(std::string& model);

@@ -57,6 +57,16 @@ CZuError CZuFile::Write(const void* buf, unsigned len, unsigned* done) {
     return CZuError(err);
 }
 
+CZuError CZuFile::Sync() {
+    if (fd_ < 0) return CZuError(EBADF);
+    return CZuError(::fdatasync(fd_) == 0 ? 0 : errno);
+}
+
+CZuError CZuFile::DropCache() {
+    if (fd_ < 0) return CZuError(EBADF);
+    return CZuError(::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED));
+}
+
 CZuError CZuFile::Close() {
     if (fd_ < 0) return CZuError(EBADF);
     int rc = ::close(fd_);

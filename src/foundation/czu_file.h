@@ -30,6 +30,10 @@ public:
     // Reads or writes up to len bytes, looping over short transfers; done tells how many.
     CZuError Read(void* buf, unsigned len, unsigned* done);
     CZuError Write(const void* buf, unsigned len, unsigned* done);
+    // Flushes the file's data to its device, so that a write error shows now.
+    CZuError Sync();
+    // Drops the file's clean cached pages: the next reads come from the device.
+    CZuError DropCache();
     CZuError Close();
     static CZuError Delete(const std::string& path, bool unused = false);
 

@@ -34,3 +34,8 @@ int TSPlatformInfo::setString(const std::string& section, const std::string& key
 int TSPlatformInfo::setLongLong(const std::string& section, const std::string& key, unsigned long long value) {
     return current().reg_set(section, key, std::to_string(value)) ? 1 : 0;
 }
+
+std::string TSPlatformInfo::getFocus() {
+    const char* inst = std::getenv("TW_REGISTRY_INSTANCE");
+    return inst ? inst : "";
+}

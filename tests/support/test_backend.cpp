@@ -107,10 +107,18 @@ int test_backend::remove_xattr(const std::string& path, const std::string& name)
 }
 
 int test_backend::fs_usage_of(const std::string& path, host::fs_usage& u) {
-    auto it = usage.find(unmap(path));
-    if (it == usage.end()) return ENOENT;
-    u = it->second;
-    return 0;
+    std::string p = unmap(path);
+    usage_queries.push_back(p);
+    for (;;) {
+        auto it = usage.find(p);
+        if (it != usage.end()) {
+            u = it->second;
+            return 0;
+        }
+        size_t slash = p.rfind('/');
+        if (slash == std::string::npos || p == "/") return ENOENT;
+        p = slash == 0 ? "/" : p.substr(0, slash);
+    }
 }
 
 bool test_backend::reg_get(const std::string& section, const std::string& key, std::string& value) {

@@ -51,7 +51,10 @@ public:
     int xattr_error = 0;  // when set, every xattr call fails with it
 
     // --- file-system usage by system path ---
+    // A path without an entry of its own takes that of its nearest ancestor
+    // that has one (the file system holding it).
     std::map<std::string, host::fs_usage> usage;
+    std::vector<std::string> usage_queries;  // every path asked, in order
 
     // --- registry: section -> key -> value ---
     std::map<std::string, std::map<std::string, std::string>> registry;

@@ -1,0 +1,113 @@
+#ifndef TIDEWALL_TW_PRUNE_H
+#define TIDEWALL_TW_PRUNE_H
+
+#include <tidewall/export.h>
+#include <tidewall/tw_debug.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+// The crash-dump pruner. One run (prune_crash_dumps) walks the kernel crash-dump
+// directory (registry sArrowfieldKdumpLoc, default /var/crash), /var/crash and
+// /var/log/core, removes every regular file older than the validity period
+// (nArrowfieldDumpValidityHours, default 120) or lying on a file system whose
+// free space is below nArrowfieldMinFreeSpacePercent (default 10), removes the
+// dump directories emptied that way (never under /var/log/core, never a walked
+// location itself), then clears the hosted engine's dump directory on its node.
+//
+// The walk results are process-wide (the directory walk's callback takes no
+// context): one run at a time per process. Every run starts from empty lists.
+// The steps are public so that they can be run one by one.
+class TW_API tw_prune {
+public:
+    tw_prune();
+    ~tw_prune();
+    tw_prune(const tw_prune&) = delete;
+    tw_prune& operator=(const tw_prune&) = delete;
+
+    // One whole run; 0. Failed removals are logged and the run goes on.
+    int prune_crash_dumps();
+
+    // The crash-dump directory from the registry; 0, or non-zero when the key
+    // cannot be read (loc is then left alone).
+    int get_kernel_crashdump_loc(std::string& loc);
+    // Reads the free-space percentage below which every dump on a file system
+    // goes; 0.
+    int get_min_freespace_percentage();
+    // Reads the validity period of a dump.
+    void get_kernel_crashdump_validity();
+    // The locations to walk: the crash-dump directory and /var/crash (emptied
+    // directories removed), /var/log/core (directories kept).
+    void form_prune_set();
+    // Walks path (links not followed) and notes every dump file that is due; with
+    // prune_dirs its directory as well. The walk's result: 0, or -1 when path
+    // cannot be walked.
+    int scan_and_prune(std::string path, bool prune_dirs);
+    // Removes the noted files; a directory whose file could not be removed is kept.
+    void prune_files();
+    // Removes the noted directories that are empty now, deepest first.
+    void prune_dirs();
+    // Removes the files of /var/log/ovirt-engine/dump on the hosted engine's
+    // node; 0, or the failure of finding that node.
+    int prune_ovirt_crash_dumps();
+
+    // The locations of the last form_prune_set, with their remove-emptied-
+    // directories flag.
+    const std::map<std::string, bool>& locations() const { return dir_flags_; }
+    // What the last run did (counted from its start; the log names each path).
+    unsigned removed_files() const { return removed_files_; }
+    unsigned failed_files() const { return failed_files_; }
+    unsigned removed_dirs() const { return removed_dirs_; }
+    unsigned failed_dirs() const { return failed_dirs_; }
+
+private:
+    tw_debug log_;
+    std::set<std::string> prune_locations_;
+    std::map<std::string, bool> dir_flags_;
+    unsigned removed_files_ = 0;
+    unsigned failed_files_ = 0;
+    unsigned removed_dirs_ = 0;
+    unsigned failed_dirs_ = 0;
+};
+
+// One entry of a deferred removal: a path, its type ("dir" or "file") and its
+// order (higher orders are removed first).
+class TW_API tw_fs_cleaning_info {
+public:
+    tw_fs_cleaning_info(std::string path, std::string type, int order)
+        : path_(std::move(path)), type_(std::move(type)), order_(order) {}
+
+    const std::string& get_path() const { return path_; }
+    const std::string& get_type() const { return type_; }
+    int get_order() const { return order_; }
+
+private:
+    std::string path_;
+    std::string type_;
+    int order_;
+};
+
+// Removes the registered files and directories when it goes out of scope, from
+// the highest order down to 0, so that whatever a check created is gone however
+// the check ends. Register parents with lower orders than their contents.
+// A "dir" entry is removed with everything still in it; links inside are
+// removed, never followed.
+class TW_API tw_fs_cleaner {
+public:
+    tw_fs_cleaner();
+    ~tw_fs_cleaner();
+    tw_fs_cleaner(const tw_fs_cleaner&) = delete;
+    tw_fs_cleaner& operator=(const tw_fs_cleaner&) = delete;
+
+    // An order already registered keeps its first entry. Negative orders are
+    // never removed.
+    void add_cleanup_entry(tw_fs_cleaning_info& info);
+
+private:
+    tw_debug log_;
+    std::map<int, tw_fs_cleaning_info> entries_;
+    int highest_order_ = 0;
+};
+
+#endif

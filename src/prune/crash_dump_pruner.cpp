@@ -1,0 +1,258 @@
+// The crash-dump pruner: which dump files are due (by age or by the free space of
+// their file system), their removal, and the removal of the emptied directories.
+
+#include <tidewall/tw_prune.h>
+
+#include "foundation/host_backend.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <ftw.h>
+#include <list>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_set>
+
+namespace {
+
+const char* const kDefaultKdumpLoc = "/var/crash";    // sArrowfieldKdumpLoc
+const unsigned long kDefaultValidityHours = 120;      // nArrowfieldDumpValidityHours
+const unsigned long kDefaultMinFreePercent = 10;      // nArrowfieldMinFreeSpacePercent
+const int kWalkDescriptors = 32;
+
+// What the walk shares with its callback, which takes no context: the settings
+// of the run, the walk in progress and what it found. One run at a time per
+// process; the mutex keeps a second thread out rather than letting it corrupt
+// the lists.
+struct prune_state {
+    std::time_t scan_start = 0;
+    unsigned long long expiry = 0;
+    unsigned min_free_percent = 0;
+    bool prune_dirs = false;
+
+    std::list<std::string> prune_paths;  // walk order
+    std::unordered_set<std::string> noted;  // prune_paths, for nested locations walked twice
+    std::set<std::string> prune_dirs_set;
+    std::set<std::string> ignore_dirs;
+
+    // The walk in progress: its location as the system names it and as the
+    // host layer maps it (the callback gets mapped paths).
+    std::string root_system;
+    std::string root_mapped;
+
+    // Whether a file system (by device number) is short of free space: asked
+    // once per file system in a run. 1 short, 0 not, -1 could not be asked.
+    std::map<dev_t, int> short_of_space;
+    bool in_run = false;
+    tw_debug* log = nullptr;
+};
+
+prune_state& state() {
+    static prune_state s;
+    return s;
+}
+
+std::recursive_mutex& state_mutex() {
+    static std::recursive_mutex m;
+    return m;
+}
+
+std::string without_trailing_slashes(std::string p) {
+    while (p.size() > 1 && p.back() == '/') p.pop_back();
+    return p;
+}
+
+// A numeric registry key as the pruner reads it: the default when the key is
+// absent or its value does not begin with a digit (a garbled validity must not
+// turn into 0 hours and remove every dump).
+unsigned long read_number_key(tw_debug& log, const char* tag, const char* key, unsigned long fallback) {
+    std::string text;
+    if (tsaf_utils::get_reg_key(key, text) != 0) return fallback;
+    std::string t = tsaf_utils::trim(text);
+    if (t.empty() || t[0] < '0' || t[0] > '9') {
+        log.logMessage(tag, -1, "Registry key [%s] value [%s] is not a number, using [%lu]", key, text.c_str(),
+                       fallback);
+        return fallback;
+    }
+    return tsaf_utils::string_to_ulong(t);
+}
+
+int short_of_space(prune_state& s, dev_t dev, const std::string& file) {
+    auto known = s.short_of_space.find(dev);
+    if (known != s.short_of_space.end()) return known->second;
+    unsigned long total = 0, free = 0;
+    int verdict = -1;
+    if (tsaf_utils::get_fs_usage(file, total, free) == 0 && total > 0) {
+        // 128 bits: free x 100 must not wrap on the largest file systems.
+        unsigned __int128 percent = static_cast<unsigned __int128>(free) * 100 / total;
+        verdict = percent < s.min_free_percent ? 1 : 0;
+    }
+    s.short_of_space[dev] = verdict;
+    return verdict;
+}
+
+int note_if_due(const char* mapped, const struct stat* st, int type, struct FTW*) {
+    if (type != FTW_F || !S_ISREG(st->st_mode)) return 0;
+    prune_state& s = state();
+    std::string file = s.root_system + (mapped + s.root_mapped.size());
+    // A file dated after the run began (a clock that stepped back) is new, not
+    // ancient: its age counts as 0.
+    unsigned long long age =
+        st->st_mtime < s.scan_start ? static_cast<unsigned long long>(s.scan_start - st->st_mtime) : 0;
+    bool due = age >= s.expiry;
+    if (!due) due = short_of_space(s, st->st_dev, file) == 1;
+    if (!due || !s.noted.insert(file).second) return 0;
+    s.prune_paths.push_back(file);
+    if (s.log) s.log->logMessage("tw_prune::scan_and_prune", 2, "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
+    if (s.prune_dirs) {
+        // The location itself stays: kdump writes its next dump there.
+        std::string dir = tsaf_utils::dirname(file);
+        if (dir != s.root_system) s.prune_dirs_set.insert(dir);
+    }
+    return 0;
+}
+
+} // namespace
+
+tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", 0, "Creating tw_prune instance"); }
+
+tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", 0, "Cleaning tw_prune instance"); }
+
+int tw_prune::prune_crash_dumps() {
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    prune_state& s = state();
+    // Every run starts from empty lists: what an earlier run noted is gone or kept
+    // for a reason that no longer holds.
+    s.prune_paths.clear();
+    s.noted.clear();
+    s.prune_dirs_set.clear();
+    s.ignore_dirs.clear();
+    s.short_of_space.clear();
+    // Outside a run, walks alone ask the file systems afresh (see scan_and_prune).
+    struct run_mark {
+        bool& flag;
+        explicit run_mark(bool& f) : flag(f) { flag = true; }
+        ~run_mark() { flag = false; }
+    } mark(s.in_run);
+    s.scan_start = tsaf_utils::now();
+    removed_files_ = failed_files_ = removed_dirs_ = failed_dirs_ = 0;
+
+    get_kernel_crashdump_validity();
+    get_min_freespace_percentage();
+    form_prune_set();
+    for (const auto& loc : prune_locations_) scan_and_prune(loc, dir_flags_[loc]);
+    prune_files();
+    prune_dirs();
+    prune_ovirt_crash_dumps();
+    return 0;
+}
+
+int tw_prune::get_kernel_crashdump_loc(std::string& loc) { return tsaf_utils::get_reg_key("sArrowfieldKdumpLoc", loc); }
+
+void tw_prune::get_kernel_crashdump_validity() {
+    const char* tag = "tw_prune::get_kernel_crashdump_validity";
+    unsigned long hours = read_number_key(log_, tag, "nArrowfieldDumpValidityHours", kDefaultValidityHours);
+    log_.logMessage(tag, -1, "Will prune the crash dumps older than [%lu] hours",
+                    hours);
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    const unsigned long long most = ~0ULL / 3600;
+    state().expiry = hours > most ? ~0ULL : static_cast<unsigned long long>(hours) * 3600;
+}
+
+int tw_prune::get_min_freespace_percentage() {
+    const char* tag = "tw_prune::get_min_freespace_percentage";
+    unsigned long percent = read_number_key(log_, tag, "nArrowfieldMinFreeSpacePercent", kDefaultMinFreePercent);
+    unsigned value = percent > 0xffffffffUL ? 0xffffffffU : static_cast<unsigned>(percent);
+    log_.logMessage(tag, -1,
+                    "Will prune the crash dumps if the file system free space is less than [%u] percentage", value);
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    state().min_free_percent = value;
+    return 0;
+}
+
+void tw_prune::form_prune_set() {
+    const char* tag = "tw_prune::form_prune_set";
+    prune_locations_.clear();
+    dir_flags_.clear();
+    std::string loc;
+    if (get_kernel_crashdump_loc(loc) != 0) {
+        log_.logMessage(tag, -1, "Failed to determine the KDUMP location");
+        loc = kDefaultKdumpLoc;
+    } else if (loc.empty() || loc[0] != '/') {
+        // A relative location would be walked from wherever the caller stands.
+        log_.logMessage(tag, -1, "KDUMP location [%s] is not an absolute path", loc.c_str());
+        loc = kDefaultKdumpLoc;
+    }
+    loc = without_trailing_slashes(loc);
+    log_.logMessage(tag, -1, "Will prune the contents of [%s]", loc.c_str());
+    for (const auto& [path, flag] : {std::pair<std::string, bool>{loc, true}, {"/var/crash", true}, {"/var/log/core", false}}) {
+        prune_locations_.insert(path);
+        dir_flags_.emplace(path, flag);  // a location named twice keeps its first flag
+    }
+}
+
+int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
+    const char* tag = "tw_prune::scan_and_prune";
+    log_.logMessage(tag, 0, "Received new prune request [%s:%s] ", path.c_str(), prune_dirs ? "true" : "false");
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    prune_state& s = state();
+    // Outside a run the file systems are asked afresh on each walk.
+    if (!s.in_run) s.short_of_space.clear();
+    s.prune_dirs = prune_dirs;
+    s.root_system = without_trailing_slashes(path);
+    s.root_mapped = tidewall::host::path(s.root_system);
+    s.log = &log_;
+    errno = 0;
+    int rc = ::nftw(s.root_mapped.c_str(), note_if_due, kWalkDescriptors, FTW_PHYS);
+    int err = errno;
+    s.log = nullptr;
+    if (rc != 0) {
+        if (err == ENOENT)
+            log_.logMessage(tag, 1, "Prune location [%s] does not exist", s.root_system.c_str());
+        else
+            log_.logMessage(tag, -1, "Failed to walk prune location [%s] error [%s]", s.root_system.c_str(),
+                            std::strerror(err));
+    }
+    return rc;
+}
+
+void tw_prune::prune_files() {
+    const char* tag = "tw_prune::prune_files";
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    prune_state& s = state();
+    for (const auto& file : s.prune_paths) {
+        if (::unlink(tidewall::host::path(file).c_str()) == 0) {
+            ++removed_files_;
+            log_.logMessage(tag, 0, "Successfully removed file [%s]", file.c_str());
+        } else {
+            ++failed_files_;
+            log_.logMessage(tag, -1, "Failed to remove the file [%s]", file.c_str());
+            s.ignore_dirs.insert(tsaf_utils::dirname(file));
+        }
+    }
+}
+
+void tw_prune::prune_dirs() {
+    const char* tag = "tw_prune::prune_dirs";
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    prune_state& s = state();
+    // Deepest first: a directory sorts after every prefix of it, so in reverse
+    // order a noted directory inside another noted one goes before it, and the
+    // outer one is empty by the time its turn comes.
+    for (auto it = s.prune_dirs_set.rbegin(); it != s.prune_dirs_set.rend(); ++it) {
+        const std::string& dir = *it;
+        if (s.ignore_dirs.count(dir) || prune_locations_.count(dir)) continue;
+        if (::rmdir(tidewall::host::path(dir).c_str()) == 0) {
+            ++removed_dirs_;
+            log_.logMessage(tag, 0, "Successfully removed directory [%s]", dir.c_str());
+        } else {
+            ++failed_dirs_;
+            log_.logMessage(tag, -1, "Failed to remove directory [%s]", dir.c_str());
+        }
+    }
+}

@@ -1,0 +1,153 @@
+// Block-device I/O verification: the capacity of a device, and whole blocks read
+// at pseudo-random positions.
+
+#include <tidewall/tw_storage.h>
+
+#include "storage/block_draw.h"
+
+#include "foundation/blkdevmgr.h"
+#include "foundation/host_backend.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <unistd.h>
+
+namespace {
+
+// When the capacity cannot be read: 1 TB in 512-byte blocks.
+const unsigned long long kFallbackBlocks = 0x80000000ULL;
+const unsigned kFallbackBlockSize = 512;
+
+// A device as both steps name it: a kernel name lies under /dev, a path is
+// taken as it stands.
+std::string device_path(const std::string& name) { return !name.empty() && name[0] == '/' ? name : "/dev/" + name; }
+
+struct fd_closer {
+    int fd = -1;
+    ~fd_closer() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Reads one whole block at the current offset; a read that O_DIRECT refuses
+// (a block size below the device's) is retried through the page cache.
+bool read_block(int fd, void* buf, unsigned blksize, off_t offset) {
+    unsigned got = 0;
+    bool retried = false;
+    while (got < blksize) {
+        ssize_t n = ::read(fd, static_cast<char*>(buf) + got, blksize - got);
+        if (n > 0) {
+            got += static_cast<unsigned>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno == EINVAL && !retried && got == 0) {
+            int flags = ::fcntl(fd, F_GETFL);
+            if (flags < 0 || !(flags & O_DIRECT) || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
+            if (::lseek(fd, offset, SEEK_SET) != offset) return false;
+            retried = true;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+unsigned long long tidewall::storage::draw_block(boost::random::mt19937& mt, unsigned long long blocks) {
+    // Uniform over the device: a product of two draws would almost always
+    // exceed the device and clamp to the same block.
+    std::uint64_t a = mt();
+    std::uint64_t b = mt();
+    if (blocks < 2) return 0;
+    return ((a << 32) | b) % (blocks - 1);
+}
+
+int tw_storage::get_blkdev_capacity(std::string name, unsigned long long& blocks, unsigned& blksize) {
+    const char* tag = "tw_storage::get_blkdev_capacity";
+    log_.logMessage(tag, 0, "Will extract capacity of block device [%s]", name.c_str());
+    try {
+        tsaf_blkdev dev(device_path(name));
+        tsaf_blkdevmgr mgr;
+        mgr.get_capacity(dev);
+        blocks = dev.get_blocks();
+        blksize = dev.get_blksize();
+        return 0;
+    } catch (const TsException& e) {
+        blocks = 0;
+        blksize = 0;
+        log_.logMessage(tag, 0, "Failed to extract capacity of block device [%s]", name.c_str());
+        throw TsException(e);
+    }
+}
+
+int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_test_info& info) {
+    const char* tag = "tw_storage::perform_blkdev_io_test";
+    log_.logMessage(tag, 0, "Will perform I/O test on block device [%s]", blkdev.c_str());
+    info.result = 0;
+    info.read_requests = 0;
+    info.reads_completed = 0;
+    unsigned long long blocks = 0;
+    unsigned blksize = 0;
+    try {
+        get_blkdev_capacity(blkdev, blocks, blksize);
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0,
+                        "Failed to extract the capacity of block device [%s]. Will use a size of 1 TB for performing "
+                        "block device I/O test",
+                        blkdev.c_str());
+        blocks = kFallbackBlocks;
+        blksize = kFallbackBlockSize;
+    }
+
+    fd_closer dev;
+    try {
+        // Aligned for O_DIRECT: the test reads the device, not the page cache.
+        void* raw = nullptr;
+        if (::posix_memalign(&raw, 4096, blksize ? blksize : kFallbackBlockSize) != 0) throw std::bad_alloc();
+        std::unique_ptr<void, decltype(&std::free)> buf(raw, &std::free);
+
+        std::string path = tidewall::host::path(device_path(blkdev));
+        dev.fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+        if (dev.fd < 0 && errno == EINVAL) dev.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (dev.fd < 0) {
+            log_.logMessage(tag, 0, "Failed to open block device [%s]", blkdev.c_str());
+            return -1;
+        }
+
+        std::string key_text;
+        unsigned key = tsaf_utils::generate_prg_key(key_text);
+        log_.logMessage(tag, 0, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
+        boost::random::mt19937 mt(key);
+
+        for (unsigned i = 0; i < count; ++i) {
+            unsigned long long index = tidewall::storage::draw_block(mt, blocks);
+            if (blocks >= 2 && index > blocks - 2) index = blocks - 2;
+            unsigned long long offset = index * blksize;
+            if (::lseek(dev.fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
+                log_.logMessage(tag, 0, "Failed to seek to offset [%llu] on block device [%s]", offset,
+                                blkdev.c_str());
+                return -1;
+            }
+            ++info.read_requests;
+            if (!blksize || !read_block(dev.fd, buf.get(), blksize, static_cast<off_t>(offset))) {
+                log_.logMessage(tag, 0, "Failed to read block [%llu] of [%u] bytes from block device [%s]", index,
+                                blksize, blkdev.c_str());
+                info.result = 0;
+                return -1;
+            }
+            ++info.reads_completed;
+        }
+        info.result = 1;
+        return 0;
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        return -1;
+    }
+}

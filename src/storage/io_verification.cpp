@@ -1,0 +1,314 @@
+// File I/O verification: test files of pseudo-random words written, read back
+// and compared, and the file-system check of a mount path.
+
+#include <tidewall/tw_prune.h>
+#include <tidewall/tw_storage.h>
+
+#include "foundation/czu_file.h"
+#include "foundation/tsaf_utils.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <vector>
+
+namespace {
+
+// Flags and mode of the test files: read-write and create (66), rw-r--r-- (420).
+const int kWriteFlags = O_RDWR | O_CREAT;
+const int kReadFlags = O_RDONLY;
+const unsigned kFileMode = 0644;
+
+// Words a chunk: 1 MiB of memory, whatever the size of the file.
+const unsigned kChunkWords = 1u << 18;
+
+// A failed validation logs its first differing words, not all of them: a wrong
+// key on a large file would otherwise push the whole log history out.
+const unsigned kMaxLoggedDifferences = 1024;
+
+const unsigned kCheckEntries = 4096;
+
+void open_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path, int flags) {
+    if (f.Open(path, flags, kFileMode).IsSuccess()) return;
+    log.logMessage(tag, 0, "Failed to open file [%s]", path.c_str());
+    throw TsException(tag, "Failed to open file " + path, "tw_storage", __LINE__, -1);
+}
+
+void close_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path) {
+    if (f.Close().IsSuccess()) return;
+    log.logMessage(tag, 0, "Failed to close file [%s]", path.c_str());
+    throw TsException(tag, "Failed to close file " + path, "tw_storage", __LINE__, -1);
+}
+
+// Writes count words of key's stream to path, a chunk at a time, and flushes
+// them to the device. Bytes written, or -1 when a write fails; throws when the
+// file cannot be opened or closed.
+long long write_stream(tw_debug& log, const std::string& path, unsigned key, unsigned count) {
+    const char* tag = "tw_storage::write_data_to_file";
+    CZuFile f;
+    open_or_throw(log, tag, f, path, kWriteFlags);
+    std::vector<unsigned> chunk(std::min(count, kChunkWords));
+    bool ok = true;
+    for (std::uint64_t at = 0; ok && at < count;) {
+        unsigned n = static_cast<unsigned>(std::min<std::uint64_t>(kChunkWords, count - at));
+        tsaf_utils::generate_prg_data_at(key, at, chunk.data(), n);
+        unsigned done = 0;
+        ok = f.Write(chunk.data(), n * 4, &done).IsSuccess() && done == n * 4;
+        at += n;
+    }
+    // Written is not stored until the device has it: a write error of the device
+    // shows at the flush.
+    if (ok) ok = f.Sync().IsSuccess();
+    if (!ok) log.logMessage(tag, 0, "Failed to write to file [%s]", path.c_str());
+    close_or_throw(log, tag, f, path);
+    return ok ? static_cast<long long>(count) * 4 : -1;
+}
+
+// What the comparison of a file found so far.
+struct comparison {
+    std::uint64_t differing = 0;
+    unsigned logged = 0;
+};
+
+void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, const unsigned* actual, unsigned n,
+                   std::uint64_t first, comparison& c) {
+    if (std::memcmp(expected, actual, static_cast<size_t>(n) * 4) == 0) return;
+    for (unsigned i = 0; i < n; ++i) {
+        if (expected[i] == actual[i]) continue;
+        ++c.differing;
+        if (c.logged < kMaxLoggedDifferences) {
+            ++c.logged;
+            log.logMessage(tag, 0, "@ index [%u] expected value [%u] actual value [%u]",
+                           static_cast<unsigned>(first + i), expected[i], actual[i]);
+        }
+    }
+}
+
+// Reads count words from path a chunk at a time and compares them with key's
+// stream. -1 when the file cannot be read whole, 1 when words differ, 0 when all
+// match; throws when the file cannot be opened or closed.
+int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned count) {
+    const char* read_tag = "tw_storage::read_data_from_file";
+    CZuFile f;
+    open_or_throw(log, read_tag, f, path, kReadFlags);
+    // The file was flushed when written: dropping its cached pages makes the
+    // comparison read what the device holds.
+    f.DropCache();
+    std::vector<unsigned> expected(std::min(count, kChunkWords)), actual(expected.size());
+    comparison c;
+    int rc = 0;
+    for (std::uint64_t at = 0; at < count;) {
+        unsigned n = static_cast<unsigned>(std::min<std::uint64_t>(kChunkWords, count - at));
+        unsigned done = 0;
+        if (f.Read(actual.data(), n * 4, &done).IsFailure()) {
+            log.logMessage(read_tag, 0, "Failed to read from file [%s]", path.c_str());
+            rc = -1;
+            break;
+        }
+        if (done < n * 4) {
+            log.logMessage(read_tag, 0, "File [%s] short read  expected bytes [%llu] actual bytes [%llu]",
+                           path.c_str(), static_cast<unsigned long long>(count) * 4,
+                           static_cast<unsigned long long>(at) * 4 + done);
+            rc = -1;
+            break;
+        }
+        tsaf_utils::generate_prg_data_at(key, at, expected.data(), n);
+        compare_chunk(log, "tw_storage::compare_data", expected.data(), actual.data(), n, at, c);
+        at += n;
+    }
+    close_or_throw(log, read_tag, f, path);
+    if (rc == 0 && c.differing > c.logged)
+        log.logMessage("tw_storage::compare_data", 0, "[%llu] differing words in all, the first [%u] logged",
+                       static_cast<unsigned long long>(c.differing), c.logged);
+    return rc != 0 ? rc : (c.differing ? 1 : 0);
+}
+
+} // namespace
+
+int tw_storage::write_data_to_file(std::string path, void* buf, unsigned len) {
+    const char* tag = "tw_storage::write_data_to_file";
+    CZuFile f;
+    open_or_throw(log_, tag, f, path, kWriteFlags);
+    unsigned done = 0;
+    bool ok = f.Write(buf, len, &done).IsSuccess() && done == len && f.Sync().IsSuccess();
+    if (!ok) log_.logMessage(tag, 0, "Failed to write to file [%s]", path.c_str());
+    close_or_throw(log_, tag, f, path);
+    if (!ok) return -1;
+    return len > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(len);
+}
+
+int tw_storage::read_data_from_file(std::string path, void* buf, unsigned len) {
+    const char* tag = "tw_storage::read_data_from_file";
+    CZuFile f;
+    open_or_throw(log_, tag, f, path, kReadFlags);
+    unsigned done = 0;
+    int rc = 0;
+    if (f.Read(buf, len, &done).IsFailure()) {
+        log_.logMessage(tag, 0, "Failed to read from file [%s]", path.c_str());
+        rc = -1;
+    } else if (done < len) {
+        log_.logMessage(tag, 0, "File [%s] short read  expected bytes [%u] actual bytes [%u]", path.c_str(), len,
+                        done);
+        rc = -1;
+    }
+    close_or_throw(log_, tag, f, path);
+    if (rc != 0) return -1;
+    return len > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(len);
+}
+
+bool tw_storage::compare_data(unsigned* expected, unsigned* actual, unsigned count) {
+    const char* tag = "tw_storage::compare_data";
+    bool equal = true;
+    for (unsigned i = 0; i < count; ++i) {
+        if (expected[i] == actual[i]) continue;
+        log_.logMessage(tag, 0, "@ index [%u] expected value [%u] actual value [%u]", i, expected[i], actual[i]);
+        equal = false;
+    }
+    return equal;
+}
+
+int tw_storage::generate_random_file(unsigned count, std::string path, unsigned& key) {
+    const char* tag = "tw_storage::generate_random_file";
+    log_.logMessage(tag, 0, "File [%s] will be filled with [%u] entries generated from pseudo random number generator",
+                    path.c_str(), count);
+    bool exists = false;
+    if (CZuPath::Exists(path, exists).IsFailure()) {
+        log_.logMessage(tag, 0, "Failed to check whether the file file [%s] exists", path.c_str());
+        return -1;
+    }
+    if (exists && CZuFile::Delete(path, true).IsFailure()) {
+        log_.logMessage(tag, 0, "Failed to delete the file [%s]", path.c_str());
+        return -1;
+    }
+    std::string key_text;
+    key = tsaf_utils::generate_prg_key(key_text);
+    log_.logMessage(tag, 0, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
+    try {
+        long long written = write_stream(log_, path, key, count);
+        if (written < 0) return -1;
+        // The result is an int: a file of 2 GiB or more reports INT_MAX, not a
+        // negative number that callers would take for a failure.
+        return written > INT_MAX ? INT_MAX : static_cast<int>(written);
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0, "Failed to write data to file [%s]", path.c_str());
+        return -1;
+    }
+}
+
+int tw_storage::validate_random_file(unsigned count, std::string path, unsigned& key) {
+    const char* tag = "tw_storage::validate_random_file";
+    log_.logMessage(tag, 0, "File [%s] entries [%u] PRNG key [%u] will be checked for validity of data", path.c_str(),
+                    count, key);
+    bool exists = false;
+    if (CZuPath::Exists(path, exists).IsFailure()) {
+        log_.logMessage(tag, 0, "Failed to check whether the file file [%s] exists", path.c_str());
+        return -1;
+    }
+    if (!exists) {
+        log_.logMessage(tag, 0, "File [%s] does not exist", path.c_str());
+        return -1;
+    }
+    try {
+        int rc = check_stream(log_, path, key, count);
+        if (rc < 0) {
+            log_.logMessage(tag, 0, "Failed to read data from file [%s]", path.c_str());
+            return -1;
+        }
+        if (rc > 0) {
+            log_.logMessage(tag, 0, "Data validation from file [%s] failed", path.c_str());
+            return -1;
+        }
+        return 0;
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0, "Failed to write data to file [%s]", path.c_str());
+        return -1;
+    }
+}
+
+int tw_storage::check_file_system(std::string mnt_path, bool check_mounted) {
+    const char* tag = "tw_storage::check_file_system";
+    if (check_mounted) {
+        std::string dev, fstype;
+        std::list<std::string> options;
+        if (is_mounted(mnt_path, dev, fstype, options) != 1) {
+            log_.logMessage(tag, 0, "Failed to find mount path [%s]", mnt_path.c_str());
+            return -1;
+        }
+    }
+    // Declared before anything is created: whatever was registered goes when
+    // this check ends, however it ends.
+    tw_fs_cleaner cleaner;
+    std::string outer = mnt_path + "/test_dir";
+    std::string inner = outer + "/test_dir";
+    std::string file = inner + "/test_file.txt";
+    int order = 0;
+    for (const std::string& dir : {outer, inner}) {
+        if (CZuDirectory::Create(dir).IsFailure()) {
+            log_.logMessage(tag, 0, "Failed to create directory [%s]", dir.c_str());
+            return -1;
+        }
+        tw_fs_cleaning_info entry(dir, "dir", ++order);
+        cleaner.add_cleanup_entry(entry);
+    }
+    unsigned key = 0;
+    try {
+        if (generate_random_file(kCheckEntries, file, key) < 0) {
+            log_.logMessage(tag, 0, "Failed to generate file [%s] with random data", file.c_str());
+            return -1;
+        }
+        tw_fs_cleaning_info entry(file, "file", ++order);
+        cleaner.add_cleanup_entry(entry);
+        if (validate_random_file(kCheckEntries, file, key) < 0) {
+            log_.logMessage(tag, 0, "Failed to validate file [%s] RPNG [%#x]", file.c_str(), key);
+            return -1;
+        }
+        log_.logMessage(tag, 0, "Validated file [%s] PRNG [%#x]", file.c_str(), key);
+        return 0;
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0, "Failed to perform I/O test on mount path [%s]", mnt_path.c_str());
+        return -1;
+    }
+}
+
+int tw_storage::perform_io_test(std::string volume, unsigned count, std::list<io_test_info>& results) {
+    const char* tag = "tw_storage::perform_io_test";
+    log_.logMessage(tag, 0, "Will perform I/O test on mountpaths which are part of gluster volume [%s]",
+                    volume.c_str());
+    results.clear();
+    std::list<std::string> paths;
+    get_mount_path_list(volume, paths);
+    for (const auto& path : paths) {
+        io_test_info info;
+        info.path = path;
+        // Beside the brick directory, on the same disk: never inside the brick.
+        std::string file = path + "/" + ".." + "/" + "io_test.txt";
+        try {
+            unsigned key = 0;
+            if (generate_random_file(count, file, key) < 0) {
+                log_.logMessage(tag, 0, "Failed to generate file [%s] with random data", file.c_str());
+                info.result = 0;
+            } else {
+                info.write_requests = count;
+                info.writes_completed = count;
+                log_.logMessage(tag, 0, "Generated data file [%s] with PRNG [%#x]", file.c_str(), key);
+                if (validate_random_file(count, file, key) < 0) {
+                    log_.logMessage(tag, 0, "Failed to validate file [%s] RPNG [%#x]", file.c_str(), key);
+                    info.result = 0;
+                } else {
+                    info.read_requests = count;
+                    info.reads_completed = count;
+                    log_.logMessage(tag, 0, "Validated file [%s] PRNG [%#x]", file.c_str(), key);
+                    info.result = 1;
+                }
+            }
+        } catch (const TsException&) {
+            log_.logMessage(tag, 0, "Failed to perform I/O test on mount paths [%s] inside volume [%s]", path.c_str(),
+                            volume.c_str());
+            info.result = 0;
+        }
+        results.push_back(info);
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+// twctl monitor [--json]: one storage monitor pass: each volume the node uses,
+// whether it is mounted, whether its brick daemons here run, whether it shrank.
+
+#include "command.h"
+#include "json_out.h"
+
+#include <tidewall/tw_storagemonitor.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// A check's verdict: not supported, good, bad.
+const char* text(bool supported, bool bad, const char* good_text, const char* bad_text) {
+    return !supported ? "-" : bad ? bad_text : good_text;
+}
+
+const char* json(bool supported, bool value) { return !supported ? "null" : value ? "true" : "false"; }
+
+int run(const twctl::args& in) {
+    twctl::args words = in;
+    if (!words.empty() && words[0] == "--help") {
+        std::printf("usage: twctl monitor [--json]\n");
+        return 0;
+    }
+    bool as_json = twctl::take_flag(words, "--json");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl monitor: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    tw_storagemonitor monitor;
+    const auto& volumes = monitor.get_volumeinfo();
+    bool healthy = true;
+    for (const auto& v : volumes) {
+        if ((v.is_mountcheck_supp() && v.get_notmounted_status()) ||
+            (v.is_brickcheck_supp() && v.get_brickoffline_status()) ||
+            (v.is_sizecheck_supp() && v.get_sizeincorrect_status()))
+            healthy = false;
+    }
+    if (as_json) {
+        std::printf("{\n  \"healthy\": %s,\n  \"volumes\": [", healthy ? "true" : "false");
+        bool first = true;
+        for (const auto& v : volumes) {
+            std::printf("%s\n    {\"name\": %s, \"mounted\": %s, \"brick_daemons_online\": %s, \"size_shrunk\": %s}",
+                        first ? "" : ",", twctl::json_string(v.get_volumename()).c_str(),
+                        json(v.is_mountcheck_supp(), !v.get_notmounted_status()),
+                        json(v.is_brickcheck_supp(), !v.get_brickoffline_status()),
+                        json(v.is_sizecheck_supp(), v.get_sizeincorrect_status()));
+            first = false;
+        }
+        std::printf("%s]\n}\n", volumes.empty() ? "" : "\n  ");
+        return healthy ? 0 : 1;
+    }
+    if (volumes.empty()) {
+        std::printf("no storage volumes to check\n");
+        return 0;
+    }
+    std::printf("%-32s %-8s %-14s %s\n", "VOLUME", "MOUNTED", "BRICK DAEMONS", "SIZE");
+    for (const auto& v : volumes)
+        std::printf("%-32s %-8s %-14s %s\n", v.get_volumename().c_str(),
+                    text(v.is_mountcheck_supp(), v.get_notmounted_status(), "yes", "NO"),
+                    text(v.is_brickcheck_supp(), v.get_brickoffline_status(), "online", "OFFLINE"),
+                    text(v.is_sizecheck_supp(), v.get_sizeincorrect_status(), "ok", "SHRUNK"));
+    return healthy ? 0 : 1;
+}
+
+const twctl::registrar reg({"monitor", "  monitor [--json]           storage volumes: mounted, brick daemons online, size not shrunk\n", run});
+
+} // namespace
