@@ -401,6 +401,8 @@ int tsaf_utils::check_rpm(const std::string& name) {
     return r.status == 0 ? 0 : -1;
 }
 
+int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", 100).status; }
+
 void tsaf_utils::manage_subscriptions() {
     // sSubscriptionRefreshCommand: the command that refreshes the node's
     // software subscriptions; none is run when the key is absent or empty.

@@ -95,6 +95,9 @@ public:
     static bool is_efi_platform();
     static int get_maldor_cluster_nodes(std::string& nodes);
     static int check_rpm(const std::string& name);
+    // Asks systemd to reload its unit files ("systemctl daemon-reload"), so that
+    // mount units generated from /etc/fstab follow it; 0 on success.
+    static int systemctl_reload_cmd();
 
     // Refreshes the node's software subscriptions; throws TsException on failure.
     void manage_subscriptions();
