@@ -12,6 +12,7 @@
 // otherwise.
 
 #include <tidewall/export.h>
+#include <tidewall/ts_mnt_info.h>
 #include <tidewall/tw_debug.h>
 #include <tidewall/tw_md_storage_config.h>
 
@@ -34,6 +35,8 @@ public:
 
     // Appends the mount directory of every entry of /etc/mtab.
     int scan_mounted_fs(std::list<std::string>& mounted);
+    // Appends every entry of /etc/mtab whole: device, directory, type, options.
+    int scan_mounted_fs(std::list<TsMntInfo>& entries);
     // 1 when path equals an entry exactly, else 0.
     int check_fs_mounted(std::list<std::string>& mounted, const std::string& path);
     // Whether path is mounted; true when the mount table cannot be read.

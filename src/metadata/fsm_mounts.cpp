@@ -139,13 +139,20 @@ int tw_fsm::unconfigure_fs_mount(std::list<tw_fs_mount>& mounts) {
 }
 
 int tw_fsm::scan_mounted_fs(std::list<std::string>& mounted) {
-    const char* tag = "tw_fsm::scan_mounted_fs";
     std::list<TsMntInfo> entries;
-    if (TsMntParser("/etc/mtab").ParseMountPointInfo(entries) != 0) {
+    int rc = scan_mounted_fs(entries);
+    for (const auto& e : entries) mounted.push_back(e.GetMountPoint());
+    return rc;
+}
+
+int tw_fsm::scan_mounted_fs(std::list<TsMntInfo>& entries) {
+    const char* tag = "tw_fsm::scan_mounted_fs";
+    std::list<TsMntInfo> read;
+    if (TsMntParser("/etc/mtab").ParseMountPointInfo(read) != 0) {
         fail(tag, "failed to open mount config file");
         return 1;
     }
-    for (const auto& e : entries) mounted.push_back(e.GetMountPoint());
+    entries.splice(entries.end(), read);
     return 0;
 }
 
