@@ -8,6 +8,7 @@
 #include <tidewall/tw_debug.h>
 
 #include <list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,22 @@ class glfs_admin;
 struct TW_API free_space_info {
     std::string mnt_path;
     unsigned long long free_space = 0;
+};
+
+// One gluster mount of /etc/fstab (an entry mounted under /tw/glus).
+struct TW_API gluster_vol_mount_info {
+    std::string host_name;  // the mount source up to its first ':'
+    std::string vol_name;   // the volume: the source after the ':' without its leading '/'
+    std::string mnt_path;   // the mount directory
+    std::string mnt_opts;   // the mount options as written in /etc/fstab
+};
+
+// One brick of a gluster volume, as get_gluster_brick_list reports it.
+struct TW_API gluster_brick_info {
+    std::string host_name;
+    std::string mnt_path;  // the brick directory
+    bool local = false;    // the host name stands for this node
+    bool online = false;   // its brick process runs
 };
 
 // The storage manager of the node: mount paths, /etc/fstab, ownership stamps,
@@ -176,10 +193,144 @@ public:
     int get_imaging_id(int& major, int& minor);
     unsigned get_sds_type();
 
+    // --- appliance platform type ---
+    // Records the appliance model (sArrowfieldApplianceType) and the platform
+    // type (sScaleoutPlatformType) from the server model and image version; 0 or -1.
+    int set_arrowfield_platform_type();
+    // Forces reference architecture at the next set_arrowfield_platform_type; 0 or -1.
+    int set_refarch_platform();
+    // The recorded platform type and appliance model ("" when not recorded);
+    // 0 when the platform type is recorded, else -1.
+    int get_platform_type(std::string& platform_type, std::string& appliance_type);
+
+    // --- host names ---
+    // The storage host name ("sds" after the host name's first label) and its
+    // address; 0, or the failing step's code (hname is set even when it does not resolve).
+    int get_tw_hname(std::string& hname, std::string& address);
+    // Appends "address name" to /etc/hosts for each name (map: name -> address)
+    // that does not resolve yet; always 0.
+    int update_hosts(std::map<std::string, std::string>& names);
+    // The storage host name when one of names resolves to its address: 0; 1 when
+    // a name does not resolve; throws TsException when none matches.
+    int get_loop_back_hname(std::list<std::string>& names, std::string& hname);
+    // 1 when name stands for this node.
+    int is_loop_back_hname(std::string name);
+    // The host name gluster or DNS knows for ip; 0, or 1 when none.
+    int get_remote_ip_to_hname(std::string& ip, std::string& hname);
+    // 1 for a dotted IPv4 address, else 0.
+    int is_valid_ip(std::string& ip);
+
+    // --- services ---
+    // 1 when "service NAME status" succeeds and reports running, else 0.
+    int is_service_up(std::string service);
+    // Starts the service unless it is up; 0 or the start command's status.
+    int bring_service_up(std::string service);
+    int is_glusterd_up();
+    // Starts glusterd, repairing its peer files when it will not start; 0, or
+    // throws TsException with the start command's error output.
+    int make_glusterd_active();
+    int is_maldor_daemon_up();         // always 1
+    int make_maldor_daemons_active();  // always 0
+    // "tessaline restart"; 0 or its failure code.
+    int restart_ts_services();
+
+    // --- virtualisation hosted engine ---
+    // 1 when "hosted-engine --vm-status" succeeds.
+    int is_ovirt_enabled();
+    int set_hosted_engine(std::string name);
+    int get_hosted_engine(std::string& name);
+
+    // --- SSH keys for peer nodes ---
+    // Makes the key pair at /root/.ssh/id_rsa unless its public key exists.
+    int create_ssh_keypair();
+    // Installs the public key on host; value is root's password there (empty
+    // when key login already works).
+    int copy_ssh_key(std::string host, std::string value);
+
+    // --- housekeeping ---
+    // Runs the registry sync script on a remote-cache node.
+    void invoke_syncreg_script();
+    // Removes gluster backup logs (*.gz) older than 7 days.
+    void cleanup_backup_logs();
+    void set_drillholes_regkey();
+    // Backs up the network files to the data drives; always 0.
+    int backup_nwfiles_localnode();
+
+    // --- gluster volumes and bricks ---
+    // 1 when path lies below the gluster mount path.
+    int is_on_gluster_volume(std::string path);
+    // Host, volume and port of the gluster mount at the gluster mount path, and
+    // path relative to it; 0, or -2 when that path is no gluster mount.
+    int extract_gluster_volume_info(std::string path, std::string& host, std::string& volume, unsigned& port,
+                                    std::string& path_on_volume);
+    // 1 when dir carries gluster's brick attributes (trusted.gfid, trusted.glusterfs.volume-id).
+    int is_gluster_brick_path(std::string dir);
+    // This node's brick directories of volume; 0 or -1.
+    int get_mount_path_list(std::string volume, std::list<std::string>& paths);
+    // Every brick of volume with whether it is this node's and online; 0 or -1.
+    int get_gluster_brick_list(std::string volume, std::list<gluster_brick_info>& bricks);
+    // Mounts the gluster mount path through its /etc/fstab entry (unless
+    // mounted); throws TsException on failure.
+    void mount_gluster_mnt_path(std::string host, std::string volume);
+    // 1 when entries of volume are waiting to heal.
+    int heal_in_progress(std::string volume);
+    // The device holding a brick ("host:/dir" or "/dir"); the host services' result.
+    int get_brick_bdev(std::string brick, std::string& bdev);
+    // Takes the data disk of brick "host:/dir" (dir's parent) out of /etc/fstab,
+    // removes its stamps and unmounts it; 0, or -1 when nothing could be done.
+    int cleanup_brick(std::string brick);
+    // Repairs glusterd's peer files when they are damaged and starts glusterd;
+    // 0, or the failing step's result.
+    int check_heal_glusterd_peer_files();
+    // Backs up glusterd's peer files again when the last backup failed.
+    void check_glusterd_peer_files_backup();
+
+    // --- gluster mounts of /etc/fstab and their backup on the data disks ---
+    // Host and volume of the first /etc/fstab line naming /tw/glus.
+    void get_info_by_fstab(std::string unused, std::string& host, std::string& volume);
+    // Every gluster mount of /etc/fstab; 0, or 1 when it cannot be read.
+    int get_gluster_vols_mount_info(std::list<gluster_vol_mount_info>& mounts);
+    // The mount of volume; 0 when found, else 1.
+    int get_glus_vol_mount_info(const std::string& volume, gluster_vol_mount_info& mount);
+    // The mount served by this node's storage host name; 0 when found, else 1.
+    int get_gluster_local_vol_mount_info(gluster_vol_mount_info& mount);
+    // The mounts served by other nodes; 0, or 1.
+    int get_gluster_remote_vols_mount_info(std::list<gluster_vol_mount_info>& mounts);
+    // Appends mount's line to the "fstab-bkp" file of each local data disk of volume; 0 or 1.
+    int backup_gluster_remote_vol_mount_info(std::string& volume, gluster_vol_mount_info& mount);
+    // The mounts recorded in the first readable "fstab-bkp" of volume's local data disks; 0 or 1.
+    int get_gluster_remote_vols_mount_info_from_bkp(std::string& volume, std::list<gluster_vol_mount_info>& mounts);
+
+    // --- first boot and system files ---
+    // Sets the platform type, and on the first boot records the DDB mount,
+    // configures kdump and log rotation, moves the bare-metal-recovery logs and
+    // then marks first boot done (sArrowfieldFirstBootComplete); afterwards a
+    // fresh iSCSI initiator name and LVM filters. 0, or -1 when a step before the mark failed.
+    int do_first_boot_operations();
+    int process_ddb_fstab_entry();
+    // Writes /etc/kdump.conf and enables and restarts kdump; 0, -1 or the command's status.
+    int configure_kdump();
+    // Writes /etc/logrotate.conf; 0 or -1.
+    int create_global_logrotate_config();
+    // Versions 1 and 2 of /etc/logrotate.d/glusterfs, recorded in nLogrotateUpdateVersion.
+    int create_glusterfs_logrotate_conf();
+    int create_glusterfs_logrotate_maxsize_conf();
+    // Installs gluster log-rotation version func_num (1 or 2), up to 3 attempts.
+    int switcher(int func_num);
+    // Installs every gluster log-rotation version above the recorded one.
+    void update_logrotate();
+    // Moves /var/log/bmrlogs into the product log directory; 0 or -1.
+    int move_bmrlogs();
+    // Runs the LVM filter script; 0 or 1.
+    int generate_lvm_filter();
+    // Gives the node a fresh iSCSI initiator name; 0 or the failing step's result.
+    int reset_iqn();
+
     // Whether the gluster administration handle could be built.
     bool gluster_admin_available() const { return glfs_available_; }
 
 private:
+    int heal_glusterd_peer_files(bool& repaired);
     std::string resolve_setting(const char* key, const std::string& fallback);
     [[noreturn]] void throw_unsupported(const char* tag, const char* message, int line);
 

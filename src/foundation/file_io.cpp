@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +106,22 @@ int write_no_follow(const std::string& path, const std::string& content, mode_t 
     if (rc == 0) rc = write_fully(fd, content.data(), content.size());
     if (::close(fd) != 0 && rc == 0) rc = errno;
     return rc;
+}
+
+exclusive_lock::exclusive_lock(const std::string& lock_path) {
+    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+    }
+}
+
+exclusive_lock::~exclusive_lock() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
 }
 
 } // namespace tidewall::file_io

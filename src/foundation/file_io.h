@@ -27,6 +27,21 @@ int append(const std::string& path, const std::string& content, mode_t mode = 06
 int write_no_follow(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 
+// An exclusive flock on a lock file, held for the guard's lifetime. Whole-file
+// rewrites that read, change and replace a file take one so that concurrent
+// processes lose no update. The lock file is created when missing.
+class exclusive_lock {
+public:
+    explicit exclusive_lock(const std::string& lock_path);
+    ~exclusive_lock();
+    exclusive_lock(const exclusive_lock&) = delete;
+    exclusive_lock& operator=(const exclusive_lock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
 } // namespace tidewall::file_io
 
 #endif

@@ -54,7 +54,9 @@ public:
     int extract_brick_details(glfs_brick& brick);
 
     // Entries still to heal, as "brick:entry"; a brick whose heal state cannot
-    // be read counts as one pending entry ("brick:status"). Empty: no heal in progress.
+    // be read counts as one pending entry ("brick:status"), and so does a volume
+    // gluster cannot be asked about. Empty: no heal in progress (or a volume
+    // type that does not heal).
     std::set<std::string> get_heal_info();
 
     // Parsers of the gluster XML, for the admin and for tests.

@@ -94,8 +94,15 @@ std::set<std::string> glfs_volume::get_heal_info() {
     if (tidewall::glfs_xml::run("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
                                 xml, error) != 0 ||
         parse_heal_info(xml, entries, error) != 0) {
-        // Volumes that do not heal (plain distribute) answer with an error.
-        log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
+        // Volumes that do not heal (plain distribute) say so; any other failure
+        // leaves the heal state unknown, which must not read as "healed".
+        if (error.find("is not of type") != std::string::npos) {
+            log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
+        } else {
+            log_.logMessage(tag, -1, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
+                            error.c_str());
+            entries.insert(name_ + ":heal state unknown: " + error);
+        }
     }
     return entries;
 }

@@ -59,6 +59,9 @@ public:
     virtual int resolve(const std::string& name, std::string& address) = 0;
     // The host name an address resolves back to; 0 on success.
     virtual int name_of(const std::string& address, std::string& name) = 0;
+    // The addresses of this host's network interfaces, as text; 0 on success.
+    // A backend that cannot tell knows none.
+    virtual int local_addresses(std::vector<std::string>& addresses) { return -1; }
 
     // Fresh randomness (keys for the I/O tests).
     virtual std::uint32_t random_u32() = 0;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <random>
 #include <sys/stat.h>
@@ -90,6 +91,23 @@ int real_backend::resolve(const std::string& name, std::string& address) {
     ::freeaddrinfo(res);
     if (!ok) return EAI_FAIL;
     address = text;
+    return 0;
+}
+
+int real_backend::local_addresses(std::vector<std::string>& addresses) {
+    struct ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return errno;
+    for (struct ifaddrs* i = list; i; i = i->ifa_next) {
+        if (!i->ifa_addr) continue;
+        char text[INET6_ADDRSTRLEN] = {0};
+        const void* addr = nullptr;
+        if (i->ifa_addr->sa_family == AF_INET)
+            addr = &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr;
+        else if (i->ifa_addr->sa_family == AF_INET6)
+            addr = &reinterpret_cast<sockaddr_in6*>(i->ifa_addr)->sin6_addr;
+        if (addr && ::inet_ntop(i->ifa_addr->sa_family, addr, text, sizeof text)) addresses.push_back(text);
+    }
+    ::freeifaddrs(list);
     return 0;
 }
 

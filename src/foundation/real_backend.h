@@ -24,6 +24,7 @@ public:
     int host_name(std::string& name) override;
     int resolve(const std::string& name, std::string& address) override;
     int name_of(const std::string& address, std::string& name) override;
+    int local_addresses(std::vector<std::string>& addresses) override;
     std::uint32_t random_u32() override;
     int debug_level() override;
     void log(int level, const char* tag, const std::string& text, int size_mib, int versions) override;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -24,24 +23,6 @@ int make_dirs(const std::string& dir) {
     }
     return 0;
 }
-
-class file_lock {
-public:
-    explicit file_lock(const std::string& path) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
-    }
-    ~file_lock() {
-        if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-    }
-    bool held() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
 
 } // namespace
 
@@ -120,7 +101,7 @@ bool store::set(const std::string& section, const std::string& key, const std::s
     std::string file = file_of(section);
     std::string dir = file.substr(0, file.rfind('/'));
     if (make_dirs(dir) != 0) return false;
-    file_lock lock(file + ".lock");
+    file_io::exclusive_lock lock(file + ".lock");
     if (!lock.held()) return false;
     std::string content;
     int rc = file_io::read_all(file, content);

@@ -2,16 +2,19 @@
 
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/shell_quote.h"
 #include "foundation/ts_mnt_parser.h"
 
 #include <tidewall/ts_exception.h>
 
+#include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -315,16 +318,121 @@ int tsaf_utils::resolve_hname(const std::string& name, std::string& out) {
     return current().resolve(name, out);
 }
 
+namespace {
+
+bool is_loop_back_address(const std::string& a) { return a.rfind("127.", 0) == 0 || a == "::1"; }
+
+bool same_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
 int tsaf_utils::is_loop_back_hname(const std::string& name) {
     if (name.empty()) return 0;
-    if (name == "localhost" || name.rfind("127.", 0) == 0 || name == "::1") return 1;
+    if (same_name(name, "localhost") || is_loop_back_address(name)) return 1;
     std::string self;
-    if (current().host_name(self) == 0) {
-        // This host by its full or its short name.
-        if (name == self || name == self.substr(0, self.find('.'))) return 1;
+    if (current().host_name(self) == 0 && !self.empty()) {
+        // Host names compare without regard to case; a short name stands for
+        // this host only when the full name begins with it.
+        if (same_name(name, self) || same_name(name, self.substr(0, self.find('.')))) return 1;
     }
+    // Bricks and peers are often named by the storage network's name or
+    // address: such a name is this node's when it leads to one of its interfaces.
     std::string addr;
-    return current().resolve(name, addr) == 0 && (addr.rfind("127.", 0) == 0 || addr == "::1") ? 1 : 0;
+    unsigned char literal[sizeof(struct in6_addr)];
+    if (::inet_pton(AF_INET, name.c_str(), literal) == 1 || ::inet_pton(AF_INET6, name.c_str(), literal) == 1)
+        addr = name;  // an address stands for itself
+    else if (current().resolve(name, addr) != 0 || addr.empty())
+        return 0;
+    if (is_loop_back_address(addr)) return 1;
+    std::vector<std::string> own;
+    if (current().local_addresses(own) != 0) return 0;
+    for (const auto& a : own)
+        if (a == addr) return 1;
+    return 0;
+}
+
+namespace {
+
+const char* const kSshOptions = "-o BatchMode=yes -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new";
+
+// A host name for ssh: anything that could pass for an option or hold a blank
+// is refused rather than quoted (ssh would read "-oProxyCommand=..." as an option).
+bool usable_host(const std::string& host) {
+    if (host.empty() || host[0] == '-') return false;
+    for (char c : host)
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' || c == ':'))
+            return false;
+    return true;
+}
+
+} // namespace
+
+int tsaf_utils::disableservice(const std::string& name, bool stop_now) {
+    if (name.empty()) return -1;
+    std::string cmd = std::string("systemctl disable ") + (stop_now ? "--now " : "") + tidewall::shell_quote(name);
+    return current().run(cmd, 100).status == 0 ? 0 : -1;
+}
+
+int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", 100).status == 0 ? 0 : -1; }
+
+int tsaf_utils::generate_ssh_keys(const std::string& private_key_path) {
+    if (private_key_path.empty()) return -1;
+    int rc = mkdir_r(dirname(private_key_path), 0700);
+    if (rc != 0) return rc;
+    std::string key = tidewall::shell_quote(private_key_path);
+    if (is_file(private_key_path)) {
+        // Peers may already trust this key: never replace it, only give it its public half again.
+        auto r = current().run("ssh-keygen -y -f " + key, 100);
+        if (r.status != 0 || trim(r.out).empty()) return r.status != 0 ? r.status : -1;
+        return tidewall::file_io::write_atomic(path(private_key_path + ".pub"), trim(r.out) + "\n", 0644);
+    }
+    return current().run("ssh-keygen -q -t rsa -b 4096 -N '' -f " + key, 100).status;
+}
+
+int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::string& host,
+                              const std::string& password) {
+    if (!usable_host(host) || !is_file(public_key_path)) return -1;
+    std::string target = "root@" + host;
+    std::string tail = tidewall::shell_quote(public_key_path) + " -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new ";
+    if (password.empty())
+        return current().run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, 100).status;
+    // The password goes through a file only root can read, never through a
+    // command line that every user can see.
+    std::string tmpl = path("/tmp") + "/tw-sshpass.XXXXXX";
+    int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
+    if (fd < 0) return errno;
+    std::string text = password + "\n";
+    bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    int rc = -1;
+    if (written) {
+        std::string file = tmpl.substr(path("/").size() - 1);  // the system path of the mapped file
+        rc = current().run("sshpass -f " + tidewall::shell_quote(file) + " ssh-copy-id -i " + tail + target, 100).status;
+    }
+    ::unlink(tmpl.c_str());
+    return rc;
+}
+
+int tsaf_utils::get_remote_dir_contents(const std::string& host, const std::string& dir,
+                                        std::list<std::string>& names) {
+    if (!usable_host(host) || dir.empty()) return -1;
+    std::string remote = "ls -A -- " + tidewall::shell_quote(dir);
+    auto r = current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), 100);
+    if (r.status != 0) return r.status;
+    append_lines(r.out, names);
+    return 0;
+}
+
+int tsaf_utils::delete_remote_file(const std::string& host, const std::string& file) {
+    if (!usable_host(host) || file.empty()) return -1;
+    std::string remote = "rm -f -- " + tidewall::shell_quote(file);
+    return current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), 100).status;
 }
 
 namespace {
@@ -400,8 +508,6 @@ int tsaf_utils::check_rpm(const std::string& name) {
     auto r = current().run("rpm -q " + q + " >/dev/null 2>&1 || dpkg -s " + q + " >/dev/null 2>&1", 100);
     return r.status == 0 ? 0 : -1;
 }
-
-int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", 100).status; }
 
 void tsaf_utils::manage_subscriptions() {
     // sSubscriptionRefreshCommand: the command that refreshes the node's

@@ -80,7 +80,30 @@ public:
 
     // Names.
     static int resolve_hname(const std::string& name, std::string& out);
+    // 1 when name stands for this node: a loop-back name or address, this host's
+    // name (full or short, in any case), or a name or address that resolves to a
+    // loop-back address or to an address of one of this host's interfaces.
     static int is_loop_back_hname(const std::string& name);
+
+    // Services (systemctl). disableservice with stop_now also stops the unit.
+    // 0 on success, -1 when systemctl fails.
+    static int disableservice(const std::string& name, bool stop_now);
+    static int systemctl_reload_cmd();
+
+    // SSH to peer nodes, as root, with key login and no prompts. 0 on success.
+    // generate_ssh_keys makes an RSA pair at private_key_path (and .pub); an
+    // existing private key is kept and only its public half written again.
+    static int generate_ssh_keys(const std::string& private_key_path);
+    // Installs the public key in root's authorized keys on host. password is
+    // root's password there, used once through a private file; empty when key
+    // login already works.
+    static int copy_ssh_keys(const std::string& public_key_path, const std::string& host,
+                             const std::string& password);
+    // Names in a directory of host (without . and ..), appended in order.
+    static int get_remote_dir_contents(const std::string& host, const std::string& dir,
+                                       std::list<std::string>& names);
+    // Removes a file on host; a file that is already gone counts as removed.
+    static int delete_remote_file(const std::string& host, const std::string& path);
 
     // Pseudo-random data: a fresh key (its text form in key_text), and count
     // words that depend only on the key, the same on every run and machine.
@@ -95,9 +118,6 @@ public:
     static bool is_efi_platform();
     static int get_maldor_cluster_nodes(std::string& nodes);
     static int check_rpm(const std::string& name);
-    // Asks systemd to reload its unit files ("systemctl daemon-reload"), so that
-    // mount units generated from /etc/fstab follow it; 0 on success.
-    static int systemctl_reload_cmd();
 
     // Refreshes the node's software subscriptions; throws TsException on failure.
     void manage_subscriptions();

@@ -204,7 +204,8 @@ int tw_lvm::scan_pv(std::list<tw_pv>& pv_list) {
 
 int tw_lvm::scan_lv(const std::string& vg, std::list<tw_lv>& lv_list) {
     const char* tag = "tw_lvm::scan_lv";
-    std::string cmd = "lvs --noheadings --separator '|' --units b --nosuffix -o lv_name,lv_attr,lv_size,vg_extent_size " +
+    std::string cmd = "lvs --noheadings --separator '|' --units b --nosuffix "
+                      "-o lv_name,lv_attr,lv_size,vg_extent_size " +
                       shell_quote(vg) + " 2>/dev/null";
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;

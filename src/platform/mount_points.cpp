@@ -47,8 +47,9 @@ int disk_select(const struct dirent* entry) {
     return entry->d_name[0] != '.' && std::strncmp(entry->d_name, "disk", 4) == 0;
 }
 
-// The mount-table test of the storage manager (tw_storage::is_mounted), which
-// has the same contract, takes over here once it is merged.
+// The storage manager's mount test (tw_storage::is_mounted) is this same host
+// service; asking it directly spares a storage manager per path, each of which
+// would scan the gluster volumes.
 int mntpath_get_mounted_status(std::string path) {
     std::string blkdev, fstype;
     std::list<std::string> options;

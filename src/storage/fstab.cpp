@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -48,6 +49,14 @@ std::string escape_field(const std::string& value) {
 // Entries of a mount table the node is about to rewrite. A missing file is an
 // empty table; any other read failure must stop the rewrite, or the entries the
 // file holds would be lost.
+// Every read-change-replace of the mount table holds this lock, so that two
+// processes provisioning at once do not lose each other's entries. Without a
+// writable /run/lock the rewrite still goes ahead, as before.
+std::unique_ptr<tidewall::file_io::exclusive_lock> lock_fstab_rewrites() {
+    tsaf_utils::mkdir_r("/run/lock", 0755);
+    return std::make_unique<tidewall::file_io::exclusive_lock>(tidewall::host::path("/run/lock/tidewall-fstab.lock"));
+}
+
 void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, std::list<TsMntInfo>& entries) {
     int rc = TsMntParser(file).ParseMountPointInfo(entries);
     if (rc == 0 || rc == ENOENT) return;
@@ -150,6 +159,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
     log_.logMessage(tag, 0, "File system           [%s]", fstype.c_str());
     log_.logMessage(tag, 0, "File system arguments [%s]", fsargs.c_str());
 
+    auto lock = lock_fstab_rewrites();
     std::list<TsMntInfo> entries;
     read_for_rewrite(log_, tag, "/etc/fstab", entries);
     bool matched = false;
@@ -194,6 +204,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
 
 int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::list<std::string>& removed) {
     const char* tag = "tw_storage::trim_sysconfig_files";
+    auto lock = lock_fstab_rewrites();
     std::list<TsMntInfo> entries;
     read_for_rewrite(log_, tag, file, entries);
     log_.logMessage(tag, 0, "Mount path [%s]", path.c_str());

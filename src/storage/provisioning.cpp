@@ -55,19 +55,27 @@ int tw_storage::wipe_partition_table(std::string blkdev) {
     return 0;
 }
 
+namespace {
+
+// Runs a mkfs command line of the format operations with their shared messages.
+int run_mkfs(tw_debug& log, const char* tag, const std::string& cmd) {
+    log.logMessage(tag, 2, "Filesystem will be created using command %s", cmd.c_str());
+    std::string out, err;
+    int rc = TsProcess::system(cmd, &out, &err, 0, false);
+    if (rc != 0) log.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    return rc;
+}
+
+} // namespace
+
 int tw_storage::format_blkdev(std::string blkdev, std::string fstype) {
     const char* tag = "tw_storage::format_blkdev";
     log_.logMessage(tag, 2, "Request to create %s filesystem on block device  %s", fstype.c_str(), blkdev.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
     cmd += shell_quote(blkdev);
-    log_.logMessage(tag, 2, "Filesystem will be created using command %s", cmd.c_str());
-    std::string out, err;
-    int rc = TsProcess::system(cmd, &out, &err, 0, false);
-    if (rc != 0) {
-        log_.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
-        return rc;
-    }
+    int rc = run_mkfs(log_, tag, cmd);
+    if (rc != 0) return rc;
     log_.logMessage(tag, 2, "Successfully created %s filesystem on block device %s", fstype.c_str(), blkdev.c_str());
     return 0;
 }
@@ -80,13 +88,8 @@ int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::st
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
     cmd += "-m uuid=" + shell_quote(uuid) + " " + shell_quote(blkdev);
-    log_.logMessage(tag, 2, "Filesystem will be created using command %s", cmd.c_str());
-    std::string out, err;
-    int rc = TsProcess::system(cmd, &out, &err, 0, false);
-    if (rc != 0) {
-        log_.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
-        return rc;
-    }
+    int rc = run_mkfs(log_, tag, cmd);
+    if (rc != 0) return rc;
     log_.logMessage(tag, 2, "Successfully created [%s] filesystem on block device [%s] with uuid [%s]",
                     fstype.c_str(), blkdev.c_str(), uuid.c_str());
     return 0;

@@ -67,6 +67,7 @@ public:
     std::string hostname = "node1.example.net";
     int hostname_error = 0;
     std::map<std::string, std::string> hosts;  // name -> address for resolve()
+    std::vector<std::string> interface_addresses;  // for local_addresses()
     std::deque<std::uint32_t> random_values;   // handed out in turn, then 0x12345678
 
     // --- log ---
@@ -90,6 +91,10 @@ public:
     int host_name(std::string& name) override;
     int resolve(const std::string& name, std::string& address) override;
     int name_of(const std::string& address, std::string& name) override;
+    int local_addresses(std::vector<std::string>& addresses) override {
+        addresses = interface_addresses;
+        return 0;
+    }
     std::uint32_t random_u32() override;
     int debug_level() override { return level; }
     void log(int level, const char* tag, const std::string& text, int size_mib, int versions) override;

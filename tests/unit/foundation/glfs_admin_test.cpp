@@ -65,7 +65,7 @@ TEST(GlfsAdmin, FailedOperationAndGarbageAreFailuresNotEmptyLists) {
     EXPECT_TRUE(names.empty());
 }
 
-TEST(GlfsBrick, SpecificationSplitsHostAndPath) {
+TEST(GlfsBrick, GlusterNameSplitsHostAndPath) {
     glfs_brick b("node1sds.example.net:/tw/disk1/tw_brick");
     EXPECT_EQ("node1sds.example.net", b.get_host_name());
     EXPECT_EQ("/tw/disk1/tw_brick", b.get_mnt_path());
@@ -148,6 +148,16 @@ TEST(GlfsVolume, HealInfoCountsPendingEntriesAndUnreachableBricks) {
     tb.on("gluster --mode=script volume heal vol1 info --xml", 0, pending);
     glfs_volume vol("vol1", "", GLFS_VOL_ANY);
     EXPECT_EQ(2u, vol.get_heal_info().size());
+
+    // A distribute volume does not heal; glusterd down leaves the state unknown.
+    tb.on("gluster --mode=script volume heal plain info --xml", 1,
+          "Volume plain is not of type replicate/disperse\nVolume heal failed.\n");
+    EXPECT_TRUE(glfs_volume("plain", "", GLFS_VOL_ANY).get_heal_info().empty());
+    tb.on("gluster --mode=script volume heal vol2 info --xml", 1, "",
+          "Connection failed. Please check if gluster daemon is operational.\n");
+    auto unknown = glfs_volume("vol2", "", GLFS_VOL_ANY).get_heal_info();
+    ASSERT_EQ(1u, unknown.size());
+    EXPECT_EQ(0u, unknown.begin()->find("vol2:heal state unknown: Connection failed."));
 }
 
 TEST(GlfsAdmin, VolumePropertiesAreSetWithQuotedValues) {

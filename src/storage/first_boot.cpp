@@ -1,0 +1,141 @@
+// The node's first boot after imaging. Every boot sets the platform type; the
+// first one also records the DDB mount, configures kdump and log rotation and
+// moves the bare-metal-recovery logs, all or nothing up to the registry mark
+// sArrowfieldFirstBootComplete: a failed step leaves the mark unset, and the
+// whole sequence runs again at the next boot. Every step is safe to repeat.
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/host_backend.h"
+#include "foundation/ts_platform_info.h"
+#include "foundation/ts_process.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kFirstBootKey = "sArrowfieldFirstBootComplete";
+const char* const kBmrLogs = "/var/log/bmrlogs";
+// The product log directory when EventManager has no dEVLOGDIR (as for the log itself).
+const char* const kLogDirDefault = "/var/log/tessaline";
+const char* const kLvmFilterScript = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py";
+
+bool is_directory(const std::string& path) {
+    struct stat st {};
+    return ::stat(tidewall::host::path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+int tw_storage::do_first_boot_operations() {
+    const char* tag = "tw_storage::do_first_boot_operations";
+    std::string done;
+    bool due = tsaf_utils::get_reg_key(kFirstBootKey, done) != 0 || done != "Yes";
+
+    if (set_arrowfield_platform_type() != 0) log_.logMessage(tag, -1, "Failed to set arrowfield platform type");
+    if (!due) {
+        log_.logMessage(tag, -1, "Skipping logrotate configuration on the server");
+        return 0;
+    }
+
+    if (process_ddb_fstab_entry() != 0) {
+        log_.logMessage(tag, -1, "Failed to process fstab for DDB mount path");
+        return -1;
+    }
+    if (configure_kdump() != 0) {
+        log_.logMessage(tag, -1, "Failed to configure kdump on the server");
+        return -1;
+    }
+    log_.logMessage(tag, -1, "Successfully configured kdump on the server");
+    if (create_global_logrotate_config() != 0) {
+        log_.logMessage(tag, -1, "Failed to configure logrotate configuration on the server");
+        return -1;
+    }
+    log_.logMessage(tag, -1, "Successfully configured logrotate configuration on the server");
+    if (switcher(1) != 0) {
+        log_.logMessage(tag, -1, "Failed to configure glusterfs logrotate configuration on the server");
+        return -1;
+    }
+    if (switcher(2) != 0) {
+        log_.logMessage(tag, -1, "Failed to configure glusterfs logrotate configuration with maxsize parameter on the server");
+        return -1;
+    }
+    log_.logMessage(tag, -1, "Successfully configured glusterfs logrotate configuration with maxsize parameter on the server");
+    if (move_bmrlogs() != 0) {
+        log_.logMessage(tag, -1, "Failed to move bmrlogs to tessaline log dir");
+        return -1;
+    }
+    log_.logMessage(tag, -1, "Successfully moved bmrlogs to tessaline log dir");
+    if (tsaf_utils::set_reg_key(kFirstBootKey, "Yes") != 0) {
+        log_.logMessage(tag, -1, "Failed to set registry key to indicate completion of first boot operation");
+        return -1;
+    }
+
+    // Once only, after the mark: their failures are reported, never retried.
+    log_.logMessage(tag, -1, reset_iqn() == 0 ? "Setting the correct IQN succeeded." : "Setting the correct IQN failed.");
+    log_.logMessage(tag, -1, generate_lvm_filter() == 0 ? "Adding lvm filters in file /etc/lvm/lvm.conf succeeded."
+                                                        : "Adding lvm filters in file /etc/lvm/lvm.conf failed.");
+    return 0;
+}
+
+int tw_storage::process_ddb_fstab_entry() {
+    const char* tag = "tw_storage::process_ddb_fstab_entry";
+    std::string device;
+    if (get_backing_dev(MNT_PATH_DDB, device) != 0) {
+        log_.logMessage(tag, -1, "Failed to extract the backing device for DDB");
+        return -1;
+    }
+    log_.logMessage(tag, 0, "Found [%s] as the backing device for DDB", device.c_str());
+    std::string path, fstype, options;
+    try {
+        get_mnt_path(MNT_PATH_DDB, path);
+        fstype = get_file_system(MNT_PATH_DDB);
+        options = get_mount_options(MNT_PATH_DDB);
+    } catch (const TsException&) {
+        log_.logMessage(tag, -1, "Failed to extract the mount path for DDB");
+        return -1;
+    }
+    const std::string file = "/etc/fstab";
+    try {
+        update_sysconfig_files(path, device, fstype, options, file);
+    } catch (const TsException&) {
+        log_.logMessage(tag, -1, "Failed to update system config file for [%s] [%s] [%s] [%s] [%s]", file.c_str(),
+                        path.c_str(), device.c_str(), fstype.c_str(), options.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int tw_storage::move_bmrlogs() {
+    const char* tag = "tw_storage::move_bmrlogs";
+    std::string dir;
+    if (TSPlatformInfo::getString("EventManager", "dEVLOGDIR", &dir) == 0) dir = kLogDirDefault;
+    if (dir.empty()) return -1;
+    std::string target = dir + "/bmrlogs";
+    if (std::rename(tidewall::host::path(kBmrLogs).c_str(), tidewall::host::path(target).c_str()) == 0) {
+        log_.logMessage(tag, 0, "Moved [%s] to [%s]", kBmrLogs, target.c_str());
+        return 0;
+    }
+    int err = errno;
+    // A first boot that stopped after this step finds the logs moved already.
+    if (err == ENOENT && !is_directory(kBmrLogs) && is_directory(target)) {
+        log_.logMessage(tag, 0, "[%s] was already moved to [%s]", kBmrLogs, target.c_str());
+        return 0;
+    }
+    log_.logMessage(tag, -1, "Failed to move [%s] to [%s] error [%d]", kBmrLogs, target.c_str(), err);
+    return -1;
+}
+
+int tw_storage::generate_lvm_filter() {
+    const char* tag = "tw_storage::generate_lvm_filter";
+    log_.logMessage(tag, 0, "Generating lvm filters using script [%s]", kLvmFilterScript);
+    std::string out, err;
+    if (TsProcess::system(kLvmFilterScript, &out, &err, 0, false) != 0) {
+        log_.logMessage(tag, -1, "Error generating lvm filters. Output[%s]", out.c_str());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,149 @@
+// The gluster mounts of /etc/fstab: entries whose mount directory lies under
+// /tw/glus, split into the serving host and the volume, and sorted into the
+// mount this node serves and those served by other nodes.
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/ts_mnt_parser.h"
+#include "foundation/tsaf_utils.h"
+
+namespace {
+
+const char* const kGlusterMountPrefix = "/tw/glus";
+
+// Host and volume of a mount source "host:/volume". The volume is what follows
+// the ':' without its leading '/', so "host:volume" names the same volume.
+// A source without ':' is no gluster source.
+bool split_source(const std::string& source, std::string& host, std::string& volume) {
+    size_t colon = source.find(':');
+    if (colon == std::string::npos) return false;
+    host = source.substr(0, colon);
+    volume = source.substr(colon + 1);
+    if (!volume.empty() && volume[0] == '/') volume.erase(0, 1);
+    return true;
+}
+
+// The gluster mounts of /etc/fstab in file order; false when it cannot be read.
+bool read_gluster_mounts(std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts) {
+    std::list<TsMntInfo> entries;
+    if (TsMntParser("/etc/fstab").ParseMountPointInfo(entries) != 0) return false;
+    for (const auto& e : entries) {
+        if (e.GetMountPoint().compare(0, std::char_traits<char>::length(kGlusterMountPrefix), kGlusterMountPrefix) != 0)
+            continue;
+        gluster_vol_mount_info info;
+        if (!split_source(e.GetBackingDevice(), info.host_name, info.vol_name)) continue;
+        info.mnt_path = e.GetMountPoint();
+        info.mnt_opts = tsaf_utils::create_file_sys_args(e.MountOptions());
+        mounts.emplace_back(e.GetBackingDevice(), info);
+    }
+    return true;
+}
+
+void log_mount(tw_debug& log, const char* tag, const gluster_vol_mount_info& m) {
+    log.logMessage(tag, 1, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
+                   m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
+}
+
+} // namespace
+
+void tw_storage::get_info_by_fstab(std::string, std::string& host, std::string& volume) {
+    const char* tag = "tw_storage::get_info_by_fstab";
+    std::list<std::string> lines;
+    if (tsaf_utils::read_file("/etc/fstab", lines) != 0) return;
+    for (const auto& raw : lines) {
+        std::string line = tsaf_utils::trim(raw);
+        // Comments name paths too; only entries count.
+        if (line.empty() || line[0] == '#' || line.find(kGlusterMountPrefix) == std::string::npos) continue;
+        std::string source = line.substr(0, line.find_first_of(" \t"));
+        std::string h, rest;
+        if (tsaf_utils::get_name_value_pair(source, h, rest) != 0) return;
+        host = h;
+        volume = rest.empty() ? rest : rest.substr(1);
+        log_.logMessage(tag, 0, "Extracted hostname and volname from fstab entry");
+        log_.logMessage(tag, 0, "hostname    [%s]", host.c_str());
+        log_.logMessage(tag, 0, "volname     [%s]", volume.c_str());
+        return;
+    }
+}
+
+int tw_storage::get_gluster_vols_mount_info(std::list<gluster_vol_mount_info>& list) {
+    const char* tag = "tw_storage::get_gluster_vols_mount_info";
+    std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
+    if (!read_gluster_mounts(mounts)) {
+        log_.logMessage(tag, -1, "failed to open mount config file");
+        return 1;
+    }
+    for (const auto& [source, m] : mounts) {
+        list.push_back(m);
+        log_mount(log_, tag, m);
+    }
+    return 0;
+}
+
+int tw_storage::get_glus_vol_mount_info(const std::string& volume, gluster_vol_mount_info& rec) {
+    const char* tag = "tw_storage::get_glus_vol_mount_info";
+    log_.logMessage(tag, 1, "Get mount info for gluster volume [%s]", volume.c_str());
+    std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
+    if (!read_gluster_mounts(mounts)) {
+        log_.logMessage(tag, -1, "failed to open mount config file");
+        return 1;
+    }
+    // A source naming vol10 contains vol1 as well: only the exact name ends the search.
+    for (const auto& [source, m] : mounts) {
+        if (source.find(volume) == std::string::npos) continue;
+        rec = m;
+        log_mount(log_, tag, m);
+        if (m.vol_name == volume) return 0;
+    }
+    return 1;
+}
+
+int tw_storage::get_gluster_local_vol_mount_info(gluster_vol_mount_info& rec) {
+    const char* tag = "tw_storage::get_gluster_local_vol_mount_info";
+    std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
+    if (!read_gluster_mounts(mounts)) {
+        log_.logMessage(tag, -1, "failed to open mount config file");
+        return 1;
+    }
+    std::string hname, address;
+    bool have_name = false;
+    for (const auto& [source, m] : mounts) {
+        if (!have_name) {
+            if (get_tw_hname(hname, address) != 0) {
+                log_.logMessage(tag, -1, "get sds hostname failed");
+                return 1;
+            }
+            have_name = true;
+        }
+        if (m.host_name == hname) {
+            rec = m;
+            log_mount(log_, tag, m);
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int tw_storage::get_gluster_remote_vols_mount_info(std::list<gluster_vol_mount_info>& list) {
+    const char* tag = "tw_storage::get_gluster_remote_vols_mount_info";
+    std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
+    if (!read_gluster_mounts(mounts)) {
+        log_.logMessage(tag, -1, "failed to open mount config file");
+        return 1;
+    }
+    std::string hname, address;
+    bool have_name = false;
+    for (const auto& [source, m] : mounts) {
+        if (!have_name) {
+            if (get_tw_hname(hname, address) != 0) {
+                log_.logMessage(tag, -1, "get sds hostname failed");
+                return 1;
+            }
+            have_name = true;
+        }
+        if (m.host_name == hname) continue;
+        list.push_back(m);
+        log_mount(log_, tag, m);
+    }
+    return 0;
+}

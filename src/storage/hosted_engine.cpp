@@ -1,0 +1,41 @@
+// The virtualisation hosted engine: whether it runs here, and its host name in
+// the registry (sOvirtHname).
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/ts_process.h"
+#include "foundation/tsaf_utils.h"
+
+int tw_storage::is_ovirt_enabled() {
+    const char* tag = "tw_storage::is_ovirt_enabled";
+    const std::string cmd = "/usr/sbin/hosted-engine --vm-status";
+    log_.logMessage(tag, 2, "Hosted engine status will be checked using command [%s]", cmd.c_str());
+    std::string out, err;
+    if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
+        log_.logMessage(tag, -1, "Failed to check hosted engine status error [%s] output [%s]", err.c_str(),
+                        out.c_str());
+        return 0;
+    }
+    log_.logMessage(tag, 2, "Succesfully checked hosted engine status");
+    return 1;
+}
+
+int tw_storage::set_hosted_engine(std::string name) {
+    const char* tag = "tw_storage::set_hosted_engine";
+    int rc = tsaf_utils::set_reg_key("sOvirtHname", name);
+    if (rc == 0)
+        log_.logMessage(tag, 0, "Successfully set Ovirt engine in registry");
+    else
+        log_.logMessage(tag, -1, "Failed to set Ovirt engine in registry");
+    return rc;
+}
+
+int tw_storage::get_hosted_engine(std::string& name) {
+    const char* tag = "tw_storage::get_hosted_engine";
+    int rc = tsaf_utils::get_reg_key("sOvirtHname", name);
+    if (rc == 0)
+        log_.logMessage(tag, -1, "Successfully obtained hosted engine from registry as ");
+    else
+        log_.logMessage(tag, -1, "Failed to get Ovirt engine from registry");
+    return rc;
+}

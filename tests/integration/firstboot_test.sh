@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# twctl firstboot on a freshly imaged node (in the sandbox): the DDB disk on a
+# loop device, fake systemctl, iscsi-iname and LVM filter script. A first run
+# without the bare-metal-recovery logs fails and leaves the mark unset; the next
+# run completes, writes every file byte for byte, and runs the once-only steps
+# after the mark; a third run only records the platform type.
+set -euo pipefail
+: "${TWCTL:?}"
+[ -n "${TW_IN_SANDBOX:-}" ] || { echo "run through sandbox.sh" >&2; exit 1; }
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+work=$(mktemp -d)
+dev=""
+cleanup() {
+  if [ -n "$dev" ]; then umount /tw/ddb 2>/dev/null || true; losetup -d "$dev" || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The DDB file system, mounted as the imaging left it.
+truncate -s 512M "$work/ddb.img"
+dev=$(losetup -f --show "$work/ddb.img")
+mkfs.xfs -q -f "$dev"
+mkdir -p /tw/ddb
+mount -o noatime "$dev" /tw/ddb
+
+# Fake tools: each notes its arguments and whether first boot was marked done
+# when it ran.
+reg=/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/registry.conf
+mkdir -p "$(dirname "$reg")" "$work/bin" /opt/tessaline/Dockwright /etc/iscsi /etc/logrotate.d /var/log/tessaline
+printf 'dHOME /opt/tessaline/Dockwright\n' > "$reg"
+note='echo "$(basename "$0") $* mark=$(awk '\''$1 == "sArrowfieldFirstBootComplete" { print $2 }'\'' '"$reg"')" >> '"$work"'/calls'
+printf '#!/bin/sh\n%s\n' "$note" > "$work/bin/systemctl"
+printf '#!/bin/sh\n%s\necho iqn.1994-05.com.redhat:c0ffee42\n' "$note" > /usr/sbin/iscsi-iname
+printf '#!/bin/sh\n%s\n' "$note" > /opt/tessaline/Dockwright/tsgeneratelvmfilter.py
+chmod +x "$work/bin/systemctl" /usr/sbin/iscsi-iname /opt/tessaline/Dockwright/tsgeneratelvmfilter.py
+export PATH="$work/bin:$PATH"
+printf 'InitiatorName=iqn.imaged:old\n' > /etc/iscsi/initiatorname.iscsi
+printf 'UUID=0000 / ext4 defaults 1 1\n' > /etc/fstab
+rm -rf /var/log/bmrlogs /var/log/tessaline/bmrlogs
+
+# 1. No recovery logs: the sequence stops there and the mark stays unset.
+if "$TWCTL" firstboot >"$work/out" 2>&1; then fail "first boot without /var/log/bmrlogs succeeded"; fi
+grep -q '^sArrowfieldFirstBootComplete ' "$reg" && fail "mark set after a failed first boot"
+grep -q iscsi-iname "$work/calls" && fail "once-only step ran without the mark"
+grep -q 'Failed to move bmrlogs to tessaline log dir' /var/log/tessaline/TSTidewall.log || fail "no failure logged"
+
+# 2. With the logs: every step, then the mark, then the once-only steps.
+mkdir -p /var/log/bmrlogs
+echo restored > /var/log/bmrlogs/restore.log
+: > "$work/calls"
+"$TWCTL" firstboot > "$work/out" || fail "first boot failed: $(cat "$work/out")"
+grep -qx 'sArrowfieldFirstBootComplete Yes' "$reg" || fail "mark not set"
+diff - "$work/calls" <<'EOF' || fail "tools ran in another order or saw another mark"
+systemctl enable kdump.service mark=
+systemctl restart kdump.service mark=
+iscsi-iname  mark=Yes
+tsgeneratelvmfilter.py  mark=Yes
+EOF
+
+diff - /etc/kdump.conf <<'EOF' || fail "/etc/kdump.conf"
+#
+#/etc/kdump.conf
+#Created by Tessaline Arrowfield
+#
+path /tw/ddb/crash
+core_collector makedumpfile -l --message-level 1 -d 31
+EOF
+[ -d /tw/ddb/crash ] || fail "crash directory not made"
+grep -qx 'sArrowfieldKdumpLoc /tw/ddb/crash' "$reg" || fail "kdump location not recorded"
+
+diff - /etc/logrotate.conf <<'EOF' || fail "/etc/logrotate.conf"
+#/etc/logrotate.conf
+#Created by Tessaline Arrowfield
+#
+# rotate log files weekly
+weekly
+#
+# keep 4 weeks worth of backlogs
+rotate 4
+#
+# create new (empty) log files after rotating old ones
+create
+#
+# use date as a suffix of the rotated file
+dateext
+#
+# uncomment this if you want your log files compressed
+compress
+#
+# RPM packages drop log rotation information into this directory
+include /etc/logrotate.d
+#
+# no packages own wtmp and btmp -- we'll rotate them here
+/var/log/wtmp {
+    monthly
+    create 0664 root utmp
+    minsize 1M
+    rotate 1
+}
+#
+/var/log/btmp {
+    missingok
+    monthly
+    create 0600 root utmp
+    rotate 1
+}
+#
+# system-specific logs may be also be configured here.
+EOF
+
+diff - /etc/logrotate.d/glusterfs <<'EOF' || fail "/etc/logrotate.d/glusterfs"
+# Rotate client logs
+/var/log/glusterfs/*.log {
+    sharedscripts
+    maxsize 25M
+    daily
+    rotate 4
+    missingok
+    compress
+    delaycompress
+    notifempty
+    postrotate
+    /usr/bin/killall -HUP glusterfs > /dev/null 2>&1 || true
+    /usr/bin/killall -HUP glusterd > /dev/null 2>&1 || true
+    /opt/tessaline/Dockwright/ts_postscript.sh /var/log/glusterfs > /dev/null 2>&1
+    endscript
+}
+#
+# Rotate server logs
+/var/log/glusterfs/bricks/*.log {
+    sharedscripts
+    maxsize 10M
+    daily
+    rotate 4
+    missingok
+    compress
+    delaycompress
+    notifempty
+    postrotate
+    /usr/bin/killall -HUP glusterfsd > /dev/null 2>&1 || true
+    /opt/tessaline/Dockwright/ts_postscript.sh /var/log/glusterfs > /dev/null 2>&1
+    endscript
+}
+#
+/var/log/glusterfs/samples/*.samp {
+    daily
+    rotate 3
+    sharedscripts
+    missingok
+    compress
+    delaycompress
+}
+EOF
+grep -qx 'nLogrotateUpdateVersion 2' "$reg" || fail "log rotation version not recorded"
+# logrotate itself accepts the gluster file (alone: the gluster package may ship its own).
+if command -v logrotate >/dev/null; then
+  logrotate -d -s "$work/logrotate.state" /etc/logrotate.d/glusterfs > "$work/logrotate.out" 2>&1 ||
+    fail "logrotate rejects /etc/logrotate.d/glusterfs: $(tail -5 "$work/logrotate.out")"
+fi
+
+printf 'InitiatorName=iqn.1994-05.com.redhat:c0ffee42\n' | cmp - /etc/iscsi/initiatorname.iscsi || fail "initiator name"
+printf 'InitiatorName=iqn.imaged:old\n' | cmp - /var/tmp/initiatorname.iscsi.backup || fail "initiator name backup"
+[ "$(cat /var/log/tessaline/bmrlogs/restore.log)" = restored ] || fail "recovery logs not moved"
+[ ! -e /var/log/bmrlogs ] || fail "recovery logs still in place"
+uuid_line=$(awk '$2 == "/tw/ddb"' /etc/fstab)
+[ "$uuid_line" = "$dev      /tw/ddb      xfs      noatime,inode64,nofail      0   0" ] || fail "DDB fstab entry: $uuid_line"
+grep -qx 'sScaleoutPlatformType ReferenceArchitecture' "$reg" || fail "platform type not recorded"
+
+# 3. Later boots only record the platform type.
+: > "$work/calls"
+"$TWCTL" firstboot > "$work/out" || fail "later boot failed"
+[ ! -s "$work/calls" ] || fail "later boot ran first-boot tools: $(cat "$work/calls")"
+[ "$(grep -c '/tw/ddb' /etc/fstab)" = 1 ] || fail "DDB entry duplicated"
+echo "firstboot: ok"

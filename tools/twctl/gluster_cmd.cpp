@@ -1,0 +1,149 @@
+// twctl gluster bricks VOLUME [--json]: every brick of a volume, whether it is
+// this node's and online, and for this node's bricks their gluster attributes
+// and device; whether entries wait to heal.
+// twctl gluster mounts [--json]: the gluster mounts of /etc/fstab, served by
+// this node or another, and whether each is mounted now.
+
+#include "command.h"
+#include "json_out.h"
+
+#include <tidewall/tw_storage.h>
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char* const kUsage =
+    "  gluster bricks VOLUME [--json]  bricks of a volume: this node's, online, brick attributes, device\n"
+    "  gluster mounts [--json]     gluster mounts of /etc/fstab: served here or remote, mounted now\n";
+
+struct brick_row {
+    gluster_brick_info info;
+    bool brick_attrs = false;
+    std::string device;
+};
+
+int gluster_bricks(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    if (words.size() != 1 || words[0].empty() || words[0][0] == '-') {
+        std::fprintf(stderr, "usage: twctl gluster bricks VOLUME [--json]\n");
+        return 2;
+    }
+    const std::string& volume = words[0];
+    tw_storage storage;
+    std::list<gluster_brick_info> bricks;
+    if (storage.get_gluster_brick_list(volume, bricks) != 0) {
+        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster (see log)\n", volume.c_str());
+        return 1;
+    }
+    std::vector<brick_row> rows;
+    for (const auto& b : bricks) {
+        brick_row r;
+        r.info = b;
+        if (b.local) {
+            r.brick_attrs = storage.is_gluster_brick_path(b.mnt_path) == 1;
+            storage.get_brick_bdev(b.mnt_path, r.device);
+        }
+        rows.push_back(r);
+    }
+    bool healing = storage.heal_in_progress(volume) == 1;
+    if (json) {
+        std::printf("{\n  \"volume\": %s,\n  \"heal_in_progress\": %s,\n  \"bricks\": [\n",
+                    twctl::json_string(volume).c_str(), healing ? "true" : "false");
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const auto& r = rows[i];
+            std::printf("    {\"host\": %s, \"path\": %s, \"local\": %s, \"online\": %s", twctl::json_string(r.info.host_name).c_str(),
+                        twctl::json_string(r.info.mnt_path).c_str(), r.info.local ? "true" : "false",
+                        r.info.online ? "true" : "false");
+            if (r.info.local)
+                std::printf(", \"brick_attributes\": %s, \"device\": %s", r.brick_attrs ? "true" : "false",
+                            r.device.empty() ? "null" : twctl::json_string(r.device).c_str());
+            std::printf("}%s\n", i + 1 < rows.size() ? "," : "");
+        }
+        std::printf("  ]\n}\n");
+        return 0;
+    }
+    std::printf("Volume %s: %s\n", volume.c_str(), healing ? "entries waiting to heal" : "nothing to heal");
+    std::printf("%-32s %-36s %-7s %-8s %s\n", "HOST", "BRICK", "LOCAL", "ONLINE", "ATTRIBUTES / DEVICE");
+    for (const auto& r : rows) {
+        std::string extra = "-";
+        if (r.info.local)
+            extra = std::string(r.brick_attrs ? "brick" : "no brick attributes") + ", " +
+                    (r.device.empty() ? "device unknown" : r.device);
+        std::printf("%-32s %-36s %-7s %-8s %s\n", r.info.host_name.c_str(), r.info.mnt_path.c_str(),
+                    r.info.local ? "yes" : "no", r.info.online ? "yes" : "no", extra.c_str());
+    }
+    return 0;
+}
+
+int gluster_mounts(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    if (!words.empty()) {
+        std::fprintf(stderr, "twctl gluster mounts: unexpected argument '%s'\n", words[0].c_str());
+        return 2;
+    }
+    tw_storage storage;
+    std::list<gluster_vol_mount_info> mounts;
+    if (storage.get_gluster_vols_mount_info(mounts) != 0) {
+        std::fprintf(stderr, "twctl gluster mounts: cannot read /etc/fstab\n");
+        return 1;
+    }
+    std::string hname, address;
+    bool know_name = storage.get_tw_hname(hname, address) == 0;
+    struct row {
+        gluster_vol_mount_info m;
+        bool mounted;
+        std::string device;
+    };
+    std::vector<row> rows;
+    for (const auto& m : mounts) {
+        row r{m, false, ""};
+        std::string type;
+        std::list<std::string> opts;
+        r.mounted = storage.is_mounted(m.mnt_path, r.device, type, opts) == 1;
+        rows.push_back(r);
+    }
+    auto served = [&](const gluster_vol_mount_info& m) -> std::string {
+        if (!know_name) return "unknown";
+        return m.host_name == hname ? "local" : "remote";
+    };
+    if (json) {
+        std::printf("{\n  \"storage_host_name\": %s,\n  \"mounts\": [\n",
+                    know_name ? twctl::json_string(hname).c_str() : "null");
+        for (size_t i = 0; i < rows.size(); ++i) {
+            const auto& r = rows[i];
+            std::printf("    {\"host\": %s, \"volume\": %s, \"mount_path\": %s, \"options\": %s, \"served\": %s, "
+                        "\"mounted\": %s, \"mounted_device\": %s}%s\n",
+                        twctl::json_string(r.m.host_name).c_str(), twctl::json_string(r.m.vol_name).c_str(),
+                        twctl::json_string(r.m.mnt_path).c_str(), twctl::json_string(r.m.mnt_opts).c_str(),
+                        twctl::json_string(served(r.m)).c_str(), r.mounted ? "true" : "false",
+                        r.mounted ? twctl::json_string(r.device).c_str() : "null", i + 1 < rows.size() ? "," : "");
+        }
+        std::printf("  ]\n}\n");
+        return 0;
+    }
+    std::printf("Storage host name: %s\n", know_name ? hname.c_str() : "(does not resolve; see log)");
+    std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", "HOST", "VOLUME", "MOUNT PATH", "OPTIONS", "SERVED", "STATE");
+    for (const auto& r : rows)
+        std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", r.m.host_name.c_str(), r.m.vol_name.c_str(),
+                    r.m.mnt_path.c_str(), r.m.mnt_opts.empty() ? "-" : r.m.mnt_opts.c_str(), served(r.m).c_str(),
+                    r.mounted ? ("mounted (" + r.device + ")").c_str() : "not mounted");
+    return 0;
+}
+
+int run(const twctl::args& words) {
+    if (words.empty() || words[0] == "--help") {
+        std::printf("usage:\n%s", kUsage);
+        return words.empty() ? 2 : 0;
+    }
+    twctl::args rest(words.begin() + 1, words.end());
+    if (words[0] == "bricks") return gluster_bricks(rest);
+    if (words[0] == "mounts") return gluster_mounts(rest);
+    std::fprintf(stderr, "twctl gluster: unknown subcommand '%s'\n", words[0].c_str());
+    return 2;
+}
+
+const twctl::registrar reg({"gluster", kUsage, run});
+
+} // namespace
