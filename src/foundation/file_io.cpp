@@ -108,6 +108,14 @@ int write_no_follow(const std::string& path, const std::string& content, mode_t 
     return rc;
 }
 
+int write_in_place(const std::string& path, const std::string& content) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int rc = write_fully(fd, content.data(), content.size());
+    if (::close(fd) != 0 && rc == 0) rc = errno;
+    return rc;
+}
+
 exclusive_lock::exclusive_lock(const std::string& lock_path) {
     fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd_ < 0) return;

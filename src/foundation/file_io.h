@@ -26,6 +26,10 @@ int append(const std::string& path, const std::string& content, mode_t mode = 06
 // or other non-regular file there is an error (ELOOP). 0 or an errno value.
 int write_no_follow(const std::string& path, const std::string& content, mode_t mode = 0644);
 
+// Writes content into an existing file in place (open without creating,
+// truncate, one write): for kernel settings under /proc/sys, which cannot be
+// replaced by rename. A link at path is not followed. 0 or an errno value.
+int write_in_place(const std::string& path, const std::string& content);
 
 // An exclusive flock on a lock file, held for the guard's lifetime. Whole-file
 // rewrites that read, change and replace a file take one so that concurrent

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -522,3 +523,21 @@ void tsaf_utils::manage_subscriptions() {
 }
 
 std::time_t tsaf_utils::now() { return current().now(); }
+
+std::string tsaf_utils::time_get_timestr(std::time_t t) {
+    struct tm tm {};
+    if (!::localtime_r(&t, &tm)) return "";
+    char buf[16];
+    std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
+    return buf;
+}
+
+std::time_t tsaf_utils::time_get_datetimezero(std::time_t t) {
+    struct tm tm {};
+    if (!::localtime_r(&t, &tm)) return t;
+    tm.tm_hour = 0;
+    tm.tm_min = 0;
+    tm.tm_sec = 0;
+    tm.tm_isdst = -1;  // the offset in force at midnight, which a DST change may differ from t's
+    return std::mktime(&tm);
+}

@@ -124,6 +124,10 @@ public:
 
     // Time conversions.
     static std::time_t now();
+    // Local time of day of t as "HH:MM:SS" (24-hour), as sar takes it.
+    static std::string time_get_timestr(std::time_t t);
+    // The local midnight that begins t's day.
+    static std::time_t time_get_datetimezero(std::time_t t);
 };
 
 #endif

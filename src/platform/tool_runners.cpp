@@ -101,6 +101,11 @@ std::string ipmi_quote_sensor(const std::string& name) {
     return tidewall::shell_quote(name);
 }
 
+std::string double_quoted_arg(const std::string& value) {
+    if (value.find_first_of("\"$`\\") == std::string::npos) return "\"" + value + "\"";
+    return tidewall::shell_quote(value);
+}
+
 int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entity_id) {
     const char* tag = "ipmi_get_entityid";
     std::list<std::string> out;

@@ -32,6 +32,11 @@ inline int run_ipmitool_local(tw_debug& log, const std::string& args, std::list<
 // The name of an IPMI sensor inside double quotes, as "sdr get" takes it.
 std::string ipmi_quote_sensor(const std::string& name);
 
+// A value for a command line whose text puts it inside double quotes: the
+// double-quoted form, unless the value holds a character the shell still
+// expands there ($, `, \ or "), which gets single quotes instead.
+std::string double_quoted_arg(const std::string& value);
+
 // 0 and the IPMI entity ID of the named sensor (such as "10.1"), or -1.
 int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entity_id);
 

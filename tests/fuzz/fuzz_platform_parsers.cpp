@@ -59,6 +59,7 @@ public:
         return 0;
     }
     int resolve(const std::string&, std::string&) override { return -2; }
+    int name_of(const std::string&, std::string&) override { return -2; }
     std::uint32_t random_u32() override { return 4; }
     int debug_level() override { return 3; }  // every dump and report line is formatted
     void log(int, const char*, const std::string&, int, int) override {}

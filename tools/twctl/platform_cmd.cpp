@@ -6,6 +6,7 @@
 
 #include "command.h"
 #include "json_out.h"
+#include "platform_devices.h"
 
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_smartctl.h>
@@ -291,16 +292,27 @@ int platform_report(twctl::args words) {
 
 int run(const twctl::args& words) {
     if (words.empty() || words[0] == "--help") {
-        std::printf("usage: twctl platform report [--json]\n");
+        std::printf("usage: twctl platform report [--json]\n"
+                    "       twctl platform nics [--json]\n"
+                    "       twctl platform controllers [--json]\n"
+                    "       twctl platform cpu-usage [--minutes N]\n");
         return words.empty() ? 2 : 0;
     }
-    if (words[0] == "report") return platform_report(twctl::args(words.begin() + 1, words.end()));
+    const twctl::args rest(words.begin() + 1, words.end());
+    if (words[0] == "report") return platform_report(rest);
+    if (words[0] == "nics") return twctl::platform_nics(rest);
+    if (words[0] == "controllers") return twctl::platform_controllers(rest);
+    if (words[0] == "cpu-usage") return twctl::platform_cpu_usage(rest);
     std::fprintf(stderr, "twctl platform: unknown subcommand '%s'\n", words[0].c_str());
     return 2;
 }
 
 const twctl::registrar reg(
-    {"platform", "  platform report [--json]   hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART\n",
+    {"platform",
+     "  platform report [--json]   hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART\n"
+     "  platform nics [--json]     configured network interfaces with link, speed and throughput\n"
+     "  platform controllers [--json]  SAS/RAID controllers and Fibre Channel host adapters\n"
+     "  platform cpu-usage [--minutes N]  average CPU usage from the sar files\n",
      run});
 
 } // namespace

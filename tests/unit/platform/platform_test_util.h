@@ -5,6 +5,8 @@
 
 #include "test_backend.h"
 
+#include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -51,6 +53,67 @@ inline std::vector<std::string> texts(const tidewall::testing::test_backend& tb,
     return out;
 }
 
+// A capture of tests/fixtures/thisvm: the tool's output without the "$ command"
+// line above it and the "[rc=N]" line below it.
+inline std::string thisvm(const std::string& name) {
+    std::string text = fixture("thisvm/" + name);
+    if (text.compare(0, 2, "$ ") == 0) text.erase(0, text.find('\n') + 1);
+    size_t rc = text.rfind("[rc=");
+    if (rc != std::string::npos && (rc == 0 || text[rc - 1] == '\n')) text.erase(rc);
+    return text;
+}
+
+// The first occurrence of from in text replaced by to (a capture moved to another date).
+inline std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    size_t at = text.find(from);
+    if (at == std::string::npos) throw std::runtime_error("no '" + from + "' to replace");
+    return text.replace(at, from.size(), to);
+}
+
+// Runs a test in the time zone tz, restoring the previous one afterwards.
+class local_zone {
+public:
+    explicit local_zone(const char* tz) {
+        const char* old = std::getenv("TZ");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        ::setenv("TZ", tz, 1);
+        ::tzset();
+    }
+    ~local_zone() {
+        if (had_)
+            ::setenv("TZ", old_.c_str(), 1);
+        else
+            ::unsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+// Seconds since the epoch of a local date and time.
+inline std::time_t local_epoch(int year, int month, int day, int hour, int minute, int second) {
+    struct tm tm {};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+// The commands run that start with prefix, in order.
+inline std::vector<std::string> commands_starting(const tidewall::testing::test_backend& tb, const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& c : tb.commands)
+        if (c.compare(0, prefix.size(), prefix) == 0) out.push_back(c);
+    return out;
+}
+
 const char* const kTempCmd = "ipmitool sdr type temperature | egrep \"65\\.|3\\.\"";
 const char* const kFanCmd = "ipmitool sdr type fan | grep -i FAN";
 const char* const kPsSensorsCmd = "ipmitool sdr type \"Power Supply\"";
@@ -65,6 +128,9 @@ struct tw_platform_peer {
     static std::list<tw_driveinfo>& drives(tw_platform& p) { return p.drives_; }
     static std::list<tw_mntpointinfo>& mntpoints(tw_platform& p) { return p.mntpoints_; }
     static double& cpu_usage(tw_platform& p) { return p.cpu_usage_; }
+    static int drive_locate_past_gate(tw_platform& p, const std::string& mount_path) {
+        return p.drive_locate_mountpath(mount_path);
+    }
 };
 
 #endif

@@ -1,0 +1,95 @@
+// Setting one line of a configuration file (sysctl.conf, lvm.conf, modprobe.d,
+// ifcfg files, abrt), the way every tuning version edits files.
+
+#include <tidewall/tw_perf_params_config.h>
+
+#include "foundation/file_io.h"
+#include "foundation/host_backend.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kScratchFile = "/tmp/perf.conf";
+
+std::string backup_name(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return "/tmp/" + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".bak";
+}
+
+} // namespace
+
+int tw_perf_params_config::update_conf_file(const std::string& path, const std::string& name,
+                                            const std::string& line, bool append) {
+    const char* tag = "tw_perf_params_config::update_conf_file";
+    namespace fio = tidewall::file_io;
+    if (name.empty()) {
+        // Every line starts with the empty text: it would overwrite the whole file.
+        log_.logMessage(tag, -1, "No name given for [%s]", path.c_str());
+        return 1;
+    }
+
+    std::string old_text;
+    bool exists = tsaf_utils::is_file(path);
+    if (exists) {
+        // A file that exists but cannot be read must not be replaced by the one
+        // line this call adds: everything else in it would be lost.
+        int rc = fio::read_all(tidewall::host::path(path), old_text);
+        if (rc != 0) {
+            log_.logMessage(tag, -1, "Failed to read [%s] error [%s]", path.c_str(), std::strerror(rc));
+            return 1;
+        }
+        struct stat st {};
+        mode_t mode = ::stat(tidewall::host::path(path).c_str(), &st) == 0 ? (st.st_mode & 0666) : 0600;
+        // /tmp is everyone's: a link planted at the fixed name is not followed.
+        std::string bak = backup_name(path);
+        rc = fio::write_no_follow(tidewall::host::path(bak), old_text, mode);
+        if (rc != 0)
+            log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]", bak.c_str(), std::strerror(rc));
+    }
+
+    std::list<std::string> lines;
+    size_t start = 0;
+    while (start < old_text.size()) {
+        size_t nl = old_text.find('\n', start);
+        if (nl == std::string::npos) nl = old_text.size();
+        lines.push_back(old_text.substr(start, nl - start));
+        start = nl + 1;
+    }
+
+    std::string text;
+    bool found = false;
+    for (const auto& l : lines) {
+        size_t indent = l.find_first_not_of(" \t");
+        if (indent != std::string::npos && l.compare(indent, name.size(), name) == 0) {
+            text += l.substr(0, indent) + line + "\n";
+            found = true;
+        } else {
+            text += l + "\n";
+        }
+    }
+    if (!found && append) text += line + "\n";
+
+    if (!exists && text.empty()) {
+        // Nothing to set and nothing to keep: no empty file where there was none.
+        log_.logMessage(tag, 1, "name [%s] not in [%s], which does not exist; left as it is", name.c_str(),
+                        path.c_str());
+        return 0;
+    }
+
+    // The scratch copy is only a record of what was written: the file itself is
+    // written from memory, never read back from a name under /tmp that others
+    // could change in between.
+    int rc = fio::write_no_follow(tidewall::host::path(kScratchFile), text, 0600);
+    if (rc != 0) log_.logMessage(tag, -1, "Failed to write [%s] error [%s]", kScratchFile, std::strerror(rc));
+
+    rc = fio::write_atomic(tidewall::host::path(path), text);
+    if (rc != 0) {
+        log_.logMessage(tag, -1, "Failed to replace [%s] error [%s]", path.c_str(), std::strerror(rc));
+        return 1;
+    }
+    log_.logMessage(tag, -1, "name [%s]  value = [%s] succeeded", name.c_str(), line.c_str());
+    return 0;
+}

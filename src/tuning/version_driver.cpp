@@ -1,0 +1,86 @@
+// The tuning version driver: which version the node has, and applying the later
+// ones in order, recording each success at once.
+
+#include <tidewall/tw_perf_params_config.h>
+
+#include "foundation/file_io.h"
+#include "foundation/host_backend.h"
+#include "foundation/ts_platform_info.h"
+#include "foundation/tsaf_utils.h"
+#include "tuning/perf_params_versions.h"
+
+namespace {
+
+const char* const kSection = "Dockwright";
+
+// Two overlapping runs (the node service and an operator's twctl) would apply
+// the same version twice at once and lose each other's file edits.
+const char* const kLockFile = "/run/lock/tidewall-tuning.lock";
+
+} // namespace
+
+tw_perf_params_config::tw_perf_params_config() {
+    log_.logMessage("tw_perf_params_config::tw_perf_params_config", 2, "Creating tw_perf_params_config instance");
+}
+
+tw_perf_params_config::~tw_perf_params_config() {
+    log_.logMessage("tw_perf_params_config::~tw_perf_params_config", 2, "Cleaning tw_perf_params_config instance");
+}
+
+int tw_perf_params_config::configure() {
+    const char* tag = "tw_perf_params_config::configure";
+    tsaf_utils::mkdir_r("/run/lock", 0755);
+    tidewall::file_io::exclusive_lock lock(tidewall::host::path(kLockFile));
+    if (!lock.held()) log_.logMessage(tag, 1, "No lock [%s]; going on without it", kLockFile);
+
+    unsigned long long version = 0;
+    get_configured_version(version);  // a key that cannot be read leaves 0: every version runs
+    if (version > kMaxVersion) {
+        log_.logMessage(tag, 0, "configured version [%llu], supported max version [%llu]", version, kMaxVersion);
+        return 0;
+    }
+    log_.logMessage(tag, 0, "Configured version [%llu] Supported version [%llu]", version, kMaxVersion);
+    while (version < kMaxVersion) {
+        int rc = run_version(version + 1);
+        if (rc != 0) {
+            log_.logMessage(tag, -1, "configuring perf params version V%llu failed", version + 1);
+            return rc;
+        }
+        ++version;
+        set_configured_version(version);
+    }
+    return 0;
+}
+
+int tw_perf_params_config::run_version(unsigned long long version) {
+    switch (version) {
+    case 1: return tw_perf_params_version_v1().configure();
+    case 2: return tw_perf_params_version_v2().configure();
+    case 3: return tw_perf_params_version_v3().configure();
+    case 4: return tw_perf_params_version_v4().configure();
+    case 5: return tw_perf_params_version_v5().configure();
+    case 6: return tw_perf_params_version_v6().configure();
+    case 7: return tw_perf_params_version_v7().configure();
+    default: return 1;
+    }
+}
+
+int tw_perf_params_config::get_configured_version(unsigned long long& version) {
+    const char* tag = "tw_perf_params_config::get_configured_version";
+    if (TSPlatformInfo::getLongLong(kSection, kVersionKey, &version) == 0) {
+        log_.logMessage(tag, -1, "reading reg key failed for [%s]", kVersionKey);
+        return 1;
+    }
+    log_.logMessage(tag, 0, "reg key [%s] = [%llu]", kVersionKey, version);
+    return 0;
+}
+
+int tw_perf_params_config::set_configured_version(unsigned long long& version) {
+    const char* tag = "tw_perf_params_config::set_configured_version";
+    if (TSPlatformInfo::setLongLong(kSection, kVersionKey, version) == 0) {
+        log_.logMessage(tag, -1, "writing reg key failed for [%s]", kVersionKey);
+        return 1;
+    }
+    log_.logMessage(tag, 0, "reg key [%s] = [%llu]", kVersionKey, version);
+    return 0;
+}

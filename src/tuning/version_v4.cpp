@@ -1,0 +1,92 @@
+// Tuning version 4: a higher inotify watch limit, nofail on the fstab entries
+// of the DAV volumes' bricks, the tendrl node agent off, and a local copy of
+// the network configuration files on a GlusterFS node.
+
+#include "tuning/perf_params_versions.h"
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/file_io.h"
+#include "foundation/glfs_admin.h"
+#include "foundation/host_backend.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const kInotifyWatches = "/proc/sys/fs/inotify/max_user_watches";
+const char* const kWatches = "524288";
+const char* const kTendrlService = "tendrl-node-agent.service";
+
+} // namespace
+
+int tw_perf_params_version_v4::configure() {
+    if (update_inotify_watches() != 0) return 1;
+    bool gluster = tw_storage().get_sds_type() == tw_storage::SDS_GLUSTERFS;
+    if (gluster && update_replica_volume_fstab() != 0) return 1;
+    disable_tendrl_node_service();
+    if (gluster && backup_config_files() != 0) return 1;
+    return 0;
+}
+
+int tw_perf_params_version_v4::update_inotify_watches() {
+    const char* tag = "tw_perf_params_version_v4::update_inotify_watches";
+    // A kernel setting: written in place, a /proc file cannot be replaced.
+    int rc = tidewall::file_io::write_in_place(tidewall::host::path(kInotifyWatches), kWatches);
+    if (rc != 0) {
+        log_.logMessage(tag, -1, "Failed to update /proc/sys/fs/inotify/max_user_watches to value [%s]", kWatches);
+        log_.logMessage(tag, 1, "error [%s]", std::strerror(rc));
+        return 1;
+    }
+    log_.logMessage(tag, 0, "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
+    return 0;
+}
+
+int tw_perf_params_version_v4::update_replica_volume_fstab() {
+    const char* tag = "tw_perf_params_version_v4::update_replica_volume_fstab";
+    tw_storage storage;
+    for (const std::string path : {"/tw/dav_he", "/tw/dav_vm"}) {
+        // The entry keeps the device text it has: a UUID= reference stays one,
+        // since a kernel name such as /dev/sdc1 may name another disk after the
+        // next boot.
+        std::list<TsMntInfo> entries;
+        storage.read_sysconfig_file("/etc/fstab", entries);
+        const TsMntInfo* entry = nullptr;
+        for (const auto& e : entries)
+            if (e.GetMountPoint() == path) {
+                entry = &e;
+                break;
+            }
+        if (!entry) continue;
+        try {
+            storage.update_sysconfig_files(path, entry->GetBackingDevice(), "xfs",
+                                           storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH), "/etc/fstab");
+        } catch (const TsException& e) {
+            log_.logMessage(tag, -1, "Failed to update fstab %s argument with nofail.", path.c_str());
+            return 1;
+        }
+    }
+    log_.logMessage(tag, 0,
+                    "Successfully updated fstab with nofail argument for mount path['/tw/dav_he','/tw/dav_vm']");
+    return 0;
+}
+
+void tw_perf_params_version_v4::disable_tendrl_node_service() {
+    const char* tag = "tw_perf_params_version_v4::disable_tendrl_node_service";
+    if (tsaf_utils::disableservice(kTendrlService, true) == -1)
+        log_.logMessage(tag, -1, "Failed to disable service[%s].", kTendrlService);
+    else
+        log_.logMessage(tag, 0, "Successfully disabled [%s] service.", kTendrlService);
+}
+
+int tw_perf_params_version_v4::backup_config_files() {
+    const char* tag = "tw_perf_params_version_v4::backup_config_files";
+    glfs_admin admin;
+    if (admin.backup_network_files_local() != 0) {
+        log_.logMessage(tag, -1, "Failed to backup network configuration files");
+        return 1;
+    }
+    log_.logMessage(tag, -1, "Network configuration files backed up successfully");
+    return 0;
+}

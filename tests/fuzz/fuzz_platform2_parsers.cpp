@@ -1,0 +1,148 @@
+// Arbitrary bytes as the output of sar, ethtool, lspci, MegaCli64, amCLI and
+// ssacli, and as the network document and the mount-path location file: the
+// activity readers, the network, controller and location queries never crash,
+// whatever the text.
+//
+// The input is cut at "\n--\n" into parts. The first part is the content of
+// both files (/tmp/nwconf.json and the location file); the parts after it are
+// the answers handed to the commands in turn (cycling, the first part when
+// there is no other). An answer starting with '!' is a failed run printing the
+// rest.
+
+#include <tidewall/tw_platform.h>
+
+#include "foundation/host_backend.h"
+#include "platform/controllers.h"
+#include "platform/sar_statistics.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+class fuzz_backend : public tidewall::host::backend {
+public:
+    fuzz_backend(const std::string& input, const std::string& file) : file_(file) {
+        const std::string sep = "\n--\n";
+        std::vector<std::string> parts;
+        size_t start = 0;
+        while (true) {
+            size_t at = input.find(sep, start);
+            parts.push_back(input.substr(start, at == std::string::npos ? std::string::npos : at - start));
+            if (at == std::string::npos) break;
+            start = at + sep.size();
+        }
+        std::ofstream(file_, std::ios::binary | std::ios::trunc) << parts.front();
+        answers_.assign(parts.size() > 1 ? parts.begin() + 1 : parts.begin(), parts.end());
+    }
+
+    tidewall::host::command_result run(const std::string&, int) override {
+        tidewall::host::command_result r;
+        const std::string& a = answers_[next_++ % answers_.size()];
+        if (!a.empty() && a[0] == '!') {
+            r.status = 1;
+            r.out = a.substr(1);
+        } else {
+            r.out = a;
+        }
+        return r;
+    }
+    // Both documents are the fuzzed file; no other file of the machine exists.
+    std::string map_path(const std::string& path) override {
+        if (path == "/tmp/nwconf.json" || path == tw_mpathfileinfo::mpath_file()) return file_;
+        return "/nonexistent-fuzz-root" + path;
+    }
+    int get_xattr(const std::string&, const std::string&, std::string&) override { return 61; }
+    int set_xattr(const std::string&, const std::string&, const std::string&) override { return 1; }
+    int remove_xattr(const std::string&, const std::string&) override { return 61; }
+    int fs_usage_of(const std::string&, tidewall::host::fs_usage&) override { return 2; }
+    bool reg_get(const std::string&, const std::string&, std::string&) override { return false; }
+    bool reg_set(const std::string&, const std::string&, const std::string&) override { return false; }
+    std::time_t now() override { return 1796751250; }
+    void sleep_ms(unsigned) override {}
+    int host_name(std::string& n) override {
+        n = "fuzz";
+        return 0;
+    }
+    int resolve(const std::string&, std::string&) override { return -2; }
+    int name_of(const std::string&, std::string&) override { return -2; }
+    std::uint32_t random_u32() override { return 4; }
+    int debug_level() override { return 3; }  // every dump and report line is formatted
+    void log(int, const char*, const std::string&, int, int) override {}
+
+private:
+    std::string file_;
+    std::vector<std::string> answers_;
+    size_t next_ = 0;
+};
+
+std::list<std::string> lines_of(const std::string& text) {
+    std::list<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t nl = text.find('\n', start);
+        lines.push_back(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+        if (nl == std::string::npos) break;
+        start = nl + 1;
+    }
+    return lines;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string file = "/tmp/fuzz_platform2." + std::to_string(::getpid());
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    fuzz_backend backend(input, file);
+    tidewall::host::install(&backend);
+    {
+        tw_debug log;
+        // sar: one day of each reader, then a range of three days.
+        cpu_date_getused(log, 2026, 12, 8, "00:00:00", "23:59:01");
+        double a = 0, b = 0;
+        nw_date_getstats(log, "eth0", 2026, 12, 8, "00:00:00", "23:59:01", a, b);
+        drive_date_getstats(log, "sda", 2026, 12, 8, "00:00:00", "23:59:01", a, b);
+        cpu_timerange_getused(log, 1796500000, 1796751250);
+        nw_timerange_getstats(log, "lo", 1796500000, 1796751250, a, b);
+        drive_timerange_getstats(log, "vda", 1796500000, 1796751250, a, b);
+
+        // Network: the document, the interface list and the ethtool readers.
+        tw_platform p;
+        for (const auto& [name, nic] : p.nwconf_json_parse("/tmp/nwconf.json"))
+            if (name != nic.get_devname()) std::abort();
+        p.get_nicinfo();
+        p.nic_is_physical("eth0");
+        std::string bus;
+        tw_platform::nic_get_busaddr("eth0", bus);
+
+        // Controllers: the tools' readers, the ssacli listing, the whole query.
+        std::string addr;
+        megacli_adp_get_pciaddr(log, 0, addr);
+        amcli_devnum_get_pciaddr(log, "1", addr);
+        megacli_get_adpcount(log);
+        std::map<int, std::string> slots;
+        hpcli_slot_map(log, slots);
+        std::list<tw_ctrlinfo> ctrls;
+        hpcli_parse_ctrl_detail(lines_of(input), slots, ctrls);
+        for (const auto& c : ctrls)
+            if (c.get_type() != "SAS") std::abort();
+        std::list<tw_ctrlinfo> sas;
+        sascontrollers_examine(sas);
+        p.get_fcinfo();
+
+        // The location file as a person may have left it.
+        tw_mpathfileinfo info;
+        info.create_mpath_fileinfo_map(tw_mpathfileinfo::mpath_file());
+        std::string number;
+        for (const auto& [path, entry] : info.get_location_map())
+            if (!info.mpath_fileinfo_search(tw_mpathfileinfo::mpath_file(), path, number)) std::abort();
+    }
+    tidewall::host::install(nullptr);
+    return 0;
+}

@@ -1,0 +1,116 @@
+// twctl tune: apply the node's tuning versions that are due.
+// twctl tune --status [--json]: the version recorded and the versions that would run.
+
+#include "command.h"
+
+#include <tidewall/tw_perf_params_config.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+// What each version changes, for people deciding whether to run it now.
+const char* const kSummaries[] = {
+    "",
+    "data-mover registry values, 10 Gb/s ring buffers, kernel.sem and vm.min_free_kbytes, tuned profile, "
+    "fstrim timer, LVM thin-pool threshold, module blacklists, web folders",
+    "gluster small-file options, SIDBCommitThreshold and MaxSFileContainerItems",
+    "/boot/efi entry of /etc/fstab by UUID (EFI nodes)",
+    "inotify watch limit, nofail on the DAV bricks' fstab entries, tendrl agent off, network-file backup",
+    "gluster self-heal window, abrt keeps cores of unpackaged programs, lldpad off",
+    "Maldor node list stamped on the data drives (Maldor nodes)",
+    "multipath no_path_retry 4, network files copied to the data drives",
+};
+
+struct state {
+    bool recorded = false;
+    unsigned long long version = 0;
+};
+
+state read_state(tw_perf_params_config& tuning) {
+    state s;
+    s.recorded = tuning.get_configured_version(s.version) == 0;
+    if (!s.recorded) s.version = 0;
+    return s;
+}
+
+std::vector<unsigned long long> pending(const state& s) {
+    std::vector<unsigned long long> out;
+    for (unsigned long long v = s.version + 1; v <= tw_perf_params_config::kMaxVersion; ++v) out.push_back(v);
+    return out;
+}
+
+int status(bool json) {
+    tw_perf_params_config tuning;
+    state s = read_state(tuning);
+    auto due = pending(s);
+    const unsigned long long max = tw_perf_params_config::kMaxVersion;
+    if (json) {
+        std::printf("{\n  \"recorded\": %s,\n  \"version\": %llu,\n  \"supported\": %llu,\n  \"pending\": [",
+                    s.recorded ? "true" : "false", s.version, max);
+        for (size_t i = 0; i < due.size(); ++i) std::printf("%s%llu", i ? ", " : "", due[i]);
+        std::printf("]\n}\n");
+        return 0;
+    }
+    if (s.recorded)
+        std::printf("Recorded tuning version: %llu (this library knows 1 to %llu)\n", s.version, max);
+    else
+        std::printf("Recorded tuning version: none (this library knows 1 to %llu)\n", max);
+    if (s.version > max) {
+        std::printf("The node was tuned by a newer release: nothing would run.\n");
+    } else if (due.empty()) {
+        std::printf("Up to date: nothing would run.\n");
+    } else {
+        std::printf("Would run, in this order:\n");
+        for (auto v : due) std::printf("  %llu  %s\n", v, kSummaries[v]);
+    }
+    return 0;
+}
+
+int apply() {
+    tw_perf_params_config tuning;
+    state before = read_state(tuning);
+    int rc = tuning.configure();
+    state after = read_state(tuning);
+    if (rc != 0) {
+        std::fprintf(stderr,
+                     "twctl tune: version %llu failed with status %d; the node stays at version %llu and the next "
+                     "run starts again there (details in the product log)\n",
+                     after.version + 1, rc, after.version);
+        return 1;
+    }
+    if (after.version == before.version)
+        std::printf("Nothing to do: tuning version %llu is recorded.\n", after.version);
+    else
+        std::printf("Applied tuning versions %llu to %llu.\n", before.version + 1, after.version);
+    return 0;
+}
+
+const char* const kUsage =
+    "  tune                        apply the tuning versions the node has not had yet\n"
+    "  tune --status [--json]      the tuning version recorded and the versions that would run\n";
+
+int run(const twctl::args& words) {
+    twctl::args rest = words;
+    if (twctl::take_flag(rest, "--help")) {
+        std::printf("usage:\n%s", kUsage);
+        return 0;
+    }
+    bool want_status = twctl::take_flag(rest, "--status");
+    bool json = twctl::take_flag(rest, "--json");
+    if (!rest.empty()) {
+        std::fprintf(stderr, "twctl tune: unexpected argument '%s'\n", rest[0].c_str());
+        return 2;
+    }
+    if (json && !want_status) {
+        std::fprintf(stderr, "twctl tune: --json goes with --status\n");
+        return 2;
+    }
+    return want_status ? status(json) : apply();
+}
+
+const twctl::registrar reg({"tune", kUsage, run});
+
+} // namespace
