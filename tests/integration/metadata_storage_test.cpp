@@ -85,7 +85,8 @@ public:
     }
     ~loop_device() {
         if (path_.empty()) return;
-        sh("awk -v d=" + path_ + " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
+        sh("awk -v d=" + path_ +
+           " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
         sh("losetup -d " + path_);
         std::filesystem::remove(image_);
     }
@@ -108,7 +109,8 @@ bool mounted_at(const std::string& dev, const std::string& mp) {
 class MetadataStorage : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(std::getenv("TW_IN_SANDBOX")) << "run through sandbox.sh: this test writes LVM labels on loop devices";
+        ASSERT_TRUE(std::getenv("TW_IN_SANDBOX"))
+            << "run through sandbox.sh: this test writes LVM labels on loop devices";
         work_ = sh("mktemp -d /tmp/twmeta.XXXXXX");
         ASSERT_FALSE(work_.empty());
         saved_path_ = std::getenv("PATH");
@@ -121,7 +123,8 @@ protected:
         // Groups and labels on this test's devices go with the devices: LVM
         // keeps its metadata on them, and the images are deleted.
         if (!loops_.empty()) {
-            for (const auto& vg : words(sh("vgs --noheadings -o vg_name 2>/dev/null"))) sh("vgremove -ff " + vg + " 2>&1");
+            for (const auto& vg : words(sh("vgs --noheadings -o vg_name 2>/dev/null")))
+                sh("vgremove -ff " + vg + " 2>&1");
             for (const auto& l : loops_) sh("pvremove -ff -y " + l->path() + " >/dev/null 2>&1");
         }
         loops_.clear();
@@ -158,18 +161,21 @@ protected:
     void use_fake_lvcreate() {
         std::string bin = work_ + "/bin";
         std::filesystem::create_directories(bin);
-        std::ofstream(bin + "/lvcreate") << "#!/bin/sh\n"
-                                         << "echo \"$*\" >> " << work_ << "/lvcreate.calls\n"
-                                         << "case \" $* \" in\n"
-                                         << "*\" -T \"*)\n"
-                                         << "  if [ \"$2\" = -V ]; then\n"
-                                         << "    lvs \"$5\" >/dev/null 2>&1 || { echo \"pool $5 not found\" >&2; exit 5; }\n"
-                                         << "    exit 0\n"
-                                         << "  fi\n"
-                                         << "  exec " << real_lvcreate_ << " -y --extents \"$3\" --name \"${5#*/}\" \"${5%%/*}\"\n"
-                                         << "  ;;\n"
-                                         << "esac\n"
-                                         << "exec " << real_lvcreate_ << " \"$@\"\n";
+        // lvcreate -y --extents N -T VG/POOL    becomes  lvcreate -y --extents N --name POOL VG
+        // lvcreate -y -V SIZE -T VG/POOL -n LV  succeeds when VG/POOL exists
+        std::ofstream(bin + "/lvcreate")
+            << "#!/bin/sh\n"
+            << "echo \"$*\" >> " << work_ << "/lvcreate.calls\n"
+            << "case \" $* \" in\n"
+            << "*\" -T \"*)\n"
+            << "  if [ \"$2\" = -V ]; then\n"
+            << "    lvs \"$5\" >/dev/null 2>&1 || { echo \"pool $5 not found\" >&2; exit 5; }\n"
+            << "    exit 0\n"
+            << "  fi\n"
+            << "  exec " << real_lvcreate_ << " -y --extents \"$3\" --name \"${5#*/}\" \"${5%%/*}\"\n"
+            << "  ;;\n"
+            << "esac\n"
+            << "exec " << real_lvcreate_ << " \"$@\"\n";
         std::filesystem::permissions(bin + "/lvcreate", std::filesystem::perms(0755));
         ::setenv("PATH", (bin + ":" + saved_path_).c_str(), 1);
     }
@@ -192,7 +198,9 @@ protected:
         std::string v = sh("vgs --noheadings -o " + field + " " + vg + " 2>/dev/null");
         return v.empty() ? ~0ULL : std::stoull(v);
     }
-    std::string pv_uuid(const std::string& dev) { return sh("pvs --noheadings -o pv_uuid " + dev + " 2>/dev/null | tr -d ' '"); }
+    std::string pv_uuid(const std::string& dev) {
+        return sh("pvs --noheadings -o pv_uuid " + dev + " 2>/dev/null | tr -d ' '");
+    }
     std::string lvm_labels() { return sh("pvs --noheadings -o pv_name,vg_name 2>/dev/null"); }
 
     void set_reg(const std::string& key, const std::string& value) {

@@ -467,7 +467,9 @@ int status(twctl::args words) {
         return rc;
     }
     std::printf("volume group %s: %s%s\n", name.c_str(), exists ? "present" : "absent",
-                recorded ? " (recorded in the registry)" : vg_option.empty() ? " (none recorded; the default name)" : "");
+                recorded             ? " (recorded in the registry)"
+                : vg_option.empty() ? " (none recorded; the default name)"
+                                    : "");
     if (!node_type.empty()) std::printf("  node type:         %s\n", node_type.c_str());
     if (exists)
         std::printf("  extents:           %llu allocated, %llu free (as LVM counts them)\n", alloc_extents,

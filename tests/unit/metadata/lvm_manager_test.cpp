@@ -129,7 +129,8 @@ TEST_F(LvmManager, ThinShareNoLargerThanTheHoldBackIsRefusedWithoutACommand) {
     EXPECT_NE(0, lvm.create_thin_lv(lv));
     EXPECT_TRUE(tb.commands.empty());
     EXPECT_EQ(5000u, lvm.get_vg().get_free_extents());
-    EXPECT_TRUE(tb.logged(-1, "tw_lvm::create_thin_lv", "create thin pool failed vg [metadatavg] thin pool [ddb_pool]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_lvm::create_thin_lv", "create thin pool failed vg [metadatavg] thin pool [ddb_pool]"));
 }
 
 TEST_F(LvmManager, VolumeThatDoesNotFitTheRunningFreeCountStopsTheRest) {

@@ -364,7 +364,8 @@ TEST(ResourceMgr, M5BuildNeitherTearsDownNorRecordsTheGroup) {
     EXPECT_EQ("uuid-b", tb.key("sArrowfieldMetadataPV"));
     EXPECT_FALSE(tb.key("sArrowfieldMetadataVG"));
     EXPECT_FALSE(tb.key("sArrowfieldNodeType"));
-    EXPECT_TRUE(tb.logged(0, "tw_resource_mgr::configure_m5_meta_data_storage", "configure meta data storage completed."));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_resource_mgr::configure_m5_meta_data_storage", "configure meta data storage completed."));
 
     std::string bad = "{\"disk\": []}";
     EXPECT_EQ(1, mgr.configure_m5_meta_data_storage(bad));
@@ -423,7 +424,8 @@ TEST(ResourceMgr, DefaultDocumentAndBadNodeType) {
     std::list<std::string> disks = {"/dev/sdb"};
     std::string doc, type;
     EXPECT_EQ(1, mgr.create_meta_data_storage_config(disks, doc, type));
-    EXPECT_EQ((std::list<std::string>{"reading reg key failed for [sArrowfieldNodeType]", "storage config init failed"}),
+    EXPECT_EQ((std::list<std::string>{"reading reg key failed for [sArrowfieldNodeType]",
+                                      "storage config init failed"}),
               mgr.get_failures());
     type = "Data";
     ASSERT_EQ(0, mgr.create_meta_data_storage_config(disks, doc, type));
