@@ -1,10 +1,18 @@
 // twctl metadata layout: the default metadata storage document for this node.
 // twctl metadata check: reads a layout document the way provisioning will and
 // says what is wrong with it, or what it would build.
+// twctl metadata configure: builds the metadata storage from a document, after
+// tearing down the earlier one.
+// twctl metadata unconfigure: tears down the recorded metadata storage.
+// twctl metadata status: the group, its volumes and mounts as LVM and the
+// mount table see them now.
 
 #include "command.h"
 
+#include <tidewall/tw_fsm.h>
+#include <tidewall/tw_lvm.h>
 #include <tidewall/tw_md_storage_config.h>
+#include <tidewall/tw_resource_mgr.h>
 #include <tidewall/twjson.h>
 
 #include <cstdio>
@@ -21,7 +29,14 @@ const char* const kUsage =
     "  metadata layout [--node-type Control|Data] --disk DEV [--disk DEV ...]\n"
     "                             default metadata storage document for this node\n"
     "  metadata check FILE [--json]\n"
-    "                             read a metadata storage document, report its first problem\n";
+    "                             read a metadata storage document, report its first problem\n"
+    "  metadata configure FILE [--node-type Control|Data] [--old-vg NAME] [--old-disks DEV,...]\n"
+    "                     [--m5] [--yes]\n"
+    "                             tear down the earlier metadata storage, build the document's\n"
+    "  metadata unconfigure [--node-type Control|Data] [--vg NAME] [--disks DEV,...] [--yes]\n"
+    "                             tear down the metadata storage the registry records\n"
+    "  metadata status [--json] [--vg NAME]\n"
+    "                             the metadata group, its volumes and mounts as they are now\n";
 
 // What each refusal of the reader means, for the person who edits the document.
 const std::map<std::string, const char*> kExplanations = {
@@ -209,6 +224,273 @@ int check(twctl::args words) {
     return 1;
 }
 
+// The value after an option, removed from words with it; false when absent.
+// A missing value is a usage error, reported here.
+bool take_option(twctl::args& words, const std::string& option, std::string& value, bool& bad) {
+    for (auto it = words.begin(); it != words.end(); ++it) {
+        if (*it != option) continue;
+        if (it + 1 == words.end()) {
+            std::fprintf(stderr, "twctl metadata: %s needs a value\n", option.c_str());
+            bad = true;
+            words.erase(it);
+            return false;
+        }
+        value = *(it + 1);
+        words.erase(it, it + 2);
+        return true;
+    }
+    return false;
+}
+
+bool valid_node_type_option(const std::string& type) {
+    if (type.empty() || type == "Control" || type == "Data") return true;
+    std::fprintf(stderr, "twctl metadata: node type must be Control or Data, not '%s'\n", type.c_str());
+    return false;
+}
+
+bool confirm(const char* question) {
+    std::printf("%s [y/N] ", question);
+    std::fflush(stdout);
+    std::string answer;
+    if (!std::getline(std::cin, answer)) answer.clear();
+    return answer == "y" || answer == "Y" || answer == "yes";
+}
+
+void print_failures(const char* what, const std::list<std::string>& failures) {
+    std::fprintf(stderr, "twctl metadata %s: failed\n", what);
+    for (const auto& f : failures) std::fprintf(stderr, "  %s\n", f.c_str());
+    std::fprintf(stderr, "  (details in TSTidewall.log)\n");
+}
+
+bool mentions(const std::list<std::string>& failures, const std::string& text) {
+    for (const auto& f : failures)
+        if (f.find(text) != std::string::npos) return true;
+    return false;
+}
+
+int configure(twctl::args words) {
+    bool yes = twctl::take_flag(words, "--yes");
+    bool m5 = twctl::take_flag(words, "--m5");
+    bool bad = false;
+    std::string node_type, old_vg, old_disks;
+    take_option(words, "--node-type", node_type, bad);
+    take_option(words, "--old-vg", old_vg, bad);
+    take_option(words, "--old-disks", old_disks, bad);
+    if (bad || words.size() != 1 || !valid_node_type_option(node_type)) {
+        std::fprintf(stderr, "usage: twctl metadata configure FILE [--node-type Control|Data] [--old-vg NAME] "
+                             "[--old-disks DEV,...] [--m5] [--yes]\n");
+        return 2;
+    }
+    if (m5 && (!node_type.empty() || !old_vg.empty() || !old_disks.empty())) {
+        std::fprintf(stderr, "twctl metadata configure: --m5 tears nothing down and records no node type: "
+                             "--node-type, --old-vg and --old-disks do not go with it\n");
+        return 2;
+    }
+    const std::string& file = words[0];
+    std::string text;
+    if (!read_input(file, text)) {
+        std::fprintf(stderr, "twctl metadata configure: cannot read '%s'\n", file.c_str());
+        return 1;
+    }
+    // Read it the way the build will before anything is torn down.
+    tw_md_storage_config config;
+    if (config.read_config_data(text) != 0) {
+        std::fprintf(stderr, "twctl metadata configure: %s is not a layout document: %s; nothing was changed\n",
+                     file.c_str(), joined(config.get_failures(), "; ").c_str());
+        return 1;
+    }
+    if (!yes) {
+        print_summary(file, config);
+        if (!m5)
+            std::printf("The earlier metadata storage (%s) is torn down first.\n",
+                        old_vg.empty() ? "as the registry records it" : ("group " + old_vg).c_str());
+        if (!confirm("Everything on the disks above is lost. Go on?")) {
+            std::printf("Nothing was changed.\n");
+            return 1;
+        }
+    }
+    tw_resource_mgr mgr;
+    int rc = m5 ? mgr.configure_m5_meta_data_storage(text)
+                : mgr.configure_meta_data_storage(text, node_type, old_vg, old_disks);
+    if (rc != 0) {
+        print_failures("configure", mgr.get_failures());
+        if (mentions(mgr.get_failures(), "reading reg key failed for [sArrowfieldMetadata"))
+            std::fprintf(stderr, "  No earlier metadata storage is recorded. On a node that never had one, name "
+                                 "the group and disks to clear: --old-vg NAME --old-disks DEV,...\n");
+        return 1;
+    }
+    std::printf("metadata storage configured: group %s\n", config.get_vg().get_name().c_str());
+    return 0;
+}
+
+int unconfigure(twctl::args words) {
+    bool yes = twctl::take_flag(words, "--yes");
+    bool bad = false;
+    std::string node_type, vg, disks;
+    take_option(words, "--node-type", node_type, bad);
+    take_option(words, "--vg", vg, bad);
+    take_option(words, "--disks", disks, bad);
+    if (bad || !words.empty() || !valid_node_type_option(node_type)) {
+        std::fprintf(stderr,
+                     "usage: twctl metadata unconfigure [--node-type Control|Data] [--vg NAME] [--disks DEV,...] "
+                     "[--yes]\n");
+        return 2;
+    }
+    tw_resource_mgr mgr;
+    if (!yes) {
+        std::string recorded_type, recorded_vg, uuids;
+        mgr.get_recorded_storage(recorded_type, recorded_vg, uuids);
+        std::list<std::string> found;
+        if (disks.empty()) mgr.create_disk_list(uuids, found);
+        std::printf("Volume group %s and the physical volumes on %s are removed, and the metadata mount paths "
+                    "unmounted.\n",
+                    (vg.empty() ? recorded_vg : vg).c_str(),
+                    disks.empty() ? (found.empty() ? "(none found)" : joined(found, ", ").c_str()) : disks.c_str());
+        if (!confirm("Everything on them is lost. Go on?")) {
+            std::printf("Nothing was changed.\n");
+            return 1;
+        }
+    }
+    if (mgr.unconfigure_meta_data_storage(node_type, vg, disks) != 0) {
+        print_failures("unconfigure", mgr.get_failures());
+        return 1;
+    }
+    std::printf("metadata storage unconfigured\n");
+    return 0;
+}
+
+// Device-mapper's name of a logical volume: dashes inside names doubled.
+std::string mapper_name(const std::string& vg, const std::string& lv) {
+    auto dashes = [](const std::string& s) {
+        std::string out;
+        for (char c : s) out += c == '-' ? std::string("--") : std::string(1, c);
+        return out;
+    };
+    return "/dev/mapper/" + dashes(vg) + "-" + dashes(lv);
+}
+
+struct mount_row {
+    std::string device, mnt_path, fs_type;
+    bool in_group = false;
+};
+
+int status(twctl::args words) {
+    bool json = twctl::take_flag(words, "--json");
+    bool bad = false;
+    std::string vg_option;
+    take_option(words, "--vg", vg_option, bad);
+    if (bad || !words.empty()) {
+        std::fprintf(stderr, "usage: twctl metadata status [--json] [--vg NAME]\n");
+        return 2;
+    }
+    tw_resource_mgr mgr;
+    std::string node_type, recorded_vg, uuids;
+    bool recorded = mgr.get_recorded_storage(node_type, recorded_vg, uuids) == 0 && !recorded_vg.empty();
+    std::string name = !vg_option.empty() ? vg_option : recorded ? recorded_vg : TW_MD_VG_NAME;
+
+    int rc = 0;
+    tw_lvm lvm;
+    std::list<std::string> groups;
+    if (lvm.scan_vg_cmd(groups) != 0) rc = 1;
+    bool exists = false;
+    for (const auto& g : groups) exists = exists || g == name;
+    unsigned long long free_extents = 0, alloc_extents = 0;
+    std::list<tw_lv> lvs;
+    if (exists) {
+        if (lvm.get_vg_free_extents(name, free_extents) != 0 || lvm.get_vg_alloc_extents(name, alloc_extents) != 0 ||
+            lvm.scan_lv(name, lvs) != 0)
+            rc = 1;
+    }
+    std::list<tw_pv> pvs;
+    if (lvm.scan_pv(pvs) != 0) rc = 1;
+    std::list<std::pair<std::string, std::string>> recorded_pvs;  // uuid, device or empty
+    if (!uuids.empty()) {
+        size_t start = 0;
+        for (;;) {
+            size_t comma = uuids.find(',', start);
+            std::string uuid = uuids.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            std::string device;
+            for (const auto& pv : pvs)
+                if (pv.get_uuid() == uuid) device = pv.get_name();
+            recorded_pvs.emplace_back(uuid, device);
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+    }
+
+    // What is mounted from the group, and what is mounted at the metadata mount paths.
+    std::list<mount_row> mounts;
+    {
+        tw_fsm fsm;
+        std::list<TsMntInfo> table;
+        if (fsm.scan_mounted_fs(table) != 0) rc = 1;
+        const std::string prefix = "/dev/" + name + "/";
+        for (const auto& e : table) {
+            const std::string& dev = e.GetBackingDevice();
+            bool in_group = dev.compare(0, prefix.size(), prefix) == 0;
+            for (const auto& lv : lvs) in_group = in_group || dev == mapper_name(name, lv.get_name());
+            const std::string& mp = e.GetMountPoint();
+            bool metadata_path = mp == TW_MD_DDB_MOUNT_PATH || mp == TW_MD_INDEX_MOUNT_PATH ||
+                                 mp == TW_MD_HE_MOUNT_PATH || mp == TW_MD_CS_MOUNT_PATH;
+            if (in_group || metadata_path) mounts.push_back({dev, mp, e.GetFileSystemType(), in_group});
+        }
+    }
+
+    if (json) {
+        twjson::Object out, group;
+        group << "name" << name << "recorded" << recorded << "exists" << exists;
+        if (exists) group << "free_extents" << free_extents << "alloc_extents" << alloc_extents;
+        twjson::Array pv_array, lv_array, mount_array;
+        for (const auto& [uuid, device] : recorded_pvs) {
+            twjson::Object o;
+            o << "uuid" << uuid << "device";
+            if (device.empty())
+                o << twjson::Value();
+            else
+                o << device;
+            pv_array << o;
+        }
+        for (const auto& lv : lvs) {
+            twjson::Object o;
+            o << "name" << lv.get_name() << "extents" << lv.get_num_extents() << "thin" << lv.is_thin_volume();
+            lv_array << o;
+        }
+        for (const auto& m : mounts) {
+            twjson::Object o;
+            o << "device" << m.device << "mnt_path" << m.mnt_path << "fs_type" << m.fs_type << "in_group"
+              << m.in_group;
+            mount_array << o;
+        }
+        out << "node_type" << node_type << "volume_group" << group << "physical_volumes" << pv_array
+            << "logical_volumes" << lv_array << "mounts" << mount_array << "complete" << (rc == 0);
+        std::fputs(out.json().c_str(), stdout);
+        return rc;
+    }
+    std::printf("volume group %s: %s%s\n", name.c_str(), exists ? "present" : "absent",
+                recorded             ? " (recorded in the registry)"
+                : vg_option.empty() ? " (none recorded; the default name)"
+                                    : "");
+    if (!node_type.empty()) std::printf("  node type:         %s\n", node_type.c_str());
+    if (exists)
+        std::printf("  extents:           %llu allocated, %llu free (as LVM counts them)\n", alloc_extents,
+                    free_extents);
+    std::printf("  physical volumes:%s\n", recorded_pvs.empty() ? "  (none recorded)" : "");
+    for (const auto& [uuid, device] : recorded_pvs)
+        std::printf("    %-40s %s\n", uuid.c_str(), device.empty() ? "(no such physical volume now)" : device.c_str());
+    if (exists) {
+        std::printf("  logical volumes:%s\n", lvs.empty() ? "   (none)" : "");
+        for (const auto& lv : lvs)
+            std::printf("    %-12s %10llu extents  %s\n", lv.get_name().c_str(), lv.get_num_extents(),
+                        lv.is_thin_volume() ? "thin" : "");
+    }
+    std::printf("  mounts:%s\n", mounts.empty() ? "            (none)" : "");
+    for (const auto& m : mounts)
+        std::printf("    %-36s on %s (%s)%s\n", m.device.c_str(), m.mnt_path.c_str(), m.fs_type.c_str(),
+                    m.in_group ? "" : ", not from this group");
+    if (rc != 0) std::printf("(some of LVM or the mount table could not be read; see TSTidewall.log)\n");
+    return rc;
+}
+
 int run(const twctl::args& words) {
     if (words.empty() || words[0] == "--help") {
         std::printf("usage:\n%s", kUsage);
@@ -217,6 +499,9 @@ int run(const twctl::args& words) {
     twctl::args rest(words.begin() + 1, words.end());
     if (words[0] == "layout") return layout(rest);
     if (words[0] == "check") return check(rest);
+    if (words[0] == "configure") return configure(rest);
+    if (words[0] == "unconfigure") return unconfigure(rest);
+    if (words[0] == "status") return status(rest);
     std::fprintf(stderr, "twctl metadata: unknown subcommand '%s'\n", words[0].c_str());
     return 2;
 }

@@ -1,0 +1,86 @@
+#ifndef TIDEWALL_TW_RESOURCE_MGR_H
+#define TIDEWALL_TW_RESOURCE_MGR_H
+
+// The entry point for provisioning a node's metadata storage: a default layout
+// document for a set of disks, building the storage (LVM group, logical volumes,
+// XFS file systems, mounts, stamps, /etc/fstab entries) from such a document,
+// and tearing down an earlier one. Three registry values of section Dockwright
+// let a later run find what an earlier one built:
+//
+//   sArrowfieldNodeType    "Control" or "Data"
+//   sArrowfieldMetadataVG  the metadata volume group's name
+//   sArrowfieldMetadataPV  the UUIDs of the group's physical volumes, joined by ","
+//
+// Every operation returns 0 on success and non-zero on failure. Building sleeps
+// 10 seconds on the calling thread between creating the volumes and formatting
+// them, so that their device nodes appear.
+
+#include <tidewall/export.h>
+#include <tidewall/tw_debug.h>
+#include <tidewall/tw_md_storage_config.h>
+
+#include <list>
+#include <string>
+
+class tw_lvm;
+
+class TW_API tw_resource_mgr {
+public:
+    tw_resource_mgr();
+    ~tw_resource_mgr();
+
+    // The default layout of this node type (empty: from the registry) for the
+    // disks, as a JSON document.
+    int create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out,
+                                        std::string& node_type);
+    // Tears down the earlier layout (vg_name and pv_list, a comma-separated list
+    // of disks; empty: from the registry), then builds the document's. A failed
+    // build is cleaned up once: what it created is removed again.
+    int configure_meta_data_storage(std::string& config, std::string& node_type, std::string& vg_name,
+                                    std::string& pv_list);
+    // Builds the document's layout without tearing anything down first and
+    // without recording node type or group name.
+    int configure_m5_meta_data_storage(std::string& config);
+    // Unmounts the default mount paths of the node type and removes the group
+    // and the physical volumes on the disks; nothing to find is success.
+    int unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name, std::string& pv_list);
+
+    int configure_meta_data_storage_internal(tw_md_storage_config& config);
+    int unconfigure_meta_data_storage_internal(tw_md_storage_config& config);
+
+    // The disks of the physical volumes whose UUIDs uuid_text lists (comma-
+    // separated), in that order; UUIDs no physical volume carries add nothing.
+    int create_disk_list(std::string& uuid_text, std::list<std::string>& disks);
+    // Records the UUIDs of pvs in sArrowfieldMetadataPV.
+    int update_meta_data_pv_registry_entry(std::list<tw_pv>& pvs);
+
+    // What the registry records of the metadata storage: 0 and the three
+    // values (empty when a key is absent) when the group's name is recorded,
+    // non-zero when it is not.
+    int get_recorded_storage(std::string& node_type, std::string& vg_name, std::string& pv_uuids);
+
+    // The failure messages of the last operation, the outermost last, including
+    // those of the LVM and file-system managers it drove.
+    const std::list<std::string>& get_failures() const { return failures_; }
+
+private:
+    int configure_internal(tw_md_storage_config& config, tw_lvm& lvm);
+    int clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built);
+    int write_reg_key(const char* tag, const std::string& key, const std::string& value);
+    void fail(const char* tag, const char* fmt, ...) TW_PRINTF(3);
+    void take_failures(const std::list<std::string>& inner);
+
+    // Nesting of public operations: only the outermost one starts a fresh
+    // failure list.
+    struct operation {
+        explicit operation(tw_resource_mgr& m);
+        ~operation();
+        tw_resource_mgr& mgr;
+    };
+
+    tw_debug log_;
+    std::list<std::string> failures_;
+    int depth_ = 0;
+};
+
+#endif

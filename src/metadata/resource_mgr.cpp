@@ -1,0 +1,337 @@
+// The metadata storage resource manager: strings the storage configuration,
+// the LVM manager and the file-system manager together to build a node's
+// metadata storage from a layout document or tear an earlier one down, and
+// keeps the registry values that let a later run find what an earlier one built.
+
+#include <tidewall/tw_fsm.h>
+#include <tidewall/tw_lvm.h>
+#include <tidewall/tw_resource_mgr.h>
+
+#include "foundation/sync.h"
+#include "foundation/tsaf_utils.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+const char* const kNodeTypeKey = "sArrowfieldNodeType";
+const char* const kMetadataVgKey = "sArrowfieldMetadataVG";
+const char* const kMetadataPvKey = "sArrowfieldMetadataPV";
+
+// Time for the device nodes of new logical volumes to appear before they are
+// formatted.
+constexpr unsigned kDeviceSettleMs = 10000;
+
+// The pieces of a comma-separated list; an empty piece between two commas is
+// an entry of its own, an empty text is no entry at all.
+std::list<std::string> split_commas(const std::string& text) {
+    std::list<std::string> pieces;
+    if (text.empty()) return pieces;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = text.find(',', start);
+        pieces.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return pieces;
+}
+
+} // namespace
+
+tw_resource_mgr::operation::operation(tw_resource_mgr& m) : mgr(m) {
+    if (mgr.depth_++ == 0) mgr.failures_.clear();
+}
+
+tw_resource_mgr::operation::~operation() { --mgr.depth_; }
+
+tw_resource_mgr::tw_resource_mgr() {
+    log_.logMessage("tw_resource_mgr::tw_resource_mgr", 2, "Creating tw_resource_mgr instance");
+}
+
+tw_resource_mgr::~tw_resource_mgr() {
+    log_.logMessage("tw_resource_mgr::~tw_resource_mgr", 2, "Cleaning tw_resource_mgr instance");
+}
+
+void tw_resource_mgr::fail(const char* tag, const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    char buf[2048];
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    va_end(args);
+    log_.logMessage(tag, -1, "%s", buf);
+    failures_.push_back(buf);
+}
+
+void tw_resource_mgr::take_failures(const std::list<std::string>& inner) {
+    failures_.insert(failures_.end(), inner.begin(), inner.end());
+}
+
+int tw_resource_mgr::write_reg_key(const char* tag, const std::string& key, const std::string& value) {
+    if (tsaf_utils::set_reg_key(key, value) != 0) {
+        fail(tag, "writing reg key failed for [%s]", key.c_str());
+        return 1;
+    }
+    log_.logMessage(tag, 0, "reg key [%s] = [%s]", key.c_str(), value.c_str());
+    return 0;
+}
+
+int tw_resource_mgr::create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out,
+                                                     std::string& node_type) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::create_meta_data_storage_config";
+    tw_md_storage_config config;
+    int rc = config.init(node_type);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "storage config init failed");
+        return rc;
+    }
+    rc = config.create_config_data(disks);
+    if (rc == 0) rc = config.get_config_data(config_out);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "creating storage config data failed");
+        return rc;
+    }
+    log_.logMessage(tag, 0, "config data:\n%s\n", config_out.c_str());
+    return 0;
+}
+
+int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::string& node_type,
+                                                 std::string& vg_name, std::string& pv_list) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::configure_meta_data_storage";
+    int rc = unconfigure_meta_data_storage(node_type, vg_name, pv_list);
+    if (rc != 0) {
+        fail(tag, "unconfigure meta data storage failed");
+        return rc;
+    }
+    // The layout comes from the document; init only settles and checks the
+    // node type.
+    tw_md_storage_config config;
+    rc = config.init(node_type);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "storage config init failed");
+        return rc;
+    }
+    rc = config.read_config_data(config_text);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "reading storage config data failed");
+        return rc;
+    }
+    tw_lvm lvm(config.get_vg());
+    rc = configure_internal(config, lvm);
+    if (rc != 0) {
+        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
+        fail(tag, "configure meta data storage  failed");
+        return rc;
+    }
+    if (!node_type.empty() && write_reg_key(tag, kNodeTypeKey, node_type) != 0) return 1;
+    // The group recorded is the one just built, so that a later teardown
+    // finds it whatever the document named it.
+    if (!vg_name.empty() && write_reg_key(tag, kMetadataVgKey, config.get_vg().get_name()) != 0) return 1;
+    log_.logMessage(tag, 0, "configure meta data storage completed.");
+    return 0;
+}
+
+int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::configure_m5_meta_data_storage";
+    tw_md_storage_config config;
+    int rc = config.read_config_data(config_text);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "reading storage config data failed");
+        return rc;
+    }
+    tw_lvm lvm(config.get_vg());
+    rc = configure_internal(config, lvm);
+    if (rc != 0) {
+        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
+        fail(tag, "configure meta data storage failed");
+        return rc;
+    }
+    log_.logMessage(tag, 0, "configure meta data storage completed.");
+    return 0;
+}
+
+int tw_resource_mgr::configure_meta_data_storage_internal(tw_md_storage_config& config) {
+    operation op(*this);
+    tw_lvm lvm(config.get_vg());
+    return configure_internal(config, lvm);
+}
+
+int tw_resource_mgr::configure_internal(tw_md_storage_config& config, tw_lvm& lvm) {
+    const char* tag = "tw_resource_mgr::configure_meta_data_storage_internal";
+    int rc = lvm.configure_vg();
+    if (rc != 0) {
+        take_failures(lvm.get_failures());
+        fail(tag, " VG configure failed");
+        return rc;
+    }
+    ZUSLEEP_InTeRnAl(kDeviceSettleMs);
+    tw_fsm fsm;
+    rc = fsm.configure_fs(config.get_fs_list());
+    if (rc != 0) {
+        take_failures(fsm.get_failures());
+        fail(tag, "fs configure failed");
+        return rc;
+    }
+    rc = fsm.configure_fs_mount(config.get_fs_mount_list());
+    if (rc != 0) {
+        take_failures(fsm.get_failures());
+        fail(tag, "fs mount configure failed");
+        return rc;
+    }
+    rc = update_meta_data_pv_registry_entry(lvm.get_vg().get_pv_list());
+    if (rc != 0) {
+        fail(tag, "update meta data pv registry entry failed");
+        return rc;
+    }
+    return 0;
+}
+
+int tw_resource_mgr::unconfigure_meta_data_storage_internal(tw_md_storage_config& config) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
+    tw_fsm fsm;
+    int rc = fsm.unconfigure_fs_mount(config.get_fs_mount_list());
+    if (rc != 0) {
+        take_failures(fsm.get_failures());
+        fail(tag, "fs mount unconfigure  failed");
+        return rc;
+    }
+    tw_lvm lvm(config.get_vg());
+    rc = lvm.unconfigure_vg();
+    if (rc != 0) {
+        take_failures(lvm.get_failures());
+        fail(tag, "VG unconfig failed");
+        return rc;
+    }
+    return 0;
+}
+
+int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built) {
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
+    if (built.created_vg()) return unconfigure_meta_data_storage_internal(config);
+
+    // The group was never made by this configure: a group of that name that
+    // LVM knows was there before, and removing it would destroy data this run
+    // never owned. Only the mounts and the labels this run made go.
+    tw_fsm fsm;
+    int rc = fsm.unconfigure_fs_mount(config.get_fs_mount_list());
+    if (rc != 0) {
+        take_failures(fsm.get_failures());
+        fail(tag, "fs mount unconfigure  failed");
+        return rc;
+    }
+    log_.logMessage(tag, 0, "vg [%s] was not created by this configure, leaving it alone",
+                    config.get_vg().get_name().c_str());
+    tw_vg created = config.get_vg();
+    created.get_pv_list().clear();
+    for (const auto& name : built.created_pvs()) {
+        tw_pv pv;
+        pv.set_name(name);
+        created.add_pv(pv);
+    }
+    tw_lvm lvm(created);
+    rc = lvm.remove_pv();
+    if (rc != 0) {
+        take_failures(lvm.get_failures());
+        fail(tag, "VG unconfig failed");
+        return rc;
+    }
+    return 0;
+}
+
+int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name,
+                                                   std::string& pv_list) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage";
+    std::string vg = vg_name;
+    if (vg.empty() && tsaf_utils::get_reg_key(kMetadataVgKey, vg) != 0) {
+        fail(tag, "reading reg key failed for [%s]", kMetadataVgKey);
+        return 1;
+    }
+    std::list<std::string> disks = split_commas(pv_list);
+    if (disks.empty()) {
+        std::string uuids;
+        if (tsaf_utils::get_reg_key(kMetadataPvKey, uuids) != 0) {
+            fail(tag, "reading reg key failed for [%s]", kMetadataPvKey);
+            return 1;
+        }
+        int rc = create_disk_list(uuids, disks);
+        if (rc != 0) {
+            fail(tag, "create disk list failed");
+            return rc;
+        }
+    }
+    if (vg.empty() || disks.empty()) {
+        log_.logMessage(tag, 0, "skipping cleanup no old VG or PV found");
+        return 0;
+    }
+    // The mounts undone are the default mount paths of the node type and
+    // platform; the disks are the earlier group's.
+    tw_md_storage_config config;
+    int rc = config.init(node_type);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "storage config init failed");
+        return rc;
+    }
+    rc = config.create_config_data(disks);
+    if (rc != 0) {
+        take_failures(config.get_failures());
+        fail(tag, "creating storage config data failed");
+        return rc;
+    }
+    config.get_vg().set_name(vg);
+    rc = unconfigure_meta_data_storage_internal(config);
+    if (rc != 0) {
+        fail(tag, "unconfigure meta data  storage failed");
+        return rc;
+    }
+    return 0;
+}
+
+int tw_resource_mgr::create_disk_list(std::string& uuid_text, std::list<std::string>& disks) {
+    operation op(*this);
+    const char* tag = "tw_resource_mgr::create_disk_list";
+    tw_lvm lvm;
+    std::list<tw_pv> scanned;
+    int rc = lvm.scan_pv(scanned);
+    if (rc != 0) {
+        take_failures(lvm.get_failures());
+        fail(tag, "PV scan failed");
+        return rc;
+    }
+    for (const auto& uuid : split_commas(uuid_text))
+        for (const auto& pv : scanned)
+            if (pv.get_uuid() == uuid) disks.push_back(pv.get_name());
+    return 0;
+}
+
+int tw_resource_mgr::update_meta_data_pv_registry_entry(std::list<tw_pv>& pvs) {
+    operation op(*this);
+    std::string joined;
+    bool first = true;
+    for (const auto& pv : pvs) {
+        if (!first) joined += ",";
+        joined += pv.get_uuid();
+        first = false;
+    }
+    return write_reg_key("tw_resource_mgr::update_meta_data_pv_registry_entry", kMetadataPvKey, joined);
+}
+
+int tw_resource_mgr::get_recorded_storage(std::string& node_type, std::string& vg_name, std::string& pv_uuids) {
+    node_type.clear();
+    vg_name.clear();
+    pv_uuids.clear();
+    tsaf_utils::get_reg_key(kNodeTypeKey, node_type);
+    tsaf_utils::get_reg_key(kMetadataPvKey, pv_uuids);
+    return tsaf_utils::get_reg_key(kMetadataVgKey, vg_name) == 0 ? 0 : 1;
+}
