@@ -1,5 +1,6 @@
 // Builds against an installed Tidewall and prints what the node reports.
 
+#include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
 #include <cstdio>
@@ -20,5 +21,13 @@ int main() {
     } catch (const TsException& e) {
         std::printf("gluster mount options: %s\n", e.formatError().c_str());
     }
+
+    tw_platform platform;
+    tw_memory& memory = platform.get_memoryinfo();
+    std::printf("hardware monitoring supported: %s\n", tw_platform::hwmonitoring_supported() ? "yes" : "no");
+    std::printf("memory: total %llu used %llu\n", static_cast<unsigned long long>(memory.get_totalmem()),
+                static_cast<unsigned long long>(memory.get_usedmem()));
+    tw_system& system = platform.get_systeminfo();
+    std::printf("system vendor: %s\n", system.get_vendor().empty() ? "(unknown)" : system.get_vendor().c_str());
     return 0;
 }

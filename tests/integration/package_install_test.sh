@@ -20,6 +20,7 @@ cmake -S /tmp/consumer -B /tmp/consumer/build -G Ninja >/dev/null || fail "consu
 cmake --build /tmp/consumer/build >/dev/null || fail "consumer build"
 out=$(/tmp/consumer/build/tidewall_consumer) || fail "consumer run"
 grep -q '^ddb mount path: /tw/ddb (xfs, noatime,inode64,nofail)$' <<<"$out" || fail "consumer output: $out"
+grep -q "^memory: total [1-9]" <<<"$out" || fail "consumer platform output: $out"
 ldd /tmp/consumer/build/tidewall_consumer | grep -E '=> (/usr)?/lib/libtidewall.so.1 ' >/dev/null || fail "consumer not linked to the installed library"
 
 # pkg-config and the CLI from the package.
