@@ -10,3 +10,9 @@ echo "== storage =="
 echo
 echo "== platform =="
 "$twctl" platform report
+echo
+echo "== disks =="
+"$twctl" disks new
+echo
+echo "== /etc/fstab =="
+"$twctl" fstab show
