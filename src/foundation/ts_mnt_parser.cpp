@@ -20,9 +20,32 @@ void TsMntInfo::SetMountOptions(const std::string& joined) {
 
 namespace {
 
-// Undoes the octal escapes the kernel and getmntent use (\040 blank, \011 tab,
-// \012 newline, \134 backslash); anything else stays as written.
-std::string unescape(const std::string& field) {
+int to_int(const std::string& s) {
+    char* end = nullptr;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (s.empty() || *end != '\0' || v < -1000000 || v > 1000000) return 0;
+    return static_cast<int>(v);
+}
+
+} // namespace
+
+namespace tidewall::mount_table {
+
+std::string escape_field(const std::string& value) {
+    std::string out;
+    for (char c : value) {
+        switch (c) {
+        case ' ': out += "\\040"; break;
+        case '\t': out += "\\011"; break;
+        case '\n': out += "\\012"; break;
+        case '\\': out += "\\134"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::string unescape_field(const std::string& field) {
     std::string out;
     for (size_t i = 0; i < field.size(); ++i) {
         if (field[i] == '\\' && i + 3 < field.size()) {
@@ -38,14 +61,7 @@ std::string unescape(const std::string& field) {
     return out;
 }
 
-int to_int(const std::string& s) {
-    char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (s.empty() || *end != '\0' || v < -1000000 || v > 1000000) return 0;
-    return static_cast<int>(v);
-}
-
-} // namespace
+} // namespace tidewall::mount_table
 
 TsMntParser::TsMntParser(std::string path) : path_(std::move(path)) {}
 
@@ -69,10 +85,10 @@ void TsMntParser::ParseText(const std::string& text, std::list<TsMntInfo>& entri
         // A line needs at least a device and a mount point to be an entry.
         if (fields.size() < 2) continue;
         TsMntInfo info;
-        info.SetBackingDevice(unescape(fields[0]));
-        info.SetMountPoint(unescape(fields[1]));
-        if (fields.size() > 2) info.SetFileSystemType(unescape(fields[2]));
-        if (fields.size() > 3) info.SetMountOptions(unescape(fields[3]));
+        info.SetBackingDevice(tidewall::mount_table::unescape_field(fields[0]));
+        info.SetMountPoint(tidewall::mount_table::unescape_field(fields[1]));
+        if (fields.size() > 2) info.SetFileSystemType(tidewall::mount_table::unescape_field(fields[2]));
+        if (fields.size() > 3) info.SetMountOptions(tidewall::mount_table::unescape_field(fields[3]));
         if (fields.size() > 4) info.SetDumpFrequency(to_int(fields[4]));
         if (fields.size() > 5) info.SetPassNumber(to_int(fields[5]));
         info.SetFromFile(true);

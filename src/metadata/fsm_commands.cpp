@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_fsm.h>
 
+#include "metadata/failure_record.h"
 #include "foundation/host_backend.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_process.h"
@@ -23,11 +24,8 @@ tw_fsm::~tw_fsm() { log_.logMessage("tw_fsm::~tw_fsm", 2, "Cleaning tw_fsm insta
 void tw_fsm::fail(const char* tag, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    char buf[2048];
-    std::vsnprintf(buf, sizeof buf, fmt, args);
+    tidewall::metadata::record_failure(log_, failures_, tag, fmt, args);
     va_end(args);
-    log_.logMessage(tag, -1, "%s", buf);
-    failures_.push_back(buf);
 }
 
 int tw_fsm::run_cmd(const char* tag, const std::string& cmd) {

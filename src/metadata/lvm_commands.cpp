@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_lvm.h>
 
+#include "metadata/failure_record.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_process.h"
 
@@ -62,11 +63,8 @@ tw_lvm::~tw_lvm() { log_.logMessage("tw_lvm::~tw_lvm", 2, "Cleaning tw_lvm insta
 void tw_lvm::fail(const char* tag, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    char buf[2048];
-    std::vsnprintf(buf, sizeof buf, fmt, args);
+    tidewall::metadata::record_failure(log_, failures_, tag, fmt, args);
     va_end(args);
-    log_.logMessage(tag, -1, "%s", buf);
-    failures_.push_back(buf);
 }
 
 int tw_lvm::run_cmd(const char* tag, const std::string& cmd, std::string& out) {

@@ -7,6 +7,7 @@
 #include <tidewall/tw_lvm.h>
 #include <tidewall/tw_resource_mgr.h>
 
+#include "metadata/failure_record.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
@@ -57,11 +58,8 @@ tw_resource_mgr::~tw_resource_mgr() {
 void tw_resource_mgr::fail(const char* tag, const char* fmt, ...) {
     va_list args;
     va_start(args, fmt);
-    char buf[2048];
-    std::vsnprintf(buf, sizeof buf, fmt, args);
+    tidewall::metadata::record_failure(log_, failures_, tag, fmt, args);
     va_end(args);
-    log_.logMessage(tag, -1, "%s", buf);
-    failures_.push_back(buf);
 }
 
 void tw_resource_mgr::take_failures(const std::list<std::string>& inner) {

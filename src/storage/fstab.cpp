@@ -29,22 +29,7 @@ const char* const kHeader =
 
 const char* const kSeparator = "      ";  // six blanks between fields
 
-// A field as fstab(5) needs it: blanks, tabs, newlines and backslashes inside a
-// value would split or join fields, so they go as octal escapes (which the
-// parser and mount(8) undo). Ordinary values are written as they are.
-std::string escape_field(const std::string& value) {
-    std::string out;
-    for (char c : value) {
-        switch (c) {
-        case ' ': out += "\\040"; break;
-        case '\t': out += "\\011"; break;
-        case '\n': out += "\\012"; break;
-        case '\\': out += "\\134"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
+using tidewall::mount_table::escape_field;
 
 // Entries of a mount table the node is about to rewrite. A missing file is an
 // empty table; any other read failure must stop the rewrite, or the entries the

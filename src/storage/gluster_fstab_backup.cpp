@@ -8,11 +8,16 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/ts_mnt_parser.h"
+
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
 
 #include <vector>
+
+using tidewall::mount_table::escape_field;
+using tidewall::mount_table::unescape_field;
 
 namespace {
 
@@ -28,34 +33,6 @@ std::string disk_root_of(const std::string& brick_dir) {
         if (end == brick_dir.size() || brick_dir[end] == '/') return brick_dir.substr(0, pos + 1);
     }
     return "";
-}
-
-std::string escape_field(const std::string& value) {
-    std::string out;
-    for (char c : value) {
-        switch (c) {
-        case ' ': out += "\\040"; break;
-        case '\t': out += "\\011"; break;
-        case '\n': out += "\\012"; break;
-        case '\\': out += "\\134"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-std::string unescape_field(const std::string& field) {
-    std::string out;
-    for (size_t i = 0; i < field.size(); ++i) {
-        if (field[i] == '\\' && i + 3 < field.size() && field[i + 1] >= '0' && field[i + 1] <= '3' &&
-            field[i + 2] >= '0' && field[i + 2] <= '7' && field[i + 3] >= '0' && field[i + 3] <= '7') {
-            out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0'));
-            i += 3;
-            continue;
-        }
-        out += field[i];
-    }
-    return out;
 }
 
 std::string backup_line(const gluster_vol_mount_info& m) {

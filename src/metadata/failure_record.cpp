@@ -1,0 +1,15 @@
+#include "metadata/failure_record.h"
+
+#include <cstdio>
+
+namespace tidewall::metadata {
+
+void record_failure(tw_debug& log, std::list<std::string>& failures, const char* tag, const char* fmt,
+                    va_list args) {
+    char buf[2048];
+    std::vsnprintf(buf, sizeof buf, fmt, args);
+    log.logMessage(tag, -1, "%s", buf);
+    failures.push_back(buf);
+}
+
+} // namespace tidewall::metadata
