@@ -14,8 +14,8 @@ namespace {
 // What each version changes, for people deciding whether to run it now.
 const char* const kSummaries[] = {
     "",
-    "data-mover registry values, 10 Gb/s ring buffers, kernel.sem and vm.min_free_kbytes, tuned profile, "
-    "fstrim timer, LVM thin-pool threshold, module blacklists, web folders",
+    ("data-mover registry values, 10 Gb/s ring buffers, kernel.sem and vm.min_free_kbytes, tuned profile, "
+     "fstrim timer, LVM thin-pool threshold, module blacklists, web folders"),
     "gluster small-file options, SIDBCommitThreshold and MaxSFileContainerItems",
     "/boot/efi entry of /etc/fstab by UUID (EFI nodes)",
     "inotify watch limit, nofail on the DAV bricks' fstab entries, tendrl agent off, network-file backup",
