@@ -44,6 +44,23 @@ void log_mount(tw_debug& log, const char* tag, const gluster_vol_mount_info& m) 
                    m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
 }
 
+// The gluster mounts of /etc/fstab with this node's storage host name, asked
+// only when there is a mount to compare; 0, or 1 after logging the failure.
+int mounts_with_storage_name(tw_storage& storage, tw_debug& log, const char* tag,
+                             std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts,
+                             std::string& hname) {
+    if (!read_gluster_mounts(mounts)) {
+        log.logMessage(tag, -1, "failed to open mount config file");
+        return 1;
+    }
+    std::string address;
+    if (!mounts.empty() && storage.get_tw_hname(hname, address) != 0) {
+        log.logMessage(tag, -1, "get sds hostname failed");
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 void tw_storage::get_info_by_fstab(std::string, std::string& host, std::string& volume) {
@@ -101,20 +118,9 @@ int tw_storage::get_glus_vol_mount_info(const std::string& volume, gluster_vol_m
 int tw_storage::get_gluster_local_vol_mount_info(gluster_vol_mount_info& rec) {
     const char* tag = "tw_storage::get_gluster_local_vol_mount_info";
     std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
-    if (!read_gluster_mounts(mounts)) {
-        log_.logMessage(tag, -1, "failed to open mount config file");
-        return 1;
-    }
-    std::string hname, address;
-    bool have_name = false;
+    std::string hname;
+    if (mounts_with_storage_name(*this, log_, tag, mounts, hname) != 0) return 1;
     for (const auto& [source, m] : mounts) {
-        if (!have_name) {
-            if (get_tw_hname(hname, address) != 0) {
-                log_.logMessage(tag, -1, "get sds hostname failed");
-                return 1;
-            }
-            have_name = true;
-        }
         if (m.host_name == hname) {
             rec = m;
             log_mount(log_, tag, m);
@@ -127,20 +133,9 @@ int tw_storage::get_gluster_local_vol_mount_info(gluster_vol_mount_info& rec) {
 int tw_storage::get_gluster_remote_vols_mount_info(std::list<gluster_vol_mount_info>& list) {
     const char* tag = "tw_storage::get_gluster_remote_vols_mount_info";
     std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
-    if (!read_gluster_mounts(mounts)) {
-        log_.logMessage(tag, -1, "failed to open mount config file");
-        return 1;
-    }
-    std::string hname, address;
-    bool have_name = false;
+    std::string hname;
+    if (mounts_with_storage_name(*this, log_, tag, mounts, hname) != 0) return 1;
     for (const auto& [source, m] : mounts) {
-        if (!have_name) {
-            if (get_tw_hname(hname, address) != 0) {
-                log_.logMessage(tag, -1, "get sds hostname failed");
-                return 1;
-            }
-            have_name = true;
-        }
         if (m.host_name == hname) continue;
         list.push_back(m);
         log_mount(log_, tag, m);
