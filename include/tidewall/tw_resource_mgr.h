@@ -66,6 +66,8 @@ public:
 private:
     int configure_internal(tw_md_storage_config& config, tw_lvm& lvm);
     int clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built);
+    // Builds the document's storage; on failure cleans up and records failed_message.
+    int build_or_clean_up(const char* tag, tw_md_storage_config& config, const char* failed_message);
     int write_reg_key(const char* tag, const std::string& key, const std::string& value);
     void fail(const char* tag, const char* fmt, ...) TW_PRINTF(3);
     void take_failures(const std::list<std::string>& inner);

@@ -121,19 +121,24 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
         fail(tag, "reading storage config data failed");
         return rc;
     }
-    tw_lvm lvm(config.get_vg());
-    rc = configure_internal(config, lvm);
-    if (rc != 0) {
-        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
-        fail(tag, "configure meta data storage  failed");
-        return rc;
-    }
+    rc = build_or_clean_up(tag, config, "configure meta data storage  failed");
+    if (rc != 0) return rc;
     if (!node_type.empty() && write_reg_key(tag, kNodeTypeKey, node_type) != 0) return 1;
     // The group recorded is the one just built, so that a later teardown
     // finds it whatever the document named it.
     if (!vg_name.empty() && write_reg_key(tag, kMetadataVgKey, config.get_vg().get_name()) != 0) return 1;
     log_.logMessage(tag, 0, "configure meta data storage completed.");
     return 0;
+}
+
+int tw_resource_mgr::build_or_clean_up(const char* tag, tw_md_storage_config& config, const char* failed_message) {
+    tw_lvm lvm(config.get_vg());
+    int rc = configure_internal(config, lvm);
+    if (rc != 0) {
+        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
+        fail(tag, "%s", failed_message);
+    }
+    return rc;
 }
 
 int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
@@ -146,13 +151,8 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
         fail(tag, "reading storage config data failed");
         return rc;
     }
-    tw_lvm lvm(config.get_vg());
-    rc = configure_internal(config, lvm);
-    if (rc != 0) {
-        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
-        fail(tag, "configure meta data storage failed");
-        return rc;
-    }
+    rc = build_or_clean_up(tag, config, "configure meta data storage failed");
+    if (rc != 0) return rc;
     log_.logMessage(tag, 0, "configure meta data storage completed.");
     return 0;
 }
