@@ -40,7 +40,26 @@ tw_gluster_volume() {
     disperse) layout="disperse $# redundancy 1" ;;
   esac
   gluster --mode=script volume create "$name" $layout $bricks force >/dev/null &&
-    gluster --mode=script volume start "$name" >/dev/null
+    gluster --mode=script volume start "$name" >/dev/null || return 1
+  tw_wait_gluster_volume "$name" "$type" "$#"
+}
+
+# tw_wait_gluster_volume NAME TYPE BRICKS: waits until every brick process is
+# online and, for volumes that heal, the self-heal daemon answers: a volume
+# just started is not ready at once.
+tw_wait_gluster_volume() {
+  local name=$1 type=$2 count=$3 i online
+  for i in $(seq 1 150); do
+    online=$(gluster --mode=script volume status "$name" detail --xml 2>/dev/null |
+      grep -c '<status>1</status>' || true)
+    if [ "${online:-0}" -ge "$count" ]; then
+      [ "$type" = distribute ] && return 0
+      gluster --mode=script volume heal "$name" info >/dev/null 2>&1 && return 0
+    fi
+    sleep 0.1
+  done
+  echo "volume $name did not become ready" >&2
+  return 1
 }
 
 # tw_teardown_gluster: unmounts gluster mounts, stops glusterd and its bricks,
