@@ -12,7 +12,7 @@ cmake --install "$build" --prefix "$stage/usr" >/dev/null
 test -L "$stage/usr/lib/libtidewall.so" -o -L "$stage/usr/lib/x86_64-linux-gnu/libtidewall.so"
 cmake -S "$top/examples/consumer" -B "$stage/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$stage/usr" >/dev/null
 cmake --build "$stage/consumer" >/dev/null
-libdir=$(dirname "$(find "$stage/usr" -name 'libtidewall.so.1' | head -n 1)")
+libdir=$(dirname "$(find "$stage/usr" -name 'libtidewall.so.1' -print -quit)")
 LD_LIBRARY_PATH="$libdir" "$stage/consumer/tidewall_consumer"
 # pkg-config consumers get the same library.
 PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --define-prefix --libs tidewall | grep -- '-ltidewall' >/dev/null

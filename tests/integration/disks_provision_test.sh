@@ -148,8 +148,11 @@ grep -q "^$B /tw/disk5 xfs" /proc/mounts || fail "mount -a did not mount /tw/dis
 setfattr -x trusted.tslnstamp /tw/disk4
 setfattr -x trusted.blkdevstamp /tw/disk4
 if "$TWCTL" stamps check >/dev/null; then fail "stamps check passed a drive without stamps"; fi
-"$TWCTL" stamps fix | grep -qF "Successfully stamped tessaline extended attributes for drive [$A] mounted at [/tw/disk4]" ||
-  fail "stamps fix did not repair /tw/disk4"
+# Output captured whole: grep -q quits at its first match, and under pipefail the
+# writer's SIGPIPE would fail the test at random.
+out=$("$TWCTL" stamps fix) || fail "stamps fix failed: $out"
+grep -qF "Successfully stamped tessaline extended attributes for drive [$A] mounted at [/tw/disk4]" <<<"$out" ||
+  fail "stamps fix did not repair /tw/disk4: $out"
 "$TWCTL" stamps check --json | python3 -c 'import json,sys; d=json.load(sys.stdin); assert all(x["valid"] for x in d["drives"]) and len(d["drives"]) == 2, d' ||
   fail "stamps not valid after the fix"
 

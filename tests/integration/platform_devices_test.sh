@@ -78,7 +78,8 @@ grep -q 'Interface \[lo\] is not configured. Not reporting it.' "$log" || fail "
 grep -q 'Skipping device \[ifb0\] as IP Address is missing' "$log" || fail "ifb0 not skipped for its missing address"
 grep -q "Generate NW config file with cmd - \[PYTHONPATH=$home python $home/tsnwconfigmgr.py get /tmp/nwconf.json\]" "$log" \
   || fail "network script not run as the library runs it"
-"$TWCTL" platform nics | grep -q "^  eth0 .*speed 0Mb/s, mac $mac" || fail "text listing lacks eth0"
+text=$("$TWCTL" platform nics) || fail "twctl platform nics failed"
+grep -q "^  eth0 .*speed 0Mb/s, mac $mac" <<<"$text" || fail "text listing lacks eth0: $text"
 
 # eth0 as the member of a bond: reported from its port, the bond itself not.
 json=$(TW_NWCONF_BOND=1 "$TWCTL" platform nics --json) || fail "twctl platform nics (bond) failed"

@@ -177,7 +177,8 @@ grep -v 'volume list' "$CALLS" > /tmp/calls2 || true
 [ "$(cat /tmp/calls2)" = "$expected_run2" ] || { diff <(echo "$expected_run2") /tmp/calls2 >&2 || true; fail "commands of run 2"; }
 [ "$(reg nPerfParamsVersion)" = 7 ] || fail "record after the resumed run"
 [ "$(status)" = "7 []" ] || fail "status at 7: $(status)"
-"$TWCTL" tune --status | grep -q '^Up to date: nothing would run' || fail "status text at 7"
+text=$("$TWCTL" tune --status) || fail "tune --status failed at 7"
+grep -q '^Up to date: nothing would run' <<<"$text" || fail "status text at 7: $text"
 
 expect_file /etc/sysctl.conf "# sysctl settings are defined through files in
 # /usr/lib/sysctl.d/, /run/sysctl.d/, and /etc/sysctl.d/.

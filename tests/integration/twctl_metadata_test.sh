@@ -29,7 +29,7 @@ lvs = [(l["name"], l["minPercentage"], l["maxSize"], l["thinVolume"]) for l in d
 assert lvs == [("index", 45, 4096, False), ("ddb", 50, 4096, True)], lvs
 assert [m["mntPath"] for m in d["fileSystemMount"]] == ["/tw/ddb", "/opt/tessaline/Dockwright64/IndexCache"]
 PY
-tail -c 3 "$work/control.json" | od -c | grep -q '}      \\n' || fail "document does not end in '} \\n'"
+[ "$(tail -c 3 "$work/control.json" | od -An -c)" = "   }      \\n" ] || fail "document does not end in '} \\n'"
 
 # The node type comes from the registry when not given.
 "$TWCTL" metadata layout --disk /dev/vdb > "$work/data.json" || fail "data layout"
