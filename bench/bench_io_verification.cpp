@@ -22,22 +22,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "shell.h"
+
 namespace {
 
-using clock_type = std::chrono::steady_clock;
+using tidewall::testing::sh;
 
-std::string sh(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using clock_type = std::chrono::steady_clock;
 
 template <typename F>
 double timed(F f) {

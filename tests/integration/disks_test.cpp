@@ -20,36 +20,15 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include "shell.h"
+
 namespace {
 
+using tidewall::testing::sh;
+using tidewall::testing::slurp;
+using tidewall::testing::xattr;
+
 const std::string kUuid = "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b";
-
-// Output of a shell command run for the test's own set-up and checks.
-std::string sh(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string xattr(const std::string& path, const char* name) {
-    char buf[4096];
-    ssize_t n = ::getxattr(path.c_str(), name, buf, sizeof buf);
-    return n < 0 ? "<none>" : std::string(buf, static_cast<size_t>(n));
-}
 
 // A loop device over a 512 MiB sparse image; unmounted and detached at the end,
 // also when the test fails.

@@ -21,16 +21,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "shell.h"
+
 namespace {
 
-const std::string kDockwright = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/registry.conf";
+using tidewall::testing::slurp;
 
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+const std::string kDockwright = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/registry.conf";
 
 // Runs body in `count` child processes at once; true when every child exits 0.
 template <typename F>

@@ -17,7 +17,11 @@
 #include <sys/xattr.h>
 #include <thread>
 
+#include "shell.h"
+
 namespace {
+
+using tidewall::testing::slurp;
 
 std::string lib() {
     return std::string(std::getenv("TW_SOURCE_DIR") ? std::getenv("TW_SOURCE_DIR") : ".") +
@@ -26,30 +30,13 @@ std::string lib() {
 
 // Runs a script with the gluster helpers; its output, and its status in *status.
 std::string sh(const std::string& script, int* status = nullptr) {
-    std::string cmd = "bash -c 'source " + lib() + " && " + script + "'";
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+    return tidewall::testing::sh("bash -c 'source " + lib() + " && " + script + "'", status);
 }
 
 int run(const std::string& script) {
     int status = -1;
     sh(script, &status);
     return status;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
 }
 
 std::string host_name() { return sh("hostname"); }
@@ -131,7 +118,9 @@ TEST_F(GlusterStorage, ThisNodesBricksAreTheVolumesBrickDirectories) {
 
     // A brick named by one of this machine's interface addresses is this node's too.
     std::string address = sh("hostname -I | awk \"{ print \\$1 }\"");
-    if (!address.empty()) EXPECT_EQ(1, storage.is_loop_back_hname(address)) << address;
+    if (!address.empty()) {
+        EXPECT_EQ(1, storage.is_loop_back_hname(address)) << address;
+    }
     EXPECT_EQ(0, storage.is_loop_back_hname("192.0.2.1"));
 }
 

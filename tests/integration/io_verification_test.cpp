@@ -17,22 +17,13 @@
 #include <sstream>
 #include <sys/wait.h>
 
+#include "shell.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string sh(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
+using tidewall::testing::sh;
 
 std::string gluster_lib() {
     const char* src = std::getenv("TW_SOURCE_DIR");
@@ -41,10 +32,7 @@ std::string gluster_lib() {
 
 // The product log of this sandbox from a mark on.
 std::string log_since(size_t mark) {
-    std::ifstream f("/var/log/tessaline/TSTidewall.log");
-    std::stringstream ss;
-    ss << f.rdbuf();
-    std::string all = ss.str();
+    std::string all = tidewall::testing::slurp("/var/log/tessaline/TSTidewall.log");
     return mark < all.size() ? all.substr(mark) : "";
 }
 

@@ -28,36 +28,16 @@
 #include <sys/wait.h>
 #include <sys/xattr.h>
 
+#include "shell.h"
+
 namespace {
+
+using tidewall::testing::sh;
+using tidewall::testing::slurp;
+using tidewall::testing::xattr;
 
 using strings = std::vector<std::string>;
 const std::string kIndexPath = "/opt/tessaline/Dockwright64/IndexCache";
-
-std::string sh(const std::string& cmd, int* status = nullptr) {
-    std::string out;
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int rc = ::pclose(p);
-    if (status) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
-
-std::string xattr(const std::string& path, const char* name) {
-    char buf[4096];
-    ssize_t n = ::getxattr(path.c_str(), name, buf, sizeof buf);
-    return n < 0 ? "<none>" : std::string(buf, static_cast<size_t>(n));
-}
 
 strings words(const std::string& text) {
     strings out;

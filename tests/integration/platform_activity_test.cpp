@@ -21,34 +21,16 @@
 #include <vector>
 #include <sys/wait.h>
 
+#include "shell.h"
+
 namespace {
+
+using tidewall::testing::run_result;
+using tidewall::testing::run_shell;
+using tidewall::testing::slurp;
 
 const char* const kZone = "Pacific/Auckland";  // +13:00 in February: its dates are not UTC's
 const char* const kLogDir = "/tmp/tw-activity-log";
-
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result sh(const std::string& cmd) {
-    run_result r{-1, ""};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
 
 std::time_t local_epoch(int y, int mo, int d, int h, int mi, int s) {
     struct tm tm {};
@@ -74,7 +56,7 @@ std::vector<std::string> words(const std::string& line) {
 // header name; "" for the CPU table). Independent of the library's reader.
 std::vector<double> sar_average(const std::string& args, const std::string& key_column, const std::string& key,
                                 const std::vector<std::string>& columns) {
-    run_result r = sh("sar " + args + " 2>/dev/null");
+    run_result r = run_shell("sar " + args + " 2>/dev/null");
     std::vector<std::string> header;
     for (std::istringstream in(r.out); !in.eof();) {
         std::string line;
@@ -116,7 +98,7 @@ protected:
         std::filesystem::create_directories("/var/log/sa");
 
         // A loop device of our own to read from (the machine's disk is not ours to read).
-        run_result r = sh("truncate -s 256M /tmp/tw-activity.img && losetup -f --show /tmp/tw-activity.img");
+        run_result r = run_shell("truncate -s 256M /tmp/tw-activity.img && losetup -f --show /tmp/tw-activity.img");
         ASSERT_EQ(r.status, 0) << r.out;
         loop_ = r.out.substr(0, r.out.find('\n'));
         disk_ = loop_.substr(loop_.rfind('/') + 1);
@@ -128,7 +110,7 @@ protected:
     }
 
     static void TearDownTestSuite() {
-        if (!loop_.empty()) sh("losetup -d " + loop_);
+        if (!loop_.empty()) run_shell("losetup -d " + loop_);
     }
 
     // Three one-second samples of everything (disks included), taken at `when`
@@ -142,8 +124,8 @@ protected:
             "threading.Thread(target=drain, daemon=True).start()\n"
             "c = socket.create_connection(s.getsockname())\nwhile True: c.sendall(b'x' * 65536)\n\" &) ;";
         std::string cmd = load + " faketime '" + when + "' /usr/lib/sysstat/sadc -S DISK 1 3 /var/log/sa/sa" + day;
-        ASSERT_EQ(sh(cmd).status, 0) << cmd;
-        sh("sleep 1");  // let the load of this day end before the next day's
+        ASSERT_EQ(run_shell(cmd).status, 0) << cmd;
+        run_shell("sleep 1");  // let the load of this day end before the next day's
     }
 
     static std::string loop_, disk_;
@@ -190,7 +172,7 @@ TEST_F(SarActivity, CpuAverageOverDaysAcrossTheMonthEnd) {
     // twctl at the end of that range, asking for its 49 hours.
     const char* twctl = std::getenv("TWCTL");
     ASSERT_TRUE(twctl);
-    run_result r = sh(std::string("faketime '2026-03-01 00:30:00' ") + twctl + " platform cpu-usage --minutes 2940");
+    run_result r = run_shell(std::string("faketime '2026-03-01 00:30:00' ") + twctl + " platform cpu-usage --minutes 2940");
     ASSERT_EQ(r.status, 0) << r.out;
     double shown = 0;
     ASSERT_EQ(std::sscanf(r.out.c_str(), "CPU usage: %lf%%", &shown), 1) << r.out;

@@ -20,39 +20,21 @@
 #include <unistd.h>
 #include <vector>
 
+#include "shell.h"
+
 namespace {
+
+using tidewall::testing::run_result;
+using tidewall::testing::run_shell;
+using tidewall::testing::slurp;
 
 constexpr int kDisks = 6;
 const std::string kDir = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright";
 const std::string kFile = kDir + "/.AF_mpath_info";
 
-struct run_result {
-    int status;
-    std::string out;
-};
-
-run_result sh(const std::string& cmd) {
-    run_result r{-1, ""};
-    FILE* p = ::popen(cmd.c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    int st = ::pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
-
 std::string trim(std::string s) {
     while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
     return s;
-}
-
-std::string slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
 }
 
 class LocationFile : public ::testing::Test {
@@ -61,13 +43,13 @@ protected:
         ASSERT_TRUE(std::getenv("TW_IN_SANDBOX")) << "run through sandbox.sh: this test mounts disks";
         for (int i = 1; i <= kDisks; ++i) {
             std::string n = std::to_string(i), img = "/tmp/twloc" + n + ".img";
-            run_result r = sh("truncate -s 512M " + img + " && losetup -f --show " + img);
+            run_result r = run_shell("truncate -s 512M " + img + " && losetup -f --show " + img);
             ASSERT_EQ(r.status, 0) << r.out;
             devices_.push_back(trim(r.out));
-            r = sh("mkfs.xfs -q -f " + devices_.back() + " && mkdir -p /tw/disk" + n + " && mount " + devices_.back() +
+            r = run_shell("mkfs.xfs -q -f " + devices_.back() + " && mkdir -p /tw/disk" + n + " && mount " + devices_.back() +
                    " /tw/disk" + n + " 2>&1");
             ASSERT_EQ(r.status, 0) << r.out;
-            r = sh("blkid -c /dev/null -s UUID -o value " + devices_.back());
+            r = run_shell("blkid -c /dev/null -s UUID -o value " + devices_.back());
             uuids_.push_back(trim(r.out));
             ASSERT_EQ(uuids_.back().size(), 36u) << r.out;
         }
@@ -75,8 +57,8 @@ protected:
 
     static void TearDownTestSuite() {
         for (size_t i = 0; i < devices_.size(); ++i) {
-            sh("umount /tw/disk" + std::to_string(i + 1) + " 2>/dev/null");
-            sh("losetup -d " + devices_[i]);
+            run_shell("umount /tw/disk" + std::to_string(i + 1) + " 2>/dev/null");
+            run_shell("losetup -d " + devices_[i]);
         }
     }
 
@@ -167,12 +149,12 @@ TEST_F(LocationFile, SearchFindsEachMountPathAndAnUnchangedUpdateKeepsTheFile) {
     EXPECT_FALSE(info.get_map_updated_flag());
 
     // The disk unmounted: its entry stays, so its drive can still be found.
-    ASSERT_EQ(sh("umount /tw/disk3").status, 0);
+    ASSERT_EQ(run_shell("umount /tw/disk3").status, 0);
     ASSERT_EQ(info.mpath_fileinfo_update(), 0);
     std::string number;
     EXPECT_TRUE(info.mpath_fileinfo_search(kFile, "/tw/disk3", number));
     EXPECT_EQ(number, "0/2");
-    ASSERT_EQ(sh("mount " + devices_[2] + " /tw/disk3").status, 0);
+    ASSERT_EQ(run_shell("mount " + devices_[2] + " /tw/disk3").status, 0);
 }
 
 } // namespace

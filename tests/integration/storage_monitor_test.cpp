@@ -18,6 +18,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include "shell.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -97,10 +99,7 @@ TEST_F(StorageMonitor, AHealthyNodeAndItsRecordedSize) {
     EXPECT_TRUE(v["remotevol"].mounted);
     EXPECT_TRUE(v["dav_vm_vol_1"].mounted);
     EXPECT_TRUE(v["dav_vm_vol_1"].online);
-    std::ifstream f(kSizeFile);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    EXPECT_EQ("localvol:" + std::to_string(total_bytes("/tw/glus")) + "\n", ss.str());
+    EXPECT_EQ("localvol:" + std::to_string(total_bytes("/tw/glus")) + "\n", tidewall::testing::slurp(kSizeFile));
 }
 
 TEST_F(StorageMonitor, AVolumeSmallerThanRecordedIsShrunk) {
@@ -138,12 +137,10 @@ TEST_F(StorageMonitor, AStoppedBrickDaemonIsOffline) {
     if (const char* twctl = std::getenv("TWCTL")) {
         std::string cmd = std::string(twctl) + " monitor --json > /tmp/monitor.json";
         EXPECT_NE(0, std::system(cmd.c_str()));
-        std::ifstream f("/tmp/monitor.json");
-        std::stringstream ss;
-        ss << f.rdbuf();
-        EXPECT_NE(std::string::npos, ss.str().find("{\"name\": \"dav_vm_vol_1\", \"mounted\": true, "
-                                                   "\"brick_daemons_online\": false, \"size_shrunk\": null}"))
-            << ss.str();
+        std::string doc = tidewall::testing::slurp("/tmp/monitor.json");
+        EXPECT_NE(std::string::npos, doc.find("{\"name\": \"dav_vm_vol_1\", \"mounted\": true, "
+                                              "\"brick_daemons_online\": false, \"size_shrunk\": null}"))
+            << doc;
     }
     ASSERT_EQ(0, sh("gluster --mode=script volume start dav_vm_vol_1 force >/dev/null"));
     EXPECT_TRUE(pass()["dav_vm_vol_1"].online);
