@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include "fixture.h"
 
 using tidewall::testing::test_backend;
 
@@ -17,12 +18,7 @@ namespace {
 
 const char* kList = "gluster --mode=script volume list --xml";
 
-std::string fixture(const std::string& name) {
-    std::ifstream f(std::string(TW_FIXTURES_DIR) + "/" + name);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using tidewall::testing::fixture;
 
 TEST(GlfsAdmin, ListsVolumesFromRealXmlOutput) {
     test_backend tb;

@@ -12,17 +12,12 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#include "fixture.h"
 
 namespace platform_test {
 
 // A real tool output from tests/fixtures, byte for byte.
-inline std::string fixture(const std::string& rel) {
-    std::ifstream f(std::string(TW_FIXTURES_DIR) + "/" + rel, std::ios::binary);
-    if (!f) throw std::runtime_error("missing fixture " + rel);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using tidewall::testing::fixture;
 
 // The lines of text that hold needle (any letter case when icase), as grep prints them.
 inline std::string grep(const std::string& text, const std::string& needle, bool icase = false) {

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <sstream>
+#include "fixture.h"
 
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
@@ -15,12 +16,7 @@ namespace {
 
 const char* const kList = "gluster --mode=script volume list --xml";
 
-std::string fixture(const std::string& name) {
-    std::ifstream f(std::string(TW_FIXTURES_DIR) + "/" + name);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using tidewall::testing::fixture;
 
 // "volume info --xml" as gluster 10 answers it, with the bricks given.
 std::string volume_info_xml(const std::string& name, const std::vector<std::string>& bricks) {

@@ -8,18 +8,14 @@
 #include <cerrno>
 #include <fstream>
 #include <sstream>
+#include "fixture.h"
 
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
 
 namespace {
 
-std::string fixture(const std::string& name) {
-    std::ifstream f(std::string(TW_FIXTURES_DIR) + "/" + name);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using tidewall::testing::fixture;
 
 // The lines of a fixture transcript between "$ <command>" and the next "$" or "[rc=".
 std::string transcript_output(const std::string& text, const std::string& command) {

@@ -17,16 +17,11 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include "fixture.h"
 
 namespace tidewall::testing {
 
-inline std::string fixture(const std::string& name) {
-    std::ifstream f(std::string(TW_FIXTURES_DIR) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(f.good()) << name;
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
-}
+using tidewall::testing::fixture;
 
 // A capture of this machine's tools (fixtures/thisvm) without the "$ command"
 // line in front and the "[rc=N]" line after it: the tool's own output.
