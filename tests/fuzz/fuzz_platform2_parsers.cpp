@@ -11,7 +11,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host_backend.h"
+#include "answering_backend.h"
 #include "platform/controllers.h"
 #include "platform/sar_statistics.h"
 
@@ -26,60 +26,18 @@
 
 namespace {
 
-class fuzz_backend : public tidewall::host::backend {
+// Both documents are the fuzzed file.
+class file_backend : public tidewall::fuzzing::answering_backend {
 public:
-    fuzz_backend(const std::string& input, const std::string& file) : file_(file) {
-        const std::string sep = "\n--\n";
-        std::vector<std::string> parts;
-        size_t start = 0;
-        while (true) {
-            size_t at = input.find(sep, start);
-            parts.push_back(input.substr(start, at == std::string::npos ? std::string::npos : at - start));
-            if (at == std::string::npos) break;
-            start = at + sep.size();
-        }
-        std::ofstream(file_, std::ios::binary | std::ios::trunc) << parts.front();
-        answers_.assign(parts.size() > 1 ? parts.begin() + 1 : parts.begin(), parts.end());
-    }
-
-    tidewall::host::command_result run(const std::string&, int) override {
-        tidewall::host::command_result r;
-        const std::string& a = answers_[next_++ % answers_.size()];
-        if (!a.empty() && a[0] == '!') {
-            r.status = 1;
-            r.out = a.substr(1);
-        } else {
-            r.out = a;
-        }
-        return r;
-    }
-    // Both documents are the fuzzed file; no other file of the machine exists.
+    file_backend(std::vector<std::string> answers, const std::string& file)
+        : answering_backend(std::move(answers), 1796751250), file_(file) {}
     std::string map_path(const std::string& path) override {
         if (path == "/tmp/nwconf.json" || path == tw_mpathfileinfo::mpath_file()) return file_;
-        return "/nonexistent-fuzz-root" + path;
+        return answering_backend::map_path(path);
     }
-    int get_xattr(const std::string&, const std::string&, std::string&) override { return 61; }
-    int set_xattr(const std::string&, const std::string&, const std::string&) override { return 1; }
-    int remove_xattr(const std::string&, const std::string&) override { return 61; }
-    int fs_usage_of(const std::string&, tidewall::host::fs_usage&) override { return 2; }
-    bool reg_get(const std::string&, const std::string&, std::string&) override { return false; }
-    bool reg_set(const std::string&, const std::string&, const std::string&) override { return false; }
-    std::time_t now() override { return 1796751250; }
-    void sleep_ms(unsigned) override {}
-    int host_name(std::string& n) override {
-        n = "fuzz";
-        return 0;
-    }
-    int resolve(const std::string&, std::string&) override { return -2; }
-    int name_of(const std::string&, std::string&) override { return -2; }
-    std::uint32_t random_u32() override { return 4; }
-    int debug_level() override { return 3; }  // every dump and report line is formatted
-    void log(int, const char*, const std::string&, int, int) override {}
 
 private:
     std::string file_;
-    std::vector<std::string> answers_;
-    size_t next_ = 0;
 };
 
 std::list<std::string> lines_of(const std::string& text) {
@@ -99,7 +57,10 @@ std::list<std::string> lines_of(const std::string& text) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string file = "/tmp/fuzz_platform2." + std::to_string(::getpid());
     const std::string input(reinterpret_cast<const char*>(data), size);
-    fuzz_backend backend(input, file);
+    std::vector<std::string> parts = tidewall::fuzzing::split_parts(input);
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << parts.front();
+    if (parts.size() > 1) parts.erase(parts.begin());
+    file_backend backend(std::move(parts), file);
     tidewall::host::install(&backend);
     {
         tw_debug log;

@@ -8,7 +8,7 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_smartctl.h>
 
-#include "foundation/host_backend.h"
+#include "answering_backend.h"
 #include "platform/power_supply.h"
 #include "platform/tool_runners.h"
 
@@ -18,61 +18,9 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-class fuzz_backend : public tidewall::host::backend {
-public:
-    explicit fuzz_backend(const std::string& input) {
-        const std::string sep = "\n--\n";
-        size_t start = 0;
-        while (true) {
-            size_t at = input.find(sep, start);
-            answers_.push_back(input.substr(start, at == std::string::npos ? std::string::npos : at - start));
-            if (at == std::string::npos) break;
-            start = at + sep.size();
-        }
-    }
-
-    tidewall::host::command_result run(const std::string&, int) override {
-        tidewall::host::command_result r;
-        const std::string& a = answers_[next_++ % answers_.size()];
-        if (!a.empty() && a[0] == '!') {
-            r.status = 1;
-            r.out = a.substr(1);
-        } else {
-            r.out = a;
-        }
-        return r;
-    }
-    // No file of the machine is visible: every fixed path lies nowhere.
-    std::string map_path(const std::string& path) override { return "/nonexistent-fuzz-root" + path; }
-    int get_xattr(const std::string&, const std::string&, std::string&) override { return 61; }
-    int set_xattr(const std::string&, const std::string&, const std::string&) override { return 1; }
-    int remove_xattr(const std::string&, const std::string&) override { return 61; }
-    int fs_usage_of(const std::string&, tidewall::host::fs_usage&) override { return 2; }
-    bool reg_get(const std::string&, const std::string&, std::string&) override { return false; }
-    bool reg_set(const std::string&, const std::string&, const std::string&) override { return false; }
-    std::time_t now() override { return 1700000000; }
-    void sleep_ms(unsigned) override {}
-    int host_name(std::string& n) override {
-        n = "fuzz";
-        return 0;
-    }
-    int resolve(const std::string&, std::string&) override { return -2; }
-    int name_of(const std::string&, std::string&) override { return -2; }
-    std::uint32_t random_u32() override { return 4; }
-    int debug_level() override { return 3; }  // every dump and report line is formatted
-    void log(int, const char*, const std::string&, int, int) override {}
-
-private:
-    std::vector<std::string> answers_;
-    size_t next_ = 0;
-};
-
-} // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    fuzz_backend backend(std::string(reinterpret_cast<const char*>(data), size));
+    tidewall::fuzzing::answering_backend backend(
+        tidewall::fuzzing::split_parts(std::string(reinterpret_cast<const char*>(data), size)), 1700000000);
     tidewall::host::install(&backend);
     {
         tw_platform p;
