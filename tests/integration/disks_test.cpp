@@ -27,40 +27,10 @@ namespace {
 using tidewall::testing::sh;
 using tidewall::testing::slurp;
 using tidewall::testing::xattr;
+using tidewall::testing::loop_device;
+using tidewall::testing::mounted_at;
 
 const std::string kUuid = "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b";
-
-// A loop device over a 512 MiB sparse image; unmounted and detached at the end,
-// also when the test fails.
-class loop_device {
-public:
-    explicit loop_device(const std::string& dir, const std::string& name) : image_(dir + "/" + name + ".img") {
-        sh("truncate -s 512M " + image_);
-        path_ = sh("losetup -f --show " + image_);
-    }
-    ~loop_device() {
-        if (path_.empty()) return;
-        sh("awk -v d=" + path_ + " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
-        sh("losetup -d " + path_);
-        std::filesystem::remove(image_);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string image_, path_;
-};
-
-bool mounted_at(const std::string& dev, const std::string& mp) {
-    std::istringstream in(slurp("/proc/self/mounts"));
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream f(line);
-        std::string d, m;
-        f >> d >> m;
-        if (d == dev && m == mp) return true;
-    }
-    return false;
-}
 
 class Disks : public ::testing::Test {
 protected:

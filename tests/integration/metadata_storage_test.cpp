@@ -35,6 +35,8 @@ namespace {
 using tidewall::testing::sh;
 using tidewall::testing::slurp;
 using tidewall::testing::xattr;
+using tidewall::testing::loop_device;
+using tidewall::testing::mounted_at;
 
 using strings = std::vector<std::string>;
 const std::string kIndexPath = "/opt/tessaline/Dockwright64/IndexCache";
@@ -54,37 +56,6 @@ public:
     void sleep_ms(unsigned ms) override { sleeps.push_back(ms); }
     std::vector<unsigned> sleeps;
 };
-
-// A loop device over a 512 MiB sparse image; unmounted, cleared of LVM labels
-// and detached at the end, also when the test fails.
-class loop_device {
-public:
-    loop_device(const std::string& dir, const std::string& name) : image_(dir + "/" + name + ".img") {
-        sh("truncate -s 512M " + image_);
-        path_ = sh("losetup -f --show " + image_);
-    }
-    ~loop_device() {
-        if (path_.empty()) return;
-        sh("awk -v d=" + path_ +
-           " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
-        sh("losetup -d " + path_);
-        std::filesystem::remove(image_);
-    }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string image_, path_;
-};
-
-bool mounted_at(const std::string& dev, const std::string& mp) {
-    std::istringstream in(slurp("/proc/self/mounts"));
-    std::string line;
-    while (std::getline(in, line)) {
-        strings f = words(line);
-        if (f.size() > 1 && f[0] == dev && f[1] == mp) return true;
-    }
-    return false;
-}
 
 class MetadataStorage : public ::testing::Test {
 protected:

@@ -46,8 +46,8 @@ protected:
             run_result r = run_shell("truncate -s 512M " + img + " && losetup -f --show " + img);
             ASSERT_EQ(r.status, 0) << r.out;
             devices_.push_back(trim(r.out));
-            r = run_shell("mkfs.xfs -q -f " + devices_.back() + " && mkdir -p /tw/disk" + n + " && mount " + devices_.back() +
-                   " /tw/disk" + n + " 2>&1");
+            r = run_shell("mkfs.xfs -q -f " + devices_.back() + " && mkdir -p /tw/disk" + n + " && mount " +
+                          devices_.back() + " /tw/disk" + n + " 2>&1");
             ASSERT_EQ(r.status, 0) << r.out;
             r = run_shell("blkid -c /dev/null -s UUID -o value " + devices_.back());
             uuids_.push_back(trim(r.out));

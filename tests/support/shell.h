@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -52,6 +53,41 @@ inline std::string xattr(const std::string& path, const char* name) {
     char buf[4096];
     ssize_t n = ::getxattr(path.c_str(), name, buf, sizeof buf);
     return n < 0 ? "<none>" : std::string(buf, static_cast<size_t>(n));
+}
+
+// A loop device over a 512 MiB sparse image in dir; unmounted, detached and
+// its image removed at the end, also when the test fails.
+class loop_device {
+public:
+    loop_device(const std::string& dir, const std::string& name) : image_(dir + "/" + name + ".img") {
+        sh("truncate -s 512M " + image_);
+        path_ = sh("losetup -f --show " + image_);
+    }
+    ~loop_device() {
+        if (path_.empty()) return;
+        sh("awk -v d=" + path_ + " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
+        sh("losetup -d " + path_);
+        std::filesystem::remove(image_);
+    }
+    loop_device(const loop_device&) = delete;
+    loop_device& operator=(const loop_device&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string image_, path_;
+};
+
+// Whether dev is mounted at mp in this mount namespace.
+inline bool mounted_at(const std::string& dev, const std::string& mp) {
+    std::istringstream in(slurp("/proc/self/mounts"));
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream f(line);
+        std::string d, m;
+        f >> d >> m;
+        if (d == dev && m == mp) return true;
+    }
+    return false;
 }
 
 }  // namespace tidewall::testing

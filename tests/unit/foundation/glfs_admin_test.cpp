@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+
 #include "fixture.h"
 
 using tidewall::testing::test_backend;

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
 #include "fixture.h"
 
 namespace platform_test {

@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <sstream>
+
 #include "fixture.h"
 
 using tidewall::testing::storage_under_test;

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <fstream>
 #include <sstream>
+
 #include "fixture.h"
 
 using tidewall::testing::storage_under_test;
