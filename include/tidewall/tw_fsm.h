@@ -68,7 +68,7 @@ public:
     const std::list<std::string>& get_failures() const { return failures_; }
 
 private:
-    int run_cmd(const char* tag, const std::string& cmd);
+    int run_cmd(const char* tag, const std::string& cmd, int time_limit_s = 0);
     void fail(const char* tag, const char* fmt, ...) TW_PRINTF(3);
 
     tw_debug log_;

@@ -2,8 +2,8 @@
 
 #include "foundation/host_backend.h"
 
-int TsProcess::system(const std::string& cmd, std::string* out, std::string* err, int, bool) {
-    auto r = tidewall::host::current().run(cmd, 0);
+int TsProcess::system(const std::string& cmd, std::string* out, std::string* err, int time_limit_s, bool) {
+    auto r = tidewall::host::current().run(cmd, time_limit_s > 0 ? time_limit_s : kDefaultTimeLimitS);
     if (out) *out = r.out;
     if (err) *err = r.err;
     return r.status;

@@ -5,9 +5,17 @@
 
 class TsProcess {
 public:
-    // Runs cmd and waits without time limit (mkfs of a large disk takes long).
-    // 0 on success; standard output and error come back whole where asked.
-    static int system(const std::string& cmd, std::string* out, std::string* err, int unused = 0,
+    // Every command has a time limit: a hung tool must never hang a caller.
+    static constexpr int kDefaultTimeLimitS = 100;
+    // mkfs of a large disk takes long, but not forever.
+    static constexpr int kMkfsTimeLimitS = 7200;
+    // Mounting replays a file system's log, which on a large one takes minutes.
+    static constexpr int kMountTimeLimitS = 600;
+
+    // Runs cmd; 0 on success; standard output and error come back whole where
+    // asked. time_limit_s 0 means kDefaultTimeLimitS; when it passes, the whole
+    // process group is killed and the command counts as failed.
+    static int system(const std::string& cmd, std::string* out, std::string* err, int time_limit_s = 0,
                       bool unused_flag = false);
 };
 

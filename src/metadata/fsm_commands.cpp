@@ -28,10 +28,10 @@ void tw_fsm::fail(const char* tag, const char* fmt, ...) {
     va_end(args);
 }
 
-int tw_fsm::run_cmd(const char* tag, const std::string& cmd) {
+int tw_fsm::run_cmd(const char* tag, const std::string& cmd, int time_limit_s) {
     log_.logMessage(tag, 0, "command [%s]", cmd.c_str());
     std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
+    if (TsProcess::system(cmd, &out, &err, time_limit_s, false) != 0) {
         fail(tag, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
         return 1;
     }
@@ -43,7 +43,7 @@ int tw_fsm::mkfs_cmd(const std::string& blk_device, const std::string& fs_type) 
     std::string cmd = "echo y | mkfs -t " + shell_quote(fs_type) + " ";
     if (fs_type == "xfs") cmd += "-i size=512 -f ";
     cmd += shell_quote(blk_device);
-    if (run_cmd(tag, cmd) != 0) return 1;
+    if (run_cmd(tag, cmd, TsProcess::kMkfsTimeLimitS) != 0) return 1;
     log_.logMessage(tag, 0, "fs created name [%s] type [%s]", blk_device.c_str(), fs_type.c_str());
     return 0;
 }
@@ -53,7 +53,7 @@ int tw_fsm::mount_cmd(const std::string& blk_device, const std::string& mnt_path
     const char* tag = "tw_fsm::mount_cmd";
     std::string cmd = "mount -t " + shell_quote(fs_type) + " -o " + shell_quote(fs_args) + " " +
                       shell_quote(blk_device) + " " + shell_quote(mnt_path);
-    if (run_cmd(tag, cmd) != 0) return 1;
+    if (run_cmd(tag, cmd, TsProcess::kMountTimeLimitS) != 0) return 1;
     log_.logMessage(tag, 0, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(), mnt_path.c_str());
     return 0;
 }

@@ -49,7 +49,7 @@ int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, 
     cmd += " " + shell_quote(blkdev) + " " + shell_quote(path);
     log_.logMessage(tag, 2, "Mount command [%s]", cmd.c_str());
     std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
+    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) == 0) return 0;
     log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
     return -1;
 }
@@ -59,7 +59,7 @@ int tw_storage::mount(std::string path) {
     std::string cmd = "mount " + shell_quote(path);
     log_.logMessage(tag, 0, "Mount command [%s]", cmd.c_str());
     std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
+    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) == 0) return 0;
     log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
     return -1;
 }

@@ -61,7 +61,7 @@ namespace {
 int run_mkfs(tw_debug& log, const char* tag, const std::string& cmd) {
     log.logMessage(tag, 2, "Filesystem will be created using command %s", cmd.c_str());
     std::string out, err;
-    int rc = TsProcess::system(cmd, &out, &err, 0, false);
+    int rc = TsProcess::system(cmd, &out, &err, TsProcess::kMkfsTimeLimitS, false);
     if (rc != 0) log.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
     return rc;
 }

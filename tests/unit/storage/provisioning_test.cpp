@@ -81,7 +81,7 @@ TEST_F(ProvisioningTest, FormatCommands) {
     EXPECT_EQ(st.format_blkdev_with_uuid("/dev/sdc", "xfs", "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b"), 0);
     EXPECT_EQ(st.format_blkdev_with_uuid("/dev/sdc", "ext4", "u"), 127);
     EXPECT_EQ(tb.commands.back(), "echo y | mkfs -t ext4 -m uuid=u /dev/sdc");
-    EXPECT_EQ(tb.time_limits, (std::vector<int>{0, 0, 0, 0}));  // mkfs of a large disk takes long
+    EXPECT_EQ(tb.time_limits, (std::vector<int>{7200, 7200, 7200, 7200}));  // mkfs of a large disk takes long
     EXPECT_TRUE(tb.logged(2, "tw_storage::format_blkdev", "Request to create xfs filesystem on block device  /dev/sdb"));
 }
 
