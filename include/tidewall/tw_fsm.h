@@ -5,8 +5,8 @@
 // storage configuration on its logical volumes, mounts them, stamps the mount
 // paths with the ownership attributes and records them in /etc/fstab (through
 // the storage manager, which owns that file's layout); and unmounts them again.
-// It keeps no state between calls and undoes nothing: the resource manager
-// decides on clean-up.
+// It keeps only the record of what it mounted and undoes nothing: the resource
+// manager decides on clean-up.
 //
 // Every operation returns 0 on success and non-zero on failure unless it says
 // otherwise.
@@ -63,6 +63,10 @@ public:
     // Creates every missing directory of path (always taken as absolute).
     int create_dir(const std::string& path, unsigned mode);
 
+    // The mount paths this object's fs_mount mounted, in order. A clean-up
+    // after a failure unmounts these and nothing that was mounted before.
+    const std::list<std::string>& mounted_paths() const { return mounted_paths_; }
+
     // The failure messages this object logged, oldest first, for callers that
     // show them to people.
     const std::list<std::string>& get_failures() const { return failures_; }
@@ -72,6 +76,7 @@ private:
     void fail(const char* tag, const char* fmt, ...) TW_PRINTF(3);
 
     tw_debug log_;
+    std::list<std::string> mounted_paths_;
     std::list<std::string> failures_;
 };
 

@@ -23,6 +23,7 @@
 #include <string>
 
 class tw_lvm;
+class tw_fsm;
 
 class TW_API tw_resource_mgr {
 public:
@@ -34,15 +35,22 @@ public:
     int create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out,
                                         std::string& node_type);
     // Tears down the earlier layout (vg_name and pv_list, a comma-separated list
-    // of disks; empty: from the registry), then builds the document's. A failed
-    // build is cleaned up once: what it created is removed again.
+    // of disks; empty: from the registry), then builds the document's. Before
+    // the teardown it checks what it can without changing the node (node type,
+    // document, and that each disk exists, is a block device, is not mounted,
+    // swap or held, except by volumes of the earlier group, and that together
+    // they hold the document's volumes) and refuses when one fails. A failed
+    // build is cleaned up once: exactly what this run mounted, created and
+    // labelled is undone; what was there before stays.
     int configure_meta_data_storage(std::string& config, std::string& node_type, std::string& vg_name,
                                     std::string& pv_list);
     // Builds the document's layout without tearing anything down first and
-    // without recording node type or group name.
+    // without recording node type or group name; the disks are checked first.
     int configure_m5_meta_data_storage(std::string& config);
     // Unmounts the default mount paths of the node type and removes the group
-    // and the physical volumes on the disks; nothing to find is success.
+    // and the physical volumes on the disks; nothing to find is success. A path
+    // is unmounted only when a volume of the group or a file system stamped by
+    // this node is mounted there; anything else mounted there stays.
     int unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name, std::string& pv_list);
 
     int configure_meta_data_storage_internal(tw_md_storage_config& config);
@@ -64,8 +72,18 @@ public:
     const std::list<std::string>& get_failures() const { return failures_; }
 
 private:
-    int configure_internal(tw_md_storage_config& config, tw_lvm& lvm);
-    int clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built);
+    int configure_internal(tw_md_storage_config& config, tw_lvm& lvm, tw_fsm& fsm);
+    int clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built, tw_fsm& fsm);
+    // The earlier group and its disks, from the arguments or the registry.
+    int find_earlier_storage(const std::string& vg_name, const std::string& pv_list, std::string& vg,
+                             std::list<std::string>& disks);
+    int tear_down_earlier(std::string& node_type, const std::string& vg, const std::list<std::string>& disks);
+    // Records every problem of the layout's disks; false when there is one.
+    bool disks_can_take(const char* tag, const tw_md_storage_config& config, const std::string& outgoing_vg);
+    // The mounts of the layout that are mounted with the group's volumes or a
+    // file system this node stamped.
+    int own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::list<tw_fs_mount>& own);
+    static bool stamped_as_own(const std::string& path);
     // Builds the document's storage; on failure cleans up and records failed_message.
     int build_or_clean_up(const char* tag, tw_md_storage_config& config, const char* failed_message);
     int write_reg_key(const char* tag, const std::string& key, const std::string& value);

@@ -81,6 +81,9 @@ int tw_fsm::fs_mount(std::list<tw_fs_mount>& mounts) {
             fail(tag, "mount failed");
             return 1;
         }
+        // Not mounted when this call looked first: whatever is there now came
+        // from its attempts.
+        mounted_paths_.push_back(path);
     }
     return 0;
 }

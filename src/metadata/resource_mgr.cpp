@@ -6,8 +6,11 @@
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_lvm.h>
 #include <tidewall/tw_resource_mgr.h>
+#include <tidewall/tw_storage.h>
 
 #include "metadata/failure_record.h"
+#include "metadata/layout_disk_checks.h"
+#include "foundation/host_backend.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
@@ -101,15 +104,13 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
                                                  std::string& vg_name, std::string& pv_list) {
     operation op(*this);
     const char* tag = "tw_resource_mgr::configure_meta_data_storage";
-    int rc = unconfigure_meta_data_storage(node_type, vg_name, pv_list);
-    if (rc != 0) {
-        fail(tag, "unconfigure meta data storage failed");
-        return rc;
-    }
+    // Everything that can be checked without changing the node is checked
+    // before the earlier storage is torn down: a layout that cannot be built
+    // must not cost the node the storage it has.
     // The layout comes from the document; init only settles and checks the
     // node type.
     tw_md_storage_config config;
-    rc = config.init(node_type);
+    int rc = config.init(node_type);
     if (rc != 0) {
         take_failures(config.get_failures());
         fail(tag, "storage config init failed");
@@ -119,6 +120,20 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
     if (rc != 0) {
         take_failures(config.get_failures());
         fail(tag, "reading storage config data failed");
+        return rc;
+    }
+    std::string earlier_vg;
+    std::list<std::string> earlier_disks;
+    rc = find_earlier_storage(vg_name, pv_list, earlier_vg, earlier_disks);
+    if (rc != 0) {
+        fail(tag, "unconfigure meta data storage failed");
+        return rc;
+    }
+    bool teardown = !earlier_vg.empty() && !earlier_disks.empty();
+    if (!disks_can_take(tag, config, teardown ? earlier_vg : std::string())) return 1;
+    rc = teardown ? tear_down_earlier(node_type, earlier_vg, earlier_disks) : 0;
+    if (rc != 0) {
+        fail(tag, "unconfigure meta data storage failed");
         return rc;
     }
     rc = build_or_clean_up(tag, config, "configure meta data storage  failed");
@@ -131,11 +146,21 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
     return 0;
 }
 
+bool tw_resource_mgr::disks_can_take(const char* tag, const tw_md_storage_config& config,
+                                     const std::string& outgoing_vg) {
+    std::vector<std::string> problems = tidewall::metadata::check_layout_disks(config, outgoing_vg);
+    for (const auto& p : problems) fail(tag, "%s", p.c_str());
+    if (problems.empty()) return true;
+    fail(tag, "the disks cannot take the layout, nothing was changed");
+    return false;
+}
+
 int tw_resource_mgr::build_or_clean_up(const char* tag, tw_md_storage_config& config, const char* failed_message) {
     tw_lvm lvm(config.get_vg());
-    int rc = configure_internal(config, lvm);
+    tw_fsm fsm;
+    int rc = configure_internal(config, lvm, fsm);
     if (rc != 0) {
-        if (clean_up_failed_configure(config, lvm) != 0) fail(tag, "unconfigure meta data storage failed");
+        if (clean_up_failed_configure(config, lvm, fsm) != 0) fail(tag, "unconfigure meta data storage failed");
         fail(tag, "%s", failed_message);
     }
     return rc;
@@ -151,6 +176,7 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
         fail(tag, "reading storage config data failed");
         return rc;
     }
+    if (!disks_can_take(tag, config, "")) return 1;
     rc = build_or_clean_up(tag, config, "configure meta data storage failed");
     if (rc != 0) return rc;
     log_.logMessage(tag, 0, "configure meta data storage completed.");
@@ -160,10 +186,11 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
 int tw_resource_mgr::configure_meta_data_storage_internal(tw_md_storage_config& config) {
     operation op(*this);
     tw_lvm lvm(config.get_vg());
-    return configure_internal(config, lvm);
+    tw_fsm fsm;
+    return configure_internal(config, lvm, fsm);
 }
 
-int tw_resource_mgr::configure_internal(tw_md_storage_config& config, tw_lvm& lvm) {
+int tw_resource_mgr::configure_internal(tw_md_storage_config& config, tw_lvm& lvm, tw_fsm& fsm) {
     const char* tag = "tw_resource_mgr::configure_meta_data_storage_internal";
     int rc = lvm.configure_vg();
     if (rc != 0) {
@@ -172,7 +199,6 @@ int tw_resource_mgr::configure_internal(tw_md_storage_config& config, tw_lvm& lv
         return rc;
     }
     ZUSLEEP_InTeRnAl(kDeviceSettleMs);
-    tw_fsm fsm;
     rc = fsm.configure_fs(config.get_fs_list());
     if (rc != 0) {
         take_failures(fsm.get_failures());
@@ -197,7 +223,9 @@ int tw_resource_mgr::unconfigure_meta_data_storage_internal(tw_md_storage_config
     operation op(*this);
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
     tw_fsm fsm;
-    int rc = fsm.unconfigure_fs_mount(config.get_fs_mount_list());
+    std::list<tw_fs_mount> own;
+    int rc = own_mounts(config, fsm, own);
+    if (rc == 0) rc = fsm.unconfigure_fs_mount(own);
     if (rc != 0) {
         take_failures(fsm.get_failures());
         fail(tag, "fs mount unconfigure  failed");
@@ -213,31 +241,74 @@ int tw_resource_mgr::unconfigure_meta_data_storage_internal(tw_md_storage_config
     return 0;
 }
 
-int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built) {
+int tw_resource_mgr::own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::list<tw_fs_mount>& own) {
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
-    if (built.created_vg()) return unconfigure_meta_data_storage_internal(config);
-
-    // The group was never made by this configure: a group of that name that
-    // LVM knows was there before, and removing it would destroy data this run
-    // never owned. Only the mounts and the labels this run made go.
-    tw_fsm fsm;
-    int rc = fsm.unconfigure_fs_mount(config.get_fs_mount_list());
-    if (rc != 0) {
-        take_failures(fsm.get_failures());
-        fail(tag, "fs mount unconfigure  failed");
-        return rc;
+    std::list<TsMntInfo> table;
+    if (fsm.scan_mounted_fs(table) != 0) return 1;
+    const std::string& vg = config.get_vg().get_name();
+    for (const auto& m : config.get_fs_mount_list()) {
+        const std::string& path = m.get_mnt_path();
+        const TsMntInfo* top = nullptr;
+        for (const auto& e : table)
+            if (e.GetMountPoint() == path) top = &e;
+        if (!top) continue;
+        // A path of the layout may hold somebody else's file system (the
+        // operator's, another product's): only a volume of the group or a file
+        // system this node stamped as its own is unmounted.
+        if (tidewall::metadata::is_volume_of_group(top->GetBackingDevice(), vg) || stamped_as_own(path)) {
+            own.push_back(m);
+        } else {
+            log_.logMessage(tag, 0, "leaving [%s] mounted: [%s] is neither a volume of [%s] nor stamped by this node",
+                            path.c_str(), top->GetBackingDevice().c_str(), vg.c_str());
+        }
     }
-    log_.logMessage(tag, 0, "vg [%s] was not created by this configure, leaving it alone",
-                    config.get_vg().get_name().c_str());
-    tw_vg created = config.get_vg();
-    created.get_pv_list().clear();
+    return 0;
+}
+
+bool tw_resource_mgr::stamped_as_own(const std::string& path) {
+    auto& host = tidewall::host::current();
+    std::string mnt, tsln;
+    return host.get_xattr(tidewall::host::path(path), tw_storage::kMntStamp, mnt) == 0 && mnt == path &&
+           host.get_xattr(tidewall::host::path(path), tw_storage::kTslnStamp, tsln) == 0 &&
+           tsln == tw_storage::kTslnStampValue;
+}
+
+int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built,
+                                               tw_fsm& fsm) {
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
+    // Exactly what this run did is undone, newest first: its mounts (paths
+    // mounted before the call were never mounted by it and stay), then the
+    // group if it made it, then the labels it wrote. What was there before
+    // the call stays as it was.
+    const auto& mounted = fsm.mounted_paths();
+    for (auto it = mounted.rbegin(); it != mounted.rend(); ++it) {
+        if (fsm.umount_cmd(*it) != 0) {
+            take_failures(fsm.get_failures());
+            fail(tag, "fs mount unconfigure  failed");
+            return 1;
+        }
+    }
+    if (built.created_vg()) {
+        tw_lvm group(config.get_vg());
+        int rc = group.remove_vg();
+        if (rc != 0) {
+            take_failures(group.get_failures());
+            fail(tag, "VG unconfig failed");
+            return rc;
+        }
+    } else {
+        log_.logMessage(tag, 0, "vg [%s] was not created by this configure, leaving it alone",
+                        config.get_vg().get_name().c_str());
+    }
+    tw_vg labelled = config.get_vg();
+    labelled.get_pv_list().clear();
     for (const auto& name : built.created_pvs()) {
         tw_pv pv;
         pv.set_name(name);
-        created.add_pv(pv);
+        labelled.add_pv(pv);
     }
-    tw_lvm lvm(created);
-    rc = lvm.remove_pv();
+    tw_lvm lvm(labelled);
+    int rc = lvm.remove_pv();
     if (rc != 0) {
         take_failures(lvm.get_failures());
         fail(tag, "VG unconfig failed");
@@ -249,13 +320,26 @@ int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, con
 int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name,
                                                    std::string& pv_list) {
     operation op(*this);
+    std::string vg;
+    std::list<std::string> disks;
+    int rc = find_earlier_storage(vg_name, pv_list, vg, disks);
+    if (rc != 0) return rc;
+    if (vg.empty() || disks.empty()) {
+        log_.logMessage("tw_resource_mgr::unconfigure_meta_data_storage", 0, "skipping cleanup no old VG or PV found");
+        return 0;
+    }
+    return tear_down_earlier(node_type, vg, disks);
+}
+
+int tw_resource_mgr::find_earlier_storage(const std::string& vg_name, const std::string& pv_list, std::string& vg,
+                                          std::list<std::string>& disks) {
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage";
-    std::string vg = vg_name;
+    vg = vg_name;
     if (vg.empty() && tsaf_utils::get_reg_key(kMetadataVgKey, vg) != 0) {
         fail(tag, "reading reg key failed for [%s]", kMetadataVgKey);
         return 1;
     }
-    std::list<std::string> disks = split_commas(pv_list);
+    disks = split_commas(pv_list);
     if (disks.empty()) {
         std::string uuids;
         if (tsaf_utils::get_reg_key(kMetadataPvKey, uuids) != 0) {
@@ -268,10 +352,12 @@ int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::
             return rc;
         }
     }
-    if (vg.empty() || disks.empty()) {
-        log_.logMessage(tag, 0, "skipping cleanup no old VG or PV found");
-        return 0;
-    }
+    return 0;
+}
+
+int tw_resource_mgr::tear_down_earlier(std::string& node_type, const std::string& vg,
+                                       const std::list<std::string>& disks) {
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage";
     // The mounts undone are the default mount paths of the node type and
     // platform; the disks are the earlier group's.
     tw_md_storage_config config;

@@ -49,6 +49,7 @@ attach UNNAMED
 mkfs.xfs -q -f "$XFS"
 printf 'label: gpt\n,100MiB\n' | sfdisk -q "$PART"
 partx -a "$PART" 2>/dev/null || true  # no partition-table parsers in this kernel: add them by hand
+"$TW_LVM_FILTER" "$PV"  # LVM in the sandbox sees only the devices named
 pvcreate -q -ff -y "$PV" >/dev/null 2>&1 || fail "pvcreate failed"
 # An md v1.2 superblock at 4 KiB (no mdadm here): libblkid calls it linux_raid_member.
 python3 - "$RAID" <<'EOF'

@@ -1,6 +1,6 @@
 // Metadata storage on real lvm2, xfsprogs and mount, inside the sandbox, on
 // loop devices. This kernel has no device-mapper: LVM runs with activation
-// off (a test lvm.conf that also sees only this test's loop devices), so
+// off (the sandbox's LVM filter, set to see only this test's loop devices), so
 // physical volumes, the group and logical-volume metadata are real, while thin
 // pools go through a fake lvcreate that records its arguments and stands a
 // thick volume of the pool's size in for the pool. File systems are made on
@@ -67,20 +67,25 @@ protected:
         saved_path_ = std::getenv("PATH");
         real_lvcreate_ = sh("command -v lvcreate");
         ASSERT_FALSE(real_lvcreate_.empty()) << "no lvm2";
+        const char* filter = std::getenv("TW_LVM_FILTER");
+        ASSERT_TRUE(filter) << "the sandbox names the LVM filter script";
+        lvm_filter_ = filter;
         tidewall::host::install(&backend_);
     }
     void TearDown() override {
         tidewall::host::install(nullptr);
-        // Groups and labels on this test's devices go with the devices: LVM
-        // keeps its metadata on them, and the images are deleted.
-        if (!loops_.empty()) {
-            for (const auto& vg : words(sh("vgs --noheadings -o vg_name 2>/dev/null")))
-                sh("vgremove -ff " + vg + " 2>&1");
-            for (const auto& l : loops_) sh("pvremove -ff -y " + l->path() + " >/dev/null 2>&1");
+        // Only what this test made goes: the groups on its own devices and
+        // their labels (LVM sees nothing else), then the devices and images.
+        if (!lvm_devices_.empty()) {
+            std::string devices;
+            for (const auto& d : lvm_devices_) devices += " " + d;
+            for (const auto& vg : words(sh("pvs --noheadings -o vg_name" + devices + " 2>/dev/null | sort -u")))
+                sh("vgremove -ff " + vg + " >/dev/null 2>&1");
+            sh("pvremove -ff -y" + devices + " >/dev/null 2>&1");
+            sh(lvm_filter_);
         }
         loops_.clear();
         ::setenv("PATH", saved_path_.c_str(), 1);
-        ::unsetenv("LVM_SYSTEM_DIR");
         std::filesystem::remove_all(work_);
     }
 
@@ -90,20 +95,16 @@ protected:
         return *loops_.back();
     }
 
-    // LVM with activation off that sees the loop devices made so far and
-    // nothing else of the machine (other tests' and other sandboxes' devices).
+    // LVM (activation off) sees the loop devices made so far and nothing else
+    // of the machine: the sandbox's filter, set to name exactly these.
     void use_lvm_on_loops() {
-        std::string dir = work_ + "/lvm";
-        std::filesystem::create_directories(dir);
-        std::string accept;
-        for (const auto& l : loops_) accept += "\"a|^" + l->path() + "$|\", ";
-        std::ofstream(dir + "/lvm.conf") << "global { activation = 0 }\n"
-                                         << "devices { global_filter = [ " << accept << "\"r|.*|\" ]\n"
-                                         << "  obtain_device_list_from_udev = 0 use_devicesfile = 0 }\n"
-                                         << "activation { udev_sync = 0 udev_rules = 0 }\n"
-                                         << "backup { backup = 0 archive = 0 }\n";
-        ::setenv("LVM_SYSTEM_DIR", dir.c_str(), 1);
-        ::setenv("LVM_SUPPRESS_FD_WARNINGS", "1", 1);
+        lvm_devices_.clear();
+        for (const auto& l : loops_) lvm_devices_.push_back(l->path());
+        std::string cmd = lvm_filter_;
+        for (const auto& d : lvm_devices_) cmd += " " + d;
+        int status = -1;
+        sh(cmd, &status);
+        ASSERT_EQ(0, status) << cmd;
     }
 
     // A fake lvcreate first on PATH: records every call; a thin pool becomes a
@@ -163,8 +164,9 @@ protected:
     }
 
     quick_sleep_backend backend_;
-    std::string work_, saved_path_, real_lvcreate_;
+    std::string work_, saved_path_, real_lvcreate_, lvm_filter_;
     std::vector<std::unique_ptr<loop_device>> loops_;
+    std::vector<std::string> lvm_devices_;
 };
 
 tw_lv lv_of(const std::string& name, unsigned long long min, unsigned long long max, bool thin) {
@@ -178,6 +180,21 @@ tw_lv lv_of(const std::string& name, unsigned long long min, unsigned long long 
 
 // A Control node's layout on a reference-architecture platform: thick index,
 // thin ddb, both file systems on the devices named.
+std::string control_document(const strings& pvs, const std::string& ddb_dev, const std::string& index_dev);
+
+// The same volumes with the file systems and mounts given (device, path).
+std::string document_with_mounts(const strings& pvs, const std::vector<std::pair<std::string, std::string>>& mounts) {
+    std::string doc = control_document(pvs, "DDB", "INDEX");
+    std::string fs = "\"fileSystem\": [", fsm = "\"fileSystemMount\": [";
+    for (size_t i = 0; i < mounts.size(); ++i) {
+        fs += (i ? ", " : "") + std::string("{\"blkDevice\": \"") + mounts[i].first + "\", \"fsType\": \"xfs\"}";
+        fsm += (i ? ", " : "") + std::string("{\"blkDevice\": \"") + mounts[i].first +
+               "\", \"fsType\": \"xfs\", \"mntPath\": \"" + mounts[i].second +
+               "\", \"fsArgs\": \"noatime,inode64,nofail\", \"fsFreq\": 1, \"fsPassno\": 1}";
+    }
+    return doc.substr(0, doc.find("\"fileSystem\"")) + fs + "],\n" + fsm + "]\n}\n";
+}
+
 std::string control_document(const strings& pvs, const std::string& ddb_dev, const std::string& index_dev) {
     std::string doc = "{\n\"disk\": [";
     for (size_t i = 0; i < pvs.size(); ++i) doc += (i ? ", " : "") + std::string("{\"name\": \"") + pvs[i] + "\"}";
@@ -395,6 +412,81 @@ TEST_F(MetadataStorage, FailedVolumeCreationLeavesNoGroupAndNoPhysicalVolume) {
     EXPECT_FALSE(mounted_at(index.path(), kIndexPath));
     EXPECT_TRUE(backend_.sleeps.empty());
     EXPECT_EQ("", reg("sArrowfieldMetadataPV"));
+}
+
+// What the node holds that is not this storage's: a volume group named like
+// the metadata group on a loop device outside LVM's filter, an XFS mounted
+// elsewhere, and an XFS mounted at IndexCache before the calls. A failed
+// configure, a configure and an unconfigure leave each as it was.
+TEST_F(MetadataStorage, ForeignGroupAndFileSystemsSurviveConfigureFailureAndUnconfigure) {
+    const auto& foreign_pv = loop("foreign-pv");
+    const auto& foreign_fs = loop("foreign-fs");
+    const auto& foreign_index = loop("foreign-index");
+    const std::string only_foreign =
+        "--config 'devices { global_filter = [ \"a|^" + foreign_pv.path() + "$|\", \"r|.*|\" ] }'";
+    int status = -1;
+    sh("vgcreate -q " + only_foreign + " metadatavg " + foreign_pv.path() + " 2>&1", &status);
+    ASSERT_EQ(0, status) << "foreign group";
+    for (const auto* l : {&foreign_fs, &foreign_index}) {
+        sh("mkfs.xfs -q -f " + l->path(), &status);
+        ASSERT_EQ(0, status);
+    }
+    std::filesystem::create_directories("/srv/foreign");
+    std::filesystem::create_directories(kIndexPath);
+    sh("mount " + foreign_fs.path() + " /srv/foreign && mount " + foreign_index.path() + " " + kIndexPath, &status);
+    ASSERT_EQ(0, status);
+    std::ofstream("/srv/foreign/data") << "operator data\n";
+    std::ofstream(kIndexPath + "/cache") << "another product's index\n";
+    auto foreign_state = [&] {
+        return sh("vgs " + only_foreign + " --noheadings -o vg_name,vg_uuid,pv_count,lv_count 2>&1") + "|" +
+               sh("head -c 4M " + foreign_pv.path() + " | sha256sum") + "|" + slurp("/srv/foreign/data") + "|" +
+               slurp(kIndexPath + "/cache") + "|" + std::to_string(mounted_at(foreign_fs.path(), "/srv/foreign")) +
+               std::to_string(mounted_at(foreign_index.path(), kIndexPath));
+    };
+    const std::string before = foreign_state();
+    ASSERT_NE(std::string::npos, before.find("metadatavg")) << before;
+    ASSERT_NE(std::string::npos, before.find("|11")) << before;
+
+    const auto& a = loop("own-a");
+    const auto& b = loop("own-b");
+    // LVM sees these two; the foreign group stays outside its filter.
+    lvm_devices_ = {a.path(), b.path()};
+    sh(lvm_filter_ + " " + a.path() + " " + b.path(), &status);
+    ASSERT_EQ(0, status);
+    const auto& ddb = loop("own-ddb");
+    use_fake_lvcreate();
+    set_reg("sArrowfieldNodeType", "Control");
+    set_reg("sScaleoutPlatformType", "ReferenceArchitecture");
+    set_reg("sArrowfieldMetadataVG", "");
+    set_reg("sArrowfieldMetadataPV", "");
+
+    // Fails at IndexCache, in use: the ddb mount this run made goes again,
+    // the file system that was there stays.
+    tw_resource_mgr mgr;
+    std::string doc = document_with_mounts({a.path(), b.path()}, {{ddb.path(), "/tw/ddb"}, {ddb.path(), kIndexPath}});
+    std::string type = "Control", vg, pvs;
+    EXPECT_NE(0, mgr.configure_meta_data_storage(doc, type, vg, pvs));
+    EXPECT_EQ("configure meta data storage  failed", mgr.get_failures().back());
+    EXPECT_FALSE(mounted_at(ddb.path(), "/tw/ddb"));
+    EXPECT_EQ("", lvm_labels());
+    EXPECT_EQ(before, foreign_state());
+
+    // A layout beside it builds, under the same group name as the foreign one.
+    doc = document_with_mounts({a.path(), b.path()}, {{ddb.path(), "/tw/ddb"}});
+    vg = "metadatavg";
+    pvs = a.path() + "," + b.path();
+    ASSERT_EQ(0, mgr.configure_meta_data_storage(doc, type, vg, pvs)) << ::testing::PrintToString(mgr.get_failures());
+    EXPECT_TRUE(mounted_at(ddb.path(), "/tw/ddb"));
+    EXPECT_EQ(2u, vg_field("metadatavg", "pv_count"));
+    EXPECT_EQ(before, foreign_state());
+
+    // The teardown takes its own mount and group; IndexCache is not its own.
+    std::string none;
+    ASSERT_EQ(0, mgr.unconfigure_meta_data_storage(none, none, none)) << ::testing::PrintToString(mgr.get_failures());
+    EXPECT_FALSE(mounted_at(ddb.path(), "/tw/ddb"));
+    EXPECT_EQ("", lvm_labels());
+    EXPECT_EQ(before, foreign_state());
+    sh("umount " + kIndexPath + " /srv/foreign");
 }
 
 } // namespace

@@ -3,7 +3,10 @@
 # namespaces, the root file system as an overlay whose upper layer is a tmpfs
 # (entered with pivot_root), /dev and /sys bound from the host, a fresh /proc,
 # and tmpfs on /run, /tmp, /tw, /maldor, /var/crash and the registry root. Nothing the command writes
-# reaches the host, and daemons it starts die with the namespace.
+# reaches the host, and daemons it starts die with the namespace. The source tree
+# and the build tree ($TW_BUILD_DIR) are bound in. LVM runs with a configuration
+# of its own ($LVM_SYSTEM_DIR) that sees only the devices a test names through
+# $TW_LVM_FILTER (tests/integration/lib/lvm_filter.sh).
 #
 #   sandbox.sh CMD [ARGS...]
 #
@@ -52,6 +55,15 @@ chmod 1777 "$new/tmp"
 # The project tree may live on another file system than /: bring it in whole.
 mkdir -p "$new$top"
 mount --bind "$top" "$new$top"
+# So may the build tree (ctest names it), for instance under the /tmp that was
+# just replaced: the test binaries live there.
+if [ -n "${TW_BUILD_DIR:-}" ] && [ -d "$TW_BUILD_DIR" ]; then
+  build=$(cd "$TW_BUILD_DIR" && pwd -P)
+  case "$build/" in
+    "$(cd "$top" && pwd -P)"/*) ;;
+    *) mkdir -p "$new$build" && mount --bind "$build" "$new$build" ;;
+  esac
+fi
 
 cd "$new"
 mkdir -p .oldroot
@@ -62,6 +74,12 @@ rmdir /.oldroot 2>/dev/null || true
 touch /.tw-sandbox-probe
 upper_dev=$(stat -c '%Hd:%Ld' /.tw-sandbox-probe)
 export TW_IN_SANDBOX=1
+# LVM sees no device of the machine until a test names its own loop devices
+# with $TW_LVM_FILTER DEV...: a test can never label, change or remove a disk
+# or volume group that is not its own.
+export LVM_SYSTEM_DIR=/run/tw-lvm LVM_SUPPRESS_FD_WARNINGS=1
+export TW_LVM_FILTER=$top/tests/integration/lib/lvm_filter.sh
+"$TW_LVM_FILTER"
 cd "$cwd" 2>/dev/null || cd /
 
 status=0

@@ -1,34 +1,53 @@
 #!/usr/bin/env bash
 # twctl metadata configure, status and unconfigure on loop devices with real
-# lvm2 (activation off: a test lvm.conf that sees only this test's devices) and
-# a real XFS on a loop device named in the document as the block device.
+# lvm2 (activation off; the sandbox's LVM filter names only this test's device)
+# and a real XFS on a loop device named in the document as the block device.
+# Beside it the node holds things that are not its storage: a volume group also
+# named metadatavg on a device outside the filter and a mounted XFS. Every call
+# leaves them as they were.
 set -euo pipefail
-: "${TWCTL:?}"
+: "${TWCTL:?}" "${TW_LVM_FILTER:?}"
 [ -n "${TW_IN_SANDBOX:-}" ] || { echo "run through sandbox.sh" >&2; exit 1; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/twctlmeta.XXXXXX)
-pv="" fsdev=""
+pv="" fsdev="" foreign_pv="" foreign_fs=""
 cleanup() {
   umount -l /opt/tessaline/Dockwright64/IndexCache 2>/dev/null || true
-  vgremove -ff metadatavg >/dev/null 2>&1 || true
-  [ -z "$pv" ] || { pvremove -ff -y "$pv" >/dev/null 2>&1 || true; losetup -d "$pv" || true; }
-  [ -z "$fsdev" ] || losetup -d "$fsdev" || true
+  umount -l "$work/foreign" 2>/dev/null || true
+  # Only the group on this test's own device (the filter shows no other).
+  if [ -n "$pv" ]; then
+    for vg in $(pvs --noheadings -o vg_name "$pv" 2>/dev/null); do vgremove -ff "$vg" >/dev/null 2>&1 || true; done
+    pvremove -ff -y "$pv" >/dev/null 2>&1 || true
+    losetup -d "$pv" || true
+  fi
+  for dev in "$fsdev" "$foreign_pv" "$foreign_fs"; do [ -z "$dev" ] || losetup -d "$dev" || true; done
+  "$TW_LVM_FILTER" || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-truncate -s 512M "$work/pv.img" "$work/fs.img"
+truncate -s 512M "$work/pv.img" "$work/fs.img" "$work/foreign-pv.img" "$work/foreign-fs.img"
 pv=$(losetup -f --show "$work/pv.img")
 fsdev=$(losetup -f --show "$work/fs.img")
-mkdir -p "$work/lvm"
-cat > "$work/lvm/lvm.conf" <<EOF
-global { activation = 0 }
-devices { global_filter = [ "a|^$pv\$|", "r|.*|" ] obtain_device_list_from_udev = 0 use_devicesfile = 0 }
-activation { udev_sync = 0 udev_rules = 0 }
-backup { backup = 0 archive = 0 }
-EOF
-export LVM_SYSTEM_DIR=$work/lvm LVM_SUPPRESS_FD_WARNINGS=1
+foreign_pv=$(losetup -f --show "$work/foreign-pv.img")
+foreign_fs=$(losetup -f --show "$work/foreign-fs.img")
+only_foreign="devices { global_filter = [ \"a|^$foreign_pv\$|\", \"r|.*|\" ] }"
+vgcreate -q --config "$only_foreign" metadatavg "$foreign_pv" >/dev/null 2>&1 || fail "foreign group"
+mkfs.xfs -q -f "$foreign_fs"
+mkdir -p "$work/foreign"
+mount "$foreign_fs" "$work/foreign"
+echo "operator data" > "$work/foreign/data"
+foreign_state() {
+  vgs --config "$only_foreign" --noheadings -o vg_name,vg_uuid,pv_count 2>&1
+  head -c 4M "$foreign_pv" | sha256sum
+  grep -c "^$foreign_fs $work/foreign xfs" /proc/self/mounts || true
+  cat "$work/foreign/data"
+}
+foreign_before=$(foreign_state)
+grep -q metadatavg <<<"$foreign_before" || fail "foreign group not made: $foreign_before"
+foreign_unchanged() { [ "$(foreign_state)" = "$foreign_before" ] || fail "$1 changed what is not its own: $(foreign_state)"; }
+"$TW_LVM_FILTER" "$pv"
 
 reg=/etc/TessalineRegistry/Tolvan/Instance001/Dockwright
 mkdir -p "$reg"
@@ -48,6 +67,7 @@ EOF
 if "$TWCTL" metadata configure "$work/doc.json" </dev/null >"$work/out" 2>&1; then fail "configure without an answer"; fi
 grep -q 'Nothing was changed' "$work/out" || fail "no refusal: $(cat "$work/out")"
 [ -z "$(pvs --noheadings 2>/dev/null)" ] || fail "a refused configure labelled the disk"
+foreign_unchanged "a refused configure"
 
 # A document that does not read changes nothing either.
 echo '{"disk": []}' > "$work/bad.json"
@@ -58,11 +78,13 @@ grep -q 'volume group config data missing' "$work/out" || fail "no reason: $(cat
 if "$TWCTL" metadata configure "$work/doc.json" --yes >"$work/out" 2>&1; then fail "configure with nothing recorded"; fi
 grep -q 'reading reg key failed for \[sArrowfieldMetadataVG\]' "$work/out" || fail "no reason: $(cat "$work/out")"
 grep -q -- '--old-vg NAME --old-disks' "$work/out" || fail "no hint: $(cat "$work/out")"
+foreign_unchanged "a failed configure"
 
 "$TWCTL" metadata configure "$work/doc.json" --old-vg metadatavg --old-disks "$pv" --yes >"$work/out" 2>&1 ||
   fail "configure: $(cat "$work/out")"
 grep -q 'metadata storage configured: group metadatavg' "$work/out" || fail "no result: $(cat "$work/out")"
 grep -q "^$fsdev /opt/tessaline/Dockwright64/IndexCache xfs" /proc/self/mounts || fail "not mounted"
+foreign_unchanged "configure"
 
 "$TWCTL" metadata status --json > "$work/status.json" || fail "status: $(cat "$work/status.json")"
 python3 - "$work/status.json" "$pv" "$fsdev" <<'PY' || fail "status is not as built: $(cat "$work/status.json")"
@@ -86,6 +108,7 @@ grep -q 'volume group metadatavg: present (recorded in the registry)' "$work/sta
 "$TWCTL" metadata unconfigure --yes >"$work/out" 2>&1 || fail "unconfigure: $(cat "$work/out")"
 grep -q "^$fsdev " /proc/self/mounts && fail "still mounted"
 [ -z "$(pvs --noheadings 2>/dev/null)" ] || fail "physical volume left: $(pvs 2>&1)"
+foreign_unchanged "unconfigure"
 "$TWCTL" metadata status --json > "$work/status.json" || fail "status after"
 python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert not d["volume_group"]["exists"] and d["physical_volumes"][0]["device"] is None, d' \
   "$work/status.json" || fail "status after unconfigure: $(cat "$work/status.json")"

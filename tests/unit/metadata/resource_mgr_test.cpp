@@ -6,6 +6,7 @@
 #include <tidewall/tw_resource_mgr.h>
 
 #include "lvm_setup.h"
+#include "resource_node.h"
 
 #include <gtest/gtest.h>
 
@@ -14,87 +15,6 @@
 using namespace tidewall::testing;
 
 namespace {
-
-using strings = std::vector<std::string>;
-
-const char* const kDell = "DellInc._PowerEdgeR740xd";
-const std::string kIndexPath = "/opt/tessaline/Dockwright64/IndexCache";
-
-// A node whose mount and umount commands change its mount table, as the real
-// ones do; every other command not scripted fails.
-class fake_node {
-public:
-    fake_node(test_backend& tb, const std::string& node_type, const std::string& platform, const std::string& model)
-        : tb_(tb) {
-        if (!node_type.empty()) tb.set_key("sArrowfieldNodeType", node_type);
-        tb.set_key("sScaleoutPlatformType", platform);
-        tb.make_dir("/etc");
-        tb.make_dir("/opt");
-        write_mtab();
-        tb.fallback = [this, model](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
-            tidewall::host::command_result ok;
-            if (cmd.find("dmidecode --type system") != std::string::npos) {
-                ok.out = model + "\n";
-                return ok;
-            }
-            if (cmd == "systemctl daemon-reload") return ok;
-            if (cmd.rfind("umount ", 0) == 0) {
-                std::string path = cmd.substr(7);
-                auto it = std::find_if(mounted_.begin(), mounted_.end(), [&](auto& m) { return m.second == path; });
-                if (it == mounted_.end()) return std::nullopt;
-                mounted_.erase(it);
-                write_mtab();
-                return ok;
-            }
-            if (cmd.rfind("mount -t xfs -o ", 0) == 0) {
-                size_t last = cmd.rfind(' '), before = cmd.rfind(' ', last - 1);
-                mount(cmd.substr(before + 1, last - before - 1), cmd.substr(last + 1));
-                return ok;
-            }
-            return std::nullopt;
-        };
-    }
-    void mount(const std::string& dev, const std::string& path) {
-        mounted_.emplace_back(dev, path);
-        write_mtab();
-    }
-    strings mount_points() const {
-        strings out;
-        for (const auto& m : mounted_) out.push_back(m.second);
-        return out;
-    }
-
-private:
-    void write_mtab() {
-        std::string text = "/dev/sda1 / xfs rw 0 0\n";
-        for (const auto& [dev, path] : mounted_) text += dev + " " + path + " xfs rw,noatime 0 0\n";
-        tb_.write_file("/etc/mtab", text);
-    }
-    test_backend& tb_;
-    std::vector<std::pair<std::string, std::string>> mounted_;
-};
-
-// The default document of a node for the disks.
-std::string layout_of(const std::string& node_type, strings disks) {
-    tw_resource_mgr mgr;
-    std::list<std::string> list(disks.begin(), disks.end());
-    std::string doc, type = node_type;
-    EXPECT_EQ(0, mgr.create_meta_data_storage_config(list, doc, type));
-    return doc;
-}
-
-// Group creation and extent queries of metadatavg on the disks.
-void script_group(test_backend& tb, const strings& disks, const std::string& scan, const std::string& free) {
-    std::string pv_text;
-    for (const auto& d : disks) {
-        tb.on("pvcreate -ff -y " + d, 0);
-        pv_text += d + " ";
-    }
-    tb.on(kPvScan, 0, scan);
-    tb.on("vgcreate  metadatavg --physicalextentsize 4M " + pv_text, 0);
-    tb.on(alloc_query("metadatavg"), 0, "0\n");
-    tb.on(free_query("metadatavg"), 0, free);
-}
 
 TEST(ResourceMgr, ControlNodeTearsDownTheEarlierLayoutThenBuildsAndRecords) {
     test_backend tb;
@@ -105,6 +25,9 @@ TEST(ResourceMgr, ControlNodeTearsDownTheEarlierLayoutThenBuildsAndRecords) {
     tb.set_key("sArrowfieldMetadataPV", "old-b,old-c");
     node.mount("/dev/mapper/metadatavg-ddb", "/tw/ddb");
     node.mount("/dev/mapper/metadatavg-index", kIndexPath);
+    // Its volumes hold the disks; the teardown frees them.
+    hold_disk(tb, "sdb", "dm-0", "metadatavg-ddb_pool_tdata");
+    hold_disk(tb, "sdc", "dm-1", "metadatavg-index");
     tb.on(kPvScan, 0, "/dev/sda2\nsys-uuid\n/dev/sdb\nold-b\n/dev/sdc\nold-c\n");
     tb.on(kVgScan, 0, "systemvg\nmetadatavg\n");
     tb.on("vgremove -ff metadatavg", 0);
@@ -306,7 +229,7 @@ TEST(ResourceMgr, UnconfigureFindsNothingToDo) {
 
     // A configure fails at once when the teardown before it does.
     tb.registry["Dockwright"].erase("sArrowfieldMetadataVG");
-    std::string doc = "{}";
+    std::string doc = layout_of("Control", {"/dev/sdb"});
     EXPECT_EQ(1, mgr.configure_meta_data_storage(doc, type, vg, pvs));
     EXPECT_TRUE(tb.logged(-1, "tw_resource_mgr::configure_meta_data_storage", "unconfigure meta data storage failed"));
 }

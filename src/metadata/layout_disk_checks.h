@@ -1,0 +1,30 @@
+#ifndef TIDEWALL_METADATA_LAYOUT_DISK_CHECKS_H
+#define TIDEWALL_METADATA_LAYOUT_DISK_CHECKS_H
+
+// What a configure can find out about the disks of a layout without changing
+// the node: each disk exists, is a block device the kernel knows, nothing uses
+// it (mounts, swap, holders, also of its partitions), and together they are
+// large enough for the volumes the layout puts on them. A configure refuses
+// before its teardown when any of this fails, so a layout it cannot build never
+// costs the node its earlier storage.
+
+#include <tidewall/tw_md_storage_config.h>
+
+#include <string>
+#include <vector>
+
+namespace tidewall::metadata {
+
+// One text per problem, naming the disk ("disk [/dev/sdb] is mounted at
+// /data"); empty when the disks can take the layout. Holders that are volumes
+// of outgoing_vg (the group the configure tears down first; empty: none) do
+// not count: the teardown frees them.
+std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg);
+
+// Whether a mounted device is a logical volume of vg by its name:
+// /dev/<vg>/<lv> or /dev/mapper/<vg with "-" doubled>-<lv>.
+bool is_volume_of_group(const std::string& device, const std::string& vg);
+
+} // namespace tidewall::metadata
+
+#endif
