@@ -38,7 +38,8 @@ public:
     // of disks; empty: from the registry), then builds the document's. Before
     // the teardown it checks what it can without changing the node (node type,
     // document, and that each disk exists, is a block device, is not mounted,
-    // swap or held, except by volumes of the earlier group, and that together
+    // swap or held, except by volumes of the earlier group, carries no LVM
+    // label unless it is one of the earlier group's disks, and that together
     // they hold the document's volumes) and refuses when one fails. A failed
     // build is cleaned up once: exactly what this run mounted, created and
     // labelled is undone; what was there before stays.
@@ -79,7 +80,8 @@ private:
                              std::list<std::string>& disks);
     int tear_down_earlier(std::string& node_type, const std::string& vg, const std::list<std::string>& disks);
     // Records every problem of the layout's disks; false when there is one.
-    bool disks_can_take(const char* tag, const tw_md_storage_config& config, const std::string& outgoing_vg);
+    bool disks_can_take(const char* tag, const tw_md_storage_config& config, const std::string& outgoing_vg,
+                        const std::list<std::string>& outgoing_disks);
     // The mounts of the layout that are mounted with the group's volumes or a
     // file system this node stamped.
     int own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::list<tw_fs_mount>& own);

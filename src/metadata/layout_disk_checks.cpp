@@ -3,6 +3,7 @@
 
 #include "metadata/layout_disk_checks.h"
 
+#include "foundation/blkdev_probe.h"
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
 #include "foundation/ts_mnt_parser.h"
@@ -116,7 +117,10 @@ usage read_usage() {
 }
 
 // Why the disk cannot take a physical volume; empty when it can.
-std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg) {
+// outgoing_nodes: the resolved nodes of the disks of the group the configure
+// tears down first.
+std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg,
+                  const std::vector<std::string>& outgoing_nodes) {
     if (d.name.empty() || d.name[0] != '/') return "is not a device path";
     struct stat st {};
     std::string mapped = path(d.name);
@@ -142,8 +146,8 @@ std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg) 
         std::string dir = i == 0 ? sys : sys + "/" + d.kernel[i];
         for (const auto& holder : list_dir(dir + "/holders")) {
             std::string dm_name = read_trimmed(path("/sys/class/block/" + holder + "/dm/name"));
-            bool outgoing = !outgoing_vg.empty() && dm_name.rfind(mangled(outgoing_vg) + "-", 0) == 0;
-            if (!outgoing) return "is held by " + holder + (i == 0 ? "" : " (through " + d.kernel[i] + ")");
+            bool freed = !outgoing_vg.empty() && dm_name.rfind(mangled(outgoing_vg) + "-", 0) == 0;
+            if (!freed) return "is held by " + holder + (i == 0 ? "" : " (through " + d.kernel[i] + ")");
         }
     }
     for (const auto& m : u.mounts)
@@ -153,6 +157,11 @@ std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg) 
             return "is mounted at " + mount_point;
     for (const auto& s : u.swaps)
         if (names_disk(s.GetBackingDevice(), d)) return "is used as swap";
+    if (std::find(outgoing_nodes.begin(), outgoing_nodes.end(), d.node) == outgoing_nodes.end()) {
+        blkdev::probe_result probe = blkdev::probe_signatures(d.node);
+        if (probe.what == blkdev::probe_result::found && probe.type == "LVM2_member")
+            return "carries an LVM label and is not a disk of the group being replaced";
+    }
     return "";
 }
 
@@ -190,12 +199,16 @@ bool is_volume_of_group(const std::string& device, const std::string& vg) {
            (device.size() > mapper.size() && device.compare(0, mapper.size(), mapper) == 0);
 }
 
-std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg) {
+std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg,
+                                            const std::list<std::string>& outgoing_disks) {
     std::vector<std::string> names;
     for (const auto& d : config.get_disk_list()) names.push_back(d.get_name());
     for (const auto& pv : config.get_vg().get_pv_list()) names.push_back(pv.get_name());
     std::vector<std::string> seen, problems;
     usage u = read_usage();
+    std::vector<std::string> outgoing_nodes;
+    for (const auto& disk : outgoing_disks)
+        if (!disk.empty() && disk[0] == '/') outgoing_nodes.push_back(resolved(path(disk)));
     unsigned long long group_extents = 0;
     bool sized = true;
     for (const auto& name : names) {
@@ -203,7 +216,7 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
         seen.push_back(name);
         disk_view d;
         d.name = name;
-        std::string why = judge(d, u, outgoing_vg);
+        std::string why = judge(d, u, outgoing_vg, outgoing_nodes);
         if (!why.empty()) {
             problems.push_back("disk [" + name + "] " + why);
             sized = false;

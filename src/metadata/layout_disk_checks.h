@@ -10,16 +10,20 @@
 
 #include <tidewall/tw_md_storage_config.h>
 
+#include <list>
 #include <string>
 #include <vector>
 
 namespace tidewall::metadata {
 
 // One text per problem, naming the disk ("disk [/dev/sdb] is mounted at
-// /data"); empty when the disks can take the layout. Holders that are volumes
-// of outgoing_vg (the group the configure tears down first; empty: none) do
-// not count: the teardown frees them.
-std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg);
+// /data"); empty when the disks can take the layout. outgoing_vg and
+// outgoing_disks are the group the configure tears down first and its disks
+// (empty: none): holders that are volumes of that group do not count, and only
+// those disks may carry an LVM label already (another one belongs to a group
+// that pvcreate -ff would destroy).
+std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg,
+                                            const std::list<std::string>& outgoing_disks);
 
 // Whether a mounted device is a logical volume of vg by its name:
 // /dev/<vg>/<lv> or /dev/mapper/<vg with "-" doubled>-<lv>.

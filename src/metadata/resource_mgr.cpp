@@ -130,7 +130,9 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
         return rc;
     }
     bool teardown = !earlier_vg.empty() && !earlier_disks.empty();
-    if (!disks_can_take(tag, config, teardown ? earlier_vg : std::string())) return 1;
+    if (!disks_can_take(tag, config, teardown ? earlier_vg : std::string(),
+                        teardown ? earlier_disks : std::list<std::string>()))
+        return 1;
     rc = teardown ? tear_down_earlier(node_type, earlier_vg, earlier_disks) : 0;
     if (rc != 0) {
         fail(tag, "unconfigure meta data storage failed");
@@ -147,8 +149,8 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
 }
 
 bool tw_resource_mgr::disks_can_take(const char* tag, const tw_md_storage_config& config,
-                                     const std::string& outgoing_vg) {
-    std::vector<std::string> problems = tidewall::metadata::check_layout_disks(config, outgoing_vg);
+                                     const std::string& outgoing_vg, const std::list<std::string>& outgoing_disks) {
+    std::vector<std::string> problems = tidewall::metadata::check_layout_disks(config, outgoing_vg, outgoing_disks);
     for (const auto& p : problems) fail(tag, "%s", p.c_str());
     if (problems.empty()) return true;
     fail(tag, "the disks cannot take the layout, nothing was changed");
@@ -176,7 +178,7 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
         fail(tag, "reading storage config data failed");
         return rc;
     }
-    if (!disks_can_take(tag, config, "")) return 1;
+    if (!disks_can_take(tag, config, "", {})) return 1;
     rc = build_or_clean_up(tag, config, "configure meta data storage failed");
     if (rc != 0) return rc;
     log_.logMessage(tag, 0, "configure meta data storage completed.");

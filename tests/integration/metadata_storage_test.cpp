@@ -460,11 +460,22 @@ TEST_F(MetadataStorage, ForeignGroupAndFileSystemsSurviveConfigureFailureAndUnco
     set_reg("sArrowfieldMetadataVG", "");
     set_reg("sArrowfieldMetadataPV", "");
 
+    // A layout naming the foreign group's disk, or the disk mounted elsewhere,
+    // is refused before anything happens, whatever LVM's filter shows.
+    tw_resource_mgr mgr;
+    std::string type = "Control", vg, pvs;
+    for (const auto* taken : {&foreign_pv, &foreign_fs}) {
+        std::string doc = document_with_mounts({a.path(), taken->path()}, {{ddb.path(), "/tw/ddb"}});
+        EXPECT_EQ(1, mgr.configure_meta_data_storage(doc, type, vg, pvs));
+        EXPECT_EQ("the disks cannot take the layout, nothing was changed", mgr.get_failures().back());
+        EXPECT_EQ("", lvm_labels());
+        EXPECT_FALSE(mounted_at(ddb.path(), "/tw/ddb"));
+        EXPECT_EQ(before, foreign_state());
+    }
+
     // Fails at IndexCache, in use: the ddb mount this run made goes again,
     // the file system that was there stays.
-    tw_resource_mgr mgr;
     std::string doc = document_with_mounts({a.path(), b.path()}, {{ddb.path(), "/tw/ddb"}, {ddb.path(), kIndexPath}});
-    std::string type = "Control", vg, pvs;
     EXPECT_NE(0, mgr.configure_meta_data_storage(doc, type, vg, pvs));
     EXPECT_EQ("configure meta data storage  failed", mgr.get_failures().back());
     EXPECT_FALSE(mounted_at(ddb.path(), "/tw/ddb"));

@@ -25,9 +25,12 @@ TEST(ResourceMgr, ControlNodeTearsDownTheEarlierLayoutThenBuildsAndRecords) {
     tb.set_key("sArrowfieldMetadataPV", "old-b,old-c");
     node.mount("/dev/mapper/metadatavg-ddb", "/tw/ddb");
     node.mount("/dev/mapper/metadatavg-index", kIndexPath);
-    // Its volumes hold the disks; the teardown frees them.
+    // Its volumes hold the disks and its labels are on them; the teardown
+    // frees them.
     hold_disk(tb, "sdb", "dm-0", "metadatavg-ddb_pool_tdata");
     hold_disk(tb, "sdc", "dm-1", "metadatavg-index");
+    write_lvm_label(tb, "sdb");
+    write_lvm_label(tb, "sdc");
     tb.on(kPvScan, 0, "/dev/sda2\nsys-uuid\n/dev/sdb\nold-b\n/dev/sdc\nold-c\n");
     tb.on(kVgScan, 0, "systemvg\nmetadatavg\n");
     tb.on("vgremove -ff metadatavg", 0);

@@ -13,6 +13,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <list>
 #include <optional>
 #include <string>
@@ -35,6 +38,32 @@ inline void add_block_device(test_backend& tb, const std::string& name, unsigned
     tb.write_file(sys + "/dev", devnum + "\n");
     tb.make_dir(sys + "/holders");
     tb.write_file("/dev/" + name, "");
+}
+
+// An LVM physical-volume label in the disk's image (made 4 MiB: libblkid
+// passes over a label on a device of 1 MiB or less), as pvcreate writes it in
+// the second sector: label header with its checksum, then the PV header's UUID
+// and device size.
+inline void write_lvm_label(test_backend& tb, const std::string& disk) {
+    const unsigned long long size = 4ULL << 20;
+    std::string label(512, '\0');
+    label.replace(0, 8, "LABELONE");
+    label[8] = 1;    // the sector it lies in
+    label[20] = 32;  // offset of the PV header
+    label.replace(24, 8, "LVM2 001");
+    label.replace(32, 32, std::string(32, 'A'));
+    for (int i = 0; i < 8; ++i) label[64 + i] = static_cast<char>((size >> (8 * i)) & 0xff);
+    std::uint32_t crc = 0xf597a6cf;  // LVM's CRC-32 seed, no final inversion
+    for (size_t i = 20; i < label.size(); ++i) {
+        crc ^= static_cast<unsigned char>(label[i]);
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ ((crc & 1) ? 0xEDB88320u : 0u);
+    }
+    for (int i = 0; i < 4; ++i) label[16 + i] = static_cast<char>((crc >> (8 * i)) & 0xff);
+    std::string image = tb.root + "/dev/" + disk;
+    std::filesystem::resize_file(image, size);
+    std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(512);
+    f.write(label.data(), static_cast<std::streamsize>(label.size()));
 }
 
 // A device-mapper volume named dm_name holding the disk.
