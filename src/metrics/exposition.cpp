@@ -1,0 +1,81 @@
+#include "metrics/exposition.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace tidewall::metrics {
+
+family& family_set::declare(const std::string& name, const std::string& help, const std::string& type) {
+    for (auto& f : families_)
+        if (f.name == name) return f;
+    families_.push_back(family{name, help, type, {}});
+    return families_.back();
+}
+
+void family_set::gauge(const std::string& name, const std::string& help, labels label_set, double value) {
+    declare(name, help, "gauge").samples.push_back(sample{std::move(label_set), value});
+}
+
+void family_set::append(const family_set& other) {
+    for (const auto& f : other.families_) {
+        family& mine = declare(f.name, f.help, f.type);
+        mine.samples.insert(mine.samples.end(), f.samples.begin(), f.samples.end());
+    }
+}
+
+namespace {
+std::string escaped(const std::string& text, bool quote) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quote)
+            out += "\\\"";
+        else
+            out += c;
+    }
+    return out;
+}
+} // namespace
+
+std::string escape_label_value(const std::string& value) { return escaped(value, true); }
+
+std::string escape_help(const std::string& help) { return escaped(help, false); }
+
+std::string format_value(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+    char buf[64];
+    if (value == std::floor(value) && std::fabs(value) < 1e15)
+        std::snprintf(buf, sizeof buf, "%.0f", value);
+    else
+        std::snprintf(buf, sizeof buf, "%.17g", value);
+    return buf;
+}
+
+std::string render(const std::vector<family>& families) {
+    std::string out;
+    for (const auto& f : families) {
+        if (f.samples.empty()) continue;
+        out += "# HELP " + f.name + " " + escape_help(f.help) + "\n";
+        out += "# TYPE " + f.name + " " + f.type + "\n";
+        for (const auto& s : f.samples) {
+            out += f.name;
+            if (!s.label_set.empty()) {
+                out += "{";
+                for (size_t i = 0; i < s.label_set.size(); ++i) {
+                    if (i) out += ",";
+                    out += s.label_set[i].first + "=\"" + escape_label_value(s.label_set[i].second) + "\"";
+                }
+                out += "}";
+            }
+            out += " " + format_value(s.value) + "\n";
+        }
+    }
+    return out;
+}
+
+} // namespace tidewall::metrics
