@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace tidewall::metrics {
 
@@ -51,8 +52,13 @@ std::string format_value(double value) {
     char buf[64];
     if (value == std::floor(value) && std::fabs(value) < 1e15)
         std::snprintf(buf, sizeof buf, "%.0f", value);
-    else
-        std::snprintf(buf, sizeof buf, "%.17g", value);
+    else {
+        // The shortest of 15 to 17 digits that reads back as the same number.
+        for (int digits = 15; digits <= 17; ++digits) {
+            std::snprintf(buf, sizeof buf, "%.*g", digits, value);
+            if (std::strtod(buf, nullptr) == value) break;
+        }
+    }
     return buf;
 }
 

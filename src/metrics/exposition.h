@@ -43,8 +43,8 @@ private:
 std::string escape_label_value(const std::string& value);
 // Backslash and line feed escaped.
 std::string escape_help(const std::string& help);
-// Integers without a fraction, others with up to 17 significant digits; NaN,
-// +Inf and -Inf as the format spells them.
+// Integers without a fraction, others in the fewest digits (15 to 17) that
+// read back exactly; NaN, +Inf and -Inf as the format spells them.
 std::string format_value(double value);
 // The families in order; a family without samples is left out (a TYPE line
 // with no sample says nothing).

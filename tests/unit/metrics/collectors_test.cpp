@@ -93,7 +93,9 @@ TEST(MetricsCollectors, MetadataVgOnlyOnceConfigured) {
     EXPECT_TRUE(has(text, "tidewall_metadata_vg_size_bytes{vg=\"tw meta\"} 536870912000")) << text;
     EXPECT_TRUE(has(text, "tidewall_metadata_vg_free_bytes{vg=\"tw meta\"} 104857600")) << text;
 
-    tb.on(cmd, 5, "", "  Volume group \"tw meta\" not found\n");
+    test_backend broken;
+    broken.set_key("sArrowfieldMetadataVG", "tw meta");
+    broken.on(cmd, 5, "", "  Volume group \"tw meta\" not found\n");
     family_set failed;
     EXPECT_FALSE(collect_metadata_vg(failed));
 }
@@ -131,7 +133,7 @@ TEST(MetricsCollectors, AFullCollectionChangesNothingOnTheNode) {
     tb.set_key("sLastMonitorTimeDrive", "1699990000");
     tb.set_key("nPerfParamsVersion", "3");
     tb.write_file("/etc/mtab", "/dev/sdb1 /tw/disk1 xfs rw 0 0\n");
-    tb.write_file("/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AFVolSize", "vol1 1000\n");
+    tb.write_file("/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AFVolSize", "vol1:1000\n");
     tb.usage["/tw/disk1"] = {1000, 500};
     const auto registry_before = tb.registry;
     const std::string volsize_before = tb.read_file("/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AFVolSize");

@@ -28,7 +28,7 @@ TEST(MetricsExposition, FormatsValues) {
     struct row {
         double v;
         const char* text;
-    } rows[] = {{0, "0"},       {1, "1"},   {-3, "-3"},  {0.25, "0.25"}, {1e18, "1e+18"},
+    } rows[] = {{0, "0"},       {1, "1"},   {-3, "-3"},  {0.25, "0.25"}, {0.2, "0.2"}, {0.1 + 0.2, "0.30000000000000004"}, {1e18, "1e+18"},
                 {17179869184.0, "17179869184"}, {std::nan(""), "NaN"},
                 {std::numeric_limits<double>::infinity(), "+Inf"}, {-std::numeric_limits<double>::infinity(), "-Inf"}};
     for (const auto& r : rows) EXPECT_EQ(format_value(r.v), r.text);
