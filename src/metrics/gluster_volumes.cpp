@@ -23,7 +23,11 @@ void volume_health(glfs_admin& admin, const std::string& name, family_set& out) 
     vol.get_brick_list(bricks);
     if (!bricks.empty()) {
         size_t online = 0;
-        for (const auto& b : bricks) online += b.get_is_online() ? 1 : 0;
+        for (auto& b : bricks) {
+            // The status read with the volume sets the flag; a brick it does not list is offline.
+            vol.extract_brick_details(b);
+            online += b.get_is_online() ? 1 : 0;
+        }
         out.gauge("tidewall_gluster_volume_bricks_online_ratio", "Share of the volume's bricks whose process runs (0 to 1).",
                   {{"volume", name}}, static_cast<double>(online) / bricks.size());
     }

@@ -26,7 +26,7 @@ assert eval(sys.argv[2]), json.dumps(d, indent=1)
 PY
 }
 # has TEXT LINE: TEXT holds LINE as a whole line.
-has() { grep -qxF -- "$2" <<<"$1" || fail "missing: $2"; }
+has() { grep -qxF -- "$2" <<<"$1" || fail "missing: $2; the family has: $(grep "^${2%%[{ ]*}" <<<"$1")"; }
 promcheck() { promtool check metrics <<<"$1" || fail "promtool rejects the output ($2)"; }
 # shellcheck source=lib/gluster.sh
 source "$TW_SOURCE_DIR/tests/integration/lib/gluster.sh"
