@@ -76,6 +76,31 @@ TEST(MetricsCollectors, FansFromARealListing) {
     EXPECT_EQ(text.find("tidewall_fan_speed_rpm{fan=\"Fan3\"}"), std::string::npos) << "a percentage is no speed";
 }
 
+TEST(MetricsCollectors, SmartVerdictsOfPhysicalDisksOnly) {
+    test_backend tb;
+    for (const char* d : {"sda", "sdb", "vdc"}) tb.make_dir(std::string("/sys/block/") + d + "/device");
+    tb.make_dir("/sys/block/loop0");  // no device behind it: no disk
+    tb.on("smartctl -d scsi -H  /dev/sda", 0, testing::fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
+    tb.on("smartctl -A /dev/sda", 0, testing::fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
+    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, "Serial Number:    5MH0W4LZ\n");
+    tb.on("smartctl -d scsi -H  /dev/sdb", 0, testing::fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+    tb.on("smartctl -A /dev/sdb", 0, testing::fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+    tb.on("smartctl  -i /dev/sdb | grep -i \"Serial number\"", 0, "Serial Number:    Z1F0A1B2\n");
+    // vdc: every smartctl form fails (no SMART on a virtual disk).
+    family_set s;
+    ASSERT_TRUE(collect_smart(s));
+    const std::string text = rendered(s);
+    for (const char* line : {"tidewall_smart_readable{device=\"/dev/sda\"} 1",
+                             "tidewall_smart_healthy{device=\"/dev/sda\",serial=\"5MH0W4LZ\"} 0",
+                             "tidewall_smart_healthy{device=\"/dev/sdb\",serial=\"Z1F0A1B2\"} 1",
+                             "tidewall_smart_faulty_attributes{device=\"/dev/sda\"} 1",
+                             "tidewall_smart_faulty_attributes{device=\"/dev/sdb\"} 0",
+                             "tidewall_smart_readable{device=\"/dev/vdc\"} 0"})
+        EXPECT_TRUE(has(text, line)) << line << "\n" << text;
+    EXPECT_EQ(text.find("/dev/loop0"), std::string::npos);
+    EXPECT_EQ(text.find("tidewall_smart_healthy{device=\"/dev/vdc\""), std::string::npos) << "no verdict, no sample";
+}
+
 TEST(MetricsCollectors, MetadataVgOnlyOnceConfigured) {
     test_backend tb;
     family_set none;
