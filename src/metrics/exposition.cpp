@@ -42,9 +42,38 @@ std::string escaped(const std::string& text, bool quote) {
 }
 } // namespace
 
-std::string escape_label_value(const std::string& value) { return escaped(value, true); }
+// Label values must be UTF-8; tool output and registry values need not be. A
+// byte that starts no valid sequence becomes U+FFFD.
+std::string valid_utf8(const std::string& in) {
+    std::string out;
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    size_t n = in.size(), i = 0;
+    while (i < n) {
+        unsigned char c = p[i];
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xe ? 3 : (c >> 3) == 0x1e ? 4 : 0;
+        bool ok = len != 0 && i + len <= n;
+        for (size_t k = 1; ok && k < len; ++k) ok = (p[i + k] & 0xc0) == 0x80;
+        if (ok && len > 1) {
+            unsigned cp = c & (0x7f >> len);
+            for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (p[i + k] & 0x3f);
+            // Overlong forms, surrogates and values past U+10FFFF are no text either.
+            static const unsigned min_cp[] = {0, 0, 0x80, 0x800, 0x10000};
+            ok = cp >= min_cp[len] && cp <= 0x10ffff && (cp < 0xd800 || cp > 0xdfff);
+        }
+        if (ok) {
+            out.append(in, i, len);
+            i += len;
+        } else {
+            out += "\xef\xbf\xbd";
+            ++i;
+        }
+    }
+    return out;
+}
 
-std::string escape_help(const std::string& help) { return escaped(help, false); }
+std::string escape_label_value(const std::string& value) { return escaped(valid_utf8(value), true); }
+
+std::string escape_help(const std::string& help) { return escaped(valid_utf8(help), false); }
 
 std::string format_value(double value) {
     if (std::isnan(value)) return "NaN";

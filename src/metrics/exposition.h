@@ -39,9 +39,10 @@ private:
     std::vector<family> families_;
 };
 
-// Backslash, double quote and line feed escaped.
+// Backslash, double quote and line feed escaped; bytes that are not UTF-8
+// replaced by U+FFFD (the format's text is UTF-8).
 std::string escape_label_value(const std::string& value);
-// Backslash and line feed escaped.
+// Backslash and line feed escaped; not UTF-8 as above.
 std::string escape_help(const std::string& help);
 // Integers without a fraction, others in the fewest digits (15 to 17) that
 // read back exactly; NaN, +Inf and -Inf as the format spells them.

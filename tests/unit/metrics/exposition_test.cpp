@@ -8,6 +8,12 @@
 namespace tidewall::metrics {
 namespace {
 
+std::string replacements(int n) {
+    std::string out;
+    while (n-- > 0) out += "\xef\xbf\xbd";
+    return out;
+}
+
 TEST(MetricsExposition, EscapesLabelValuesAndHelpAsTheFormatAsks) {
     struct row {
         std::string in, label, help;
@@ -17,6 +23,10 @@ TEST(MetricsExposition, EscapesLabelValuesAndHelpAsTheFormatAsks) {
         {"say \"hi\"", "say \\\"hi\\\"", "say \"hi\""},
         {"two\nlines", "two\\nlines", "two\\nlines"},
         {"\\\"\n", "\\\\\\\"\\n", "\\\\\"\\n"},
+        {"Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac", "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac", "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac"},
+        {"bad\xff\xc3(", "bad\xef\xbf\xbd\xef\xbf\xbd(", "bad\xef\xbf\xbd\xef\xbf\xbd("},
+        // An overlong "/" and a surrogate: one replacement a byte.
+        {"\xc0\xaf\xed\xa0\x80", replacements(5), replacements(5)},
     };
     for (const auto& r : rows) {
         EXPECT_EQ(escape_label_value(r.in), r.label) << r.in;
