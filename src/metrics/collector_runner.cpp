@@ -28,8 +28,8 @@ struct run_state {
 family_set run_collectors(const std::vector<collector>& collectors, std::chrono::milliseconds time_limit) {
     family_set out;
     family_set status;
-    status.declare("tidewall_collector_success", "Whether the collector gathered its section in time (1) or failed (0).",
-                   "gauge");
+    status.declare("tidewall_collector_success",
+                   "Whether the collector gathered its section in time (1) or failed (0).", "gauge");
     status.declare("tidewall_collector_duration_seconds", "How long the collector ran.", "gauge");
     for (const auto& c : collectors) {
         auto state = std::make_shared<run_state>();

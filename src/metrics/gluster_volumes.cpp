@@ -28,7 +28,8 @@ void volume_health(glfs_admin& admin, const std::string& name, family_set& out) 
             vol.extract_brick_details(b);
             online += b.get_is_online() ? 1 : 0;
         }
-        out.gauge("tidewall_gluster_volume_bricks_online_ratio", "Share of the volume's bricks whose process runs (0 to 1).",
+        out.gauge("tidewall_gluster_volume_bricks_online_ratio",
+                  "Share of the volume's bricks whose process runs (0 to 1).",
                   {{"volume", name}}, static_cast<double>(online) / bricks.size());
     }
     // A brick whose heal state cannot be read counts as pending: unknown is never healed.
@@ -51,7 +52,8 @@ bool collect_gluster(family_set& out) {
         std::string device, fstype;
         std::list<std::string> options;
         bool mounted = tsaf_utils::is_mounted(m.mnt_path, device, fstype, options) == 1;
-        out.gauge("tidewall_gluster_volume_mounted", "Whether the gluster volume is mounted on this node (1) or not (0).",
+        out.gauge("tidewall_gluster_volume_mounted",
+                  "Whether the gluster volume is mounted on this node (1) or not (0).",
                   {{"volume", m.vol_name}, {"path", m.mnt_path}}, mounted ? 1 : 0);
         unsigned long total = 0, free = 0;
         auto known = saved.find(m.vol_name);

@@ -16,7 +16,8 @@
 namespace {
 
 int usage_error(const char* why) {
-    std::fprintf(stderr, "twctl metrics: %s\nusage: twctl metrics [--textfile DIR] [--collector-timeout SECONDS]\n", why);
+    std::fprintf(stderr, "twctl metrics: %s\nusage: twctl metrics [--textfile DIR] [--collector-timeout SECONDS]\n",
+                 why);
     return 2;
 }
 
@@ -29,7 +30,8 @@ int run(const twctl::args& words) {
             std::printf("usage: twctl metrics [--textfile DIR] [--collector-timeout SECONDS]\n");
             return 0;
         }
-        if (w != "--textfile" && w != "--collector-timeout") return usage_error(("unexpected argument '" + w + "'").c_str());
+        if (w != "--textfile" && w != "--collector-timeout")
+            return usage_error(("unexpected argument '" + w + "'").c_str());
         if (i + 1 == words.size()) return usage_error((w + " needs a value").c_str());
         const std::string& v = words[++i];
         if (w == "--textfile") {

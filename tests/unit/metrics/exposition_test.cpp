@@ -8,6 +8,8 @@
 namespace tidewall::metrics {
 namespace {
 
+const char* const kGroesse = "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac";  // valid UTF-8 stays as it is
+
 std::string replacements(int n) {
     std::string out;
     while (n-- > 0) out += "\xef\xbf\xbd";
@@ -23,7 +25,7 @@ TEST(MetricsExposition, EscapesLabelValuesAndHelpAsTheFormatAsks) {
         {"say \"hi\"", "say \\\"hi\\\"", "say \"hi\""},
         {"two\nlines", "two\\nlines", "two\\nlines"},
         {"\\\"\n", "\\\\\\\"\\n", "\\\\\"\\n"},
-        {"Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac", "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac", "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac"},
+        {kGroesse, kGroesse, kGroesse},
         {"bad\xff\xc3(", "bad\xef\xbf\xbd\xef\xbf\xbd(", "bad\xef\xbf\xbd\xef\xbf\xbd("},
         // An overlong "/" and a surrogate: one replacement a byte.
         {"\xc0\xaf\xed\xa0\x80", replacements(5), replacements(5)},
@@ -38,8 +40,8 @@ TEST(MetricsExposition, FormatsValues) {
     struct row {
         double v;
         const char* text;
-    } rows[] = {{0, "0"},       {1, "1"},   {-3, "-3"},  {0.25, "0.25"}, {0.2, "0.2"}, {0.1 + 0.2, "0.30000000000000004"}, {1e18, "1e+18"},
-                {17179869184.0, "17179869184"}, {std::nan(""), "NaN"},
+    } rows[] = {{0, "0"}, {1, "1"}, {-3, "-3"}, {0.25, "0.25"}, {0.2, "0.2"}, {0.1 + 0.2, "0.30000000000000004"},
+                {1e18, "1e+18"}, {17179869184.0, "17179869184"}, {std::nan(""), "NaN"},
                 {std::numeric_limits<double>::infinity(), "+Inf"}, {-std::numeric_limits<double>::infinity(), "-Inf"}};
     for (const auto& r : rows) EXPECT_EQ(format_value(r.v), r.text);
 }

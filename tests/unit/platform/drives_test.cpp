@@ -17,7 +17,8 @@ const char* const kControllers = "lspci | grep -i controller | egrep -i 'sas|rai
 void serve_node(test_backend& tb) {
     tb.set_key("nTidewallDriveOperations", "1");
     tb.set_key("sArrowfieldApplianceType", "RM-110");  // GlusterFS flavour: data paths are /tw/diskN
-    tb.write_file("/etc/mtab", "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /tw/disk1 xfs rw 0 0\n/dev/sdc /tw/disk2 xfs rw 0 0\n");
+    tb.write_file("/etc/mtab",
+                  "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /tw/disk1 xfs rw 0 0\n/dev/sdc /tw/disk2 xfs rw 0 0\n");
     tb.make_dir("/tw/disk3");
     tb.usage["/tw/disk1"] = {1000, 500};
     tb.usage["/tw/disk2"] = {1000, 500};
