@@ -11,6 +11,7 @@ packages=(
   procps psmisc rpm dpkg-dev binutils
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client
+  prometheus prometheus-node-exporter  # promtool checks the metrics output; node_exporter scrapes it in a test
 )
 missing=()
 for p in "${packages[@]}"; do

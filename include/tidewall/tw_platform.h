@@ -129,7 +129,9 @@ public:
     // plus the reference models when sHWMonitorTestRefArchPlatform says yes.
     static bool hwmonitoring_supported();
     // The drive-operations gate of the drive, SAS controller and mount-point
-    // queries. Closed in this system.
+    // queries and of drive locate: open when the registry key
+    // nTidewallDriveOperations (section Dockwright) holds a non-zero number;
+    // closed by default.
     static bool hwmon_driveops_supported();
 
     // --- single records (dmidecode, /proc/meminfo) ---
@@ -141,8 +143,14 @@ public:
     // --- lists: each call empties the list and fills it anew ---
     // Populated sockets, with temperatures from the IPMI sensor listing.
     std::list<tw_processor>& get_cpuinfo();
-    // Behind the drive-operations gate: empty while it is closed.
+    // Behind the drive-operations gate: empty while it is closed. One record
+    // per disk backing a mounted data mount path: lsblk facts, SMART health and
+    // serial, the controller's drive number (MegaCli64, ssacli; matched by
+    // serial) and sector rates since sLastMonitorTimeDrive, which it then sets.
     std::list<tw_driveinfo>& get_driveinfo();
+    // The same records with rates over the last rate_minutes (at least 1); it
+    // writes nothing (no registry key, no report section): for observers.
+    std::list<tw_driveinfo>& get_driveinfo(unsigned rate_minutes);
     std::list<tw_mntpointinfo>& get_mntpointinfo();
     // By the vendor of get_systeminfo(); unknown vendors give no records.
     std::list<tw_powersupply>& get_pwrsupplyinfo();

@@ -1,5 +1,6 @@
 #include "foundation/real_backend.h"
 
+#include "foundation/command_deadline.h"
 #include "foundation/command_runner.h"
 #include "foundation/log_file.h"
 #include "foundation/registry_store.h"
@@ -20,7 +21,15 @@
 namespace tidewall::host {
 
 command_result real_backend::run(const std::string& cmd, int time_limit_s) {
-    return run_shell_command(cmd, time_limit_s);
+    int limit = time_limit_within_deadline(time_limit_s);
+    if (limit < 0) {
+        command_result late;
+        late.status = -1;
+        late.timed_out = true;
+        late.err = "not started: the caller's deadline has passed";
+        return late;
+    }
+    return run_shell_command(cmd, limit);
 }
 
 int real_backend::get_xattr(const std::string& path, const std::string& name, std::string& value) {

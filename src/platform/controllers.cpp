@@ -10,6 +10,7 @@
 #include "platform/tool_runners.h"
 
 #include <set>
+#include <sstream>
 
 using tidewall::shell_quote;
 
@@ -191,7 +192,12 @@ int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target
                              std::string& value) {
     const char* tag = "hpcli_ctrl_get_driveprop";
     std::list<std::string> out;
-    std::string args = "controller slot=" + shell_quote(slot) + " " + shell_quote(target) + " show | grep -i " +
+    // The target is words of ssacli's own ("physicaldrive 1I:1:1"): each is
+    // quoted on its own, or the tool would get them as one word.
+    std::string words;
+    std::istringstream in(target);
+    for (std::string w; in >> w;) words += shell_quote(w) + " ";
+    std::string args = "controller slot=" + shell_quote(slot) + " " + words + "show | grep -i " +
                        double_quoted_arg(prop);
     if (run_hpcli(log, args, out) != 0 || out.empty()) {
         log.logMessage(tag, -1, "hpcli: Ctrl_slot [%s] Drive_target [%s] Failed to get property - [%s]", slot.c_str(),

@@ -1,7 +1,203 @@
-// The drive inventory. It stands behind the drive-operations gate, which is
-// closed in this system: the query answers an empty list and runs no tool.
+// The drive inventory: one record per drive that backs a data mount path. It
+// stands behind the drive-operations gate (registry switch
+// nTidewallDriveOperations, off by default); while the gate is closed the query
+// answers an empty list and runs no tool.
+//
+// A drive's facts come from lsblk, its health and serial number from SMART, its
+// sector rates from the sar files, and its number on the controller (what drive
+// locate blinks) from the controller's own tool, matched by serial number:
+// MegaCli64 for megaraid_sas, ssacli for hpsa and smartpqi.
 
 #include <tidewall/tw_platform.h>
+#include <tidewall/tw_smartctl.h>
+#include <tidewall/tw_storage.h>
+
+#include "foundation/shell_quote.h"
+#include "foundation/tsaf_utils.h"
+#include "platform/controllers.h"
+#include "platform/tool_runners.h"
+
+#include <boost/algorithm/string/case_conv.hpp>
+
+#include <map>
+#include <set>
+
+using tidewall::shell_quote;
+
+namespace {
+
+const char* const kDriveMonitorKey = "sLastMonitorTimeDrive";
+
+// The KEY="value" pairs of one "lsblk -P" line.
+std::map<std::string, std::string> lsblk_pairs(const std::string& line) {
+    std::map<std::string, std::string> out;
+    size_t at = 0;
+    while (at < line.size()) {
+        size_t eq = line.find("=\"", at);
+        if (eq == std::string::npos) break;
+        size_t end = line.find('"', eq + 2);
+        if (end == std::string::npos) break;
+        out[tsaf_utils::trim(line.substr(at, eq - at))] = tsaf_utils::trim(line.substr(eq + 2, end - eq - 2));
+        at = end + 1;
+    }
+    return out;
+}
+
+// The whole disk holding device ("/dev/sdb1" -> "/dev/sdb"); empty when lsblk
+// does not know the device.
+std::string disk_of(tw_debug& log, const std::string& device) {
+    std::list<std::string> out;
+    if (tsaf_utils::popen("lsblk -n -o PKNAME " + shell_quote(device), out, 100) != 0 || out.empty()) {
+        log.logMessage("disk_of", -1, "lsblk: Failed to get the disk of device [%s]", device.c_str());
+        return "";
+    }
+    std::string parent = tsaf_utils::trim(out.front());
+    return parent.empty() ? device : "/dev/" + parent;
+}
+
+void fill_lsblk_facts(tw_debug& log, const std::string& disk, tw_driveinfo& d) {
+    std::list<std::string> out;
+    std::string cmd = "lsblk -d -n -b -P -o NAME,VENDOR,MODEL,SERIAL,REV,TRAN,SIZE,HCTL " + shell_quote(disk);
+    if (tsaf_utils::popen(cmd, out, 100) != 0 || out.empty()) {
+        log.logMessage("fill_lsblk_facts", -1, "lsblk: Failed to get the facts of drive [%s]", disk.c_str());
+        return;
+    }
+    auto f = lsblk_pairs(out.front());
+    d.set_vendor(f["VENDOR"]);
+    d.set_model(f["MODEL"]);
+    d.set_serialnum(f["SERIAL"]);
+    d.set_revision(f["REV"]);
+    d.set_type(boost::algorithm::to_upper_copy(f["TRAN"]));
+    d.set_size(f["SIZE"]);
+    d.set_phyid(f["HCTL"]);
+}
+
+// "Adapter #0" ... "Enclosure Device ID: 32", "Slot Number: 5", "Inquiry Data:
+// <vendor model serial>": adapter/enclosure:slot by each inquiry text.
+void megacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_inquiry) {
+    std::list<std::string> out;
+    if (run_megacli(log, "-PDList -aALL", out) != 0) {
+        log.logMessage("megacli_drive_numbers", -1, "megacli: Failed to list physical drives");
+        return;
+    }
+    std::string adapter = "0", enclosure, slot;
+    for (const auto& raw : out) {
+        std::string line = tsaf_utils::trim(raw);
+        std::string name, value;
+        if (line.rfind("Adapter #", 0) == 0) {
+            adapter = tsaf_utils::trim(line.substr(9));
+            continue;
+        }
+        if (tsaf_utils::get_name_value_pair(line, name, value) != 0) continue;
+        name = tsaf_utils::trim(name);
+        value = tsaf_utils::trim(value);
+        if (name == "Enclosure Device ID")
+            enclosure = value;
+        else if (name == "Slot Number")
+            slot = value;
+        else if (name == "Inquiry Data" && !slot.empty())
+            by_inquiry[value] = adapter + "/" + enclosure + ":" + slot;
+    }
+}
+
+// "Smart Array P410i in Slot 0 (Embedded)" ... "physicaldrive 1I:1:1 (...)":
+// slot/drive by each drive's serial number.
+void ssacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_serial) {
+    std::list<std::string> out;
+    if (run_hpcli(log, "controller all show config", out) != 0) {
+        log.logMessage("ssacli_drive_numbers", -1, "hpcli: Failed to list physical drives");
+        return;
+    }
+    std::string slot;
+    for (const auto& raw : out) {
+        std::string line = tsaf_utils::trim(raw);
+        size_t at = line.find(" in Slot ");
+        if (at != std::string::npos) {
+            std::string rest = line.substr(at + 9);
+            slot = rest.substr(0, rest.find(' '));
+            continue;
+        }
+        if (line.rfind("physicaldrive ", 0) != 0 || slot.empty()) continue;
+        std::string drive = line.substr(14, line.find(' ', 14) - 14);
+        std::string serial;
+        if (hpcli_ctrl_get_driveprop(log, slot, "physicaldrive " + drive, "Serial Number", serial) == 0 &&
+            !serial.empty())
+            by_serial[serial] = slot + "/" + drive;
+    }
+}
+
+// The drive numbers the controllers of this node give, by serial number (or,
+// for MegaCli64, by an inquiry text holding it).
+struct drive_numbers {
+    std::map<std::string, std::string> by_serial;
+    std::map<std::string, std::string> by_inquiry;
+
+    std::string find(const std::string& serial) const {
+        if (serial.empty()) return "";
+        auto it = by_serial.find(serial);
+        if (it != by_serial.end()) return it->second;
+        for (const auto& [inquiry, number] : by_inquiry)
+            if (inquiry.find(serial) != std::string::npos) return number;
+        return "";
+    }
+};
+
+drive_numbers controller_drive_numbers(tw_platform& platform, tw_debug& log) {
+    drive_numbers numbers;
+    std::set<std::string> drivers;
+    platform.get_sasctrl_driverlist(drivers);
+    bool ssacli_asked = false;
+    for (const auto& driver : drivers) {
+        if (driver == "megaraid_sas") {
+            megacli_drive_numbers(log, numbers.by_inquiry);
+        } else if ((driver == "hpsa" || driver == "smartpqi") && !ssacli_asked) {
+            ssacli_drive_numbers(log, numbers.by_serial);
+            ssacli_asked = true;
+        } else if (driver == "mpt3sas") {
+            log.logMessage("controller_drive_numbers", 2, "amCLI drive numbers are not read; drives on [%s] have none",
+                           driver.c_str());
+        }
+    }
+    return numbers;
+}
+
+} // namespace
+
+// The work of both forms of get_driveinfo past the gate.
+static void drives_examine(tw_platform& platform, tw_debug& log, unsigned rate_minutes, std::list<tw_driveinfo>& out) {
+    out.clear();
+    std::list<free_space_info> paths;
+    {
+        tw_storage storage;
+        storage.enumerate_data_drives(paths, false);
+    }
+    std::set<std::string> disks;  // one record per disk, however many paths it backs
+    for (const auto& p : paths) {
+        std::string device, fstype;
+        std::list<std::string> options;
+        if (tsaf_utils::is_mounted(p.mnt_path, device, fstype, options) != 1) continue;
+        std::string disk = disk_of(log, device);
+        if (!disk.empty()) disks.insert(disk);
+    }
+    if (disks.empty()) return;
+
+    const drive_numbers numbers = controller_drive_numbers(platform, log);
+    std::string start;  // one interval for every drive
+    for (const auto& disk : disks) {
+        tw_driveinfo d;
+        d.set_devname(disk);
+        fill_lsblk_facts(log, disk, d);
+        d.set_overallhealth(get_drive_overallhealth(disk));
+        std::string serial = get_drive_serialnum(disk);
+        if (!serial.empty()) d.set_serialnum(serial);
+        double rd = 0, wr = 0;
+        platform.get_driveiostats(disk, rate_minutes, rd, wr, kDriveMonitorKey, start);
+        d.set_rdsectps(rd);
+        d.set_wrsectps(wr);
+        d.set_drivenum(numbers.find(d.get_serialnum()));
+        out.push_back(d);
+    }
+}
 
 std::list<tw_driveinfo>& tw_platform::get_driveinfo() {
     const char* tag = "tw_platform::get_driveinfo";
@@ -10,7 +206,19 @@ std::list<tw_driveinfo>& tw_platform::get_driveinfo() {
         log_.logMessage(tag, 3, "Drive Operations not supported.");
         return drives_;
     }
-    // No drive inventory is built behind the gate; while it is closed (always,
-    // in this system) the branch above is the whole query.
+    drives_examine(*this, log_, 0, drives_);
+    // The next pass averages from here.
+    tsaf_utils::set_reg_key(kDriveMonitorKey, std::to_string(tsaf_utils::now()));
+    loginfo(PINFO_DRIVE);
+    return drives_;
+}
+
+std::list<tw_driveinfo>& tw_platform::get_driveinfo(unsigned rate_minutes) {
+    drives_.clear();
+    if (!hwmon_driveops_supported()) {
+        log_.logMessage("tw_platform::get_driveinfo", 3, "Drive Operations not supported.");
+        return drives_;
+    }
+    drives_examine(*this, log_, rate_minutes == 0 ? 1 : rate_minutes, drives_);
     return drives_;
 }

@@ -24,7 +24,12 @@ tw_platform::tw_platform() { log_.logMessage("tw_platform::tw_platform", 2, "Cre
 
 tw_platform::~tw_platform() { log_.logMessage("tw_platform::~tw_platform", 2, "Cleaning tw_platform instance"); }
 
-bool tw_platform::hwmon_driveops_supported() { return false; }
+bool tw_platform::hwmon_driveops_supported() {
+    // Off unless an operator turns it on: drive tools and LED blinking are
+    // opt-in on each node.
+    unsigned on = 0;
+    return tsaf_utils::get_reg_key("nTidewallDriveOperations", on) == 0 && on != 0;
+}
 
 bool tw_platform::hwmonitoring_supported() {
     std::set<std::string> models = {

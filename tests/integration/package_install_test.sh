@@ -31,4 +31,13 @@ SRC
 /tmp/pc_consumer || fail "pkg-config consumer"
 /usr/bin/twctl storage info >/dev/null || fail "installed twctl"
 man -w twctl >/dev/null 2>&1 || test -f /usr/share/man/man1/twctl.1 || fail "man page"
+# The metrics refresh: service and timer installed and sound, the timer not enabled.
+for unit in tidewall-metrics.service tidewall-metrics.timer; do
+  dpkg -L tidewall | grep -qx "/usr/lib/systemd/system/$unit" || fail "$unit not installed"
+done
+if command -v systemd-analyze >/dev/null; then
+  systemd-analyze verify /usr/lib/systemd/system/tidewall-metrics.timer /usr/lib/systemd/system/tidewall-metrics.service \
+    || fail "systemd-analyze rejects the metrics units"
+fi
+[ ! -e /etc/systemd/system/timers.target.wants/tidewall-metrics.timer ] || fail "the package enabled the metrics timer"
 echo "package installs and is consumable"

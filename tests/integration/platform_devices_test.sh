@@ -143,6 +143,10 @@ check "$json" "[(c['type'], c['pci_address'], c['wwn'], c['firmware'], c['state'
   "FC hosts wrong"
 check "$json" "d['fc'][0]['model'] == 'QLogic Corp. ISP2722-based 16/32Gb Fibre Channel to PCIe Adapter (rev 01)' and d['fc'][1]['model'] == ''" \
   "FC models wrong"
+# The node's metrics with the same fake tools and sysfs: promtool accepts them.
+command -v promtool >/dev/null || fail "promtool missing (scripts/install-deps.sh)"
+metrics=$(PATH=$bin:$PATH "$TWCTL" metrics) || fail "twctl metrics failed with the fake tools"
+promtool check metrics <<<"$metrics" || fail "promtool rejects twctl metrics with the fake tools"
 umount /sys
 trap - EXIT
 

@@ -122,6 +122,11 @@ for section in system chipset bios processors power_supplies fans smart; do
 done
 grep -q 'tw_platform::loginfo: Name:\[PS1\] Redundancy:\[Fully Redundant\] Status:\[1\]' "$log" \
   || fail "power-supply report line not in the log"
+# The node's metrics from the same tools: promtool accepts them.
+command -v promtool >/dev/null || fail "promtool missing (scripts/install-deps.sh)"
+metrics=$("$TWCTL" metrics) || fail "twctl metrics failed with the fake tools"
+promtool check metrics <<<"$metrics" || fail "promtool rejects twctl metrics with the fake tools"
+grep -qx 'tidewall_power_supply_ok{supply="PS1",redundancy="Fully Redundant"} 1' <<<"$metrics" || fail "PS1 not in the metrics"
 
 # ---- 3. a tool that hangs ----------------------------------------------------
 export HANG_ONCE=/tmp/hung.pid

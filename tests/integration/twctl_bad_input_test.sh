@@ -16,6 +16,14 @@ grep -q '^ddb  *\/tw\/ddb ' <<<"$out" || fail "defaults not reported: $out"
 json=$("$TWCTL" storage info --json) || fail "storage info --json failed"
 python3 -c 'import json,sys; d=json.loads(sys.argv[1]); assert d["mount_paths"][0]["path"]=="/tw/ddb", d' "$json" \
   || fail "json output is not valid JSON: $json"
+# Metrics from a garbled registry are still well-formed: a value that is not
+# UTF-8 (Latin-1 here) reaches its label with U+FFFD in place of the bad byte.
+printf '\nsScaleoutPlatformType caf\xe9 au lait\n' >> "$reg/Dockwright/registry.conf"
+metrics=$("$TWCTL" metrics) || fail "metrics failed on a garbled registry"
+if command -v promtool >/dev/null; then
+  promtool check metrics <<<"$metrics" || fail "promtool rejects twctl metrics on a garbled registry"
+fi
+grep -qF $'platform_type="caf\xef\xbf\xbd au lait"' <<<"$metrics" || fail "platform type label: $(grep node_info <<<"$metrics")"
 
 # Registry keys a person set by hand are what the report shows.
 printf '# by hand\nsTidewallDDBMountPath /data/ddb\nsArrowfieldApplianceType RM-310\n' > "$reg/Dockwright/registry.conf"

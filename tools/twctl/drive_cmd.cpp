@@ -16,7 +16,8 @@ int drive_locate(const twctl::args& words) {
         return 2;
     }
     if (!tw_platform::hwmon_driveops_supported()) {
-        std::fprintf(stderr, "twctl drive locate: drive operations are not supported on this system\n");
+        std::fprintf(stderr, "twctl drive locate: drive operations are not supported on this system "
+                             "(registry key nTidewallDriveOperations)\n");
         return 1;
     }
     tw_platform platform;

@@ -295,6 +295,7 @@ int run(const twctl::args& words) {
         std::printf("usage: twctl platform report [--json]\n"
                     "       twctl platform nics [--json]\n"
                     "       twctl platform controllers [--json]\n"
+                    "       twctl platform drives [--json]\n"
                     "       twctl platform cpu-usage [--minutes N]\n");
         return words.empty() ? 2 : 0;
     }
@@ -303,6 +304,7 @@ int run(const twctl::args& words) {
     if (words[0] == "nics") return twctl::platform_nics(rest);
     if (words[0] == "controllers") return twctl::platform_controllers(rest);
     if (words[0] == "cpu-usage") return twctl::platform_cpu_usage(rest);
+    if (words[0] == "drives") return twctl::platform_drives(rest);
     std::fprintf(stderr, "twctl platform: unknown subcommand '%s'\n", words[0].c_str());
     return 2;
 }
@@ -312,7 +314,8 @@ const twctl::registrar reg(
      "  platform report [--json]   hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART\n"
      "  platform nics [--json]     configured network interfaces with link, speed and throughput\n"
      "  platform controllers [--json]  SAS/RAID controllers and Fibre Channel host adapters\n"
-     "  platform cpu-usage [--minutes N]  average CPU usage from the sar files\n",
+     "  platform cpu-usage [--minutes N]  average CPU usage from the sar files\n"
+     "  platform drives [--json]   drives behind the data mount paths (needs nTidewallDriveOperations)\n",
      run});
 
 } // namespace

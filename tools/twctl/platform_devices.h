@@ -9,6 +9,8 @@ namespace twctl {
 int platform_nics(args words);
 // twctl platform controllers [--json]
 int platform_controllers(args words);
+// twctl platform drives [--json]
+int platform_drives(args words);
 // twctl platform cpu-usage [--minutes N]
 int platform_cpu_usage(args words);
 

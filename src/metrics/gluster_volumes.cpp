@@ -1,0 +1,73 @@
+// Gluster volumes seen from this node: whether the volumes it mounts are
+// mounted and have not shrunk, and for every volume the share of its bricks
+// online and the entries waiting to heal. Read-only: the saved volume sizes
+// (.AFVolSize) are compared with, never updated.
+
+#include "metrics/collector.h"
+
+#include <tidewall/tw_storage.h>
+
+#include "foundation/glfs_admin.h"
+#include "foundation/tsaf_utils.h"
+
+#include <map>
+
+namespace tidewall::metrics {
+
+namespace {
+
+void volume_health(glfs_admin& admin, const std::string& name, family_set& out) {
+    glfs_volume vol;
+    if (admin.extract_volume_info(name, vol, true) != 0) return;
+    std::list<glfs_brick> bricks;
+    vol.get_brick_list(bricks);
+    if (!bricks.empty()) {
+        size_t online = 0;
+        for (auto& b : bricks) {
+            // The status read with the volume sets the flag; a brick it does not list is offline.
+            vol.extract_brick_details(b);
+            online += b.get_is_online() ? 1 : 0;
+        }
+        out.gauge("tidewall_gluster_volume_bricks_online_ratio",
+                  "Share of the volume's bricks whose process runs (0 to 1).",
+                  {{"volume", name}}, static_cast<double>(online) / bricks.size());
+    }
+    // A brick whose heal state cannot be read counts as pending: unknown is never healed.
+    out.gauge("tidewall_gluster_volume_heal_pending", "Entries of the volume waiting to heal.", {{"volume", name}},
+              static_cast<double>(vol.get_heal_info().size()));
+}
+
+} // namespace
+
+bool collect_gluster(family_set& out) {
+    tw_storage storage;
+    if (storage.get_sds_type() != tw_storage::SDS_GLUSTERFS) return true;
+
+    // The volumes this node mounts, from /etc/fstab.
+    std::list<gluster_vol_mount_info> mounts;
+    storage.get_gluster_vols_mount_info(mounts);
+    std::map<std::string, unsigned long> saved;
+    storage.read_volsize_file(storage.get_afvolsize_filename(), saved);
+    for (const auto& m : mounts) {
+        std::string device, fstype;
+        std::list<std::string> options;
+        bool mounted = tsaf_utils::is_mounted(m.mnt_path, device, fstype, options) == 1;
+        out.gauge("tidewall_gluster_volume_mounted",
+                  "Whether the gluster volume is mounted on this node (1) or not (0).",
+                  {{"volume", m.vol_name}, {"path", m.mnt_path}}, mounted ? 1 : 0);
+        unsigned long total = 0, free = 0;
+        auto known = saved.find(m.vol_name);
+        if (mounted && known != saved.end() && tsaf_utils::get_fs_usage(m.mnt_path, total, free) == 0)
+            out.gauge("tidewall_gluster_volume_shrunk",
+                      "Whether the mounted volume is smaller than the largest size recorded for it (1) or not (0).",
+                      {{"volume", m.vol_name}}, total < known->second ? 1 : 0);
+    }
+
+    std::list<std::string> unused, names;
+    glfs_admin admin(unused);  // throws when gluster cannot be asked: the collector fails
+    if (admin.list_volumes(names) != 0) return false;
+    for (const auto& name : names) volume_health(admin, name, out);
+    return true;
+}
+
+} // namespace tidewall::metrics

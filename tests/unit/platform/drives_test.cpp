@@ -1,0 +1,101 @@
+// The drive inventory behind the nTidewallDriveOperations switch: which disks,
+// the exact commands, drive numbers matched by serial, and the monitor key.
+
+#include "platform_test_util.h"
+
+#include <gtest/gtest.h>
+
+using namespace platform_test;
+using tidewall::testing::test_backend;
+
+namespace {
+
+const char* const kControllers = "lspci | grep -i controller | egrep -i 'sas|raid' | cut -d ' ' -f 1";
+
+// Two data disks: /tw/disk1 on a partition of sdb, /tw/disk2 on the whole of
+// sdc; /tw/disk3 is not mounted and / is no data path.
+void serve_node(test_backend& tb) {
+    tb.set_key("nTidewallDriveOperations", "1");
+    tb.set_key("sArrowfieldApplianceType", "RM-110");  // GlusterFS flavour: data paths are /tw/diskN
+    tb.write_file("/etc/mtab",
+                  "/dev/sda1 / ext4 rw 0 0\n/dev/sdb1 /tw/disk1 xfs rw 0 0\n/dev/sdc /tw/disk2 xfs rw 0 0\n");
+    tb.make_dir("/tw/disk3");
+    tb.usage["/tw/disk1"] = {1000, 500};
+    tb.usage["/tw/disk2"] = {1000, 500};
+    tb.on("lsblk -n -o PKNAME /dev/sdb1", 0, "sdb\n");
+    tb.on("lsblk -n -o PKNAME /dev/sdc", 0, "\n");
+    tb.on("lsblk -d -n -b -P -o NAME,VENDOR,MODEL,SERIAL,REV,TRAN,SIZE,HCTL /dev/sdb", 0,
+          "NAME=\"sdb\" VENDOR=\"ATA     \" MODEL=\"HGST HUS724040ALE640\" SERIAL=\"PK1334PBHXXXXX\" REV=\"MJAOA5E0\" "
+          "TRAN=\"sas\" SIZE=\"4000787030016\" HCTL=\"0:2:1:0\"\n");
+    tb.on("lsblk -d -n -b -P -o NAME,VENDOR,MODEL,SERIAL,REV,TRAN,SIZE,HCTL /dev/sdc", 0,
+          "NAME=\"sdc\" VENDOR=\"\" MODEL=\"\" SERIAL=\"\" REV=\"\" TRAN=\"\" SIZE=\"480103981056\" HCTL=\"\"\n");
+    for (const char* d : {"/dev/sdb", "/dev/sdc"}) {
+        tb.on(std::string("smartctl -d scsi -H  ") + d, 0, fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+    }
+    tb.on("smartctl  -i /dev/sdb | grep -i \"Serial number\"", 0, "Serial Number:    PK1334PBHXXXXX\n");
+    tb.on("smartctl  -i /dev/sdc | grep -i \"Serial number\"", 0, "Serial Number:    BTYG90110ABC480BGN\n");
+    tb.on(kControllers, 0, "18:00.0\n");
+}
+
+TEST(Drives, SwitchOpensTheGate) {
+    struct row {
+        const char* value;
+        bool open;
+    } rows[] = {{nullptr, false}, {"0", false}, {"1", true}, {"2", true}, {"yes", false}, {"", false}};
+    for (const auto& r : rows) {
+        test_backend tb;
+        if (r.value) tb.set_key("nTidewallDriveOperations", r.value);
+        EXPECT_EQ(tw_platform::hwmon_driveops_supported(), r.open) << (r.value ? r.value : "(absent)");
+    }
+}
+
+TEST(Drives, OneRecordPerDataDiskWithMegaCliNumbersBySerial) {
+    test_backend tb;
+    serve_node(tb);
+    tb.on("lspci -k -s 18:00.0 | grep -i \"Kernel driver in use\"", 0, "\tKernel driver in use: megaraid_sas\n");
+    tb.on("/opt/MegaRAID/MegaCli/MegaCli64 -PDList -aALL", 0,
+          "\r   \nAdapter #0\n\nEnclosure Device ID: 32\nSlot Number: 4\nInquiry Data: BTYG90110ABC480BGN  INTEL "
+          "SSDSC2KB480G8  XCV10100\n\nEnclosure Device ID: 32\nSlot Number: 5\nInquiry Data:       PK1334PBHXXXXX"
+          "HGST HUS724040ALE640                 MJAOA5E0\n");
+    tw_platform p;
+    const auto drives = p.get_driveinfo();
+    ASSERT_EQ(drives.size(), 2u);
+    const tw_driveinfo& b = drives.front();
+    EXPECT_EQ(b.get_devname(), "/dev/sdb");
+    EXPECT_EQ(b.get_vendor(), "ATA");
+    EXPECT_EQ(b.get_model(), "HGST HUS724040ALE640");
+    EXPECT_EQ(b.get_serialnum(), "PK1334PBHXXXXX");
+    EXPECT_EQ(b.get_type(), "SAS");
+    EXPECT_EQ(b.get_size(), "4000787030016");
+    EXPECT_EQ(b.get_phyid(), "0:2:1:0");
+    EXPECT_TRUE(b.get_overallhealth());
+    EXPECT_EQ(b.get_drivenum(), "0/32:5");
+    EXPECT_EQ(drives.back().get_devname(), "/dev/sdc");
+    EXPECT_EQ(drives.back().get_serialnum(), "BTYG90110ABC480BGN");  // from SMART when lsblk has none
+    EXPECT_EQ(drives.back().get_drivenum(), "0/32:4");
+    EXPECT_EQ(tb.key("sLastMonitorTimeDrive"), std::to_string(tb.clock));
+    EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo", "Drive Info:"));
+
+    // The observers' form: same records, no key moved.
+    tb.set_key("sLastMonitorTimeDrive", "1");
+    EXPECT_EQ(p.get_driveinfo(5).size(), 2u);
+    EXPECT_EQ(tb.key("sLastMonitorTimeDrive"), "1");
+}
+
+TEST(Drives, SsacliNumbersBySerialAndAFailingToolLeavesNumbersEmpty) {
+    test_backend tb;
+    serve_node(tb);
+    tb.on("lspci -k -s 18:00.0 | grep -i \"Kernel driver in use\"", 0, "\tKernel driver in use: hpsa\n");
+    tb.on("rpm -q ssacli >/dev/null 2>&1 || dpkg -s ssacli >/dev/null 2>&1", 0);
+    tb.on("ssacli controller all show config", 0, fixture("ssacli/hpacucli-ctrl-all-show-config-p400i.txt"));
+    tb.on("ssacli controller slot=0 physicaldrive 1I:1:1 show | grep -i \"Serial Number\"", 0,
+          "         Serial Number: BTYG90110ABC480BGN\n");
+    tb.on("ssacli controller slot=0 physicaldrive 1I:1:2 show | grep -i \"Serial Number\"", 1);
+    tw_platform p;
+    const auto drives = p.get_driveinfo(5);
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives.front().get_drivenum(), "");
+    EXPECT_EQ(drives.back().get_drivenum(), "0/1I:1:1");
+}
+
+} // namespace
