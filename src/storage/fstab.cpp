@@ -79,6 +79,14 @@ std::string resolve_link_target(const std::string& dir, const std::string& targe
     return out.empty() ? "/" : out;
 }
 
+// The dump and pass fields of an entry. A line read from the file is the
+// system's own: it keeps them (a pass of 2 is what makes the boot check /var).
+// The fixed pair applies to the entries this node adds or replaces.
+std::string dump_and_pass(const TsMntInfo& e, bool system_path) {
+    if (e.IsFromFile()) return std::to_string(e.GetDumpFrequency()) + "   " + std::to_string(e.GetPassNumber());
+    return system_path ? "1   1" : "0   0";
+}
+
 } // namespace
 
 std::string tw_storage::create_file_sys_args(std::list<std::string>& options) {
@@ -98,8 +106,7 @@ int tw_storage::create_sysconfig_files(std::list<TsMntInfo>& entries, std::strin
         std::string line = escape_field(e.GetBackingDevice()) + kSeparator + escape_field(e.GetMountPoint()) +
                            kSeparator + escape_field(e.GetFileSystemType()) + kSeparator;
         std::string options = tsaf_utils::create_file_sys_args(e.MountOptions());
-        if (!options.empty())
-            line += escape_field(options) + kSeparator + (is_sys_mnt_path(e.GetMountPoint()) ? "1   1" : "0   0");
+        if (!options.empty()) line += escape_field(options) + kSeparator + dump_and_pass(e, is_sys_mnt_path(e.GetMountPoint()));
         log_.logMessage(tag, 0, "fstab entry [%s]", line.c_str());
         text += line + "\n";
     }
@@ -169,6 +176,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         it->SetBackingDevice(blkdev);
         it->SetFileSystemType(fstype);
         it->SetMountOptions(fsargs);
+        it->SetFromFile(false);  // replaced: the node's own entry now
         matched = true;
         ++it;
     }
