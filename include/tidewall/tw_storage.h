@@ -432,7 +432,13 @@ public:
     // Whether the gluster administration handle could be built.
     bool gluster_admin_available() const { return glfs_available_; }
 
+    // Comment lines of /etc/fstab kept through a rewrite, each with the entry
+    // it comes before (nullptr: at the end).
+    using kept_fstab_comments = std::vector<std::pair<const TsMntInfo*, std::string>>;
+
 private:
+    int write_sysconfig_file(const std::list<TsMntInfo>& entries, const kept_fstab_comments& comments,
+                             const std::string& file);
     int heal_glusterd_peer_files(bool& repaired);
     std::string resolve_setting(const char* key, const std::string& fallback);
     [[noreturn]] void throw_unsupported(const char* tag, const char* message, int line);

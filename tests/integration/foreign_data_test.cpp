@@ -104,8 +104,10 @@ protected:
         EXPECT_TRUE(fs::is_symlink("/etc/fstab"));
         EXPECT_EQ(fs::read_symlink("/etc/fstab"), "os-conf/fstab");
     }
-    // Every entry of the system's fstab is still in the file, field for field.
+    // Every entry of the system's fstab is still in the file, field for field,
+    // and so is the comment among them.
     void expect_os_entries_kept() {
+        EXPECT_NE(slurp(kFstabTarget).find("# the foreign volume\n" + foreign_ + "      "), std::string::npos);
         auto now = entries_of(slurp(kFstabTarget));
         for (const auto& e : entries_of(os_lines_))
             EXPECT_NE(std::find(now.begin(), now.end(), e), now.end()) << e[1] << " lost or changed";

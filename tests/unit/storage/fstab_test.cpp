@@ -104,6 +104,7 @@ TEST_F(FstabTest, UpdateReplacesTheEntryOfAMountPathInPlace) {
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk1", "/dev/sdd", "xfs", "noatime,inode64,nofail", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
                                               "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
@@ -113,6 +114,7 @@ TEST_F(FstabTest, UpdateMovesADeviceListedUnderAnotherPath) {
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk7", "/dev/sdb", "xfs", "noatime", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
                                               "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdb      /tw/disk7      xfs      noatime      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
@@ -146,6 +148,7 @@ TEST_F(FstabTest, UpdateMatchingByPathAndByDeviceWritesOneLine) {
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk1", "/dev/sdc", "xfs", "noatime", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
                                               "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdc      /tw/disk1      xfs      noatime      0   0\n");
 }
 
@@ -257,6 +260,7 @@ TEST_F(FstabTest, TrimWithoutAMatchRewritesTheFileWithTheNodesHeader) {
     EXPECT_TRUE(removed.empty());
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
                                               "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdb      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
@@ -294,6 +298,33 @@ TEST_F(FstabTest, LinesReadFromTheFileKeepTheirDumpAndPass) {
         c.call();
         EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader + c.lines);
     }
+}
+
+// The file's own header gives way to the node's; comments among the entries
+// stay where they were, also when the entry they stood before is removed.
+TEST_F(FstabTest, CommentsAfterTheFirstEntryAreKeptInPlace) {
+    tb.write_file("/etc/fstab",
+                  "# Created by anaconda\n"
+                  "#\n"
+                  "/dev/sda2 / xfs defaults 0 1\n"
+                  "# /var on its own disk\n"
+                  "\n"
+                  "/dev/sda3 /var xfs defaults 0 2\n"
+                  "  # data drives\n"
+                  "/dev/sdb /tw/disk1 xfs noatime 0 0\n"
+                  "/dev/sdc /tw/disk2 xfs noatime 0 0\n"
+                  "# end of file\n");
+    std::list<std::string> removed;
+    ASSERT_EQ(st.trim_sysconfig_files("/tw/disk1", "/etc/fstab", removed), 0);
+    ASSERT_EQ(st.update_sysconfig_files("/tw/disk3", "/dev/sdd", "xfs", "noatime", "/etc/fstab"), 0);
+    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
+                                              "/dev/sda2      /      xfs      defaults      0   1\n"
+                                              "# /var on its own disk\n"
+                                              "/dev/sda3      /var      xfs      defaults      0   2\n"
+                                              "  # data drives\n"
+                                              "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n"
+                                              "/dev/sdd      /tw/disk3      xfs      noatime      0   0\n"
+                                              "# end of file\n");
 }
 
 // A linked /etc/fstab stays a link: its target is replaced, in the target's
