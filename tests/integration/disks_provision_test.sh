@@ -19,6 +19,9 @@ made_dev_disk=0
 cleanup() {
   set +e
   for mp in /tw/disk4 /tw/disk5 /srv/f; do umount "$mp" 2>/dev/null; done
+  # Partitions added by hand outlive the loop device and would show on the
+  # next image attached to it: removed before it is detached.
+  [ -n "${PART:-}" ] && partx -d "$PART" 2>/dev/null
   for dev in "${loops[@]}"; do losetup -d "$dev"; done
   if mountpoint -q /dev/disk 2>/dev/null; then umount /dev/disk; fi
   [ "$made_dev_disk" = 1 ] && rmdir /dev/disk
