@@ -186,10 +186,16 @@ public:
     int extract_filesys_uuid(std::string blkdev, std::string fstype, std::string& uuid);
     // Wipe, format, create the directory, mount, stamp; stops at the first failure.
     int process_blkdev(std::string blkdev, std::string mnt_path, std::string fstype, std::string options);
-    // Provisions every new disk at the next free slots; 0, or -1 when new disks
-    // cannot be detected. Recording the mounts in /etc/fstab is the caller's.
+    // Provisions every new disk at the next free slots; 0, -1 when new disks
+    // cannot be detected or cannot become data mount paths here (nothing is
+    // wiped then), 1 when one or more disks failed (the log names each and why).
+    // Recording the mounts in /etc/fstab is the caller's.
     int mount_new_blkdev();
     int mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_path);
+    // Whether new disks can become data mount paths on this node: its flavour is
+    // recorded and the data-path prefix's parent directory exists. 0, or -1 with
+    // why, naming the registry key to set. Provisioning asks before any wipe.
+    int check_datapath_target(std::string& why);
     int mount_new_blkdev_with_uuid(tsaf_blkdev_basic_info& disk, const std::string& uuid,
                                    const std::string& mnt_path);
     bool is_valid_uuid(const std::string& uuid);
@@ -373,6 +379,8 @@ public:
     int get_brick_bdev(std::string brick, std::string& bdev);
     // Takes the data disk of brick "host:/dir" (dir's parent) out of /etc/fstab,
     // removes its stamps and unmounts it; 0, or -1 when nothing could be done.
+    // Refused, touching nothing, unless host is one of this node's names and the
+    // disk is a numbered data mount path of the node's flavour.
     int cleanup_brick(std::string brick);
     // Repairs glusterd's peer files when they are damaged and starts glusterd;
     // 0, or the failing step's result.
@@ -424,7 +432,13 @@ public:
     // Whether the gluster administration handle could be built.
     bool gluster_admin_available() const { return glfs_available_; }
 
+    // Comment lines of /etc/fstab kept through a rewrite, each with the entry
+    // it comes before (nullptr: at the end).
+    using kept_fstab_comments = std::vector<std::pair<const TsMntInfo*, std::string>>;
+
 private:
+    int write_sysconfig_file(const std::list<TsMntInfo>& entries, const kept_fstab_comments& comments,
+                             const std::string& file);
     int heal_glusterd_peer_files(bool& repaired);
     std::string resolve_setting(const char* key, const std::string& fallback);
     [[noreturn]] void throw_unsupported(const char* tag, const char* message, int line);

@@ -55,7 +55,36 @@ int read_all(const std::string& path, std::string& content) {
     return 0;
 }
 
-int write_atomic(const std::string& path, const std::string& content, mode_t default_mode) {
+namespace {
+
+// The file a write to path really changes: a link is followed, link by link, to
+// its final target (which need not exist yet). A relative target is read from
+// the link's own directory. ELOOP for a chain that does not end.
+int write_target(const std::string& path, std::string& target) {
+    std::string p = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            target = p;
+            return 0;
+        }
+        char buf[PATH_MAX];
+        ssize_t n = ::readlink(p.c_str(), buf, sizeof buf - 1);
+        if (n < 0) return errno;
+        std::string link(buf, static_cast<size_t>(n));
+        if (link.empty()) return ENOENT;
+        p = link[0] == '/' ? link : directory_of(p) + "/" + link;
+    }
+    return ELOOP;
+}
+
+} // namespace
+
+int write_atomic(const std::string& link_or_file, const std::string& content, mode_t default_mode) {
+    // Renaming over a link would turn it into a plain file and leave its target
+    // with the stale text: the target is replaced, in its own directory.
+    std::string path;
+    if (int e = write_target(link_or_file, path); e != 0) return e;
     struct stat old {};
     bool had_old = ::stat(path.c_str(), &old) == 0;
     std::string tmpl = path + ".twtmpXXXXXX";

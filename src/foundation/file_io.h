@@ -16,7 +16,8 @@ int read_all(const std::string& path, std::string& content);
 // Replaces path with content: a temporary file in the same directory, flushed,
 // given the target's mode and owner (or default_mode for a new file), renamed
 // over the target, and the directory synced. 0 or an errno value; on failure the
-// old file is whole and no temporary file remains.
+// old file is whole and no temporary file remains. A link at path stays a link:
+// its final target is the file replaced, in the target's own directory.
 int write_atomic(const std::string& path, const std::string& content, mode_t default_mode = 0644);
 
 // Appends content with one write on an O_APPEND descriptor; 0 or an errno value.

@@ -6,6 +6,7 @@
 
 #include "metadata/failure_record.h"
 #include "foundation/host_backend.h"
+#include "foundation/mount_check.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_process.h"
 
@@ -54,6 +55,13 @@ int tw_fsm::mount_cmd(const std::string& blk_device, const std::string& mnt_path
     std::string cmd = "mount -t " + shell_quote(fs_type) + " -o " + shell_quote(fs_args) + " " +
                       shell_quote(blk_device) + " " + shell_quote(mnt_path);
     if (run_cmd(tag, cmd, TsProcess::kMountTimeLimitS) != 0) return 1;
+    // With nofail, mount(8) exits 0 for a missing device: stamping and
+    // recording the bare directory would report storage that is not there.
+    if (!tidewall::mount_check::is_mount_of(mnt_path, blk_device)) {
+        fail(tag, "command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(), blk_device.c_str(),
+             mnt_path.c_str());
+        return 1;
+    }
     log_.logMessage(tag, 0, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(), mnt_path.c_str());
     return 0;
 }

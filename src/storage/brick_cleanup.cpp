@@ -31,6 +31,24 @@ bool real_system_path(const std::string& path, std::string& out) {
     return true;
 }
 
+// A numbered data mount path under prefix: the prefix, then a slot number
+// (decimal, no leading zero), nothing more.
+bool is_numbered_under(const std::string& path, const std::string& prefix) {
+    if (prefix.empty() || path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return false;
+    std::string slot = path.substr(prefix.size());
+    return slot[0] != '0' && slot.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// The prefix with its directory part resolved as the brick's path was, so that
+// a prefix under a linked directory still matches.
+std::string resolved_prefix(const std::string& prefix) {
+    size_t slash = prefix.rfind('/');
+    if (slash == std::string::npos) return prefix;
+    std::string parent;
+    if (!real_system_path(slash == 0 ? "/" : prefix.substr(0, slash), parent)) return prefix;
+    return (parent == "/" ? "" : parent) + prefix.substr(slash);
+}
+
 } // namespace
 
 int tw_storage::cleanup_brick(std::string brick) {
@@ -39,6 +57,13 @@ int tw_storage::cleanup_brick(std::string brick) {
     std::string host, dir;
     if (tsaf_utils::get_name_value_pair(brick, host, dir) != 0) {
         log_.logMessage(tag, -1, "Failed to parse brick path [%s]", brick.c_str());
+        return -1;
+    }
+    // A peer's brick names a path that exists here too (every node keeps its
+    // brick at /tw/disk1/tw_brick): only this node's own bricks are cleaned.
+    if (tsaf_utils::is_loop_back_hname(host) != 1) {
+        log_.logMessage(tag, -1, "Refusing to cleanup brick [%s]: host [%s] is not this node", brick.c_str(),
+                        host.c_str());
         return -1;
     }
     std::string disk;
@@ -51,6 +76,14 @@ int tw_storage::cleanup_brick(std::string brick) {
     if (is_sys_mnt_path(disk)) {
         log_.logMessage(tag, -1, "Refusing to cleanup system mount path [%s] of brick [%s]", disk.c_str(),
                         brick.c_str());
+        return -1;
+    }
+    // The DDB, IndexCache, gluster and Maldor mounts and the system paths are
+    // never a brick's disk: only the numbered data mount paths are.
+    std::string prefix = get_datapath_prefix();
+    if (!is_numbered_under(disk, prefix) && !is_numbered_under(disk, resolved_prefix(prefix))) {
+        log_.logMessage(tag, -1, "Refusing to cleanup [%s] of brick [%s]: not a data mount path of this node (%sN)",
+                        disk.c_str(), brick.c_str(), prefix.c_str());
         return -1;
     }
     log_.logMessage(tag, 0, "Will cleanup directory [%s]", disk.c_str());

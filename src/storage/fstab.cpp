@@ -42,11 +42,47 @@ std::unique_ptr<tidewall::file_io::exclusive_lock> lock_fstab_rewrites() {
     return std::make_unique<tidewall::file_io::exclusive_lock>(tidewall::host::path("/run/lock/tidewall-fstab.lock"));
 }
 
-void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, std::list<TsMntInfo>& entries) {
-    int rc = TsMntParser(file).ParseMountPointInfo(entries);
-    if (rc == 0 || rc == ENOENT) return;
-    log.logMessage(tag, -1, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
-    throw TsException(tag, "Failed to read " + file, "tw_storage", __LINE__, -1);
+// Comment lines that follow the file's first entry, each kept before the entry
+// it preceded (nullptr: at the end of the file). The leading comments are the
+// file's header, which the node's own header replaces.
+using kept_comments = tw_storage::kept_fstab_comments;
+
+void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, std::list<TsMntInfo>& entries,
+                      kept_comments& comments) {
+    std::string text;
+    int rc = tidewall::file_io::read_all(tidewall::host::path(file), text);
+    if (rc == ENOENT) return;
+    if (rc != 0) {
+        log.logMessage(tag, -1, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
+        throw TsException(tag, "Failed to read " + file, "tw_storage", __LINE__, -1);
+    }
+    std::vector<std::string> pending;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
+        start = nl == std::string::npos ? text.size() : nl + 1;
+        size_t before = entries.size();
+        TsMntParser::ParseText(line, entries);
+        if (entries.size() != before) {
+            for (auto& c : pending) comments.emplace_back(&entries.back(), std::move(c));
+            pending.clear();
+            continue;
+        }
+        size_t first = line.find_first_not_of(" \t\r");
+        if (!entries.empty() && first != std::string::npos && line[first] == '#') pending.push_back(line);
+    }
+    for (auto& c : pending) comments.emplace_back(nullptr, std::move(c));
+}
+
+// Removes an entry; the comments it carried go with the entry that follows.
+std::list<TsMntInfo>::iterator erase_entry(std::list<TsMntInfo>& entries, std::list<TsMntInfo>::iterator it,
+                                           kept_comments& comments) {
+    auto next = std::next(it);
+    const TsMntInfo* heir = next == entries.end() ? nullptr : &*next;
+    for (auto& c : comments)
+        if (c.first == &*it) c.first = heir;
+    return entries.erase(it);
 }
 
 // The UUID of a "UUID=" device text, without the double quotes some entries
@@ -79,6 +115,14 @@ std::string resolve_link_target(const std::string& dir, const std::string& targe
     return out.empty() ? "/" : out;
 }
 
+// The dump and pass fields of an entry. A line read from the file is the
+// system's own: it keeps them (a pass of 2 is what makes the boot check /var).
+// The fixed pair applies to the entries this node adds or replaces.
+std::string dump_and_pass(const TsMntInfo& e, bool system_path) {
+    if (e.IsFromFile()) return std::to_string(e.GetDumpFrequency()) + "   " + std::to_string(e.GetPassNumber());
+    return system_path ? "1   1" : "0   0";
+}
+
 } // namespace
 
 std::string tw_storage::create_file_sys_args(std::list<std::string>& options) {
@@ -92,17 +136,27 @@ int tw_storage::read_sysconfig_file(std::string file, std::list<TsMntInfo>& entr
 }
 
 int tw_storage::create_sysconfig_files(std::list<TsMntInfo>& entries, std::string file) {
+    return write_sysconfig_file(entries, {}, file);
+}
+
+int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const kept_fstab_comments& comments,
+                                     const std::string& file) {
     const char* tag = "tw_storage::create_sysconfig_files";
     std::string text = kHeader;
+    auto comments_before = [&](const TsMntInfo* entry) {
+        for (const auto& c : comments)
+            if (c.first == entry) text += c.second + "\n";
+    };
     for (const auto& e : entries) {
+        comments_before(&e);
         std::string line = escape_field(e.GetBackingDevice()) + kSeparator + escape_field(e.GetMountPoint()) +
                            kSeparator + escape_field(e.GetFileSystemType()) + kSeparator;
         std::string options = tsaf_utils::create_file_sys_args(e.MountOptions());
-        if (!options.empty())
-            line += escape_field(options) + kSeparator + (is_sys_mnt_path(e.GetMountPoint()) ? "1   1" : "0   0");
+        if (!options.empty()) line += escape_field(options) + kSeparator + dump_and_pass(e, is_sys_mnt_path(e.GetMountPoint()));
         log_.logMessage(tag, 0, "fstab entry [%s]", line.c_str());
         text += line + "\n";
     }
+    comments_before(nullptr);
     // The whole file goes to a temporary file beside it and replaces it by
     // rename: a full disk or a crash leaves the old file whole.
     int rc = tidewall::file_io::write_atomic(tidewall::host::path(file), text);
@@ -146,7 +200,8 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
 
     auto lock = lock_fstab_rewrites();
     std::list<TsMntInfo> entries;
-    read_for_rewrite(log_, tag, "/etc/fstab", entries);
+    kept_comments comments;
+    read_for_rewrite(log_, tag, "/etc/fstab", entries, comments);
     bool matched = false;
     for (auto it = entries.begin(); it != entries.end();) {
         if (it->GetMountPoint() != path && it->GetBackingDevice() != blkdev) {
@@ -162,13 +217,14 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         if (matched) {
             // Overwriting a second match would write the same line twice: the
             // entry for a mount path or device is replaced, never duplicated.
-            it = entries.erase(it);
+            it = erase_entry(entries, it, comments);
             continue;
         }
         it->SetMountPoint(path);
         it->SetBackingDevice(blkdev);
         it->SetFileSystemType(fstype);
         it->SetMountOptions(fsargs);
+        it->SetFromFile(false);  // replaced: the node's own entry now
         matched = true;
         ++it;
     }
@@ -180,7 +236,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         entry.SetMountOptions(fsargs);
         entries.push_back(entry);
     }
-    if (create_sysconfig_files(entries, file) != 0) {
+    if (write_sysconfig_file(entries, comments, file) != 0) {
         log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
         throw TsException(tag, "Failed to create system config file " + file, "tw_storage", __LINE__, -1);
     }
@@ -191,7 +247,8 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
     const char* tag = "tw_storage::trim_sysconfig_files";
     auto lock = lock_fstab_rewrites();
     std::list<TsMntInfo> entries;
-    read_for_rewrite(log_, tag, file, entries);
+    kept_comments comments;
+    read_for_rewrite(log_, tag, file, entries, comments);
     log_.logMessage(tag, 0, "Mount path [%s]", path.c_str());
     removed.clear();
     for (auto it = entries.begin(); it != entries.end();) {
@@ -202,9 +259,9 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
         removed.push_back(it->GetBackingDevice());
         log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] removing entry from /etc/fstab file.",
                         it->GetBackingDevice().c_str(), path.c_str());
-        it = entries.erase(it);
+        it = erase_entry(entries, it, comments);
     }
-    if (create_sysconfig_files(entries, file) != 0) {
+    if (write_sysconfig_file(entries, comments, file) != 0) {
         log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
         throw TsException(tag, "Failed to create system config file " + file, "tw_storage", __LINE__, -1);
     }

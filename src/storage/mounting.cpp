@@ -2,6 +2,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/mount_check.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_mnt_parser.h"
 #include "foundation/ts_process.h"
@@ -49,9 +50,18 @@ int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, 
     cmd += " " + shell_quote(blkdev) + " " + shell_quote(path);
     log_.logMessage(tag, 2, "Mount command [%s]", cmd.c_str());
     std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) == 0) return 0;
-    log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
-    return -1;
+    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
+        log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        return -1;
+    }
+    // With nofail, mount(8) exits 0 for a missing device: only the mount table
+    // tells whether the path now holds the device.
+    if (!tidewall::mount_check::is_mount_of(path, blkdev)) {
+        log_.logMessage(tag, -1, "Mount command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(),
+                        blkdev.c_str(), path.c_str());
+        return -1;
+    }
+    return 0;
 }
 
 int tw_storage::mount(std::string path) {
@@ -59,9 +69,16 @@ int tw_storage::mount(std::string path) {
     std::string cmd = "mount " + shell_quote(path);
     log_.logMessage(tag, 0, "Mount command [%s]", cmd.c_str());
     std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) == 0) return 0;
-    log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
-    return -1;
+    if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
+        log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        return -1;
+    }
+    if (!tidewall::mount_check::is_mount_point(path)) {
+        log_.logMessage(tag, -1, "Mount command [%s] exited 0 but nothing is mounted at [%s]", cmd.c_str(),
+                        path.c_str());
+        return -1;
+    }
+    return 0;
 }
 
 int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {

@@ -7,6 +7,7 @@
 #include "foundation/blkdevmgr.h"
 #include "foundation/czu_file.h"
 #include "foundation/host_backend.h"
+#include "foundation/mount_check.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_process.h"
 #include "foundation/tsaf_utils.h"
@@ -19,6 +20,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <vector>
 
 using tidewall::shell_quote;
 
@@ -66,6 +68,13 @@ int run_mkfs(tw_debug& log, const char* tag, const std::string& cmd) {
     return rc;
 }
 
+// A file-system UUID as the tools print it: hex digits and dashes (a FAT
+// volume id is 02DC-E00F), nothing else.
+bool looks_like_fs_uuid(const std::string& v) {
+    return !v.empty() && v.find_first_not_of("0123456789abcdefABCDEF-") == std::string::npos &&
+           v.find_first_not_of("-") != std::string::npos;
+}
+
 } // namespace
 
 int tw_storage::format_blkdev(std::string blkdev, std::string fstype) {
@@ -87,7 +96,12 @@ int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::st
                     blkdev.c_str(), uuid.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
-    cmd += "-m uuid=" + shell_quote(uuid) + " " + shell_quote(blkdev);
+    // mkfs.ext4 reads -m as the reserved-blocks percentage and fails on
+    // "uuid=": the ext family takes the UUID with -U.
+    if (fstype.compare(0, 3, "ext") == 0)
+        cmd += "-U " + shell_quote(uuid) + " " + shell_quote(blkdev);
+    else
+        cmd += "-m uuid=" + shell_quote(uuid) + " " + shell_quote(blkdev);
     int rc = run_mkfs(log_, tag, cmd);
     if (rc != 0) return rc;
     log_.logMessage(tag, 2, "Successfully created [%s] filesystem on block device [%s] with uuid [%s]",
@@ -114,7 +128,15 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
         log_.logMessage(tag, -1, "Command [%s] failed error [%s]", cmd.c_str(), err.c_str());
         throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
     }
-    uuid = tsaf_utils::trim(out);
+    // The pipeline's status is that of its last command: a blank or missing
+    // device gives status 0 and no UUID, which is no success.
+    std::string value = tsaf_utils::trim(out);
+    if (!looks_like_fs_uuid(value)) {
+        log_.logMessage(tag, -1, "Command [%s] gave no file-system UUID for [%s]: [%s]", cmd.c_str(), blkdev.c_str(),
+                        value.c_str());
+        throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
+    }
+    uuid = value;
     return 0;
 }
 
@@ -159,13 +181,68 @@ int tw_storage::process_blkdev(std::string blkdev, std::string mnt_path, std::st
     return 0;
 }
 
+int tw_storage::check_datapath_target(std::string& why) {
+    // Flavour 255 falls back to the Maldor prefix, whose parent a node of the
+    // other flavour does not have: every disk would be wiped and none mounted.
+    if (get_sds_type() == SDS_UNKNOWN) {
+        why = "the appliance type of this node is not recorded: set registry key sArrowfieldApplianceType "
+              "(section Dockwright)";
+        return -1;
+    }
+    std::string prefix = get_datapath_prefix();
+    const char* key = get_sds_type() == SDS_GLUSTERFS ? "sTidewallDataPathMountPathPrefix"
+                                                       : "sTidewallMaldorDataPathMountPathPrefix";
+    size_t slash = prefix.rfind('/');
+    std::string parent = slash == std::string::npos || slash == 0 ? "/" : prefix.substr(0, slash);
+    struct stat st {};
+    if (prefix.empty() || prefix[0] != '/' || ::stat(tidewall::host::path(parent).c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode)) {
+        why = "the directory [" + parent + "] of the data mount-path prefix [" + prefix +
+              "] does not exist: create it or set registry key " + key + " (section Dockwright)";
+        return -1;
+    }
+    return 0;
+}
+
+namespace {
+
+// Whether a disk can be mounted at mnt_path: nothing but an empty directory may
+// be there, and nothing may be mounted there.
+bool mount_path_free(const std::string& mnt_path, std::string& why) {
+    struct stat st {};
+    if (::lstat(tidewall::host::path(mnt_path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+        why = "[" + mnt_path + "] exists and is not a directory";
+        return false;
+    }
+    if (tidewall::mount_check::is_mount_point(mnt_path)) {
+        why = "something is already mounted at [" + mnt_path + "]";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
 int tw_storage::mount_new_blkdev() {
     const char* tag = "tw_storage::mount_new_blkdev";
+    std::vector<std::string> failed;
+    size_t total = 0;
     try {
         tsaf_blkdevmgr manager;
         std::list<tsaf_blkdev_basic_info> disks;
         if (manager.enumerate_blkdevs(false) != 0 || manager.get_new_disks(disks) != 0) {
             log_.logMessage(tag, 0, "Failed to detect new disks on the server");
+            return -1;
+        }
+        total = disks.size();
+        std::string why;
+        if (!disks.empty() && check_datapath_target(why) != 0) {
+            // Checked before the first wipe: a disk that cannot be mounted
+            // afterwards would only have lost what it held.
+            log_.logMessage(tag, -1, "New disks cannot become data mount paths: %s", why.c_str());
+            for (const auto& disk : disks)
+                log_.logMessage(tag, -1, "Block device %s left untouched: %s", disk.get_devpath().c_str(),
+                                why.c_str());
             return -1;
         }
         unsigned slot = get_data_mntpath_lastslot();
@@ -176,28 +253,46 @@ int tw_storage::mount_new_blkdev() {
         for (const auto& disk : disks) {
             ++slot;
             std::string mnt_path = prefix + std::to_string(slot);
+            const std::string& dev = disk.get_devpath();
             // A failed disk keeps its slot: a half-provisioned disk may already
             // have created the directory.
-            if (process_blkdev(disk.get_devpath(), mnt_path, fstype, options) != 0)
-                log_.logMessage(tag, -1, "Failed to process block device %s", disk.get_devpath().c_str());
-            else
-                log_.logMessage(tag, 2, "Successfully processed block device %s", disk.get_devpath().c_str());
+            if (!mount_path_free(mnt_path, why)) {
+                log_.logMessage(tag, -1, "Failed to process block device %s", dev.c_str());
+                log_.logMessage(tag, -1, "Block device %s left untouched: %s", dev.c_str(), why.c_str());
+                failed.push_back(dev);
+            } else if (process_blkdev(dev, mnt_path, fstype, options) != 0) {
+                log_.logMessage(tag, -1, "Failed to process block device %s", dev.c_str());
+                log_.logMessage(tag, -1, "Block device %s not provisioned at [%s]: see the step that failed above",
+                                dev.c_str(), mnt_path.c_str());
+                failed.push_back(dev);
+            } else {
+                log_.logMessage(tag, 2, "Successfully processed block device %s", dev.c_str());
+            }
         }
     } catch (const TsException&) {
         log_.logMessage(tag, 0, "Failed to detect new disks on the server");
         return -1;
     }
-    return 0;
+    if (failed.empty()) return 0;
+    std::string list;
+    for (const auto& dev : failed) list += (list.empty() ? "" : " ") + dev;
+    log_.logMessage(tag, -1, "[%zu] of [%zu] new disks failed: %s", failed.size(), total, list.c_str());
+    return 1;
 }
 
 int tw_storage::mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_path) {
     const char* tag = "tw_storage::mount_new_blkdev";
     const std::string& dev = disk.get_devpath();
     try {
+        std::string why;
         unsigned slot = get_data_mntpath_lastslot() + 1;
         std::string prefix = get_datapath_prefix();
         tidewall::storage::remember_datapath_prefix(prefix);
         mnt_path = prefix + std::to_string(slot);
+        if (check_datapath_target(why) != 0 || !mount_path_free(mnt_path, why)) {
+            log_.logMessage(tag, -1, "Block device %s left untouched: %s", dev.c_str(), why.c_str());
+            return -1;
+        }
         int rc = process_blkdev(dev, mnt_path, get_datapath_file_system(), get_datapath_mount_options());
         if (rc != 0)
             log_.logMessage(tag, -1, "Failed to process block device %s", dev.c_str());

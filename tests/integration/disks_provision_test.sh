@@ -19,6 +19,9 @@ made_dev_disk=0
 cleanup() {
   set +e
   for mp in /tw/disk4 /tw/disk5 /srv/f; do umount "$mp" 2>/dev/null; done
+  # Partitions added by hand outlive the loop device and would show on the
+  # next image attached to it: removed before it is detached.
+  [ -n "${PART:-}" ] && partx -d "$PART" 2>/dev/null
   for dev in "${loops[@]}"; do losetup -d "$dev"; done
   if mountpoint -q /dev/disk 2>/dev/null; then umount /dev/disk; fi
   [ "$made_dev_disk" = 1 ] && rmdir /dev/disk
@@ -110,8 +113,17 @@ assert disks[mounted]["reason"] == "mounted at /srv/f", disks[mounted]
 assert disks[infstab]["reason"] == "named in /etc/fstab (%s on /srv/g)" % infstab, disks[infstab]
 EOF
 
-# Without --yes it asks; anything but yes changes nothing.
 sum_a=$(sha256sum < "$A")
+sum_b=$(sha256sum < "$B")
+
+# A node whose appliance type is not recorded: refused before any wipe, naming the key to set.
+printf 'sTidewallTestDisks %s\n' "$named" > "$reg/registry.conf"
+if out=$("$TWCTL" disks provision --yes 2>&1); then fail "provision went on with no appliance type: $out"; fi
+grep -q "registry key sArrowfieldApplianceType" <<<"$out" || fail "refusal does not name the key: $out"
+[ "$(sha256sum < "$A")" = "$sum_a" ] && [ "$(sha256sum < "$B")" = "$sum_b" ] || fail "a refused provisioning wiped a disk"
+printf 'sArrowfieldApplianceType RM-110\nsTidewallTestDisks %s\n' "$named" > "$reg/registry.conf"
+
+# Without --yes it asks; anything but yes changes nothing.
 if echo n | "$TWCTL" disks provision >/dev/null; then fail "provision went on without a yes"; fi
 [ "$(sha256sum < "$A")" = "$sum_a" ] || fail "a refused provisioning changed $A"
 

@@ -4,6 +4,8 @@
 // through its /etc/fstab entry; a stopped volume on /tw/disk3 whose brick is
 // cleaned up. One glusterd for the whole binary.
 
+#include "foundation/tsaf_utils.h"
+
 #include <tidewall/tw_storage.h>
 
 #include <gtest/gtest.h>
@@ -54,6 +56,8 @@ protected:
         ASSERT_EQ(0, run("tw_start_glusterd && tw_gluster_volume testvol replica 1 2 && "
                          "tw_gluster_volume plainvol distribute 3"));
 
+        // A GlusterFS node: its data mount paths are /tw/diskN.
+        ASSERT_EQ(0, tsaf_utils::set_reg_key("sArrowfieldApplianceType", "RM-110"));
         tw_storage storage;
         ASSERT_TRUE(storage.gluster_admin_available());
         // The node's storage name, as the product's name service would give it.

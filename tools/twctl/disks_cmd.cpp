@@ -131,6 +131,14 @@ int disks_provision(twctl::args words) {
         std::printf("No new disks.\n");
         return 0;
     }
+    // Asked before anything is wiped: on a node whose appliance type is not
+    // recorded every disk would be wiped and formatted, and none mounted.
+    std::string why;
+    if (storage.check_datapath_target(why) != 0) {
+        std::fprintf(stderr, "twctl disks provision: new disks cannot become data mount paths: %s; nothing was "
+                             "changed\n", why.c_str());
+        return 1;
+    }
     if (!yes && !confirmed(p)) {
         std::printf("Nothing was changed.\n");
         return 1;

@@ -77,8 +77,13 @@ TEST_F(Fsm, MountsCreateTraversableMountPointsStampAndRecord) {
     tb.set_key("sTidewallDDBMountOptions", "noatime,inode64,nofail,logbsize=256k");
     tb.write_file("/etc/fstab", "/dev/sda1 / xfs defaults 1 1\n");
     tb.on("systemctl daemon-reload", 0);
-    tb.on("mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/ddb /tw/ddb", 0);
-    tb.on("mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/index /opt/tessaline/Dockwright64/IndexCache", 0);
+    tb.fallback = [this](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
+        if (cmd.rfind("mount -t xfs -o ", 0) != 0) return std::nullopt;
+        size_t last = cmd.rfind(' '), before = cmd.rfind(' ', last - 1);
+        tb.write_file("/etc/mtab", tb.read_file("/etc/mtab") + cmd.substr(before + 1, last - before - 1) + " " +
+                                       cmd.substr(last + 1) + " xfs rw 0 0\n");
+        return tidewall::host::command_result{};
+    };
     std::list<tw_fs_mount> mounts = {make_mount("/dev/metadatavg/ddb", "/tw/ddb"),
                                      make_mount("/dev/metadatavg/index", "/opt/tessaline/Dockwright64/IndexCache")};
     tw_fsm fsm;
@@ -140,6 +145,22 @@ TEST_F(Fsm, ThreeFailedMountAttemptsThenFailure) {
     EXPECT_EQ(3, attempts);
     EXPECT_TRUE(tb.logged(-1, "tw_fsm::fs_mount", "systemctl reload failed"));
     EXPECT_EQ("tw_fsm::fs_mount: mount failed", failures_logged(tb).back());
+}
+
+// With nofail, mount(8) exits 0 for a missing device: nothing is stamped or
+// recorded, and the mount fails after its attempts.
+TEST_F(Fsm, AnExitZeroWithNothingMountedIsAFailedAttempt) {
+    const std::string cmd = "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/ddb /tw/ddb";
+    tb.on("systemctl daemon-reload", 0);
+    tb.on(cmd, 0);
+    std::list<tw_fs_mount> mounts = {make_mount("/dev/metadatavg/ddb", "/tw/ddb")};
+    tw_fsm fsm;
+    EXPECT_EQ(1, fsm.configure_fs_mount(mounts));
+    EXPECT_EQ((strings{"systemctl daemon-reload", cmd, cmd, cmd}), tb.commands);
+    EXPECT_TRUE(tb.logged(-1, "tw_fsm::mount_cmd",
+                          "command [" + cmd + "] exited 0 but [/dev/metadatavg/ddb] is not mounted at [/tw/ddb]"));
+    EXPECT_TRUE(tb.xattrs.empty());
+    EXPECT_FALSE(tb.exists("/etc/fstab"));
 }
 
 TEST_F(Fsm, AnAttemptThatFindsThePathMountedCountsAsSuccess) {

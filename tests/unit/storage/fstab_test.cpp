@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <functional>
 #include <filesystem>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -102,7 +103,8 @@ TEST_F(FstabTest, UpdateReplacesTheEntryOfAMountPathInPlace) {
     tb.write_file("/etc/fstab", kForeignFstab);
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk1", "/dev/sdd", "xfs", "noatime,inode64,nofail", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      1   1\n"
+                                              "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
@@ -111,7 +113,8 @@ TEST_F(FstabTest, UpdateMovesADeviceListedUnderAnotherPath) {
     tb.write_file("/etc/fstab", kForeignFstab);
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk7", "/dev/sdb", "xfs", "noatime", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      1   1\n"
+                                              "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdb      /tw/disk7      xfs      noatime      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
@@ -144,7 +147,8 @@ TEST_F(FstabTest, UpdateMatchingByPathAndByDeviceWritesOneLine) {
     // /tw/disk1 is on sdb, sdc is on /tw/disk2: both lines match.
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk1", "/dev/sdc", "xfs", "noatime", "/etc/fstab"), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      1   1\n"
+                                              "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdc      /tw/disk1      xfs      noatime      0   0\n");
 }
 
@@ -243,7 +247,7 @@ TEST_F(FstabTest, TrimRemovesEveryEntryOfAMountPathAndReportsTheirDevices) {
     ASSERT_EQ(st.trim_sysconfig_files("/tw/disk1", "/etc/fstab", removed), 0);
     EXPECT_EQ(removed, (std::list<std::string>{"/dev/sdb", "/dev/sdf"}));
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      1   1\n"
+                                              "UUID=1111      /      xfs      defaults      0   1\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n");
     EXPECT_TRUE(tb.logged(0, "tw_storage::trim_sysconfig_files",
                           "BlkDev [/dev/sdf] mountpath [/tw/disk1] removing entry from /etc/fstab file."));
@@ -255,9 +259,98 @@ TEST_F(FstabTest, TrimWithoutAMatchRewritesTheFileWithTheNodesHeader) {
     ASSERT_EQ(st.trim_sysconfig_files("/tw/disk9", "/etc/fstab", removed), 0);
     EXPECT_TRUE(removed.empty());
     EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      1   1\n"
+                                              "UUID=1111      /      xfs      defaults      0   1\n"
+                                              "# data drives\n"
                                               "/dev/sdb      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
                                               "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
+}
+
+// The system's own lines keep their dump and pass fields through every
+// rewrite; the fixed pair is only for the entries a call adds or replaces.
+TEST_F(FstabTest, LinesReadFromTheFileKeepTheirDumpAndPass) {
+    const std::string os =
+        "/dev/mapper/vg-root / xfs defaults 0 1\n"
+        "/dev/sda3 /var xfs defaults 0 2\n"
+        "/dev/sda5 /home xfs defaults 0 2\n"
+        "/dev/sda6 /srv ext4 defaults 1 2\n"
+        "/dev/sdb /tw/disk1 xfs noatime 0 0\n";
+    const std::string root = "/dev/mapper/vg-root      /      xfs      defaults      0   1\n";
+    const std::string var = "/dev/sda3      /var      xfs      defaults      0   2\n";
+    const std::string home = "/dev/sda5      /home      xfs      defaults      0   2\n";
+    const std::string srv = "/dev/sda6      /srv      ext4      defaults      1   2\n";
+    const std::string disk1 = "/dev/sdb      /tw/disk1      xfs      noatime      0   0\n";
+    std::list<std::string> removed;
+    struct {
+        const char* name;
+        std::function<void()> call;
+        std::string lines;
+    } cases[] = {
+        {"update adds", [&] { st.update_sysconfig_files("/tw/disk2", "/dev/sdc", "xfs", "noatime", "/etc/fstab"); },
+         root + var + home + srv + disk1 + "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n"},
+        // The replaced line is the node's own now: a system path gets "1   1".
+        {"update replaces", [&] { st.update_sysconfig_files("/home", "/dev/sdd", "xfs", "defaults", "/etc/fstab"); },
+         root + var + "/dev/sdd      /home      xfs      defaults      1   1\n" + srv + disk1},
+        {"trim", [&] { st.trim_sysconfig_files("/tw/disk1", "/etc/fstab", removed); }, root + var + home + srv},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tb.write_file("/etc/fstab", os);
+        c.call();
+        EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader + c.lines);
+    }
+}
+
+// The file's own header gives way to the node's; comments among the entries
+// stay where they were, also when the entry they stood before is removed.
+TEST_F(FstabTest, CommentsAfterTheFirstEntryAreKeptInPlace) {
+    tb.write_file("/etc/fstab",
+                  "# Created by anaconda\n"
+                  "#\n"
+                  "/dev/sda2 / xfs defaults 0 1\n"
+                  "# /var on its own disk\n"
+                  "\n"
+                  "/dev/sda3 /var xfs defaults 0 2\n"
+                  "  # data drives\n"
+                  "/dev/sdb /tw/disk1 xfs noatime 0 0\n"
+                  "/dev/sdc /tw/disk2 xfs noatime 0 0\n"
+                  "# end of file\n");
+    std::list<std::string> removed;
+    ASSERT_EQ(st.trim_sysconfig_files("/tw/disk1", "/etc/fstab", removed), 0);
+    ASSERT_EQ(st.update_sysconfig_files("/tw/disk3", "/dev/sdd", "xfs", "noatime", "/etc/fstab"), 0);
+    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
+                                              "/dev/sda2      /      xfs      defaults      0   1\n"
+                                              "# /var on its own disk\n"
+                                              "/dev/sda3      /var      xfs      defaults      0   2\n"
+                                              "  # data drives\n"
+                                              "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n"
+                                              "/dev/sdd      /tw/disk3      xfs      noatime      0   0\n"
+                                              "# end of file\n");
+}
+
+// A linked /etc/fstab stays a link: its target is replaced, in the target's
+// own directory, keeping its mode.
+TEST_F(FstabTest, ALinkedFstabStaysALinkAndItsTargetIsRewritten) {
+    tb.write_file("/data/conf/fstab.real", "/dev/sdb /tw/disk1 xfs noatime 0 0\n");
+    ::chmod((tb.root + "/data/conf/fstab.real").c_str(), 0640);
+    std::filesystem::create_symlink("conf/fstab.real", tb.root + "/data/fstab.hop");
+    std::filesystem::create_symlink("../data/fstab.hop", tb.root + "/etc/fstab");
+    ASSERT_EQ(st.update_sysconfig_files("/tw/disk2", "/dev/sdc", "xfs", "noatime", "/etc/fstab"), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(tb.root + "/etc/fstab"));
+    EXPECT_EQ(std::filesystem::read_symlink(tb.root + "/etc/fstab"), "../data/fstab.hop");
+    EXPECT_TRUE(std::filesystem::is_symlink(tb.root + "/data/fstab.hop"));
+    EXPECT_EQ(tb.read_file("/data/conf/fstab.real"), kHeader +
+                                                         "/dev/sdb      /tw/disk1      xfs      noatime      0   0\n"
+                                                         "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n");
+    struct stat st_real {};
+    ASSERT_EQ(::stat((tb.root + "/data/conf/fstab.real").c_str(), &st_real), 0);
+    EXPECT_EQ(st_real.st_mode & 07777, 0640u);
+    EXPECT_EQ(files_in(tb.root + "/etc"), std::vector<std::string>{"fstab"});
+    EXPECT_EQ(files_in(tb.root + "/data/conf"), std::vector<std::string>{"fstab.real"});
+    std::list<std::string> removed;
+    ASSERT_EQ(st.trim_sysconfig_files("/tw/disk1", "/etc/fstab", removed), 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(tb.root + "/etc/fstab"));
+    EXPECT_EQ(tb.read_file("/data/conf/fstab.real"),
+              kHeader + "/dev/sdc      /tw/disk2      xfs      noatime      0   0\n");
 }
 
 TEST_F(FstabTest, ValidEntryCheckNeedsDevicePathAndType) {

@@ -233,7 +233,11 @@ TEST_F(MountGluster, AlreadyMountedDoesNothing) {
 TEST_F(MountGluster, CreatesTheDirectoryAndMountsThroughFstab) {
     tb.write_file("/etc/mtab", "/dev/sda1 / xfs rw 0 0\n");
     tb.make_dir("/tw");
-    tb.on("mount /tw/glus", 0);
+    tb.fallback = [this](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
+        if (cmd != "mount /tw/glus") return std::nullopt;
+        tb.write_file("/etc/mtab", "/dev/sda1 / xfs rw 0 0\nnode1sds:/vol1 /tw/glus fuse.glusterfs rw 0 0\n");
+        return tidewall::host::command_result{};
+    };
     s.storage.mount_gluster_mnt_path("node1sds", "vol1");
     EXPECT_TRUE(tb.exists("/tw/glus"));
     EXPECT_EQ((std::vector<std::string>{"mount /tw/glus"}), tb.commands);
@@ -260,6 +264,9 @@ TEST_F(MountGluster, DirectoryThatCannotBeMadeThrowsBeforeAnyMount) {
 class CleanupBrick : public ::testing::Test {
 protected:
     CleanupBrick() {
+        tidewall::testing::use_gluster_flavour(tb);
+        tb.hosts = {{"node1sds", "10.1.0.1"}, {"node2sds", "10.1.0.2"}};
+        tb.interface_addresses = {"192.168.0.1", "10.1.0.1"};
         tb.write_file("/etc/fstab", "UUID=aaa / xfs defaults 1 1\n"
                                     "UUID=bbb /tw/disk1 xfs noatime,inode64,nofail 0 0\n"
                                     "UUID=ccc /tw/disk2 xfs noatime,inode64,nofail 0 0\n");
@@ -317,6 +324,43 @@ TEST_F(CleanupBrick, BadBricksAreRefusedBeforeTouchingAnything) {
     EXPECT_EQ(-1, s.storage.cleanup_brick("node1sds:/boot/tw_brick"));
     EXPECT_EQ(before, tb.read_file("/etc/fstab"));
     EXPECT_TRUE(tb.commands.empty());
+}
+
+// Only this node's data bricks: a peer's brick at the same path, and every
+// other kind of mount path, are refused with nothing touched.
+TEST_F(CleanupBrick, RefusesPeersBricksAndEveryOtherKindOfMountPath) {
+    const char* others[] = {"/tw/ddb", "/opt/tessaline/Dockwright64/IndexCache", "/tw/glus", "/tw/maldor",
+                            "/var", "/usr", "/tw/disk", "/tw/disk01", "/tw/disk1x", "/maldor/d1", "/tw/disk1/tw_brick"};
+    std::string fstab = tb.read_file("/etc/fstab");
+    for (const char* p : others) {
+        tb.make_dir(std::string(p) + "/tw_brick");
+        fstab += std::string("/dev/sdx ") + p + " xfs defaults 0 2\n";
+    }
+    tb.write_file("/etc/fstab", fstab);
+    const auto stamps = tb.xattrs;
+    const char* tag = "tw_storage::cleanup_brick";
+
+    EXPECT_EQ(-1, s.storage.cleanup_brick("node2sds:/tw/disk1/tw_brick"));
+    EXPECT_TRUE(tb.logged(-1, tag, "Refusing to cleanup brick [node2sds:/tw/disk1/tw_brick]: host [node2sds] is not this node"));
+    EXPECT_EQ(-1, s.storage.cleanup_brick("unknownhost:/tw/disk1/tw_brick"));
+    for (const char* p : others) {
+        std::string brick = std::string("node1sds:") + p + "/tw_brick";
+        EXPECT_EQ(-1, s.storage.cleanup_brick(brick)) << brick;
+        EXPECT_TRUE(tb.logged(-1, tag, std::string("Refusing to cleanup [") + p + "] of brick [" + brick +
+                                           "]: not a data mount path of this node (/tw/diskN)"))
+            << brick;
+    }
+    EXPECT_EQ(fstab, tb.read_file("/etc/fstab"));
+    EXPECT_EQ(stamps, tb.xattrs);
+    EXPECT_TRUE(tb.commands.empty());
+
+    // The node's own names all count: its host name, short name, storage name, localhost.
+    for (const char* host : {"node1.example.net", "node1", "localhost", "10.1.0.1"}) {
+        tb.write_file("/etc/fstab", "UUID=bbb /tw/disk1 xfs noatime 0 0\n");
+        tb.on("umount  /tw/disk1", 0);
+        EXPECT_EQ(0, s.storage.cleanup_brick(std::string(host) + ":/tw/disk1/tw_brick")) << host;
+        EXPECT_EQ(std::string::npos, tb.read_file("/etc/fstab").find("/tw/disk1")) << host;
+    }
 }
 
 } // namespace

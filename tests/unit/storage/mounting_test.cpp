@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
 
@@ -17,8 +19,7 @@ protected:
 };
 
 TEST_F(MountingTest, MountCommandWithAndWithoutOptions) {
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk1", 0);
-    tb.on("mount -t xfs /dev/sdb /tw/disk1", 0);
+    tidewall::testing::mounts_take_effect(tb);
     EXPECT_EQ(st.mount("/tw/disk1", "/dev/sdb", "xfs", "noatime,inode64,nofail"), 0);
     EXPECT_EQ(st.mount("/tw/disk1", "/dev/sdb", "xfs", ""), 0);
     EXPECT_EQ(tb.commands, (std::vector<std::string>{"mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk1",
@@ -33,9 +34,47 @@ TEST_F(MountingTest, FailedMountReportsMinusOneWithTheToolsError) {
                           "Mount command [mount -t xfs /dev/sdq /tw/disk4] failed with error [mount: /tw/disk4: "
                           "special device /dev/sdq does not exist.\n]"));
     tb.on("mount /boot/efi", 0);
+    tb.write_file("/etc/mtab", "/dev/sda1 /boot/efi vfat rw 0 0\n");
     EXPECT_EQ(st.mount("/boot/efi"), 0);
     EXPECT_EQ(st.mount("/boot/nothing"), -1);
     EXPECT_EQ(tb.commands.back(), "mount /boot/nothing");
+}
+
+// With nofail, mount(8) exits 0 for a missing device: a mount counts only
+// when the mount table shows the device at the path.
+TEST_F(MountingTest, ExitZeroIsASuccessOnlyWhenTheDeviceIsMountedThere) {
+    tb.on("mount -t xfs  -o nofail /dev/sdb /tw/disk1", 0);
+    tb.on("mount /tw/disk1", 0);
+    // The links LVM makes: /dev/vg/lv and /dev/mapper/vg-lv both lead to /dev/dm-0.
+    tb.write_file("/dev/dm-0", "");
+    std::filesystem::create_directories(tb.root + "/dev/vg");
+    std::filesystem::create_directories(tb.root + "/dev/mapper");
+    std::filesystem::create_symlink("../dm-0", tb.root + "/dev/vg/lv");
+    std::filesystem::create_symlink("../dm-0", tb.root + "/dev/mapper/vg-lv");
+    tb.on("mount -t xfs  -o nofail /dev/vg/lv /tw/disk1", 0);
+    struct {
+        const char* mtab;
+        const char* device;
+        int rc;
+    } cases[] = {
+        {"/dev/vda / ext4 rw 0 0\n", "/dev/sdb", -1},                                  // nothing mounted
+        {"/dev/sdc /tw/disk1 xfs rw 0 0\n", "/dev/sdb", -1},                           // another device
+        {"/dev/sdb /tw/disk1 xfs rw 0 0\n/dev/sdc /tw/disk1 xfs rw 0 0\n", "/dev/sdb", -1},  // covered by another
+        {"/dev/sdb /tw/disk10 xfs rw 0 0\n", "/dev/sdb", -1},                          // another path
+        {"/dev/sdb /tw/disk1 xfs rw 0 0\n", "/dev/sdb", 0},
+        {"/dev/mapper/vg-lv /tw/disk1 xfs rw 0 0\n", "/dev/vg/lv", 0},
+    };
+    for (const auto& c : cases) {
+        tb.write_file("/etc/mtab", c.mtab);
+        EXPECT_EQ(st.mount("/tw/disk1", c.device, "xfs", "nofail"), c.rc) << c.device << " with " << c.mtab;
+    }
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount",
+                          "Mount command [mount -t xfs  -o nofail /dev/sdb /tw/disk1] exited 0 but [/dev/sdb] is not "
+                          "mounted at [/tw/disk1]"));
+    tb.write_file("/etc/mtab", "/dev/vda / ext4 rw 0 0\n");
+    EXPECT_EQ(st.mount("/tw/disk1"), -1);
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount",
+                          "Mount command [mount /tw/disk1] exited 0 but nothing is mounted at [/tw/disk1]"));
 }
 
 TEST_F(MountingTest, ValuesWithShellSyntaxAreQuoted) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 using tidewall::testing::add_disk;
 using tidewall::testing::fake_disk;
@@ -27,6 +28,7 @@ protected:
     void SetUp() override {
         tidewall::testing::use_gluster_flavour(tb);
         tb.write_file("/etc/mtab", "/dev/vda / ext4 rw 0 0\n");
+        tidewall::testing::mounts_take_effect(tb);
     }
     // A disk image whose first sector holds bytes that are no signature.
     void add_used_looking_disk(const std::string& name) {
@@ -79,8 +81,9 @@ TEST_F(ProvisioningTest, FormatCommands) {
     EXPECT_TRUE(tb.logged(-1, "tw_storage::format_blkdev",
                           "command [echo y | mkfs -t ext4 /dev/sdb] failed with error [mke2fs: invalid block size]"));
     EXPECT_EQ(st.format_blkdev_with_uuid("/dev/sdc", "xfs", "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b"), 0);
+    // mkfs.ext4 reads -m as a percentage: the ext family takes -U.
     EXPECT_EQ(st.format_blkdev_with_uuid("/dev/sdc", "ext4", "u"), 127);
-    EXPECT_EQ(tb.commands.back(), "echo y | mkfs -t ext4 -m uuid=u /dev/sdc");
+    EXPECT_EQ(tb.commands.back(), "echo y | mkfs -t ext4 -U u /dev/sdc");
     EXPECT_EQ(tb.time_limits, (std::vector<int>{7200, 7200, 7200, 7200}));  // mkfs of a large disk takes long
     EXPECT_TRUE(tb.logged(2, "tw_storage::format_blkdev", "Request to create xfs filesystem on block device  /dev/sdb"));
 }
@@ -113,11 +116,34 @@ TEST_F(ProvisioningTest, FilesystemUuidCommands) {
     EXPECT_EQ(tb.commands.back(), "echo y | mkfs -t xfs -f '/dev/sd b'");
 }
 
+TEST_F(ProvisioningTest, AnEmptyOrForeignUuidOutputIsAFailure) {
+    // The pipeline's status is awk's: a blank or missing device still exits 0.
+    struct {
+        const char* type;
+        std::string cmd, out;
+    } cases[] = {
+        {"xfs", "xfs_admin -u /dev/sdb | awk '{print $3}'", ""},
+        {"ext4", "dumpe2fs /dev/sdb 2>/dev/null | grep \"Filesystem UUID\" | awk '{print $3}'", "\n"},
+        {"fat", "blkid /dev/sdb | awk '{print $2}' | cut -f 2 -d '=' | tr -d '\"'", "/dev/sdb:\n"},
+        {"xfs", "xfs_admin -u /dev/sdb | awk '{print $3}'", "not a UUID\n"},
+    };
+    for (const auto& c : cases) {
+        tb.on(c.cmd, 0, c.out);
+        std::string uuid = "kept";
+        try {
+            st.extract_filesys_uuid("/dev/sdb", c.type, uuid);
+            ADD_FAILURE() << c.type << " [" << c.out << "] gave no exception";
+        } catch (const TsException& e) {
+            EXPECT_EQ(e.message(), c.cmd + " failed");
+        }
+        EXPECT_EQ(uuid, "kept");
+    }
+}
+
 TEST_F(ProvisioningTest, ProcessRunsItsStepsInOrder) {
     add_used_looking_disk("sdb");
     tb.make_dir("/tw");
     tb.on("echo y | mkfs -t xfs -f /dev/sdb", 0);
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk1", 0);
     ASSERT_EQ(st.process_blkdev("/dev/sdb", "/tw/disk1", "xfs", "noatime,inode64,nofail"), 0);
     EXPECT_EQ(peek(tb, "/dev/sdb", 0, 512), std::string(512, '\0'));
     EXPECT_EQ(tb.commands, (std::vector<std::string>{"echo y | mkfs -t xfs -f /dev/sdb",
@@ -158,13 +184,18 @@ TEST_F(ProvisioningTest, ProcessStopsAtTheFirstFailingStep) {
 
     // 4. The mount fails: no stamps.
     tb.commands.clear();
+    tb.on("mount -t xfs /dev/sdb /tw/disk4", 32, "", "mount: /tw/disk4: wrong fs type");
     EXPECT_EQ(st.process_blkdev("/dev/sdb", "/tw/disk4", "xfs", ""), -1);
     EXPECT_EQ(tb.commands.back(), "mount -t xfs /dev/sdb /tw/disk4");
     EXPECT_EQ(tb.xattrs.count("/tw/disk4"), 0u);
     EXPECT_TRUE(tb.logged(-1, "tw_storage::process_blkdev", "Failed to mount block device /dev/sdb"));
 
+    // 4b. mount(8) exits 0 (nofail) but nothing is mounted: no stamps.
+    tb.on("mount -t xfs /dev/sdb /tw/disk6", 0);
+    EXPECT_EQ(st.process_blkdev("/dev/sdb", "/tw/disk6", "xfs", ""), -1);
+    EXPECT_EQ(tb.xattrs.count("/tw/disk6"), 0u);
+
     // 5. Stamping fails.
-    tb.on("mount -t xfs /dev/sdb /tw/disk5", 0);
     tb.xattr_error = EOPNOTSUPP;
     EXPECT_EQ(st.process_blkdev("/dev/sdb", "/tw/disk5", "xfs", ""), -1);
     EXPECT_TRUE(tb.logged(-1, "tw_storage::process_blkdev", "Failed to stamp block device /dev/sdb"));
@@ -181,8 +212,6 @@ TEST_F(ProvisioningTest, NewDisksGoToTheNextFreeSlotsAndUsedOnesAreUntouched) {
     std::string sdc_before = peek(tb, "/dev/sdc", 0, 4096);
     tb.on("echo y | mkfs -t xfs -f /dev/sdb", 0);
     tb.on("echo y | mkfs -t xfs -f /dev/sdd", 0);
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk4", 0);
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdd /tw/disk5", 0);
 
     ASSERT_EQ(st.mount_new_blkdev(), 0);
     EXPECT_EQ(tb.commands, (std::vector<std::string>{"echo y | mkfs -t xfs -f /dev/sdb",
@@ -202,9 +231,10 @@ TEST_F(ProvisioningTest, AFailedDiskUsesUpItsSlotAndTheNextFollows) {
     tb.make_dir("/tw");
     tb.on("echo y | mkfs -t xfs -f /dev/sdb", 0);
     tb.on("echo y | mkfs -t xfs -f /dev/sdc", 0);
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdc /tw/disk2", 0);
-    ASSERT_EQ(st.mount_new_blkdev(), 0);
+    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk1", 32);
+    EXPECT_EQ(st.mount_new_blkdev(), 1);  // one disk failed
     EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev", "Failed to process block device /dev/sdb"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev", "[1] of [2] new disks failed: /dev/sdb"));
     EXPECT_EQ(tb.commands.back(), "mount -t xfs  -o noatime,inode64,nofail /dev/sdc /tw/disk2");
     EXPECT_EQ(tb.xattrs["/tw/disk2"], kDataStamps("/tw/disk2"));
 }
@@ -222,12 +252,55 @@ TEST_F(ProvisioningTest, NothingIsWipedWhenNewDisksCannotBeDetected) {
     EXPECT_EQ(st.mount_new_blkdev(), -1);
 }
 
+// A node that cannot take new disks as data mount paths: nothing is wiped,
+// and the log names each disk and the registry key to set.
+TEST_F(ProvisioningTest, NothingIsWipedWhereNewDisksCannotBecomeMountPaths) {
+    struct {
+        const char* name;
+        std::function<void(test_backend&)> setup;
+        std::string why;
+    } cases[] = {
+        {"appliance type not recorded", [](test_backend& t) { t.registry["Dockwright"].clear(); },
+         "set registry key sArrowfieldApplianceType"},
+        {"prefix's parent missing",
+         [](test_backend& t) { t.set_key("sTidewallDataPathMountPathPrefix", "/data/disk"); },
+         "the directory [/data] of the data mount-path prefix [/data/disk] does not exist: create it or set "
+         "registry key sTidewallDataPathMountPathPrefix"},
+    };
+    add_used_looking_disk("sdb");
+    add_used_looking_disk("sdc");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tidewall::testing::use_gluster_flavour(tb);
+        tb.registry["Dockwright"].erase("sTidewallDataPathMountPathPrefix");
+        c.setup(tb);
+        tb.commands.clear();
+        tb.logs.clear();
+        EXPECT_EQ(st.mount_new_blkdev(), -1);
+        tsaf_blkdev_basic_info disk("/dev/sdc");
+        std::string path;
+        EXPECT_EQ(st.mount_new_blkdev(disk, path), -1);
+        EXPECT_TRUE(tb.commands.empty());
+        EXPECT_EQ(peek(tb, "/dev/sdb", 0, 512), std::string(512, '\xab'));
+        EXPECT_EQ(peek(tb, "/dev/sdc", 0, 512), std::string(512, '\xab'));
+        for (const char* dev : {"/dev/sdb", "/dev/sdc"}) {
+            bool named = false;
+            for (const auto& l : tb.logs)
+                named = named || (l.text.find(std::string("Block device ") + dev + " left untouched") == 0 &&
+                                  l.text.find(c.why) != std::string::npos);
+            EXPECT_TRUE(named) << dev;
+        }
+        std::string why;
+        EXPECT_EQ(st.check_datapath_target(why), -1);
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+}
+
 TEST_F(ProvisioningTest, OneDiskAtTheNextSlot) {
     add_used_looking_disk("sdk");
     tidewall::testing::use_maldor_flavour(tb);
     tb.make_dir("/maldor/d4");
     tb.on("echo y | mkfs -t xfs -f /dev/sdk", 0);
-    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdk /maldor/d5", 0);
     tsaf_blkdev_basic_info disk("/dev/sdk");
     std::string path;
     EXPECT_EQ(st.mount_new_blkdev(disk, path), 0);
@@ -281,6 +354,7 @@ TEST_F(ProvisioningTest, RecreateWithUuidStopsEarlyAndRetriesTheMountOnce) {
     EXPECT_EQ(peek(tb, "/dev/sdb", 0, 1), "\xab");  // not wiped
 
     tb.on("echo y | mkfs -t xfs -f -m uuid=" + uuid + " /dev/sdb", 0);
+    tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk2", 32);
     tb.commands.clear();
     EXPECT_EQ(st.mount_new_blkdev_with_uuid(disk, uuid, "/tw/disk2"), 1);
     EXPECT_EQ(std::count(tb.commands.begin(), tb.commands.end(),

@@ -129,6 +129,20 @@ inline void write_fat_boot_sector(test_backend& tb, const std::string& dev) {
     poke(tb, dev, 512 + 3 * 512, "\xF8\xFF\xFF");
 }
 
+// mount(8) as the kernel answers it: a "mount -t" command without a script of
+// its own succeeds and its device then shows in /etc/mtab at the path.
+inline void mounts_take_effect(test_backend& tb) {
+    tb.fallback = [&tb](const std::string& cmd) -> std::optional<host::command_result> {
+        if (cmd.rfind("mount -t ", 0) != 0) return std::nullopt;
+        size_t last = cmd.rfind(' '), before = cmd.rfind(' ', last - 1);
+        std::string type = cmd.substr(9, cmd.find(' ', 9) - 9);
+        std::string mtab = tb.exists("/etc/mtab") ? tb.read_file("/etc/mtab") : "";
+        tb.write_file("/etc/mtab", mtab + cmd.substr(before + 1, last - before - 1) + " " + cmd.substr(last + 1) +
+                                       " " + type + " rw 0 0\n");
+        return host::command_result{};
+    };
+}
+
 // Builds a tw_storage on a machine with an /etc, and forgets the commands its
 // construction ran.
 struct storage_under_test {

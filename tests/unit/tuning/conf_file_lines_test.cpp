@@ -3,10 +3,13 @@
 
 #include "tuning_fixture.h"
 
+#include "tuning/perf_params_versions.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 using namespace tidewall::testing;
 
@@ -48,6 +51,47 @@ TEST(UpdateConfFile, ReplacesEveryLineStartingWithTheNameKeepingItsIndentation) 
     EXPECT_TRUE(n.tb.logged(-1, kTag,
                             "name [thin_pool_autoextend_threshold]  value = [thin_pool_autoextend_threshold = 50] "
                             "succeeded"));
+}
+
+// A configuration file that is a link stays a link: the rewrite replaces its
+// target, in the target's own directory, with the target's mode.
+TEST(UpdateConfFile, LinkedFilesStayLinksAndTheirTargetsAreRewritten) {
+    struct {
+        const char* file;
+        std::function<int(test_backend&)> rewrite;
+        const char* expected;
+    } cases[] = {
+        {"/etc/sysctl.conf",
+         [](test_backend&) {
+             return tw_perf_params_config().update_conf_file("/etc/sysctl.conf", "vm.swappiness", "vm.swappiness = 1",
+                                                             true);
+         },
+         "kernel.pid_max = 65536\nvm.swappiness = 1\n"},
+        {"/etc/multipath.conf",
+         [](test_backend& tb) {
+             tb.on("multipath", 0);
+             return tw_perf_params_version_v7().update_multipath_config();
+         },
+         "kernel.pid_max = 65536\ndefaults {\n\tno_path_retry 4\n}\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        conf_node n;
+        n.tb.write_file("/srv/conf/real.conf", "kernel.pid_max = 65536\n");
+        ::chmod((n.tb.root + "/srv/conf/real.conf").c_str(), 0600);
+        n.tb.make_dir("/etc");
+        std::filesystem::create_symlink("../srv/conf/real.conf", n.tb.root + c.file);
+        ASSERT_EQ(0, c.rewrite(n.tb));
+        EXPECT_TRUE(std::filesystem::is_symlink(n.tb.root + c.file));
+        EXPECT_EQ(c.expected, n.tb.read_file("/srv/conf/real.conf"));
+        struct stat st {};
+        ASSERT_EQ(0, ::stat((n.tb.root + "/srv/conf/real.conf").c_str(), &st));
+        EXPECT_EQ(0600u, st.st_mode & 07777);
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(n.tb.root + "/srv/conf"))
+            left.push_back(e.path().filename().string());
+        EXPECT_EQ(std::vector<std::string>{"real.conf"}, left);  // no temporary file left beside it
+    }
 }
 
 TEST(UpdateConfFile, MissingNameIsAppendedOnlyWhenAsked) {
