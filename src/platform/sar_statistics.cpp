@@ -317,12 +317,14 @@ int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long en
 
 // --- the platform's three statistics ---
 
-double tw_platform::get_cpu_usage(unsigned int minutes) {
+double tw_platform::get_cpu_usage(unsigned int minutes) { return get_cpu_usage(minutes, true); }
+
+double tw_platform::get_cpu_usage(unsigned int minutes, bool record_interval) {
     const char* tag = "tw_platform::get_cpu_usage";
     long now = tsaf_utils::now();
     long start = get_intervalstart_datetime(log_, "sLastMonitorTimeCPU", now, minutes);
     cpu_usage_ = cpu_timerange_getused(log_, start, now);
-    tsaf_utils::set_reg_key("sLastMonitorTimeCPU", std::to_string(now));
+    if (record_interval) tsaf_utils::set_reg_key("sLastMonitorTimeCPU", std::to_string(now));
     log_.logMessage(tag, 2, "CPU Usage: [%f]%%", cpu_usage_);
     return cpu_usage_;
 }

@@ -414,3 +414,20 @@ TEST(SarIsoDates, IsoDatedReportsCount) {
     EXPECT_DOUBLE_EQ(wr, 248.0);
     EXPECT_FALSE(tb.logged("SA file accessed is not same as date. Expected date: 12/08/2026 or 12/08/26"));
 }
+
+// A look (twctl) reads the same interval but leaves the service's key alone.
+TEST(SarPlatform, ALookLeavesTheMonitoringIntervalAlone) {
+    local_zone zone("UTC");
+    test_backend tb;
+    tb.clock = local_epoch(2026, 12, 8, 16, 40, 0);
+    const std::string last = std::to_string(local_epoch(2026, 12, 8, 16, 10, 0));
+    tb.set_key("sLastMonitorTimeCPU", last);
+    tb.on(cpu_cmd("08", "16:10:00", "16:40:00"), 0, cpu_report_on("12/08/26"));
+    tw_platform p;
+    EXPECT_NEAR(p.get_cpu_usage(0, false), 4.37, 1e-9);
+    EXPECT_NEAR(p.get_cpu_usage(30, false), 4.37, 1e-9) << "minutes given: the same, key untouched";
+    EXPECT_EQ(tb.key("sLastMonitorTimeCPU"), last);
+    // The service's pass still records.
+    EXPECT_NEAR(p.get_cpu_usage(0, true), 4.37, 1e-9);
+    EXPECT_EQ(tb.key("sLastMonitorTimeCPU"), std::to_string(tb.clock));
+}
