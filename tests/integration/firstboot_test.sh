@@ -12,6 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$(mktemp -d)
 dev=""
 cleanup() {
+  umount /srv/twlogs 2>/dev/null || true
   if [ -n "$dev" ]; then umount /tw/ddb 2>/dev/null || true; losetup -d "$dev" || true; fi
   rm -rf "$work"
 }
@@ -172,4 +173,35 @@ grep -qx 'sScaleoutPlatformType ReferenceArchitecture' "$reg" || fail "platform 
 "$TWCTL" firstboot > "$work/out" || fail "later boot failed"
 [ ! -s "$work/calls" ] || fail "later boot ran first-boot tools: $(cat "$work/calls")"
 [ "$(grep -c '/tw/ddb' /etc/fstab)" = 1 ] || fail "DDB entry duplicated"
+# 4. A node imaged with the product log directory on a file system of its own
+# (rename cannot cross it): the recovery logs are copied there and removed from
+# /var/log, and the first boot completes.
+mkdir -p /srv/twlogs
+mount -t tmpfs -o mode=0755 twlogs /srv/twlogs
+evreg=/etc/TessalineRegistry/Tolvan/Instance001/EventManager/registry.conf
+mkdir -p "$(dirname "$evreg")"
+printf 'dEVLOGDIR /srv/twlogs\n' > "$evreg"
+echo "operator notes" > /srv/twlogs/notes.txt
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+mkdir -p /var/log/bmrlogs/disks
+echo restored > /var/log/bmrlogs/restore.log
+echo sda > /var/log/bmrlogs/disks/sda.log
+chmod 0600 /var/log/bmrlogs/disks/sda.log
+ln -s restore.log /var/log/bmrlogs/latest
+# An earlier boot died part-way through the copy: one file half there.
+mkdir -p /srv/twlogs/bmrlogs
+printf 'rest' > /srv/twlogs/bmrlogs/restore.log
+"$TWCTL" firstboot > "$work/out" || fail "first boot with the log directory on its own file system failed: $(cat "$work/out")"
+grep -qx 'sArrowfieldFirstBootComplete Yes' "$reg" || fail "mark not set with the log directory on its own file system"
+[ "$(cat /srv/twlogs/bmrlogs/restore.log)" = restored ] || fail "recovery log not copied whole"
+[ "$(cat /srv/twlogs/bmrlogs/disks/sda.log)" = sda ] || fail "nested recovery log not copied"
+[ "$(stat -c %a /srv/twlogs/bmrlogs/disks/sda.log)" = 600 ] || fail "mode of a recovery log not kept"
+[ "$(readlink /srv/twlogs/bmrlogs/latest)" = restore.log ] || fail "link not copied as a link"
+[ ! -e /var/log/bmrlogs ] || fail "recovery logs left in /var/log after the copy"
+[ "$(cat /srv/twlogs/notes.txt)" = "operator notes" ] || fail "a file beside the target was touched"
+grep -q 'Moved \[/var/log/bmrlogs\] to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTidewall.log || fail "move not logged in the product log"
+# Repeated (mark lost): the logs are found already moved.
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+"$TWCTL" firstboot > "$work/out" || fail "repeated first boot failed: $(cat "$work/out")"
+grep -q 'was already moved to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTidewall.log || fail "repeat did not find the logs moved"
 echo "firstboot: ok"
