@@ -204,4 +204,37 @@ grep -q 'Moved \[/var/log/bmrlogs\] to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTi
 sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
 "$TWCTL" firstboot > "$work/out" || fail "repeated first boot failed: $(cat "$work/out")"
 grep -q 'was already moved to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTidewall.log || fail "repeat did not find the logs moved"
+# 5. Hung tools (systemctl for kdump, then iscsi-iname) are killed at their time
+# limit, capped here to 2 s (TW_TIME_LIMIT_CAP_S) so the test waits seconds,
+# not the 100 s of a node; nothing of theirs is left running.
+cp "$work/bin/systemctl" "$work/systemctl.ok"
+printf '#!/bin/sh
+echo $$ > %s/hung.pid
+exec sleep 1000
+' "$work" > "$work/bin/systemctl"
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+start=$(date +%s)
+if TW_TIME_LIMIT_CAP_S=2 "$TWCTL" firstboot > "$work/out" 2>&1; then fail "first boot with a hung systemctl succeeded"; fi
+took=$(( $(date +%s) - start ))
+[ "$took" -lt 30 ] || fail "first boot with a hung systemctl took ${took}s"
+[ -s "$work/hung.pid" ] || fail "the fake systemctl never ran"
+kill -0 "$(cat "$work/hung.pid")" 2>/dev/null && fail "the hung systemctl still runs"
+pgrep -f 'sleep 1000$' >/dev/null && fail "a hung tool's child still runs"
+grep -q '^sArrowfieldFirstBootComplete ' "$reg" && fail "mark set though kdump could not be configured"
+grep -q 'Failed to configure kdump on the server' /srv/twlogs/TSTidewall.log || fail "kdump failure not logged"
+cp "$work/systemctl.ok" "$work/bin/systemctl"
+cp /usr/sbin/iscsi-iname "$work/iscsi-iname.ok"
+printf '#!/bin/sh
+echo $$ > %s/hung.pid
+exec sleep 1000
+' "$work" > /usr/sbin/iscsi-iname
+rm -f "$work/hung.pid"
+start=$(date +%s)
+TW_TIME_LIMIT_CAP_S=2 "$TWCTL" firstboot > "$work/out" 2>&1 || fail "first boot with a hung iscsi-iname failed: $(cat "$work/out")"
+took=$(( $(date +%s) - start ))
+[ "$took" -lt 30 ] || fail "first boot with a hung iscsi-iname took ${took}s"
+kill -0 "$(cat "$work/hung.pid")" 2>/dev/null && fail "the hung iscsi-iname still runs"
+grep -qx 'sArrowfieldFirstBootComplete Yes' "$reg" || fail "mark not set (the IQN step comes after it)"
+grep -q 'Setting the correct IQN failed.' /srv/twlogs/TSTidewall.log || fail "hung IQN step not reported"
+cp "$work/iscsi-iname.ok" /usr/sbin/iscsi-iname
 echo "firstboot: ok"
