@@ -176,8 +176,13 @@ public:
     int init(std::string node_type);
     // Builds node, disks, volume group, file systems and mounts from the
     // settings. 0; 1 without a successful init before it, which would leave
-    // nothing but empty names to build from.
+    // nothing but empty names to build from, and 1 (naming the node type and
+    // platform) when a logical volume of the default layout has no share of the
+    // group, which no provisioning could build; nothing is built then.
     int create_config_data(std::list<std::string> disk_list);
+    // The same layout without asking that it be buildable: what undoing the
+    // default mounts of a node type needs (their paths), whatever the shares.
+    int create_layout_as_set(std::list<std::string> disk_list);
     // The layout as a JSON document. 0.
     int get_config_data(std::string& config_data);
     // Appends the layout of a JSON document; needs no init. 0, or non-zero at

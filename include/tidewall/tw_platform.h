@@ -163,6 +163,9 @@ public:
     // Average CPU busy percent over the last `minutes` (0: since the time in
     // sLastMonitorTimeCPU, or the last 30 minutes); records now in that key.
     double get_cpu_usage(unsigned int minutes);
+    // The same; with record_interval false the key is left as it is, so an
+    // operator's look does not shift the interval the monitoring service measures.
+    double get_cpu_usage(unsigned int minutes, bool record_interval);
     // Average kB/s received and sent by dev; start is the interval start in
     // decimal seconds, computed (from minutes or regkey) when empty and then
     // shared by the caller's other devices. 0, or -1 with both rates 0.
@@ -176,6 +179,8 @@ public:
     // The configured interfaces of the network document that the kernel lists,
     // with lspci and ethtool facts and their sar throughput.
     std::list<tw_nicinfo>& get_nicinfo();
+    // The same; with record_interval false sLastMonitorTimeNW is left as it is.
+    std::list<tw_nicinfo>& get_nicinfo(bool record_interval);
     // Regenerates /tmp/nwconf.json and reads it.
     void config_get_nicmap(std::map<std::string, tw_nicinfo>& nics);
     // Configured interfaces (devname, busaddr, macaddr, linkspeed) by name:

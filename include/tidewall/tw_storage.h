@@ -238,7 +238,8 @@ public:
     // blocks 0 to blocks - 2. blkdev is named as for get_blkdev_capacity.
     // 0 passed, -1 failed; info holds the counts.
     int perform_blkdev_io_test(std::string blkdev, unsigned count, io_test_info& info);
-    // Creates test_dir/test_dir/test_file.txt on mnt_path, writes and validates
+    // Creates test_dir.<pid>.<run>/test_dir/test_file.txt on mnt_path (a name of
+    // its own; leftovers of interrupted checks are removed), writes and validates
     // 4096 words, and removes the tree again whatever happened. With
     // check_mounted, mnt_path must be a mount point. 0 passed, -1 failed.
     int check_file_system(std::string mnt_path, bool check_mounted);

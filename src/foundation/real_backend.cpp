@@ -20,7 +20,27 @@
 
 namespace tidewall::host {
 
+namespace {
+
+// TW_TIME_LIMIT_CAP_S, a test aid: when it holds a whole number of seconds
+// (1-86400), no command may run longer than that, so an integration test can
+// prove a hung tool is killed without waiting out the real limits. Unset or
+// malformed, the callers' limits hold as given.
+int time_limit_cap_s() {
+    const char* env = std::getenv("TW_TIME_LIMIT_CAP_S");
+    if (!env || !*env) return 0;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(env, &end, 10);
+    if (*end != '\0' || errno != 0 || v < 1 || v > 86400) return 0;
+    return static_cast<int>(v);
+}
+
+} // namespace
+
 command_result real_backend::run(const std::string& cmd, int time_limit_s) {
+    const int cap = time_limit_cap_s();
+    if (cap > 0 && (time_limit_s <= 0 || time_limit_s > cap)) time_limit_s = cap;
     int limit = time_limit_within_deadline(time_limit_s);
     if (limit < 0) {
         command_result late;

@@ -19,7 +19,8 @@ int TSPlatformInfo::getLongLong(const std::string& section, const std::string& k
     if (!value || !current().reg_get(section, key, v) || v.empty() || v[0] == '-') return 0;
     char* end = nullptr;
     errno = 0;
-    unsigned long long n = std::strtoull(v.c_str(), &end, 0);
+    // Decimal, as an operator writes it: "08" is eight, "0x2" no number.
+    unsigned long long n = std::strtoull(v.c_str(), &end, 10);
     if (*end != '\0' || errno == ERANGE) return 0;
     *value = n;
     return 1;

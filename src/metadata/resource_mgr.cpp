@@ -361,7 +361,8 @@ int tw_resource_mgr::tear_down_earlier(std::string& node_type, const std::string
                                        const std::list<std::string>& disks) {
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage";
     // The mounts undone are the default mount paths of the node type and
-    // platform; the disks are the earlier group's.
+    // platform; the disks are the earlier group's. Only the paths matter here,
+    // so a layout that could not be built still names them.
     tw_md_storage_config config;
     int rc = config.init(node_type);
     if (rc != 0) {
@@ -369,7 +370,7 @@ int tw_resource_mgr::tear_down_earlier(std::string& node_type, const std::string
         fail(tag, "storage config init failed");
         return rc;
     }
-    rc = config.create_config_data(disks);
+    rc = config.create_layout_as_set(disks);
     if (rc != 0) {
         take_failures(config.get_failures());
         fail(tag, "creating storage config data failed");

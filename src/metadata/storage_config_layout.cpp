@@ -8,7 +8,49 @@
 
 using namespace tidewall::md;
 
+namespace {
+
+// A logical volume of the default layout: its name, share and size-cap settings.
+struct lv_row {
+    const char* name;
+    const char* min;
+    const char* max;
+    bool thin;
+};
+
+// index, ddb (control nodes), then cs and he (not on a reference architecture).
+std::list<lv_row> lv_rows(bool control, bool reference_architecture) {
+    std::list<lv_row> rows{{kIndexLvName, kIndexLvMinSize, kLvMaxSize, false}};
+    if (control) rows.push_back({kDdbLvName, kDdbLvMinSize, kLvMaxSize, true});
+    if (!reference_architecture) {
+        rows.push_back({kCsLvName, kCsLvMinSize, kCsMaxSize, false});
+        rows.push_back({kHeLvName, kHeLvMinSize, kHeMaxSize, false});
+    }
+    return rows;
+}
+
+} // namespace
+
 int tw_md_storage_config::create_config_data(std::list<std::string> disk_list) {
+    const char* tag = "tw_md_storage_config::create_config_data";
+    if (!initialised_) {
+        fail(tag, "storage config is not initialised");
+        return 1;
+    }
+    // A volume with no share of the group gets 0 extents and fails only when
+    // provisioning is half done ("--extents may not be zero"): refuse it here.
+    std::string unshared;
+    for (const auto& row : lv_rows(settings_[kNodeType] == kControlNode, is_reference_architecture()))
+        if (convert_ull(settings_[row.min]) == 0) unshared += (unshared.empty() ? "" : ", ") + settings_[row.name];
+    if (!unshared.empty()) {
+        fail(tag, "no default metadata layout for node type [" + settings_[kNodeType] + "] on platform [" +
+                      settings_[kPlatformType] + "]: logical volume(s) [" + unshared + "] would get no share of the group");
+        return 1;
+    }
+    return create_layout_as_set(disk_list);
+}
+
+int tw_md_storage_config::create_layout_as_set(std::list<std::string> disk_list) {
     if (!initialised_) {
         fail("tw_md_storage_config::create_config_data", "storage config is not initialised");
         return 1;
@@ -58,19 +100,13 @@ int tw_md_storage_config::create_pv_config() {
 }
 
 int tw_md_storage_config::create_lv_config() {
-    auto add = [this](const char* name, const char* min, const char* max, bool thin) {
+    for (const auto& row : lv_rows(settings_[kNodeType] == kControlNode, is_reference_architecture())) {
         tw_lv lv;
-        lv.set_name(settings_[name]);
-        lv.set_min_percentage(convert_ull(settings_[min]));
-        lv.set_max_size(convert_ull(settings_[max]));
-        lv.set_thin_volume(thin);
+        lv.set_name(settings_[row.name]);
+        lv.set_min_percentage(convert_ull(settings_[row.min]));
+        lv.set_max_size(convert_ull(settings_[row.max]));
+        lv.set_thin_volume(row.thin);
         vg_.add_lv(lv);
-    };
-    add(kIndexLvName, kIndexLvMinSize, kLvMaxSize, false);
-    if (settings_[kNodeType] == kControlNode) add(kDdbLvName, kDdbLvMinSize, kLvMaxSize, true);
-    if (!is_reference_architecture()) {
-        add(kCsLvName, kCsLvMinSize, kCsMaxSize, false);
-        add(kHeLvName, kHeLvMinSize, kHeMaxSize, false);
     }
     return 0;
 }

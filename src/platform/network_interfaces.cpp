@@ -75,7 +75,9 @@ int tw_platform::get_nicdevinfo(const std::string& dev, const std::string& busad
     return 0;
 }
 
-std::list<tw_nicinfo>& tw_platform::get_nicinfo() {
+std::list<tw_nicinfo>& tw_platform::get_nicinfo() { return get_nicinfo(true); }
+
+std::list<tw_nicinfo>& tw_platform::get_nicinfo(bool record_interval) {
     const char* tag = "tw_platform::get_nicinfo";
     nics_.clear();
     std::list<std::string> devices;
@@ -124,7 +126,7 @@ std::list<tw_nicinfo>& tw_platform::get_nicinfo() {
         nic.set_txkbps(tx);
         nics_.push_back(nic);
     }
-    tsaf_utils::set_reg_key("sLastMonitorTimeNW", std::to_string(tsaf_utils::now()));
+    if (record_interval) tsaf_utils::set_reg_key("sLastMonitorTimeNW", std::to_string(tsaf_utils::now()));
     loginfo(PINFO_NIC);
     return nics_;
 }

@@ -21,6 +21,10 @@ constexpr int kTimeLimit = 100;
 // no file holds a day more than 31 days before the end of a range.
 constexpr int kDaysInFiles = 31;
 
+// sar prints dates and times as the caller's environment asks (S_TIME_FORMAT,
+// the locale); the readers below expect the C locale's forms, whoever calls.
+const char* const kSar = "env -u S_TIME_FORMAT LC_ALL=C sar";
+
 const char* const kDayStart = "00:00:00";
 const char* const kDayEnd = "23:59:01";
 
@@ -137,10 +141,14 @@ std::string sar_get_filename(int day) {
 
 bool sar_filedate_check(tw_debug& log, std::string first_line, int year, int month, int day) {
     const char* tag = "sar_filedate_check";
-    char full[32], brief[32];
+    char full[32], brief[32], iso[32];
     std::snprintf(full, sizeof full, "%02d/%02d/%04d", month, day, year);
     std::snprintf(brief, sizeof brief, "%02d/%02d/%02d", month, day, year % 100);
-    if (first_line.find(full) != std::string::npos || first_line.find(brief) != std::string::npos) return true;
+    // S_TIME_FORMAT=ISO prints the date as 2026-12-08.
+    std::snprintf(iso, sizeof iso, "%04d-%02d-%02d", year, month, day);
+    if (first_line.find(full) != std::string::npos || first_line.find(brief) != std::string::npos ||
+        first_line.find(iso) != std::string::npos)
+        return true;
     log.logMessage(tag, -1, "SA file accessed is not same as date. Expected date: %s or %s", full, brief);
     log.logMessage(tag, -1, "First line in SA file: %s", first_line.c_str());
     return false;
@@ -161,7 +169,7 @@ long get_intervalstart_datetime(tw_debug& log, std::string regkey, long now, uns
 
 double cpu_date_getused(tw_debug& log, int year, int month, int day, std::string start, std::string end) {
     const char* tag = "cpu_date_getused";
-    std::string cmd = "sar -f " + sar_get_filename(day) + " -s " + start + " -e " + end;
+    std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -s " + start + " -e " + end;
     std::list<std::string> out;
     if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s] Error [%d]", out))
         return 0;
@@ -203,7 +211,7 @@ int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int da
                      std::string end, double& rxkbps, double& txkbps) {
     const char* tag = "nw_date_getstats";
     rxkbps = txkbps = 0;
-    std::string cmd = "sar -f " + sar_get_filename(day) + " -n DEV -s " + start + " -e " + end;
+    std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -n DEV -s " + start + " -e " + end;
     std::list<std::string> out;
     if (!sar_day_output(log, tag, cmd, year, month, day, 2, "Failed to get output of sar command [%s]. Error [%d]", out))
         return -1;
@@ -231,7 +239,7 @@ int drive_date_getstats(tw_debug& log, std::string dev, int year, int month, int
                         std::string end, double& rdsectps, double& wrsectps) {
     const char* tag = "drive_date_getstats";
     rdsectps = wrsectps = 0;
-    std::string cmd = "sar -f " + sar_get_filename(day) + " -p -d -s " + start + " -e " + end;
+    std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -p -d -s " + start + " -e " + end;
     std::list<std::string> out;
     if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s]. Error [%d]", out))
         return -1;
@@ -309,12 +317,14 @@ int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long en
 
 // --- the platform's three statistics ---
 
-double tw_platform::get_cpu_usage(unsigned int minutes) {
+double tw_platform::get_cpu_usage(unsigned int minutes) { return get_cpu_usage(minutes, true); }
+
+double tw_platform::get_cpu_usage(unsigned int minutes, bool record_interval) {
     const char* tag = "tw_platform::get_cpu_usage";
     long now = tsaf_utils::now();
     long start = get_intervalstart_datetime(log_, "sLastMonitorTimeCPU", now, minutes);
     cpu_usage_ = cpu_timerange_getused(log_, start, now);
-    tsaf_utils::set_reg_key("sLastMonitorTimeCPU", std::to_string(now));
+    if (record_interval) tsaf_utils::set_reg_key("sLastMonitorTimeCPU", std::to_string(now));
     log_.logMessage(tag, 2, "CPU Usage: [%f]%%", cpu_usage_);
     return cpu_usage_;
 }

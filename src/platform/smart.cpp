@@ -15,6 +15,38 @@ namespace {
 
 constexpr int kTimeLimit = 100;
 
+// smartctl's exit status is a bit mask. Bits 0-2 say the command line, the
+// device open or the SMART command failed: there is no usable output. Bits 3-7
+// are findings on a disk that was read (failing, attributes at or past their
+// threshold, error or self-test log entries); the output then holds the answer.
+constexpr int kNoDataBits = 0x07;
+
+bool smartctl_output_usable(int status) { return status >= 0 && status <= 0xff && (status & kNoDataBits) == 0; }
+
+// The leading number of a raw value. smartctl prints raw values in several
+// forms ("0/0", "8409h+40m+13.690s", "34 (Min/Max 20/45)", "0x000000000001");
+// the row counts whatever the form, with the number it starts with (0 if none).
+unsigned long long leading_number(const std::string& text) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const int base = hex ? 16 : 10;
+    unsigned long long v = 0;
+    for (size_t i = hex ? 2 : 0; i < text.size(); ++i) {
+        const char c = text[i];
+        int d;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (hex && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (hex && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            break;
+        if (v > (~0ULL - d) / base) return ~0ULL;  // saturate rather than wrap
+        v = v * base + d;
+    }
+    return v;
+}
+
 // One whole unsigned number in the given base, within max.
 bool read_number(const std::string& text, int base, unsigned long long max, unsigned long long& out) {
     if (text.empty() || text[0] == '-' || text[0] == '+') return false;
@@ -39,12 +71,12 @@ bool parse_attribute(const std::string& line, bool brief, smart_param& p) {
     for (std::string word; cols.size() < columns && in >> word;) cols.push_back(word);
     if (cols.size() < columns) return false;
 
-    unsigned long long id, flag = 0, value, worst, threshold, raw;
+    unsigned long long id, flag = 0, value, worst, threshold;
     const std::string& failed = brief ? cols[6] : cols[8];
     if (!read_number(cols[0], 10, 0xffffffffULL, id) || !read_number(cols[3], 10, 0xffffffffULL, value) ||
-        !read_number(cols[4], 10, 0xffffffffULL, worst) || !read_number(cols[5], 10, 0xffffffffULL, threshold) ||
-        !read_number(cols[columns - 1], 10, ~0ULL, raw))
+        !read_number(cols[4], 10, 0xffffffffULL, worst) || !read_number(cols[5], 10, 0xffffffffULL, threshold))
         return false;
+    const unsigned long long raw = leading_number(cols[columns - 1]);
 
     failuretype type;
     if (brief) {
@@ -105,13 +137,13 @@ int tw_smartctl::extractoverallhealth(std::string options) {
     for (int attempt = 0; attempt < 3 && !ran; ++attempt) {
         out.clear();
         status = tsaf_utils::popen(scsi_cmd, out, kTimeLimit);
-        if (status == 0) {
+        if (smartctl_output_usable(status)) {
             ran = true;
             break;
         }
         out.clear();
         status = tsaf_utils::popen(plain_cmd, out, kTimeLimit);
-        if (status == 0) {
+        if (smartctl_output_usable(status)) {
             ran = true;
             break;
         }
@@ -139,7 +171,7 @@ int tw_smartctl::extractparams() {
     const std::string cmd = "smartctl -A " + tidewall::shell_quote(device_);
     std::list<std::string> out;
     int status = tsaf_utils::popen(cmd, out, kTimeLimit);
-    if (status != 0) {
+    if (!smartctl_output_usable(status)) {
         log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
         return status;
     }
@@ -151,8 +183,10 @@ int tw_smartctl::extractparams() {
             continue;
         }
         std::string line = tsaf_utils::trim(raw);
-        if (line.empty()) continue;
-        // Lines after the table that are no attribute rows are passed over.
+        // The table ends at its first blank line; the logs after it have rows
+        // of numbers too (error log command lines), which are no attributes.
+        if (line.empty()) break;
+        // Lines that are no attribute rows (the brief layout's legend) are passed over.
         smart_param p;
         if (!parse_attribute(line, brief, p)) continue;
         if (!p.is_healthy()) all_attrs_healthy_ = false;

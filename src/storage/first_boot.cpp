@@ -9,10 +9,10 @@
 #include "foundation/host_backend.h"
 #include "foundation/ts_platform_info.h"
 #include "foundation/ts_process.h"
+#include "foundation/tree_move.h"
 #include "foundation/tsaf_utils.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <sys/stat.h>
 
 namespace {
@@ -115,11 +115,13 @@ int tw_storage::move_bmrlogs() {
     if (TSPlatformInfo::getString("EventManager", "dEVLOGDIR", &dir) == 0) dir = kLogDirDefault;
     if (dir.empty()) return -1;
     std::string target = dir + "/bmrlogs";
-    if (std::rename(tidewall::host::path(kBmrLogs).c_str(), tidewall::host::path(target).c_str()) == 0) {
+    // The log directory may lie on another file system than /var/log: then the
+    // logs are copied and the originals removed once copied.
+    int err = tidewall::file_io::move_tree(tidewall::host::path(kBmrLogs), tidewall::host::path(target));
+    if (err == 0) {
         log_.logMessage(tag, 0, "Moved [%s] to [%s]", kBmrLogs, target.c_str());
         return 0;
     }
-    int err = errno;
     // A first boot that stopped after this step finds the logs moved already.
     if (err == ENOENT && !is_directory(kBmrLogs) && is_directory(target)) {
         log_.logMessage(tag, 0, "[%s] was already moved to [%s]", kBmrLogs, target.c_str());

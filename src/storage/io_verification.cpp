@@ -5,13 +5,19 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/czu_file.h"
+#include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <atomic>
+#include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -29,6 +35,82 @@ const unsigned kChunkWords = 1u << 18;
 const unsigned kMaxLoggedDifferences = 1024;
 
 const unsigned kCheckEntries = 4096;
+
+// check_file_system's scratch directory: "test_dir" in earlier versions, now
+// "test_dir.<pid>.<run>", its own for every run.
+const char* const kScratchPrefix = "test_dir";
+
+std::string scratch_name() {
+    static std::atomic<unsigned> runs{0};
+    return std::string(kScratchPrefix) + "." + std::to_string(::getpid()) + "." + std::to_string(++runs);
+}
+
+bool all_digits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The process id of a scratch directory name, 0 for the old fixed name, -1
+// for a name the check does not make.
+long scratch_owner(const std::string& name) {
+    if (name == kScratchPrefix) return 0;
+    const std::string head = std::string(kScratchPrefix) + ".";
+    if (name.compare(0, head.size(), head) != 0) return -1;
+    const std::string rest = name.substr(head.size());
+    const size_t dot = rest.find('.');
+    if (dot == std::string::npos || !all_digits(rest.substr(0, dot)) || !all_digits(rest.substr(dot + 1))) return -1;
+    return std::strtol(rest.substr(0, dot).c_str(), nullptr, 10);
+}
+
+std::vector<std::string> entries_of(const std::string& real_dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(real_dir.c_str())) {
+        while (struct dirent* e = ::readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+bool is_real_dir(const std::string& real) {
+    struct stat st {};
+    return ::lstat(real.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether a directory holds nothing but what the check makes: an inner
+// test_dir, and in it test_file.txt no larger than the check writes.
+bool holds_only_check_files(const std::string& real_dir) {
+    if (!is_real_dir(real_dir)) return false;
+    auto outer = entries_of(real_dir);
+    if (outer.empty()) return true;
+    if (outer.size() != 1 || outer[0] != kScratchPrefix || !is_real_dir(real_dir + "/" + kScratchPrefix)) return false;
+    auto inner = entries_of(real_dir + "/" + kScratchPrefix);
+    if (inner.empty()) return true;
+    if (inner.size() != 1 || inner[0] != "test_file.txt") return false;
+    struct stat st {};
+    const std::string file = real_dir + "/" + kScratchPrefix + "/test_file.txt";
+    return ::lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           static_cast<unsigned long long>(st.st_size) <= kCheckEntries * sizeof(unsigned);
+}
+
+// A check cut short (power loss, kill) leaves its scratch directory behind.
+// Such a leftover is removed when nothing but the check's own files are in it
+// and the process that made it is gone; anything else there is left alone.
+void remove_check_leftovers(tw_debug& log, const std::string& mnt_path) {
+    const char* tag = "tw_storage::check_file_system";
+    const std::string real = tidewall::host::path(mnt_path);
+    for (const auto& name : entries_of(real)) {
+        const long owner = scratch_owner(name);
+        if (owner < 0) continue;
+        if (owner > 0 && (owner == ::getpid() || tsaf_utils::is_dir("/proc/" + std::to_string(owner)))) continue;
+        const std::string leftover = mnt_path + "/" + name;
+        if (!holds_only_check_files(real + "/" + name)) continue;
+        if (CZuDirectory::Remove(leftover, true).IsFailure())
+            log.logMessage(tag, 0, "Failed to remove [%s] left by an earlier check", leftover.c_str());
+        else
+            log.logMessage(tag, 0, "Removed [%s] left by an earlier check", leftover.c_str());
+    }
+}
+
 
 void open_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path, int flags) {
     if (f.Open(path, flags, kFileMode).IsSuccess()) return;
@@ -237,11 +319,12 @@ int tw_storage::check_file_system(std::string mnt_path, bool check_mounted) {
             return -1;
         }
     }
+    remove_check_leftovers(log_, mnt_path);
     // Declared before anything is created: whatever was registered goes when
     // this check ends, however it ends.
     tw_fs_cleaner cleaner;
-    std::string outer = mnt_path + "/test_dir";
-    std::string inner = outer + "/test_dir";
+    std::string outer = mnt_path + "/" + scratch_name();
+    std::string inner = outer + "/" + kScratchPrefix;
     std::string file = inner + "/test_file.txt";
     int order = 0;
     for (const std::string& dir : {outer, inner}) {

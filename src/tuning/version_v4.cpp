@@ -4,6 +4,7 @@
 
 #include "tuning/perf_params_versions.h"
 
+#include <tidewall/tw_perf_params_config.h>
 #include <tidewall/tw_storage.h>
 
 #include "foundation/file_io.h"
@@ -17,6 +18,7 @@ namespace {
 
 const char* const kInotifyWatches = "/proc/sys/fs/inotify/max_user_watches";
 const char* const kWatches = "524288";
+const char* const kWatchesKey = "fs.inotify.max_user_watches";
 const char* const kTendrlService = "tendrl-node-agent.service";
 
 } // namespace
@@ -40,6 +42,12 @@ int tw_perf_params_version_v4::update_inotify_watches() {
         return 1;
     }
     log_.logMessage(tag, 0, "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
+    // /proc forgets at the next boot; sysctl.conf sets it again then, as version 1 keeps its keys.
+    tw_perf_params_config config;
+    if (config.update_conf_file("/etc/sysctl.conf", kWatchesKey, std::string(kWatchesKey) + "=" + kWatches, true) != 0) {
+        log_.logMessage(tag, -1, "Failed to persist [%s=%s] in /etc/sysctl.conf", kWatchesKey, kWatches);
+        return 1;
+    }
     return 0;
 }
 

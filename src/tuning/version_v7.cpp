@@ -65,6 +65,11 @@ int tw_perf_params_version_v7::configure() {
     return 0;
 }
 
+namespace {
+// The shell's status for a command it cannot find.
+constexpr int kCommandNotFound = 127;
+} // namespace
+
 int tw_perf_params_version_v7::update_multipath_config() {
     const char* tag = "tw_perf_params_version_v7::update_multipath_config";
     namespace fio = tidewall::file_io;
@@ -87,7 +92,12 @@ int tw_perf_params_version_v7::update_multipath_config() {
     }
 
     std::string out, err;
-    if (TsProcess::system("multipath", &out, &err, 0, false) != 0) {
+    int status = TsProcess::system("multipath", &out, &err, 0, false);
+    if (status == kCommandNotFound) {
+        // No multipath tool: no multipath daemon either, so nothing to reload;
+        // the file is in place for when the tool is installed.
+        log_.logMessage(tag, 1, "multipath is not installed; [%s] written, nothing to reload", kMultipathConf);
+    } else if (status != 0) {
         log_.logMessage(tag, -1, "Failed to reload multipath. Error: [%s]", tsaf_utils::trim(err).c_str());
         return 1;
     }

@@ -12,6 +12,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 work=$(mktemp -d)
 dev=""
 cleanup() {
+  umount /srv/twlogs 2>/dev/null || true
   if [ -n "$dev" ]; then umount /tw/ddb 2>/dev/null || true; losetup -d "$dev" || true; fi
   rm -rf "$work"
 }
@@ -172,4 +173,68 @@ grep -qx 'sScaleoutPlatformType ReferenceArchitecture' "$reg" || fail "platform 
 "$TWCTL" firstboot > "$work/out" || fail "later boot failed"
 [ ! -s "$work/calls" ] || fail "later boot ran first-boot tools: $(cat "$work/calls")"
 [ "$(grep -c '/tw/ddb' /etc/fstab)" = 1 ] || fail "DDB entry duplicated"
+# 4. A node imaged with the product log directory on a file system of its own
+# (rename cannot cross it): the recovery logs are copied there and removed from
+# /var/log, and the first boot completes.
+mkdir -p /srv/twlogs
+mount -t tmpfs -o mode=0755 twlogs /srv/twlogs
+evreg=/etc/TessalineRegistry/Tolvan/Instance001/EventManager/registry.conf
+mkdir -p "$(dirname "$evreg")"
+printf 'dEVLOGDIR /srv/twlogs\n' > "$evreg"
+echo "operator notes" > /srv/twlogs/notes.txt
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+mkdir -p /var/log/bmrlogs/disks
+echo restored > /var/log/bmrlogs/restore.log
+echo sda > /var/log/bmrlogs/disks/sda.log
+chmod 0600 /var/log/bmrlogs/disks/sda.log
+ln -s restore.log /var/log/bmrlogs/latest
+# An earlier boot died part-way through the copy: one file half there.
+mkdir -p /srv/twlogs/bmrlogs
+printf 'rest' > /srv/twlogs/bmrlogs/restore.log
+"$TWCTL" firstboot > "$work/out" || fail "first boot with the log directory on its own file system failed: $(cat "$work/out")"
+grep -qx 'sArrowfieldFirstBootComplete Yes' "$reg" || fail "mark not set with the log directory on its own file system"
+[ "$(cat /srv/twlogs/bmrlogs/restore.log)" = restored ] || fail "recovery log not copied whole"
+[ "$(cat /srv/twlogs/bmrlogs/disks/sda.log)" = sda ] || fail "nested recovery log not copied"
+[ "$(stat -c %a /srv/twlogs/bmrlogs/disks/sda.log)" = 600 ] || fail "mode of a recovery log not kept"
+[ "$(readlink /srv/twlogs/bmrlogs/latest)" = restore.log ] || fail "link not copied as a link"
+[ ! -e /var/log/bmrlogs ] || fail "recovery logs left in /var/log after the copy"
+[ "$(cat /srv/twlogs/notes.txt)" = "operator notes" ] || fail "a file beside the target was touched"
+grep -q 'Moved \[/var/log/bmrlogs\] to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTidewall.log || fail "move not logged in the product log"
+# Repeated (mark lost): the logs are found already moved.
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+"$TWCTL" firstboot > "$work/out" || fail "repeated first boot failed: $(cat "$work/out")"
+grep -q 'was already moved to \[/srv/twlogs/bmrlogs\]' /srv/twlogs/TSTidewall.log || fail "repeat did not find the logs moved"
+# 5. Hung tools (systemctl for kdump, then iscsi-iname) are killed at their time
+# limit, capped here to 2 s (TW_TIME_LIMIT_CAP_S) so the test waits seconds,
+# not the 100 s of a node; nothing of theirs is left running.
+cp "$work/bin/systemctl" "$work/systemctl.ok"
+printf '#!/bin/sh
+echo $$ > %s/hung.pid
+exec sleep 1000
+' "$work" > "$work/bin/systemctl"
+sed -i '/^sArrowfieldFirstBootComplete /d' "$reg"
+start=$(date +%s)
+if TW_TIME_LIMIT_CAP_S=2 "$TWCTL" firstboot > "$work/out" 2>&1; then fail "first boot with a hung systemctl succeeded"; fi
+took=$(( $(date +%s) - start ))
+[ "$took" -lt 30 ] || fail "first boot with a hung systemctl took ${took}s"
+[ -s "$work/hung.pid" ] || fail "the fake systemctl never ran"
+kill -0 "$(cat "$work/hung.pid")" 2>/dev/null && fail "the hung systemctl still runs"
+pgrep -f 'sleep 1000$' >/dev/null && fail "a hung tool's child still runs"
+grep -q '^sArrowfieldFirstBootComplete ' "$reg" && fail "mark set though kdump could not be configured"
+grep -q 'Failed to configure kdump on the server' /srv/twlogs/TSTidewall.log || fail "kdump failure not logged"
+cp "$work/systemctl.ok" "$work/bin/systemctl"
+cp /usr/sbin/iscsi-iname "$work/iscsi-iname.ok"
+printf '#!/bin/sh
+echo $$ > %s/hung.pid
+exec sleep 1000
+' "$work" > /usr/sbin/iscsi-iname
+rm -f "$work/hung.pid"
+start=$(date +%s)
+TW_TIME_LIMIT_CAP_S=2 "$TWCTL" firstboot > "$work/out" 2>&1 || fail "first boot with a hung iscsi-iname failed: $(cat "$work/out")"
+took=$(( $(date +%s) - start ))
+[ "$took" -lt 30 ] || fail "first boot with a hung iscsi-iname took ${took}s"
+kill -0 "$(cat "$work/hung.pid")" 2>/dev/null && fail "the hung iscsi-iname still runs"
+grep -qx 'sArrowfieldFirstBootComplete Yes' "$reg" || fail "mark not set (the IQN step comes after it)"
+grep -q 'Setting the correct IQN failed.' /srv/twlogs/TSTidewall.log || fail "hung IQN step not reported"
+cp "$work/iscsi-iname.ok" /usr/sbin/iscsi-iname
 echo "firstboot: ok"

@@ -4,8 +4,12 @@
 #     report completes, says what is missing, and shows the real memory and mounts;
 #  2. with fake dmidecode, ipmitool and smartctl on PATH printing the outputs of a
 #     real Dell PowerEdge R640: the full report comes out right;
-#  3. with a tool that hangs: the runner's time limit (100 s) cuts it off, its
-#     process group is gone, and the report still completes.
+#  3. with a tool that hangs: the runner's time limit cuts it off (capped to a
+#     few seconds by TW_TIME_LIMIT_CAP_S, so the tier does not wait 100 s), its
+#     process group is gone, and the report still completes;
+#  4. with a failing disk: smartctl prints the real output of a drive whose
+#     verdict is FAILED, with the exit status smartctl gives for it (findings
+#     bits, not a failed run): the report shows the disk as failing.
 set -euo pipefail
 : "${TWCTL:?}" "${TW_FIXTURES_DIR:?}"
 [ -n "${TW_IN_SANDBOX:-}" ] || { echo "run through sandbox.sh" >&2; exit 1; }
@@ -131,12 +135,38 @@ grep -qx 'tidewall_power_supply_ok{supply="PS1",redundancy="Fully Redundant"} 1'
 # ---- 3. a tool that hangs ----------------------------------------------------
 export HANG_ONCE=/tmp/hung.pid
 start=$(date +%s)
-json=$("$TWCTL" platform report --json) || fail "report failed after a hanging tool"
+json=$(TW_TIME_LIMIT_CAP_S=3 "$TWCTL" platform report --json) || fail "report failed after a hanging tool"
 took=$(( $(date +%s) - start ))
 [ -s "$HANG_ONCE" ] || fail "the fake tool never hung"
 kill -0 "$(cat "$HANG_ONCE")" 2>/dev/null && fail "the hung tool still runs after its time limit"
 pgrep -f 'sleep 100000' >/dev/null && fail "the hung tool's child still runs"
-[ "$took" -ge 100 ] && [ "$took" -lt 200 ] || fail "report took ${took}s; expected the 100 s limit once"
+[ "$took" -ge 3 ] && [ "$took" -lt 60 ] || fail "report took ${took}s; expected the capped 3 s limit once"
 check "$json" "d['fans'] == [{'name': 'Fan1', 'value': '5040 RPM', 'healthy': True}]" "fans after the retry"
 grep -q 'Failed to run ipmitool command - \[ipmitool sdr type fan | grep -i FAN\]' "$log" || fail "cut-off not logged"
+
+# ---- 4. a failing disk, with smartctl's real exit statuses --------------------
+# Bits 3-7 are findings on a disk that was read: 8 the disk is failing, 16 a
+# prefail attribute at or below its threshold now, 32 one in the past.
+cat > "$bin/smartctl" <<'EOF'
+#!/usr/bin/env bash
+failed=$FIX/smartctl/a-sata-st910021as-health-failed-5.39.txt
+case "$*" in
+  "-d scsi -H "*) echo "Smartctl open device: failed: INQUIRY failed"; exit 2 ;;
+  "-H "*) cat "$failed"; exit 24 ;;
+  "-A "*) cat "$failed"; exit 48 ;;
+  "-i "*) cat "$failed"; exit 0 ;;
+  *) echo "fake smartctl: unexpected $*" >&2; exit 1 ;;
+esac
+EOF
+json=$("$TWCTL" platform report --json) || fail "report failed with a failing disk"
+check "$json" "len(d['smart']) >= 1 and all(s['readable'] and not s['healthy'] and s['serial'] == '3MH05H05' for s in d['smart'])" \
+  "failing disk not shown as readable and failing"
+check "$json" "all([(a['id'], a['value'], a['threshold']) for a in s['faulty_attributes']] == [(5, 1, 36)] for s in d['smart'])" \
+  "the attribute at its threshold is not listed"
+check "$json" "'smart' not in d['unavailable']" "SMART reported unavailable for a failing disk"
+text=$("$TWCTL" platform report) || fail "text report failed with a failing disk"
+smart_text=$(grep -A3 '^SMART:' <<<"$text")
+grep -Eq '^  /dev/[a-z0-9]+ +FAILED, serial 3MH05H05, 1 attribute\(s\) at or below threshold' <<<"$smart_text" \
+  || fail "text report does not show the disk failing: $smart_text"
+grep -q 'could not read' <<<"$smart_text" && fail "failing disk shown as unreadable"
 echo "platform report checks passed (hung tool cut off after ${took}s)"

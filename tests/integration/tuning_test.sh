@@ -8,7 +8,9 @@
 #  2. the next run resumes at version 5 and ends at 7; the edited files are
 #     checked byte for byte;
 #  3. a run at 7 changes nothing; a run of every version again from 0 leaves
-#     every file as it was.
+#     every file as it was;
+#  4. without the multipath tool a run from 0 reaches 7, and after a simulated
+#     reboot (the /proc value reset, sysctl.conf applied) the inotify limit holds.
 set -euo pipefail
 : "${TWCTL:?}" "${TW_FIXTURES_DIR:?}"
 [ -n "${TW_IN_SANDBOX:-}" ] || { echo "run through sandbox.sh" >&2; exit 1; }
@@ -184,6 +186,7 @@ expect_file /etc/sysctl.conf "# sysctl settings are defined through files in
 # /usr/lib/sysctl.d/, /run/sysctl.d/, and /etc/sysctl.d/.
 kernel.sem=6000 768000 6000 128
 vm.min_free_kbytes=$min_free
+fs.inotify.max_user_watches=524288
 "
 expect_file /etc/lvm/lvm.conf "activation {
 	# thin_pool_autoextend_threshold = 70
@@ -237,6 +240,7 @@ UUID=6f1c1d2e-0b55-4d2c-9a53-0e7d2a2c4a11      /tw/dav_he      xfs      noatime,
 expect_file /tmp/sysctl.conf.bak "# sysctl settings are defined through files in
 # /usr/lib/sysctl.d/, /run/sysctl.d/, and /etc/sysctl.d/.
 kernel.sem=6000 768000 6000 128
+vm.min_free_kbytes=$min_free
 "
 for k in nBufFileRdrReadSizeKB:256 DataMoverLookAheadLinkReaderSlots:128 DataMoverUseLookAheadLinkReader:1 \
          SIDBCommitThreshold:32768 MaxSFileContainerItems:1024 nEnableCoreDump:true; do
@@ -259,4 +263,32 @@ sed -i 's/^nPerfParamsVersion .*/nPerfParamsVersion 0/' "$regroot/Dockwright/reg
 [ "$(sha256sum $files)" = "$sums" ] || fail "a second full run changed files: $(sha256sum $files | diff <(echo "$sums") - || true)"
 grep -q 'ethtool -G' "$CALLS" && fail "rings set again though they hold 4096"
 [ "$(reg nPerfParamsVersion)" = 7 ] || fail "record after the second full run"
+# ---- 4. a node without the multipath tool, then a reboot ------------------------
+# Version 7 has nothing to reload there: a run from 0 goes through to 7.
+rm -f "$bin/multipath"
+for p in $(type -aP multipath); do rm -f "$p"; done  # the sandbox's copy of the machine only
+echo 8192 > /proc/sys/fs/inotify/max_user_watches
+sed -i 's/^nPerfParamsVersion .*/nPerfParamsVersion 0/' "$regroot/Dockwright/registry.conf"
+"$TWCTL" tune > /tmp/out 2> /tmp/err || fail "run 0 to 7 without multipath failed: $(cat /tmp/out /tmp/err)"
+grep -q 'Applied tuning versions 1 to 7' /tmp/out || fail "run without multipath says: $(cat /tmp/out)"
+[ "$(reg nPerfParamsVersion)" = 7 ] || fail "record after the run without multipath: $(reg nPerfParamsVersion)"
+grep -q 'multipath is not installed; \[/etc/multipath.conf\] written, nothing to reload' "$log" || fail "no note of the missing tool"
+expect_file /etc/multipath.conf 'defaults {
+    no_path_retry 4
+    user_friendly_names yes
+}
+blacklist {
+    devnode "^sda$"
+}
+'
+[ "$(cat /proc/sys/fs/inotify/max_user_watches)" = 524288 ] || fail "inotify watches not raised without multipath"
+# The reboot: the kernel starts from its default, then the boot applies
+# sysctl.conf (the real sysctl reads the line version 4 wrote; only that line,
+# so that no other setting reaches the host kernel).
+echo 8192 > /proc/sys/fs/inotify/max_user_watches
+grep '^fs.inotify.max_user_watches' /etc/sysctl.conf > /tmp/boot-sysctl.conf || fail "inotify limit not in /etc/sysctl.conf"
+/usr/sbin/sysctl -q -p /tmp/boot-sysctl.conf || fail "sysctl cannot read the persisted line"
+[ "$(cat /proc/sys/fs/inotify/max_user_watches)" = 524288 ] || fail "inotify limit lost at the reboot"
+"$TWCTL" tune > /tmp/out || fail "run after the reboot failed"
+grep -q 'Nothing to do: tuning version 7 is recorded' /tmp/out || fail "run after the reboot says: $(cat /tmp/out)"
 echo "tuning checks passed"

@@ -60,6 +60,15 @@ rc=0; "$TWCTL" metadata layout --node-type control --disk /dev/sdb >/dev/null 2>
 [ "$rc" = 2 ] || fail "bad node type gave $rc"
 rc=0; "$TWCTL" metadata layout --node-type Data >/dev/null 2>&1 || rc=$?
 [ "$rc" = 2 ] || fail "no disk gave $rc"
+# A Data node off the reference architecture has no buildable default layout:
+# refused at once, naming node type and platform, with no document written.
+printf 'sArrowfieldNodeType Data\nsScaleoutPlatformType Appliance\n' > "$reg/registry.conf"
+rc=0; "$TWCTL" metadata layout --disk /dev/sdb >"$work/out" 2>"$work/err" || rc=$?
+[ "$rc" = 1 ] || fail "unbuildable Data layout gave $rc"
+[ ! -s "$work/out" ] || fail "unbuildable layout printed a document: $(cat "$work/out")"
+grep -q 'no default metadata layout for node type \[Data\] on platform \[Appliance\]' "$work/err" || fail "no reason: $(cat "$work/err")"
+printf 'sArrowfieldNodeType Data\nsScaleoutPlatformType ReferenceArchitecture\n' > "$reg/registry.conf"
+
 rc=0; "$TWCTL" metadata check /nonexistent >/dev/null 2>&1 || rc=$?
 [ "$rc" = 1 ] || fail "unreadable file gave $rc"
 echo "twctl metadata checks passed"

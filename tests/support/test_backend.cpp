@@ -1,5 +1,7 @@
 #include "test_backend.h"
 
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -36,6 +38,8 @@ void test_backend::on(const std::string& cmd, int status, const std::string& out
 host::command_result test_backend::run(const std::string& cmd, int time_limit_s) {
     commands.push_back(cmd);
     time_limits.push_back(time_limit_s);
+    // Every command the library runs has a time limit; one without could hang a caller.
+    if (time_limit_s <= 0) ADD_FAILURE() << "command run without a time limit: " << cmd;
     auto it = scripts_.find(cmd);
     if (it != scripts_.end() && !it->second.empty()) {
         host::command_result r = it->second.front();

@@ -108,7 +108,10 @@ int layout(twctl::args words) {
             std::fprintf(stderr, "  (without --node-type the node type comes from the registry)\n");
         return 1;
     }
-    config.create_config_data(disks);
+    if (config.create_config_data(disks) != 0) {
+        std::fprintf(stderr, "twctl metadata layout: %s\n", joined(config.get_failures(), "; ").c_str());
+        return 1;
+    }
     std::string doc;
     config.get_config_data(doc);
     std::fwrite(doc.data(), 1, doc.size(), stdout);

@@ -53,7 +53,7 @@ int platform_nics(args words) {
     bool json = take_flag(words, "--json");
     if (unexpected("nics", words)) return 2;
     tw_platform platform;
-    const std::list<tw_nicinfo> nics = platform.get_nicinfo();
+    const std::list<tw_nicinfo> nics = platform.get_nicinfo(false);  // a look: leaves the monitoring interval alone
     if (json) {
         std::printf("{\n  \"nics\": [");
         const char* sep = "";
@@ -124,7 +124,7 @@ int platform_cpu_usage(args words) {
     }
     if (unexpected("cpu-usage", words)) return 2;
     tw_platform platform;
-    double usage = platform.get_cpu_usage(minutes);
+    double usage = platform.get_cpu_usage(minutes, false);  // a look: leaves the monitoring interval alone
     std::printf("CPU usage: %.2f%%\n", usage);
     return 0;
 }

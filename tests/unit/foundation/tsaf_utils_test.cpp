@@ -1,3 +1,4 @@
+#include "foundation/ts_platform_info.h"
 #include "foundation/tsaf_utils.h"
 
 #include "foundation/shell_quote.h"
@@ -62,11 +63,16 @@ TEST(TsafRegistry, NumericKeysThatDoNotParseCountAsAbsent) {
     tb.set_key("nBad", "12abc");
     tb.set_key("nNegative", "-1");
     tb.set_key("nHuge", "99999999999");
+    tb.set_key("nLeadingZero", "08");
+    tb.set_key("nOctalLooking", "010");
     EXPECT_EQ(0, tsaf_utils::get_reg_key("nGood", v));
     EXPECT_EQ(12u, v);
-    EXPECT_EQ(0, tsaf_utils::get_reg_key("nHex", v));
-    EXPECT_EQ(16u, v);
-    for (const char* k : {"nBad", "nNegative", "nHuge", "nMissing"}) {
+    // Numbers are decimal: a leading zero is no octal prefix, "0x" no hex one.
+    EXPECT_EQ(0, tsaf_utils::get_reg_key("nLeadingZero", v));
+    EXPECT_EQ(8u, v);
+    EXPECT_EQ(0, tsaf_utils::get_reg_key("nOctalLooking", v));
+    EXPECT_EQ(10u, v);
+    for (const char* k : {"nHex", "nBad", "nNegative", "nHuge", "nMissing"}) {
         v = 7;
         EXPECT_NE(0, tsaf_utils::get_reg_key(k, v)) << k;
         EXPECT_EQ(7u, v) << k;
@@ -75,6 +81,22 @@ TEST(TsafRegistry, NumericKeysThatDoNotParseCountAsAbsent) {
     EXPECT_EQ("y", tb.key("sX").value());
     tb.registry_read_only = true;
     EXPECT_NE(0, tsaf_utils::set_reg_key("sX", "z"));
+}
+
+TEST(TsafRegistry, LongNumbersOfAnySectionAreDecimalToo) {
+    test_backend tb;
+    struct number_case {
+        const char* text;
+        int found;
+        unsigned long long value;
+    };
+    for (const number_case& c : std::vector<number_case>{
+             {"7", 1, 7}, {"08", 1, 8}, {"010", 1, 10}, {"0x2", 0, 99}, {"2x", 0, 99}, {"-3", 0, 99}, {"", 0, 99}}) {
+        tb.registry["PerfParams"]["nVersion"] = c.text;
+        unsigned long long v = 99;
+        EXPECT_EQ(c.found, TSPlatformInfo::getLongLong("PerfParams", "nVersion", &v)) << c.text;
+        EXPECT_EQ(c.value, v) << c.text;
+    }
 }
 
 TEST(TsafMounts, IsMountedAndBackingDeviceFromTheMountTable) {

@@ -82,7 +82,24 @@ TEST_P(DefaultLayout, VolumesFileSystemsAndMountsThenTheSameAfterWriteAndRead) {
     set_node(tb, "", c.platform, c.model);
     tw_md_storage_config config;
     ASSERT_EQ(0, config.init(c.node));
-    ASSERT_EQ(0, config.create_config_data({"/dev/sdb", "/dev/sdc"}));
+    bool buildable = true;
+    for (const auto& lv : c.lvs) buildable &= lv.min > 0;
+    if (buildable) {
+        ASSERT_EQ(0, config.create_config_data({"/dev/sdb", "/dev/sdc"}));
+    } else {
+        // No share for a volume: no provisioning could build it, so it is
+        // refused before anything is built, naming the node type and platform.
+        EXPECT_EQ(1, config.create_config_data({"/dev/sdb", "/dev/sdc"}));
+        ASSERT_EQ(1u, config.get_failures().size());
+        EXPECT_EQ(std::string("no default metadata layout for node type [") + c.node + "] on platform [" + c.platform +
+                      "]: logical volume(s) [index, dav_vm, dav_he] would get no share of the group",
+                  config.get_failures().front());
+        EXPECT_TRUE(config.get_disk_list().empty());
+        EXPECT_TRUE(config.get_vg().get_lv_list().empty());
+        EXPECT_TRUE(config.get_fs_mount_list().empty());
+        // The layout as set still names its mounts (for undoing them).
+        ASSERT_EQ(0, config.create_layout_as_set({"/dev/sdb", "/dev/sdc"}));
+    }
 
     EXPECT_EQ(c.node, config.get_type());
     EXPECT_EQ(c.platform, config.get_platform_type());
@@ -180,10 +197,10 @@ TEST(StorageConfigInit, ExtentSizeFollowsTheGlobal) {
     const unsigned long long saved = TW_MD_VG_EXTENT_SIZE;
     TW_MD_VG_EXTENT_SIZE = 32;
     tw_md_storage_config config;
-    int rc = config.init("Data");
+    int rc = config.init("Control");
     TW_MD_VG_EXTENT_SIZE = saved;
     ASSERT_EQ(0, rc);
-    config.create_config_data({"/dev/sdb"});
+    ASSERT_EQ(0, config.create_config_data({"/dev/sdb"}));
     EXPECT_EQ(32u, config.get_vg().get_extent_size());
 }
 

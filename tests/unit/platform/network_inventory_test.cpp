@@ -283,7 +283,7 @@ TEST(NicInventory, ThisVmListsEth0WithUnknownSpeedAsZero) {
     tb.on(kGenerate, 0);
     tb.write_file("/tmp/nwconf.json", kThisVm);
     serve_vm_eth0(tb);
-    const std::string sar = "sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00";
+    const std::string sar = "env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00";
     tb.on(sar, 0, replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",
                            "Average:         eth0      9.00      8.00      1.50      0.25"));
     tw_platform p;
@@ -328,10 +328,31 @@ TEST(NicInventory, BondMembersAreReportedWithOneSharedInterval) {
     EXPECT_EQ(speeds, (std::vector<std::string>{"10000Mb/s", "10000Mb/s", "1000Mb/s", "0Mb/s"}));
     // Every interface averages from the time the key held (to its own now:
     // the retries of the facts before it took their time).
-    auto sars = commands_starting(tb, "sar ");
+    auto sars = commands_starting(tb, "env -u S_TIME_FORMAT LC_ALL=C sar ");
     ASSERT_EQ(sars.size(), 4u);
     for (const auto& s : sars) EXPECT_NE(s.find(" -n DEV -s 16:35:00 -e 16:40:0"), std::string::npos) << s;
     EXPECT_EQ(tb.key("sLastMonitorTimeNW"), std::to_string(tb.clock));
+}
+
+// twctl's look lists the same interfaces and leaves sLastMonitorTimeNW alone.
+TEST(NicInventory, ALookLeavesTheMonitoringIntervalAlone) {
+    local_zone zone("UTC");
+    test_backend tb;
+    tb.clock = local_epoch(2026, 12, 8, 16, 40, 0);
+    const std::string last = std::to_string(local_epoch(2026, 12, 8, 16, 10, 0));
+    tb.set_key("sLastMonitorTimeNW", last);
+    tb.on("ls /sys/class/net/", 0, thisvm("ls_sys_class_net.txt"));
+    tb.on(kGenerate, 0);
+    tb.write_file("/tmp/nwconf.json", kThisVm);
+    serve_vm_eth0(tb);
+    tb.on("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00", 0,
+          replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",
+                   "Average:         eth0      9.00      8.00      1.50      0.25"));
+    tw_platform p;
+    const auto& nics = p.get_nicinfo(false);
+    ASSERT_EQ(nics.size(), 1u);
+    EXPECT_DOUBLE_EQ(nics.front().get_rxkbps(), 1.5);
+    EXPECT_EQ(tb.key("sLastMonitorTimeNW"), last);
 }
 
 TEST(NicInventory, NoDevicesReportAnEmptyList) {

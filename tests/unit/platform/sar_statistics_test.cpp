@@ -22,15 +22,15 @@ std::string cpu_report_on(const std::string& mm_dd_yy) {
 }
 
 std::string cpu_cmd(const char* day, const char* from, const char* to) {
-    return std::string("sar -f /var/log/sa/sa") + day + " -s " + from + " -e " + to;
+    return std::string("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa") + day + " -s " + from + " -e " + to;
 }
 
 std::string nw_cmd(const char* day, const char* from, const char* to) {
-    return std::string("sar -f /var/log/sa/sa") + day + " -n DEV -s " + from + " -e " + to;
+    return std::string("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa") + day + " -n DEV -s " + from + " -e " + to;
 }
 
 std::string disk_cmd(const char* day, const char* from, const char* to) {
-    return std::string("sar -f /var/log/sa/sa") + day + " -p -d -s " + from + " -e " + to;
+    return std::string("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa") + day + " -p -d -s " + from + " -e " + to;
 }
 
 // An interface report of this VM whose eth0 averages rx and tx kB/s.
@@ -385,4 +385,49 @@ TEST(HostTime, TimeOfDayAndLocalMidnight) {
     EXPECT_EQ(tsaf_utils::time_get_datetimezero(t) - local_epoch(2026, 10, 24, 0, 0, 0), 86400);
     EXPECT_EQ(local_epoch(2026, 10, 26, 0, 0, 0) - tsaf_utils::time_get_datetimezero(t), 90000);
     EXPECT_EQ(tsaf_utils::time_get_timestr(local_epoch(2026, 1, 2, 0, 0, 0)), "00:00:00");
+}
+
+// sar run with S_TIME_FORMAT=ISO (as a sysstat that ignores the fixed
+// environment, or an older env, would) dates its first line 2026-12-08: the
+// day still counts, and its averages are read.
+TEST(SarIsoDates, IsoDatedReportsCount) {
+    test_backend tb;
+    tw_debug log;
+    const std::string iso_header = "Linux 6.18.44-fc-v1403 (vm) \t2026-12-08 \t_x86_64_\t(2 CPU)";
+    EXPECT_TRUE(sar_filedate_check(log, iso_header, 2026, 12, 8));
+    EXPECT_FALSE(sar_filedate_check(log, iso_header, 2026, 8, 12));
+    EXPECT_FALSE(sar_filedate_check(log, iso_header, 2025, 12, 8));
+
+    tb.on(cpu_cmd("08", "10:00:00", "11:00:00"), 0, cpu_report_on("2026-12-08"));
+    EXPECT_NEAR(cpu_date_getused(log, 2026, 12, 8, "10:00:00", "11:00:00"), 4.37, 1e-9);
+
+    double rx = 0, tx = 0;
+    tb.on(nw_cmd("08", "16:33:00", "16:34:00"), 0, nw_report_on("2026-12-08", "12.50", "0.75"));
+    EXPECT_EQ(nw_date_getstats(log, "eth0", 2026, 12, 8, "16:33:00", "16:34:00", rx, tx), 0);
+    EXPECT_DOUBLE_EQ(rx, 12.5);
+    EXPECT_DOUBLE_EQ(tx, 0.75);
+
+    double rd = 0, wr = 0;
+    tb.on(disk_cmd("08", "16:33:00", "16:34:00"), 0, replaced(thisvm("sar_f_sa08disk_p_d.txt"), "12/08/26", "2026-12-08"));
+    EXPECT_EQ(drive_date_getstats(log, "vda", 2026, 12, 8, "16:33:00", "16:34:00", rd, wr), 0);
+    EXPECT_DOUBLE_EQ(rd, 68.0);
+    EXPECT_DOUBLE_EQ(wr, 248.0);
+    EXPECT_FALSE(tb.logged("SA file accessed is not same as date. Expected date: 12/08/2026 or 12/08/26"));
+}
+
+// A look (twctl) reads the same interval but leaves the service's key alone.
+TEST(SarPlatform, ALookLeavesTheMonitoringIntervalAlone) {
+    local_zone zone("UTC");
+    test_backend tb;
+    tb.clock = local_epoch(2026, 12, 8, 16, 40, 0);
+    const std::string last = std::to_string(local_epoch(2026, 12, 8, 16, 10, 0));
+    tb.set_key("sLastMonitorTimeCPU", last);
+    tb.on(cpu_cmd("08", "16:10:00", "16:40:00"), 0, cpu_report_on("12/08/26"));
+    tw_platform p;
+    EXPECT_NEAR(p.get_cpu_usage(0, false), 4.37, 1e-9);
+    EXPECT_NEAR(p.get_cpu_usage(30, false), 4.37, 1e-9) << "minutes given: the same, key untouched";
+    EXPECT_EQ(tb.key("sLastMonitorTimeCPU"), last);
+    // The service's pass still records.
+    EXPECT_NEAR(p.get_cpu_usage(0, true), 4.37, 1e-9);
+    EXPECT_EQ(tb.key("sLastMonitorTimeCPU"), std::to_string(tb.clock));
 }

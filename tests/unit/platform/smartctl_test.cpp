@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace platform_test;
 using tidewall::testing::test_backend;
 
@@ -206,4 +208,95 @@ TEST(SmartSerial, GrepLineOfRealInfoOutputs) {
     EXPECT_EQ(get_drive_serialnum("/dev/vda"), "");
     EXPECT_TRUE(tb.logged(0, "tw_smartctl::getdriveserialnum",
                           "Execution of [smartctl  -i /dev/vda | grep -i \"Serial number\"] failed"));
+}
+
+// smartctl's exit status is a bit mask: bits 3-7 are findings on a disk that was
+// read, so its output holds the verdict; bits 0-2 mean nothing usable came back.
+TEST(SmartExitStatus, FindingsStillCarryTheVerdict) {
+    struct exit_case {
+        const char* fixture;
+        int status;
+        bool healthy;
+    };
+    for (const exit_case& c : std::vector<exit_case>{
+             {"smartctl/a-sata-st910021as-health-failed-5.39.txt", 8, false},
+             {"smartctl/a-sata-st910021as-health-failed-5.39.txt", 8 | 16, false},
+             {"smartctl/x-sata-st32000542as-health-failed-brief-7.0.txt", 8, false},
+             {"smartctl/a-sata-st3000dm001-noheader.txt", 32, true},
+             {"smartctl/a-sata-hgst-hus724040ale640-megaraid-7.1.txt", 64, true},
+             {"smartctl/a-sata-st500lm021-6.2.txt", 32 | 64 | 128, true},
+         }) {
+        test_backend tb;
+        tb.on(kScsi, 2, "", "Smartctl open device: /dev/sda failed");
+        tb.on(kPlain, c.status, fixture(c.fixture));
+        tw_smartctl r("/dev/sda");
+        EXPECT_EQ(r.extractoverallhealth(""), 0) << c.fixture << " exit " << c.status;
+        EXPECT_EQ(r.getoverallhealth(), c.healthy) << c.fixture << " exit " << c.status;
+        EXPECT_EQ(tb.commands, (std::vector<std::string>{kScsi, kPlain})) << c.fixture;
+        EXPECT_TRUE(tb.sleeps.empty());
+    }
+}
+
+TEST(SmartExitStatus, NoDataBitsMeanUnreadAndRetried) {
+    for (int status : {1, 2, 4, 2 | 8, 4 | 64, -1}) {
+        test_backend tb;
+        // Even a verdict line in the output is not believed when smartctl says
+        // the SMART command itself failed.
+        tb.on(kScsi, status, "SMART overall-health self-assessment test result: PASSED\n");
+        tb.on(kPlain, status, "SMART overall-health self-assessment test result: PASSED\n");
+        tw_smartctl r("/dev/sda");
+        EXPECT_EQ(r.extractoverallhealth(""), status) << status;
+        EXPECT_FALSE(r.getoverallhealth()) << status;
+        EXPECT_EQ(tb.commands.size(), 6u) << status;
+
+        tb.on("smartctl -A /dev/sda", status, fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
+        EXPECT_EQ(r.extractparams(), status) << status;
+        EXPECT_TRUE(ids(r).empty()) << status;
+    }
+}
+
+TEST(SmartExitStatus, AttributesOfAFailingDiskAreRead) {
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 16 | 32, fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    std::list<smart_param> faulty;
+    r.getfaultyattrs(faulty);
+    ASSERT_EQ(faulty.size(), 1u);
+    EXPECT_EQ(faulty.front().get_id(), 5u);
+    EXPECT_FALSE(r.allattrs_healthy());
+}
+
+// Raw values that are no plain number keep their row, with the number they start with.
+TEST(SmartAttributes, EveryRawValueFormKeepsItsRow) {
+    struct raw_case {
+        const char* raw;
+        std::uint64_t value;
+    };
+    for (const raw_case& c : std::vector<raw_case>{{"0/0", 0},
+                                                   {"8409h+40m+13.690s", 8409},
+                                                   {"34 (Min/Max 20/45)", 34},
+                                                   {"0x000000000101", 0x101},
+                                                   {"12", 12},
+                                                   {"-", 0}}) {
+        test_backend tb;
+        tb.on("smartctl -A /dev/sda", 0,
+              std::string("ID# ATTRIBUTE_NAME          FLAG     VALUE WORST THRESH TYPE      UPDATED  WHEN_FAILED RAW_VALUE\n"
+                          "  9 Power_On_Hours          0x0032   010   010   010    Pre-fail  Always   FAILING_NOW ") +
+                  c.raw + "\n");
+        tw_smartctl r("/dev/sda");
+        EXPECT_EQ(r.extractparams(), 0) << c.raw;
+        std::list<smart_param> faulty;
+        r.getfaultyattrs(faulty);
+        ASSERT_EQ(faulty.size(), 1u) << c.raw;  // at its threshold: seen
+        EXPECT_EQ(faulty.front().get_rawval(), c.value) << c.raw;
+        EXPECT_FALSE(r.allattrs_healthy()) << c.raw;
+    }
+    // A real table with a "0/0" row (234 Thermal_Throttle_Status).
+    test_backend tb;
+    tb.on("smartctl -A /dev/sda", 0, fixture("smartctl/a-sata-intel-ssdsc2kb480g8-megaraid-7.1.txt"));
+    tw_smartctl r("/dev/sda");
+    EXPECT_EQ(r.extractparams(), 0);
+    const auto seen = ids(r);
+    EXPECT_NE(std::find(seen.begin(), seen.end(), 234u), seen.end());
 }

@@ -108,6 +108,20 @@ TEST_F(FirstBoot, RunsEveryStepInOrderThenMarksThenRunsTheOnceOnlySteps) {
         EXPECT_TRUE(tb.logged(-1, kTag, text)) << text;
 }
 
+// The product log directory named by EventManager, and without it the same
+// /var/log/tessaline the log itself falls back to.
+TEST_F(FirstBoot, RecoveryLogsGoToTheConfiguredLogDirectory) {
+    tb.registry["EventManager"]["dEVLOGDIR"] = "/srv/twlogs";
+    tb.make_dir("/srv/twlogs");
+    tb.write_file("/srv/twlogs/TSTidewall.log", "older lines\n");
+    ASSERT_EQ(0, s.storage.do_first_boot_operations());
+    EXPECT_EQ("restored\n", tb.read_file("/srv/twlogs/bmrlogs/restore.log"));
+    EXPECT_EQ("older lines\n", tb.read_file("/srv/twlogs/TSTidewall.log"));
+    EXPECT_FALSE(tb.exists("/var/log/bmrlogs"));
+    EXPECT_FALSE(tb.exists("/var/log/tessaline/bmrlogs"));
+    EXPECT_TRUE(tb.logged(0, "tw_storage::move_bmrlogs", "Moved [/var/log/bmrlogs] to [/srv/twlogs/bmrlogs]"));
+}
+
 TEST_F(FirstBoot, FailuresOfTheOnceOnlyStepsAreOnlyLogged) {
     once_only_fail = true;
     ASSERT_EQ(0, s.storage.do_first_boot_operations());

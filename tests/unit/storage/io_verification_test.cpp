@@ -145,24 +145,41 @@ TEST_F(IoVerificationTest, PlainReadsWritesAndComparisons) {
     EXPECT_TRUE(tb.logged(0, "tw_storage::compare_data", "@ index [2] expected value [30] actual value [31]"));
 }
 
+// Each run's scratch directory is its own: test_dir.<pid>.<run>.
+std::string scratch_of(const std::vector<tidewall::testing::log_entry>& logs) {
+    const std::string head = "Validated file [", tail = "/test_dir/test_file.txt]";
+    for (const auto& l : logs) {
+        const size_t end = l.text.find(tail);
+        if (l.text.rfind(head, 0) == 0 && end != std::string::npos) return l.text.substr(head.size(), end - head.size());
+    }
+    return "";
+}
+
 TEST_F(IoVerificationTest, FileSystemCheckPassesAndLeavesNothingBehind) {
     tb.random_values = {0xabc};
     EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
-    EXPECT_FALSE(tb.exists("/tw/disk1/test_dir"));
+    const std::string scratch = scratch_of(tb.logs);
+    const std::string prefix = "/tw/disk1/test_dir." + std::to_string(::getpid()) + ".";
+    ASSERT_EQ(prefix, scratch.substr(0, prefix.size())) << scratch;
+    EXPECT_FALSE(tb.exists(scratch));
     EXPECT_TRUE(tb.logged(0, "tw_storage::check_file_system",
-                          "Validated file [/tw/disk1/test_dir/test_dir/test_file.txt] PRNG [0xabc]"));
+                          "Validated file [" + scratch + "/test_dir/test_file.txt] PRNG [0xabc]"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::validate_random_file",
-                          "File [/tw/disk1/test_dir/test_dir/test_file.txt] entries [4096] PRNG key [2748] will be "
+                          "File [" + scratch + "/test_dir/test_file.txt] entries [4096] PRNG key [2748] will be "
                           "checked for validity of data"));
     // The file first, then the inner directory, then the outer one.
     std::vector<std::string> removals;
     for (const auto& l : tb.logs)
         if (l.text.rfind("Will remove path", 0) == 0) removals.push_back(l.text);
     EXPECT_EQ((std::vector<std::string>{
-                  "Will remove path [/tw/disk1/test_dir/test_dir/test_file.txt] type [file]",
-                  "Will remove path [/tw/disk1/test_dir/test_dir] type [dir]",
-                  "Will remove path [/tw/disk1/test_dir] type [dir]"}),
+                  "Will remove path [" + scratch + "/test_dir/test_file.txt] type [file]",
+                  "Will remove path [" + scratch + "/test_dir] type [dir]",
+                  "Will remove path [" + scratch + "] type [dir]"}),
               removals);
+    // The next run takes another name.
+    tb.logs.clear();
+    EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
+    EXPECT_NE(scratch, scratch_of(tb.logs));
 }
 
 TEST_F(IoVerificationTest, FileSystemCheckWantsAMountPointWhenAsked) {
@@ -175,13 +192,38 @@ TEST_F(IoVerificationTest, FileSystemCheckWantsAMountPointWhenAsked) {
 
 TEST_F(IoVerificationTest, FileSystemCheckNeverTouchesATestDirItDidNotMake) {
     tb.write_file("/tw/disk1/test_dir/precious", "user data");
-    EXPECT_EQ(-1, st.check_file_system("/tw/disk1", false));
-    EXPECT_TRUE(tb.logged(0, "tw_storage::check_file_system", "Failed to create directory [/tw/disk1/test_dir]"));
+    tb.write_file("/tw/disk1/test_dir.1.1/test_dir/test_file.txt", "x");  // and more than the check makes:
+    tb.write_file("/tw/disk1/test_dir.1.1/notes", "user notes");
+    EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
     EXPECT_EQ("user data", tb.read_file("/tw/disk1/test_dir/precious"));
-    EXPECT_EQ(0, count_logs("Will remove path"));
+    EXPECT_EQ("user notes", tb.read_file("/tw/disk1/test_dir.1.1/notes"));
+    EXPECT_FALSE(tb.logged("Removed [/tw/disk1/test_dir] left by an earlier check"));
 
     EXPECT_EQ(-1, st.check_file_system("/tw/nodisk", false));
     EXPECT_FALSE(tb.exists("/tw/nodisk"));
+}
+
+// A check cut short (power loss, kill) left its scratch directory: later checks
+// still pass, and a leftover holding only the check's files, whose process is
+// gone, is removed. A live process's directory is its own business.
+TEST_F(IoVerificationTest, LeftoversOfInterruptedChecksDoNotFailLaterOnes) {
+    const std::string half(1000, 'x');
+    tb.write_file("/tw/disk1/test_dir/test_dir/test_file.txt", half);    // an older version's fixed name
+    tb.write_file("/tw/disk1/test_dir.4242.3/test_dir/test_file.txt", half);
+    tb.make_dir("/tw/disk1/test_dir.4343.1/test_dir");                     // cut before the file
+    tb.write_file("/tw/disk1/test_dir.777.2/test_dir/test_file.txt", half);
+    tb.make_dir("/proc/777");                                              // that one still runs
+    tb.write_file("/tw/disk1/data.bin", "user data");
+    EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
+    EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
+    for (const char* gone : {"/tw/disk1/test_dir", "/tw/disk1/test_dir.4242.3", "/tw/disk1/test_dir.4343.1"}) {
+        EXPECT_FALSE(tb.exists(gone)) << gone;
+        EXPECT_TRUE(tb.logged(0, "tw_storage::check_file_system",
+                              std::string("Removed [") + gone + "] left by an earlier check"))
+            << gone;
+    }
+    EXPECT_EQ(half, tb.read_file("/tw/disk1/test_dir.777.2/test_dir/test_file.txt"));
+    EXPECT_EQ("user data", tb.read_file("/tw/disk1/data.bin"));
 }
 
 } // namespace

@@ -195,6 +195,36 @@ TEST(VersionFour, MaldorNodeOnlyRaisesWatchesAndDisablesTendrl) {
                           "Successfully disabled [tendrl-node-agent.service] service."));
 }
 
+// /proc forgets the limit at the next boot: sysctl.conf keeps it, once, beside
+// what the file already holds.
+TEST(VersionFour, TheWatchLimitIsKeptInSysctlConfForTheNextBoot) {
+    for (const std::string& before : {std::string("kernel.sem=6000 768000 6000 128\n"),
+                                      std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=8192\n"),
+                                      std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n")}) {
+        test_backend tb;
+        use_maldor_flavour(tb);
+        v4_node(tb);
+        tb.make_dir("/tmp");
+        tb.write_file("/etc/sysctl.conf", before);
+        tb.on("systemctl disable --now tendrl-node-agent.service", 0);
+        EXPECT_EQ(0, tw_perf_params_version_v4().configure()) << before;
+        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n", tb.read_file("/etc/sysctl.conf"))
+            << before;
+        // Run again (a repeated tuning run): the file stays as it is.
+        EXPECT_EQ(0, tw_perf_params_version_v4().configure());
+        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n", tb.read_file("/etc/sysctl.conf"));
+    }
+    // sysctl.conf that cannot be written fails the version: it would be lost at the next boot.
+    test_backend tb;
+    use_maldor_flavour(tb);
+    v4_node(tb);
+    tb.make_dir("/tmp");
+    tb.make_dir("/etc/sysctl.conf");  // a directory where the file belongs
+    EXPECT_EQ(1, tw_perf_params_version_v4().configure());
+    EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v4::update_inotify_watches",
+                          "Failed to persist [fs.inotify.max_user_watches=524288] in /etc/sysctl.conf"));
+}
+
 TEST(VersionFour, FailuresOfTheWatchLimitAndTheBackupFailTheVersion) {
     {
         test_backend tb;

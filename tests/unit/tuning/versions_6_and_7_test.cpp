@@ -167,6 +167,20 @@ TEST(VersionSeven, MultipathFailureFailsTheVersion) {
     EXPECT_TRUE(commands_starting(tb, "PYTHONPATH=").empty());
 }
 
+// No multipath tool (the shell's 127): nothing to reload, the version completes
+// with the file written for when the tool comes.
+TEST(VersionSeven, NoMultipathToolCompletesTheVersion) {
+    test_backend tb;
+    tb.make_dir("/tmp");
+    tb.make_dir("/etc");
+    tb.on("multipath", 127, "", "sh: 1: multipath: not found\n");
+    EXPECT_EQ(0, tw_perf_params_version_v7().configure());
+    EXPECT_EQ("defaults {\n\tno_path_retry 4\n}\n", tb.read_file("/etc/multipath.conf"));
+    EXPECT_TRUE(tb.logged(1, "tw_perf_params_version_v7::update_multipath_config",
+                          "multipath is not installed; [/etc/multipath.conf] written, nothing to reload"));
+    EXPECT_FALSE(tb.logged("Failed to update multipath config file"));
+}
+
 TEST(VersionSeven, BacksUpTheNetworkFilesToTheDataDrives) {
     test_backend tb;
     tb.make_dir("/tmp");
