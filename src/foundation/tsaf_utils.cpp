@@ -478,6 +478,26 @@ void tsaf_utils::generate_prg_data_at(unsigned key, std::uint64_t first, unsigne
     if (i < count) buf[i] = static_cast<unsigned>(mix64(base + (pair + 1) * step));
 }
 
+bool tsaf_utils::prg_data_matches_at(unsigned key, std::uint64_t first, const unsigned* buf, unsigned count) {
+    const std::uint64_t base = (static_cast<std::uint64_t>(key) << 32 | key) ^ 0x6A09E667F3BCC908ULL;
+    const std::uint64_t step = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t pair = first / 2;
+    unsigned i = 0;
+    std::uint64_t diff = 0;
+    if (count > 0 && (first & 1)) {
+        diff |= buf[i++] ^ static_cast<unsigned>(mix64(base + (pair + 1) * step) >> 32);
+        ++pair;
+    }
+    // Two words at a time, as generated: the low word first, as memory holds them.
+    for (; i + 1 < count; i += 2, ++pair) {
+        std::uint64_t z = mix64(base + (pair + 1) * step);
+        diff |= buf[i] ^ static_cast<unsigned>(z);
+        diff |= buf[i + 1] ^ static_cast<unsigned>(z >> 32);
+    }
+    if (i < count) diff |= buf[i] ^ static_cast<unsigned>(mix64(base + (pair + 1) * step));
+    return diff == 0;
+}
+
 // Node facts with no other source are registry keys of section Dockwright.
 bool tsaf_utils::is_arrowfield_dw() {
     unsigned v = 0;  // nArrowfieldDataMover, default 0: not a data mover
