@@ -156,7 +156,7 @@ TEST(PseudoRandomData, MatchingTellsTheExactStretchFromAnyOtherWords) {
     tsaf_utils::generate_prg_data(77, whole.data(), 1001);
     // Odd and even starts and lengths: the paired words split either way.
     for (unsigned first : {0u, 1u, 2u, 333u, 1000u}) {
-        for (unsigned count : {0u, 1u, 2u, 7u}) {
+        for (unsigned count : {0u, 1u, 2u, 7u, 1001u - first}) {
             if (first + count > whole.size()) continue;
             std::vector<unsigned> part(whole.begin() + first, whole.begin() + first + count);
             EXPECT_TRUE(tsaf_utils::prg_data_matches_at(77, first, part.data(), count)) << first << "+" << count;
