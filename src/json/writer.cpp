@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -148,11 +149,21 @@ constexpr std::uint64_t kTen19 = 10000000000000000000ull;
 bool append_fixed19(text_buffer& out, long double n) {
     const long double a = std::fabs(n);
     if (!(a >= 1e-4L && a < 1e19L)) return false;
+    std::uint64_t m = 0;
+    int e = 0;  // a = m * 2^e
     int e2 = 0;
-    const long double fraction = std::frexp(a, &e2);  // a = fraction * 2^e2, fraction in [0.5, 1)
-    const std::uint64_t m = static_cast<std::uint64_t>(std::ldexp(fraction, 64));
-    const int e = e2 - 64;
-    int exp10 = static_cast<int>(std::floor(std::log10(a)));
+    if (std::numeric_limits<long double>::digits == 64) {
+        // The x87 format holds m as it is, with its leading bit, beside the exponent.
+        unsigned char bytes[sizeof(long double)] = {};
+        std::memcpy(bytes, &a, std::min<std::size_t>(sizeof a, 10));
+        std::memcpy(&m, bytes, 8);
+        e2 = ((bytes[9] & 0x7f) << 8 | bytes[8]) - 16383 + 1;
+    } else {
+        m = static_cast<std::uint64_t>(std::ldexp(std::frexp(a, &e2), 64));
+    }
+    e = e2 - 64;
+    // a lies in [2^(e2-1), 2^e2): its decimal exponent is this or one more.
+    int exp10 = static_cast<int>(std::floor((e2 - 1) * 0.30102999566398120));
     std::uint64_t digits = 0;
     for (int attempt = 0;; ++attempt) {
         if (attempt == 3) return false;
@@ -192,8 +203,8 @@ bool append_fixed19(text_buffer& out, long double n) {
         break;
     }
     if (exp10 < -4 || exp10 >= 19) return false;
-    char text[19];
-    for (int i = 18; i >= 0; --i, digits /= 10) text[i] = static_cast<char>('0' + digits % 10);
+    char text[20];
+    std::to_chars(text, text + sizeof text, digits);  // 19 digits: digits >= 10^18
     int last = 18;  // the last digit kept: trailing zeros of the fraction go
     const int int_digits = exp10 >= 0 ? exp10 + 1 : 0;
     while (last >= int_digits && text[last] == '0') --last;
