@@ -37,13 +37,12 @@ void chunk_pipeline::run() {
             changed_.wait(lock, [&] { return stop_ || i - released_ < slots_; });
             if (stop_) break;
         }
-        bool more = fill_(i, slot(i));
+        fill_(i, slot(i));
         {
             std::lock_guard<std::mutex> lock(mutex_);
             filled_ = i + 1;
         }
         changed_.notify_all();
-        if (!more) break;
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -54,8 +53,8 @@ void chunk_pipeline::run() {
 
 unsigned* chunk_pipeline::next() {
     if (inline_) {
-        if (worker_done_ || taken_ >= chunks_) return nullptr;
-        if (!fill_(taken_, slot(taken_))) worker_done_ = true;
+        if (taken_ >= chunks_) return nullptr;
+        fill_(taken_, slot(taken_));
         return slot(taken_++);
     }
     std::unique_lock<std::mutex> lock(mutex_);

@@ -2,9 +2,9 @@
 #define TIDEWALL_STORAGE_CHUNK_PIPELINE_H
 
 // A ring of chunk buffers between a worker thread and the caller: the worker
-// fills the next chunks (generates them, or reads them from the file) while the
-// caller writes or checks the current one, so the device never waits for the
-// processor. Memory is the ring, whatever the size of the file.
+// fills the next chunks (generates them) while the caller writes the current
+// one, so the device never waits for the processor. Memory is the ring,
+// whatever the size of the file.
 
 #include <condition_variable>
 #include <cstddef>
@@ -19,18 +19,17 @@ namespace tidewall::storage {
 
 class chunk_pipeline {
 public:
-    // fill(index, words) runs on the worker for chunks 0, 1, ... in order; it
-    // returns false to stop after that chunk (a failed read: nothing past it is
-    // wanted). Without a thread the caller fills each chunk itself.
-    using fill_fn = std::function<bool(std::uint64_t index, unsigned* words)>;
+    // fill(index, words) runs on the worker for chunks 0, 1, ... in order.
+    // Without a thread the caller fills each chunk itself.
+    using fill_fn = std::function<void(std::uint64_t index, unsigned* words)>;
 
     chunk_pipeline(std::uint64_t chunks, std::size_t chunk_words, unsigned slots, fill_fn fill);
     ~chunk_pipeline();
     chunk_pipeline(const chunk_pipeline&) = delete;
     chunk_pipeline& operator=(const chunk_pipeline&) = delete;
 
-    // The next chunk, filled, in index order; null when the worker stopped
-    // before it. Give it back with release() before asking for another.
+    // The next chunk, filled, in index order; null past the last one. Give it
+    // back with release() before asking for another.
     unsigned* next();
     void release();
 
@@ -51,7 +50,7 @@ private:
     std::uint64_t released_ = 0;  // chunks the caller gave back
     bool worker_done_ = false;
     bool stop_ = false;
-    bool inline_ = false;         // no thread could be started
+    bool inline_ = false;  // no thread could be started
     std::thread worker_;
 };
 

@@ -76,7 +76,6 @@ long long write_stream(tw_debug& log, const std::string& path, unsigned key, uns
                                                     [&](std::uint64_t i, unsigned* words) {
                                                         tsaf_utils::generate_prg_data_at(key, c.first(i), words,
                                                                                          c.words(i));
-                                                        return true;
                                                     });
         for (std::uint64_t i = 0; ok && i < c.chunks(); ++i) {
             const unsigned* words = generated.next();
