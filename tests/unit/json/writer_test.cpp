@@ -166,6 +166,20 @@ TEST(JsonWriter, FractionsMatchTheLibrarysNineteenDigitsAcrossTheirRange) {
     EXPECT_EQ(0u, mismatches);
 }
 
+TEST(JsonWriter, ASmallDocumentAfterALargeOneHoldsOnlyItsOwnText) {
+    // The writer keeps its buffer between documents: nothing of the last one may show.
+    Object big;
+    for (unsigned i = 0; i < 20000; ++i) big << "key" + std::to_string(i) << std::string(100, 'x');
+    EXPECT_GT(big.json().size(), 2000000u);
+    Object small;
+    small << "a" << 1u;
+    EXPECT_EQ("{\n\t\"a\": 1 \n} \n", small.json());
+    Array values;
+    values << 0.5L;
+    EXPECT_EQ("[\n\t0.5 \n] \n", values.json());
+    EXPECT_EQ("true \n", Value(true).json());
+}
+
 TEST(JsonWriter, NonFiniteNumbersAreWrittenAsNullSoTheTextStaysJson) {
     EXPECT_EQ("null", number_text(std::numeric_limits<long double>::infinity()));
     EXPECT_EQ("null", number_text(std::nanl("")));
