@@ -1,5 +1,6 @@
 // Parse and write times of the twjson documents on large inputs, next to the
-// same documents in nlohmann-json (installed for this comparison only).
+// same documents in nlohmann-json and, as the upper reference, RapidJSON (both
+// installed for this comparison only).
 //
 //   wide: 5,000 members, each an object of six fields (about 40,000 values)
 //   deep: 500 levels of objects, each with five scalars and a small array
@@ -13,6 +14,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#if __has_include(<rapidjson/document.h>)
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+#define TW_HAVE_RAPIDJSON 1
+#endif
 
 #if __has_include(<nlohmann/json.hpp>)
 #include <nlohmann/json.hpp>
@@ -121,6 +129,42 @@ BENCHMARK(BM_nlohmann_parse_wide);
 BENCHMARK(BM_nlohmann_parse_deep);
 BENCHMARK(BM_nlohmann_write_wide);
 BENCHMARK(BM_nlohmann_write_deep);
+#endif
+
+#ifdef TW_HAVE_RAPIDJSON
+void rapidjson_parse(benchmark::State& state, const std::string& text) {
+    for (auto _ : state) {
+        rapidjson::Document doc;
+        doc.Parse(text.c_str(), text.size());
+        if (doc.HasParseError()) state.SkipWithError("RapidJSON refused the text");
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// Indented with one tab a level, like the twjson text.
+void rapidjson_write(benchmark::State& state, const std::string& text) {
+    rapidjson::Document doc;
+    doc.Parse(text.c_str(), text.size());
+    for (auto _ : state) {
+        rapidjson::StringBuffer buffer;
+        rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+        writer.SetIndent('\t', 1);
+        doc.Accept(writer);
+        std::string out(buffer.GetString(), buffer.GetSize());
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void BM_rapidjson_parse_wide(benchmark::State& state) { rapidjson_parse(state, wide_text()); }
+void BM_rapidjson_parse_deep(benchmark::State& state) { rapidjson_parse(state, deep_text()); }
+void BM_rapidjson_write_wide(benchmark::State& state) { rapidjson_write(state, wide_text()); }
+void BM_rapidjson_write_deep(benchmark::State& state) { rapidjson_write(state, deep_text()); }
+BENCHMARK(BM_rapidjson_parse_wide);
+BENCHMARK(BM_rapidjson_parse_deep);
+BENCHMARK(BM_rapidjson_write_wide);
+BENCHMARK(BM_rapidjson_write_deep);
 #endif
 
 } // namespace

@@ -6,6 +6,7 @@ packages=(
   libboost-dev libblkid-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev  # the JSON benchmark compares against it; nothing else uses it
+  rapidjson-dev  # the JSON benchmark's upper reference; nothing else uses it
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   fio  # the block-device I/O benchmark compares against it
   procps psmisc rpm dpkg-dev binutils

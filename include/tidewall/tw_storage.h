@@ -7,6 +7,7 @@
 #include <tidewall/tsaf_blkdev.h>
 #include <tidewall/tw_debug.h>
 
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
@@ -231,6 +232,14 @@ public:
     // 0 when path holds the first count words of key's stream, else -1. The
     // first differing words are logged with their index.
     int validate_random_file(unsigned count, std::string path, unsigned& key);
+    // Told, on the calling thread, how much of a long check is done: words
+    // written or compared, or blocks read, out of total. Called about once a
+    // MiB (or every 64 reads) and once at the end of a successful pass.
+    using io_progress = std::function<void(unsigned long long done, unsigned long long total)>;
+    // The same checks, reporting their progress.
+    int generate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress);
+    int validate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress);
+    int perform_blkdev_io_test(std::string blkdev, unsigned count, io_test_info& info, const io_progress& progress);
     // Block count and block size of a device: a kernel name ("sdb", asked as
     // /dev/sdb) or a path ("/dev/sdb"). 0; throws TsException (both outputs 0).
     int get_blkdev_capacity(std::string name, unsigned long long& blocks, unsigned& blksize);

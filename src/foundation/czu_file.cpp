@@ -62,6 +62,14 @@ CZuError CZuFile::Sync() {
     return CZuError(::fdatasync(fd_) == 0 ? 0 : errno);
 }
 
+CZuError CZuFile::StartWriteback(unsigned long long offset, unsigned long long len) {
+    if (fd_ < 0) return CZuError(EBADF);
+    return CZuError(::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(len),
+                                      SYNC_FILE_RANGE_WRITE) == 0
+                        ? 0
+                        : errno);
+}
+
 CZuError CZuFile::DropCache() {
     if (fd_ < 0) return CZuError(EBADF);
     return CZuError(::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED));

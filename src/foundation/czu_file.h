@@ -32,6 +32,9 @@ public:
     CZuError Write(const void* buf, unsigned len, unsigned* done);
     // Flushes the file's data to its device, so that a write error shows now.
     CZuError Sync();
+    // Starts writing len bytes from offset to the device without waiting, so a
+    // later Sync has less left to wait for.
+    CZuError StartWriteback(unsigned long long offset, unsigned long long len);
     // Drops the file's clean cached pages: the next reads come from the device.
     CZuError DropCache();
     CZuError Close();

@@ -5,6 +5,15 @@
 #include "foundation/shell_quote.h"
 #include "foundation/ts_mnt_parser.h"
 
+#if defined(__x86_64__)
+// GCC 12's AVX-512 header starts its "undefined" vectors from themselves and
+// then warns about it: silenced for the header's own lines.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#include <immintrin.h>
+#pragma GCC diagnostic pop
+#endif
 #include <tidewall/ts_exception.h>
 
 #include <arpa/inet.h>
@@ -462,6 +471,67 @@ void tsaf_utils::generate_prg_data(unsigned key, unsigned* buf, unsigned count) 
     generate_prg_data_at(key, 0, buf, count);
 }
 
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Eight pairs of words at a time where the processor has 64-bit vector
+// multiplies (AVX-512 DQ): the same words, about ten times as fast, so that
+// making and checking the stream never holds up a disk.
+#define TW_PRG_VECTOR 1
+
+namespace {
+
+bool prg_vector_usable() {
+    static const bool usable = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    return usable;
+}
+
+__attribute__((target("avx512f,avx512dq"))) inline __m512i mix64x8(__m512i z) {
+    z = _mm512_mullo_epi64(_mm512_xor_si512(z, _mm512_srli_epi64(z, 30)), _mm512_set1_epi64(0xBF58476D1CE4E5B9LL));
+    z = _mm512_mullo_epi64(_mm512_xor_si512(z, _mm512_srli_epi64(z, 27)), _mm512_set1_epi64(0x94D049BB133111EBLL));
+    return _mm512_xor_si512(z, _mm512_srli_epi64(z, 31));
+}
+
+// The inputs of mix64 for pairs pair+1 .. pair+8.
+__attribute__((target("avx512f,avx512dq"))) inline __m512i first_inputs(std::uint64_t base, std::uint64_t pair,
+                                                                         std::uint64_t step) {
+    return _mm512_add_epi64(_mm512_set1_epi64(static_cast<long long>(base + (pair + 1) * step)),
+                            _mm512_mullo_epi64(_mm512_setr_epi64(0, 1, 2, 3, 4, 5, 6, 7),
+                                               _mm512_set1_epi64(static_cast<long long>(step))));
+}
+
+// Fills whole groups of eight pairs (a pair is one 64-bit value, low word first,
+// as memory holds it); the number of pairs done.
+__attribute__((target("avx512f,avx512dq"))) std::uint64_t fill_pairs_vector(std::uint64_t base, std::uint64_t pair,
+                                                                            std::uint64_t step, unsigned* buf,
+                                                                            std::uint64_t pairs) {
+    __m512i x = first_inputs(base, pair, step);
+    const __m512i advance = _mm512_set1_epi64(static_cast<long long>(step * 8));
+    std::uint64_t j = 0;
+    for (; j + 8 <= pairs; j += 8) {
+        _mm512_storeu_si512(buf + 2 * j, mix64x8(x));
+        x = _mm512_add_epi64(x, advance);
+    }
+    return j;
+}
+
+// The or of all differences over whole groups of eight pairs; done the pairs looked at.
+__attribute__((target("avx512f,avx512dq"))) std::uint64_t diff_pairs_vector(std::uint64_t base, std::uint64_t pair,
+                                                                            std::uint64_t step, const unsigned* buf,
+                                                                            std::uint64_t pairs, std::uint64_t& done) {
+    __m512i x = first_inputs(base, pair, step);
+    const __m512i advance = _mm512_set1_epi64(static_cast<long long>(step * 8));
+    __m512i diff = _mm512_setzero_si512();
+    std::uint64_t j = 0;
+    for (; j + 8 <= pairs; j += 8) {
+        diff = _mm512_or_si512(diff, _mm512_xor_si512(mix64x8(x), _mm512_loadu_si512(buf + 2 * j)));
+        x = _mm512_add_epi64(x, advance);
+    }
+    done = j;
+    return static_cast<std::uint64_t>(_mm512_reduce_or_epi64(diff));
+}
+
+} // namespace
+#endif
+
 void tsaf_utils::generate_prg_data_at(unsigned key, std::uint64_t first, unsigned* buf, unsigned count) {
     const std::uint64_t base = (static_cast<std::uint64_t>(key) << 32 | key) ^ 0x6A09E667F3BCC908ULL;
     const std::uint64_t step = 0x9E3779B97F4A7C15ULL;
@@ -471,12 +541,47 @@ void tsaf_utils::generate_prg_data_at(unsigned key, std::uint64_t first, unsigne
         buf[i++] = static_cast<unsigned>(mix64(base + (pair + 1) * step) >> 32);
         ++pair;
     }
+#ifdef TW_PRG_VECTOR
+    if (prg_vector_usable()) {
+        std::uint64_t done = fill_pairs_vector(base, pair, step, buf + i, (count - i) / 2);
+        i += static_cast<unsigned>(done * 2);
+        pair += done;
+    }
+#endif
     for (; i + 1 < count; i += 2, ++pair) {
         std::uint64_t z = mix64(base + (pair + 1) * step);
         buf[i] = static_cast<unsigned>(z);
         buf[i + 1] = static_cast<unsigned>(z >> 32);
     }
     if (i < count) buf[i] = static_cast<unsigned>(mix64(base + (pair + 1) * step));
+}
+
+bool tsaf_utils::prg_data_matches_at(unsigned key, std::uint64_t first, const unsigned* buf, unsigned count) {
+    const std::uint64_t base = (static_cast<std::uint64_t>(key) << 32 | key) ^ 0x6A09E667F3BCC908ULL;
+    const std::uint64_t step = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t pair = first / 2;
+    unsigned i = 0;
+    std::uint64_t diff = 0;
+    if (count > 0 && (first & 1)) {
+        diff |= buf[i++] ^ static_cast<unsigned>(mix64(base + (pair + 1) * step) >> 32);
+        ++pair;
+    }
+#ifdef TW_PRG_VECTOR
+    if (prg_vector_usable()) {
+        std::uint64_t done = 0;
+        diff |= diff_pairs_vector(base, pair, step, buf + i, (count - i) / 2, done);
+        i += static_cast<unsigned>(done * 2);
+        pair += done;
+    }
+#endif
+    // Two words at a time, as generated: the low word first, as memory holds them.
+    for (; i + 1 < count; i += 2, ++pair) {
+        std::uint64_t z = mix64(base + (pair + 1) * step);
+        diff |= buf[i] ^ static_cast<unsigned>(z);
+        diff |= buf[i + 1] ^ static_cast<unsigned>(z >> 32);
+    }
+    if (i < count) diff |= buf[i] ^ static_cast<unsigned>(mix64(base + (pair + 1) * step));
+    return diff == 0;
 }
 
 // Node facts with no other source are registry keys of section Dockwright.

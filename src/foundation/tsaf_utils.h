@@ -111,6 +111,9 @@ public:
     static void generate_prg_data(unsigned key, unsigned* buf, unsigned count);
     // The same stream from word `first` on, for callers that work in chunks.
     static void generate_prg_data_at(unsigned key, std::uint64_t first, unsigned* buf, unsigned count);
+    // Whether buf holds exactly that stretch of the stream: the check without
+    // storing the expected words first.
+    static bool prg_data_matches_at(unsigned key, std::uint64_t first, const unsigned* buf, unsigned count);
 
     // Node facts.
     static bool is_arrowfield_dw();

@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "json_out.h"
+#include "progress_line.h"
 
 #include <tidewall/tw_storage.h>
 
@@ -150,6 +151,9 @@ int disks_provision(twctl::args words) {
         return 1;
     }
     int failures = 0;
+    twctl::progress_line line;
+    unsigned long long disks_done = 0;
+    double mib_done = 0;
     for (auto& [info, planned] : p.targets) {
         const tsaf_blkdev_verdict* current = nullptr;
         for (const auto& v : now)
@@ -160,8 +164,15 @@ int disks_provision(twctl::args words) {
             ++failures;
             continue;
         }
+        // Each disk's line shows while its disk is worked on, then gives way to
+        // the disk's result.
+        line.update(info.get_devpath() + ": provisioning, disks", disks_done, p.targets.size(), mib_done, "done",
+                    true);
         std::string path;
         int rc = storage.mount_new_blkdev(info, path);
+        line.clear();
+        ++disks_done;
+        mib_done += info.get_size() / double(1 << 20);
         if (rc != 0) {
             std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", info.get_devpath().c_str(), rc,
                         path.c_str());

@@ -4,6 +4,7 @@
 // at random positions.
 
 #include "command.h"
+#include "progress_line.h"
 
 #include <tidewall/tw_prune.h>
 #include <tidewall/tw_storage.h>
@@ -47,18 +48,28 @@ int file_test(const std::string& mnt_path, unsigned count) {
     std::string file = mnt_path + "/twctl_io_test." + std::to_string(::getpid());
     tw_fs_cleaner cleaner;
     unsigned key = 0;
+    // A large count takes a while: a terminal sees how far each pass is.
+    twctl::progress_line line;
+    auto pass = [&line](const char* label) {
+        return [&line, label](unsigned long long done, unsigned long long total) {
+            line.update(label, done, total, done * 4.0 / (1 << 20), "entries");
+        };
+    };
     auto t0 = std::chrono::steady_clock::now();
-    int written = storage.generate_random_file(count, file, key);
+    int written = storage.generate_random_file(count, file, key, pass("write"));
     double write_s = seconds_since(t0);
+    line.clear();
     if (written < 0) {
         std::printf("FAILED: could not write %u entries to %s (see the product log)\n", count, file.c_str());
         return 1;
     }
     tw_fs_cleaning_info entry(file, "file", 1);
     cleaner.add_cleanup_entry(entry);
+    line.restart();
     t0 = std::chrono::steady_clock::now();
-    int valid = storage.validate_random_file(count, file, key);
+    int valid = storage.validate_random_file(count, file, key, pass("validate"));
     double read_s = seconds_since(t0);
+    line.clear();
     double mib = count * 4.0 / (1 << 20);
     if (valid != 0) {
         std::printf("FAILED: %s on %s (%s) did not read back as written, key %#x; the product log names the first "
@@ -85,9 +96,15 @@ int blkdev_test(const std::string& blkdev, unsigned count) {
         range = "capacity unknown (" + e.formatError() + "), 1 TB assumed";
     }
     io_test_info info;
+    twctl::progress_line line;
+    const double block_mib = (blksize ? blksize : 512) / double(1 << 20);
     auto t0 = std::chrono::steady_clock::now();
-    int rc = storage.perform_blkdev_io_test(blkdev, count, info);
+    int rc = storage.perform_blkdev_io_test(blkdev, count, info,
+                                            [&](unsigned long long done, unsigned long long total) {
+                                                line.update("read", done, total, done * block_mib, "reads");
+                                            });
     double s = seconds_since(t0);
+    line.clear();
     if (rc != 0) {
         std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks (see the product log)\n", blkdev.c_str(),
                     range.c_str(), info.reads_completed, count, info.read_requests);

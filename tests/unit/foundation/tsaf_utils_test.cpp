@@ -173,6 +173,24 @@ TEST(PseudoRandomData, ChunksReproduceTheWholeStream) {
     }
 }
 
+TEST(PseudoRandomData, MatchingTellsTheExactStretchFromAnyOtherWords) {
+    std::vector<unsigned> whole(1001);
+    tsaf_utils::generate_prg_data(77, whole.data(), 1001);
+    // Odd and even starts and lengths: the paired words split either way.
+    for (unsigned first : {0u, 1u, 2u, 333u, 1000u}) {
+        for (unsigned count : {0u, 1u, 2u, 7u, 1001u - first}) {
+            if (first + count > whole.size()) continue;
+            std::vector<unsigned> part(whole.begin() + first, whole.begin() + first + count);
+            EXPECT_TRUE(tsaf_utils::prg_data_matches_at(77, first, part.data(), count)) << first << "+" << count;
+            if (count == 0) continue;
+            EXPECT_FALSE(tsaf_utils::prg_data_matches_at(78, first, part.data(), count)) << first;
+            EXPECT_FALSE(tsaf_utils::prg_data_matches_at(77, first + 1, part.data(), count)) << first;
+            part[count - 1] ^= 0x80000000u;  // one bit of the last word
+            EXPECT_FALSE(tsaf_utils::prg_data_matches_at(77, first, part.data(), count)) << first;
+        }
+    }
+}
+
 TEST(PseudoRandomData, FreshKeyComesFromTheHostAndIsShownInHex) {
     test_backend tb;
     tb.random_values = {0xabc};

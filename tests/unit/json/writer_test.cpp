@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
 
 using namespace twjson;
@@ -126,6 +128,56 @@ TEST(JsonWriter, NumbersWithNineteenSignificantDigits) {
     EXPECT_EQ("1e+20", number_text(1e20L));
     EXPECT_EQ("1e-07", number_text(1e-7L));
     EXPECT_EQ("3.333333333333333333", number_text(10.0L / 3.0L));
+}
+
+// What the C library prints for %.19Lg in the C locale: the bytes stored
+// documents hold.
+std::string printf_text(long double n) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, n, std::chars_format::general, 19);
+    return std::string(buf, r.ptr);
+}
+
+TEST(JsonWriter, FractionsMatchTheLibrarysNineteenDigitsAcrossTheirRange) {
+    const long double edges[] = {
+        1e-4L, -1e-4L, 0.000099999999999999999999L, 0.00010000000000000000001L, 0.1L, 0.3L, 2.0L / 3.0L,
+        0.99999999999999999999L,  // rounds up to a whole 1
+        9.9999999999999999999L, 99.999999999999999995L, 1.0L / 1024, 5.0L / 7.0L, 123456789.123456789L,
+        4503599627370496.5L, 9223372036854775807.5L, 999999999999999999.9L, 9999999999999999999.5L,
+        // Ties at the 19th digit, rounded to even: 2^-k has all its digits.
+        0.0001220703125L, 1.0000000000000000005L, 2.0000000000000000005L, 1.5L + 1.0L / (1ull << 62),
+    };
+    for (long double n : edges) EXPECT_EQ(printf_text(n), number_text(n)) << static_cast<double>(n);
+
+    // Random bit patterns over every binary exponent the fixed notation covers
+    // and a little past both ends.
+    std::mt19937_64 bits(18);
+    unsigned mismatches = 0;
+    for (int exp2 = -20; exp2 <= 70; ++exp2) {
+        for (int i = 0; i < 400; ++i) {
+            long double n = std::ldexp(static_cast<long double>(bits() | (1ull << 63)), exp2 - 64);
+            if (i % 4 == 1) n = -n;
+            if (i % 4 == 2) n = std::ldexp(std::floor(std::ldexp(n, 12)), -12);  // a short binary fraction
+            if (i % 8 == 3) n = static_cast<double>(n);
+            if (printf_text(n) != number_text(n) && ++mismatches < 5)
+                ADD_FAILURE() << printf_text(n) << " written as " << number_text(n);
+        }
+    }
+    EXPECT_EQ(0u, mismatches);
+}
+
+TEST(JsonWriter, ASmallDocumentAfterALargeOneHoldsOnlyItsOwnText) {
+    // The writer keeps its buffer between documents: nothing of the last one may show.
+    Object big;
+    for (unsigned i = 0; i < 20000; ++i) big << "key" + std::to_string(i) << std::string(100, 'x');
+    EXPECT_GT(big.json().size(), 2000000u);
+    Object small;
+    small << "a" << 1u;
+    EXPECT_EQ("{\n\t\"a\": 1 \n} \n", small.json());
+    Array values;
+    values << 0.5L;
+    EXPECT_EQ("[\n\t0.5 \n] \n", values.json());
+    EXPECT_EQ("true \n", Value(true).json());
 }
 
 TEST(JsonWriter, NonFiniteNumbersAreWrittenAsNullSoTheTextStaysJson) {

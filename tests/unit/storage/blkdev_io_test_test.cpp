@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <set>
+#include <vector>
 
 using tidewall::testing::add_disk;
 using tidewall::testing::fake_disk;
@@ -102,6 +103,24 @@ TEST_F(BlkdevIoTest, WithoutCapacityTheTestSpansOneTerabyte) {
     std::filesystem::resize_file(tb.root + "/dev/sdq", 1ULL << 39);
     EXPECT_EQ(-1, st.perform_blkdev_io_test("sdq", 200, info));
     EXPECT_EQ(0, info.result);
+}
+
+TEST_F(BlkdevIoTest, ProgressCountsReadsInStepsAndStopsAtAFailure) {
+    add_disk(tb, fake_disk("sdb").size(100 * 512));
+    std::vector<unsigned long long> seen;
+    auto progress = [&](unsigned long long done, unsigned long long total) {
+        EXPECT_EQ(150u, total);
+        seen.push_back(done);
+    };
+    io_test_info info;
+    EXPECT_EQ(0, st.perform_blkdev_io_test("sdb", 150, info, progress));
+    EXPECT_EQ((std::vector<unsigned long long>{64, 128, 150}), seen);
+
+    // A device too short for most draws: no report claims a read that failed.
+    std::filesystem::resize_file(tb.root + "/dev/sdb", 512);
+    seen.clear();
+    EXPECT_EQ(-1, st.perform_blkdev_io_test("sdb", 150, info, progress));
+    for (unsigned long long done : seen) EXPECT_LE(done, info.reads_completed);
 }
 
 TEST_F(BlkdevIoTest, ADeviceThatCannotBeOpenedFails) {

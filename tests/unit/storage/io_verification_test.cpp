@@ -102,6 +102,43 @@ TEST_F(IoVerificationTest, AnotherKeyFailsAndTheDifferencesLoggedAreBounded) {
     EXPECT_TRUE(tb.logged(0, "tw_storage::compare_data", "[3000] differing words in all, the first [1024] logged"));
 }
 
+TEST_F(IoVerificationTest, AShortFileFailsAtItsFirstShortChunkAfterNamingEarlierBadWords) {
+    // Three chunks written; a bad word in the first, the file cut inside the second.
+    const unsigned count = 3 * 262144;
+    unsigned key = 0;
+    ASSERT_GT(st.generate_random_file(count, "/tw/disk1/io.txt", key), 0);
+    unsigned v = ~stream(key, 6)[5];
+    poke(tb, "/tw/disk1/io.txt", 5 * 4, std::string(reinterpret_cast<char*>(&v), 4));
+    std::filesystem::resize_file(tb.root + "/tw/disk1/io.txt", 262144 * 4 + 1000);
+    tb.logs.clear();
+    EXPECT_EQ(-1, st.validate_random_file(count, "/tw/disk1/io.txt", key));
+    EXPECT_EQ(1, count_logs("@ index [5] "));
+    EXPECT_EQ(1, count_logs("@ index"));
+    EXPECT_TRUE(tb.logged(0, "tw_storage::read_data_from_file",
+                          "File [/tw/disk1/io.txt] short read  expected bytes [3145728] actual bytes [1049576]"));
+    EXPECT_TRUE(tb.logged(0, "tw_storage::validate_random_file", "Failed to read data from file [/tw/disk1/io.txt]"));
+}
+
+TEST_F(IoVerificationTest, ProgressCountsTheWordsOfEachPassUpToTheTotal) {
+    // More chunks than the writer keeps in flight: its buffers are reused, and
+    // the validation shows they were not overwritten too early.
+    const unsigned count = 5 * 262144 + 10;
+    unsigned key = 0;
+    for (bool validate : {false, true}) {
+        std::vector<unsigned long long> seen;
+        auto progress = [&](unsigned long long done, unsigned long long total) {
+            EXPECT_EQ(count, total);
+            seen.push_back(done);
+        };
+        int rc = validate ? st.validate_random_file(count, "/tw/disk1/io.txt", key, progress)
+                          : st.generate_random_file(count, "/tw/disk1/io.txt", key, progress);
+        EXPECT_EQ(validate ? 0 : static_cast<int>(count * 4), rc) << validate;
+        EXPECT_EQ((std::vector<unsigned long long>{262144, 2 * 262144, 3 * 262144, 4 * 262144, 5 * 262144, count}),
+                  seen)
+            << validate;
+    }
+}
+
 TEST_F(IoVerificationTest, ShortAndMissingFilesFail) {
     unsigned key = 0;
     ASSERT_GT(st.generate_random_file(1000, "/tw/disk1/io.txt", key), 0);
