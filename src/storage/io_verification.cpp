@@ -113,7 +113,6 @@ void remove_check_leftovers(tw_debug& log, const std::string& mnt_path) {
     }
 }
 
-
 // Chunks in flight between the generating worker and the writer (4 MiB), and
 // how many written chunks are handed to the device at a time.
 const unsigned kSlots = 4;

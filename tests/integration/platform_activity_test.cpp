@@ -115,17 +115,24 @@ protected:
 
     // Three one-second samples of everything (disks included), taken at `when`
     // local time while the CPU, the disk and the loopback interface are busy.
+    // The samples start only once the loopback sender is connected (a loaded
+    // machine can take seconds to start python), and the load stops with them.
     static void record(const std::string& day, const std::string& when) {
+        const std::string mark = "tw-activity-load", ready = "/tmp/tw-activity-lo-ready";
         std::string load =
-            "(timeout 3 sh -c 'while :; do :; done' &) ;"
-            "(timeout 3 sh -c 'while :; do dd if=" + loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done' &) ;"
-            "(timeout 3 python3 -c \"\nimport socket, threading\ns = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
+            "rm -f " + ready + "; "
+            "(timeout 60 sh -c 'while :; do :; done; # " + mark + "' &) ;"
+            "(timeout 60 sh -c 'while :; do dd if=" + loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done; # " + mark + "' &) ;"
+            "(timeout 60 python3 -c \"\nimport socket, threading\ns = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
             "def drain():\n    c, _ = s.accept()\n    while c.recv(1 << 20): pass\n"
             "threading.Thread(target=drain, daemon=True).start()\n"
-            "c = socket.create_connection(s.getsockname())\nwhile True: c.sendall(b'x' * 65536)\n\" &) ;";
+            "c = socket.create_connection(s.getsockname())\nc.sendall(b'x' * 65536)\nopen('" + ready + "', 'w').close()\n"
+            "while True: c.sendall(b'x' * 65536)\n\" " + mark + " &) ;"
+            "for i in $(seq 300); do [ -e " + ready + " ] && break; sleep 0.1; done; ";
         std::string cmd = load + " faketime '" + when + "' /usr/lib/sysstat/sadc -S DISK 1 3 /var/log/sa/sa" + day;
-        ASSERT_EQ(run_shell(cmd).status, 0) << cmd;
-        run_shell("sleep 1");  // let the load of this day end before the next day's
+        run_result r = run_shell(cmd);
+        run_shell("pkill -f 'tw-activity-loa[d]'; sleep 0.2");  // the bracket keeps pkill's own shell out
+        ASSERT_EQ(r.status, 0) << cmd;
     }
 
     static std::string loop_, disk_;
