@@ -11,6 +11,7 @@ packages=(
   procps psmisc rpm dpkg-dev binutils
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client
+  openssh-server openssh-client sshpass  # the cluster tier's nodes reach each other over ssh
 )
 missing=()
 for p in "${packages[@]}"; do
