@@ -46,11 +46,11 @@ if [ "${1:-}" != "--inside" ]; then
     leaks=1
   fi
   if [ -s "$run/netns" ]; then
-    for p in /proc/[0-9]*; do
-      [ "$(readlink "$p/ns/net" 2>/dev/null)" = "$(cat "$run/netns")" ] || continue
-      echo "cluster: LEFT process ${p#/proc/} in the test's network namespace" >&2
+    left=$(ls -l /proc/[0-9]*/ns/net 2>/dev/null | grep -F -- "-> $(cat "$run/netns")" | awk '{ split($(NF-2), p, "/"); printf "%s ", p[3] }' || true)
+    if [ -n "$left" ]; then
+      echo "cluster: LEFT processes in the test's network namespace: $left" >&2
       leaks=1
-    done
+    fi
   fi
   rm -rf "$run"
   if [ "$leaks" -eq 0 ]; then

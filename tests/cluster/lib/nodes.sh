@@ -160,6 +160,7 @@ twc_down() {
     pid=$(cat "$TWC_DIR/$n.pid")
     twc_wait 10 "node $n to end" sh -c "! kill -0 $pid" || kill -KILL "$pid" 2>/dev/null || true
   done
+  twc_log "nodes ended"
   wait 2>/dev/null || true
 }
 
