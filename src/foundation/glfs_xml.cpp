@@ -4,6 +4,8 @@
 #include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
 
+#include <tidewall/tw_debug.h>
+
 #include <algorithm>
 #include <ctime>
 
@@ -66,6 +68,8 @@ int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy
         }
         if (!is_busy_answer(error)) return -1;
         if (busy) *busy = true;
+        tw_debug log;
+        log.logMessage("glfs_xml::ask", 0, "Gluster busy answering [%s] error [%s]", cmd.c_str(), error.c_str());
         if (h.now() >= deadline) return -1;
         h.sleep_ms(pause_ms);
         pause_ms = std::min(pause_ms * 2, 4000u);

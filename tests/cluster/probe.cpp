@@ -6,6 +6,7 @@
 //   tw_cluster_probe names ADDRESS...        get_remote_ip_to_hname of each
 //   tw_cluster_probe loopback NAME...        is_loop_back_hname of each
 //   tw_cluster_probe sizeinfo VOLUME PATH    gluster_volume_get_sizeinfo: shrunk or not
+//   tw_cluster_probe peer-backup             check_glusterd_peer_files_backup (backs the peer files up)
 //   tw_cluster_probe glusterd-active         make_glusterd_active
 //   tw_cluster_probe ssh-key HOST            create_ssh_keypair, copy_ssh_key (password from $TWC_PASSWORD)
 //   tw_cluster_probe prune-engine HOST       set_hosted_engine, prune_ovirt_crash_dumps
@@ -62,6 +63,11 @@ int main(int argc, char** argv) {
         int rc = storage.gluster_volume_get_sizeinfo(argv[2], argv[3], isless);
         std::printf("sizeinfo: %d shrunk: %s\n", rc, isless ? "yes" : "no");
         return rc;
+    }
+    if (what == "peer-backup") {
+        storage.check_glusterd_peer_files_backup();
+        std::printf("check_glusterd_peer_files_backup: done\n");
+        return 0;
     }
     if (what == "glusterd-active") {
         try {

@@ -47,10 +47,10 @@ twc_check() {
 # twc_side TITLE LIBRARY_TEXT CLUSTER_TEXT: what the library on twnodea
 # reported next to what the cluster really was, in two columns.
 twc_side() {
-  local w=78
+  local w=112
   echo "-- $1"
   printf '%-*s | %s\n' "$w" "library on twnodea" "cluster (gluster on another node)"
-  printf '%*s-+-%*s\n' "$w" "" 40 "" | tr ' ' '-'
+  printf '%*s-+-%*s\n' "$w" "" 60 "" | tr ' ' '-'
   paste -d$'\x01' <(printf '%s\n' "$2" | cut -c1-$w) <(printf '%s\n' "$3") |
     awk -F$'\x01' -v w="$w" '{ printf "%-*s | %s\n", w, $1, $2 }'
 }
