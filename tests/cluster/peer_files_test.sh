@@ -1,7 +1,8 @@
 # Peer files: twnodea's glusterd peer files are backed up by the library; then,
 # with twnodeb and twnodec up, twnodea's glusterd stops and one of its peer
-# files is found empty. make_glusterd_active repairs it from the backup and
-# twnodea rejoins the pool. Sourced by cluster.sh.
+# files is found empty. make_glusterd_active repairs it from the backup before
+# glusterd starts (glusterd 10 starts on a damaged peer file and then turns that
+# peer away as unknown) and twnodea rejoins the pool. Sourced by cluster.sh.
 
 backup=/var/lib/tidewall/glusterd-peers-backup
 twc_check "the library backs up twnodea's peer files" twc_a "$PROBE" peer-backup
@@ -25,4 +26,5 @@ twc_side "make_glusterd_active (exit $rc) and the repaired peer file" "$lib
 $(twc_a cat "$peer")" "$(twc_node twnodeb gluster --mode=script peer status)"
 twc_check "make_glusterd_active succeeds" test "$rc" -eq 0
 twc_check "the peer file is back as it was" test "$(twc_a cat "$peer")" = "$good"
-twc_check "the repair is logged" twc_a grep -q "Gluster peer files are not healthy, try to recover them" /var/log/tessaline/TSTidewall.log
+twc_check "the library repaired it before glusterd started" \
+  twc_a grep -q "Gluster peer files are not healthy, restoring them before the daemon starts" /var/log/tessaline/TSTidewall.log
