@@ -75,7 +75,8 @@ trap 'twc_down' EXIT
 
 twc_up
 if [ "${1:-}" = "--shell" ]; then
-  echo "cluster: nodes twnodea, twnodeb, twnodec in one gluster pool; 'exit' ends them all"
+  echo "cluster: nodes twnodea, twnodeb, twnodec in one gluster pool; root's password on each: $TWC_PASSWORD"
+  echo "cluster: 'exit' ends them all"
   twc_node "${2:-twnodea}" bash -i || true
   exit 0
 fi
