@@ -52,3 +52,16 @@ twc_check "monitor healthy (exit 0)" test "$rc" -eq 0
 twc_check "rvol mounted, size ok" grep -qE "^rvol +yes +- +ok" <<<"$lib"
 twc_check "bvol mounted" grep -qE "^bvol +yes " <<<"$lib"
 twc_check "nothing degraded or unchecked" test -z "$(grep -E '^(DEGRADED|NOT CHECKED)' <<<"$lib")"
+
+# twnodea's storage name stops resolving: nothing can tell which gluster mount
+# is this node's, and the monitor says its gluster check could not run.
+twc_a sed -i '/twnodeasds/d' /etc/hosts
+rc=0
+lib=$(twc_a "$TWCTL" monitor) || rc=$?
+twc_side "twnodeasds does not resolve on twnodea: twctl monitor (exit $rc)" "$lib" \
+  "$(twc_node twnodeb gluster --mode=script volume status rvol | grep -E '^Brick')"
+twc_check "monitor exits 3: a check could not run" test "$rc" -eq 3
+twc_check "it names the storage name that does not resolve" \
+  grep -q "^NOT CHECKED gluster volumes: storage host name \[twnodeasds\] does not resolve" <<<"$lib"
+twc_check "the reason is logged" twc_a grep -q "Check could not run: gluster volumes: storage host name \[twnodeasds\]" \
+  /var/log/tessaline/TSTidewall.log
