@@ -59,14 +59,18 @@ int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy
         if (busy) *busy = false;
         std::string answer;
         int rc = run(cmd, answer, error);
-        if (rc != 0) return rc;
-        pugi::xml_document doc;
-        pugi::xml_node cli;
-        if (open(answer, doc, cli, error) == 0) {
-            out = answer;
-            return 0;
+        if (rc == 0) {
+            pugi::xml_document doc;
+            pugi::xml_node cli;
+            if (open(answer, doc, cli, error) == 0) {
+                out = answer;
+                return 0;
+            }
+            rc = -1;
         }
-        if (!is_busy_answer(error)) return -1;
+        // Busy comes with exit status 0 or with a failure status, as the
+        // gluster version has it: either way it is no answer yet.
+        if (!is_busy_answer(error)) return rc;
         if (busy) *busy = true;
         tw_debug log;
         log.logMessage("glfs_xml::ask", 0, "Gluster busy answering [%s] error [%s]", cmd.c_str(), error.c_str());

@@ -329,9 +329,10 @@ TEST_F(DavChecks, ABusyAnswerIsAskedAgainAndIsNeverABrickState) {
     const std::string brick = "node1sds.example.net:/tw/disk1/dav";
     const std::string status = "gluster --mode=script volume status dav_vm_vol detail --xml";
     tb.on("gluster --mode=script volume info dav_vm_vol --xml", 0, info_xml("dav_vm_vol", {brick}));
-    // Busy twice, then the answer: the brick is online, found after two pauses.
+    // Busy twice (with exit status 0, then 1), then the answer: the brick is
+    // online, found after two pauses.
     tb.on(status, 0, busy_xml("dav_vm_vol"));
-    tb.on(status, 0, busy_xml("dav_vm_vol"));
+    tb.on(status, 1, busy_xml("dav_vm_vol"));
     tb.on(status, 0, status_xml("dav_vm_vol", {{brick, true}}));
     bool online = false;
     EXPECT_EQ(0, st.davvol_brickd_check("dav_vm_vol", online));
