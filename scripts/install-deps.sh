@@ -13,6 +13,7 @@ packages=(
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client
   prometheus prometheus-node-exporter  # promtool checks the metrics output; node_exporter scrapes it in a test
+  openssh-server openssh-client sshpass  # the cluster tier's nodes reach each other over ssh
 )
 missing=()
 for p in "${packages[@]}"; do

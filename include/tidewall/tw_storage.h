@@ -283,13 +283,15 @@ public:
     // --- storage monitor checks ---
     // DAV volumes are the gluster volumes whose name holds "dav_he_vol" or
     // "dav_vm_vol". Their names, in listing order; none when virtualisation is
-    // not enabled. Always 0.
+    // not enabled. 0, or -1 (no names) when gluster cannot list its volumes.
     int get_davvollist(std::list<std::string>& names);
     // Whether /etc/mtab has a mount of volume (its source names that volume); 0.
     int davvol_ismounted(const std::string& volume, bool& mounted);
     // Whether the brick daemons of volume's bricks on this node run: online false
-    // when any of them is down; true when the volume cannot be read or has no
-    // brick here. 0, or -1 when this node's name or address cannot be found.
+    // when any of them is down; true when the volume has no brick here. 0, -1
+    // when this node's name or address cannot be found, -2 when gluster cannot
+    // tell the volume's brick state (busy past its retry time, no answer):
+    // online then stays true and the check did not run.
     int davvol_brickd_check(const std::string& volume, bool& online);
     // The first vdisk of sVDiskList, empty when none.
     std::string get_spvdisk_name();

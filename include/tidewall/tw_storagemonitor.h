@@ -46,8 +46,9 @@ class tw_storage;
 // the remote volumes it mounts (mounted) and the DAV volumes of virtualisation
 // (mounted, brick daemons on this node online); on the Maldor flavour (and an
 // undetermined one) the Maldor vdisk (mounted). No check throws: a check that
-// cannot be carried out leaves the volume looking healthy, except a vdisk whose
-// state cannot be read, which counts as not mounted.
+// cannot be carried out leaves the volume looking healthy in its record, except
+// a vdisk whose state cannot be read, which counts as not mounted, and is listed
+// by get_checks_not_run().
 class TW_API tw_storagemonitor {
 public:
     tw_storagemonitor();
@@ -62,13 +63,29 @@ public:
     // Logs the records of the last pass (debug level 2 and above only).
     void loginfo();
 
+    // Checks of the passes since the last get_volumeinfo() that could not be
+    // carried out, one "what: why" line each. Their records keep the
+    // healthy-looking defaults, so a caller must read this list as well.
+    const std::list<std::string>& get_checks_not_run() const { return not_run_; }
+    // Asks gluster now about each gluster volume of the last pass that this
+    // node's pool holds: one "volume: why" line for each that runs degraded (a
+    // brick offline on any node, entries still to heal). A volume gluster
+    // cannot tell about goes to get_checks_not_run() instead.
+    const std::list<std::string>& check_gluster_degraded();
+
 private:
     int gluster_pass(tw_storage& storage, std::list<tw_volumeinfo>& list);
     int maldor_pass(tw_storage& storage, std::list<tw_volumeinfo>& list);
     int dav_pass(tw_storage& storage, std::list<tw_volumeinfo>& list);
 
+    void not_run(const std::string& what, const std::string& why);
+    void seen_gluster_volume(const std::string& name);
+
     tw_debug log_;
     std::list<tw_volumeinfo> volumes_;
+    std::list<std::string> not_run_;
+    std::list<std::string> gluster_volumes_;  // of the passes since get_volumeinfo()
+    std::list<std::string> degraded_;
 };
 
 #endif

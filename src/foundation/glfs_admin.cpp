@@ -69,7 +69,7 @@ int glfs_admin::parse_pool_names(const std::string& xml, std::map<std::string, s
 
 int glfs_admin::query_volumes(std::list<std::string>& names, std::string& error) {
     std::string xml;
-    int rc = tidewall::glfs_xml::run("gluster --mode=script volume list --xml", xml, error);
+    int rc = tidewall::glfs_xml::ask("gluster --mode=script volume list --xml", xml, error);
     if (rc != 0) return rc;
     return parse_volume_list(xml, names, error);
 }
@@ -85,7 +85,7 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     const char* tag = "glfs_admin::extract_volume_info";
     std::string xml, error;
     glfs_volume found;
-    if (tidewall::glfs_xml::run("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||
+    if (tidewall::glfs_xml::ask("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||
         glfs_volume::parse_info(xml, found, error) != 0) {
         log_.logMessage(tag, -1, "Failed to read volume [%s] error [%s]", name.c_str(), error.c_str());
         return -1;
@@ -102,14 +102,12 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     vol.have_status_ = false;
     vol.online_.clear();
     if (with_status) {
-        // A stopped volume has no brick status: every brick is then offline.
-        std::string status_xml;
-        if (tidewall::glfs_xml::run("gluster --mode=script volume status " + shell_quote(name) + " detail --xml",
-                                    status_xml, error) == 0)
-            glfs_volume::parse_status(status_xml, vol.online_, error);
-        else
-            log_.logMessage(tag, 1, "No brick status for volume [%s] error [%s]", name.c_str(), error.c_str());
-        vol.have_status_ = true;
+        int rc = vol.read_status();
+        if (rc != 0) {
+            log_.logMessage(tag, -1, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
+                            vol.status_error_.c_str());
+            return rc;
+        }
     }
     return 0;
 }

@@ -50,14 +50,22 @@ public:
     void get_brick_list(std::list<glfs_brick>& bricks) const { bricks = bricks_; }
 
     // Sets the brick's online flag from the volume's brick status (read with the
-    // volume, or asked now when it was not). A brick gluster does not list is offline.
+    // volume, or asked now when it was not). A brick gluster does not list is
+    // offline. -2 (flag untouched) when gluster cannot tell the bricks' state.
     int extract_brick_details(glfs_brick& brick);
+    // Asks gluster for the bricks' state now: 0, or -2 when it cannot tell
+    // (busy past the retry time, no answer); a stopped volume has every brick offline.
+    int read_status();
+    const std::string& status_error() const { return status_error_; }
 
     // Entries still to heal, as "brick:entry"; a brick whose heal state cannot
     // be read counts as one pending entry ("brick:status"), and so does a volume
     // gluster cannot be asked about. Empty: no heal in progress (or a volume
     // type that does not heal).
     std::set<std::string> get_heal_info();
+    // The same, saying when the heal state cannot be read: 0 and the entries
+    // still to heal, else -1 and the reason.
+    int read_heal_info(std::set<std::string>& entries, std::string& error);
 
     // Parsers of the gluster XML, for the admin and for tests.
     static int parse_info(const std::string& xml, glfs_volume& vol, std::string& error);
@@ -72,6 +80,7 @@ private:
     std::list<glfs_brick> bricks_;
     bool have_status_ = false;
     std::map<std::string, bool> online_;  // "host:/path" -> brick process online
+    std::string status_error_;            // why the last status read failed
     tw_debug log_;
 };
 
@@ -86,7 +95,8 @@ public:
     // Names of all volumes; 0, or non-zero when gluster cannot be asked.
     int list_volumes(std::list<std::string>& names);
     // Fills vol with the volume's type and bricks; with_status also reads the
-    // bricks' online state. 0, or -1 when gluster cannot tell.
+    // bricks' online state. 0, -1 when gluster cannot tell the volume, -2 when
+    // it names the volume but cannot tell its bricks' state.
     int extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status);
 
     // The peer name gluster knows for an address, else the address's DNS name;

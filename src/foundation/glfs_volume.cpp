@@ -72,37 +72,56 @@ int glfs_volume::parse_heal_info(const std::string& xml, std::set<std::string>& 
     return 0;
 }
 
-int glfs_volume::extract_brick_details(glfs_brick& brick) {
-    if (!have_status_) {
-        std::string xml, error;
+int glfs_volume::read_status() {
+    std::string xml;
+    status_error_.clear();
+    online_.clear();
+    int rc = tidewall::glfs_xml::ask("gluster --mode=script volume status " + tidewall::shell_quote(name_) +
+                                         " detail --xml",
+                                     xml, status_error_);
+    if (rc == 0) rc = parse_status(xml, online_, status_error_);
+    if (rc != 0 && status_error_.find("is not started") != std::string::npos) {
+        // A stopped volume has no brick status: every brick is offline.
         online_.clear();
-        if (tidewall::glfs_xml::run("gluster --mode=script volume status " + tidewall::shell_quote(name_) +
-                                        " detail --xml",
-                                    xml, error) == 0)
-            parse_status(xml, online_, error);
-        have_status_ = true;
+        rc = 0;
     }
+    // Any other failure (gluster busy past the retry time, no answer) says
+    // nothing about the bricks: their state stays unknown, never "offline".
+    have_status_ = rc == 0;
+    return rc == 0 ? 0 : -2;
+}
+
+int glfs_volume::extract_brick_details(glfs_brick& brick) {
+    if (!have_status_ && read_status() != 0) return -2;
     auto it = online_.find(brick.get_brick_path());
     brick.set_is_online(it != online_.end() && it->second);
     return 0;
 }
 
+int glfs_volume::read_heal_info(std::set<std::string>& entries, std::string& error) {
+    entries.clear();
+    std::string xml;
+    if (tidewall::glfs_xml::ask("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
+                                xml, error) == 0 &&
+        parse_heal_info(xml, entries, error) == 0) {
+        error.clear();
+        return 0;
+    }
+    // Volumes that do not heal (plain distribute) say so: nothing to heal.
+    return error.find("is not of type") != std::string::npos ? 0 : -1;
+}
+
 std::set<std::string> glfs_volume::get_heal_info() {
     const char* tag = "glfs_volume::get_heal_info";
     std::set<std::string> entries;
-    std::string xml, error;
-    if (tidewall::glfs_xml::run("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
-                                xml, error) != 0 ||
-        parse_heal_info(xml, entries, error) != 0) {
-        // Volumes that do not heal (plain distribute) say so; any other failure
-        // leaves the heal state unknown, which must not read as "healed".
-        if (error.find("is not of type") != std::string::npos) {
-            log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
-        } else {
-            log_.logMessage(tag, -1, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
-                            error.c_str());
-            entries.insert(name_ + ":heal state unknown: " + error);
-        }
+    std::string error;
+    if (read_heal_info(entries, error) != 0) {
+        // The heal state unknown must not read as "healed".
+        log_.logMessage(tag, -1, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
+                        error.c_str());
+        entries.insert(name_ + ":heal state unknown: " + error);
+    } else if (!error.empty()) {
+        log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
     }
     return entries;
 }

@@ -4,6 +4,11 @@
 #include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
 
+#include <tidewall/tw_debug.h>
+
+#include <algorithm>
+#include <ctime>
+
 namespace tidewall::glfs_xml {
 
 int run(const std::string& cmd, std::string& out, std::string& error) {
@@ -36,6 +41,43 @@ int open(const std::string& xml, pugi::xml_document& doc, pugi::xml_node& cli, s
         return -1;
     }
     return 0;
+}
+
+bool is_busy_answer(const std::string& error) {
+    static const char* const kBusy[] = {"Another transaction is in progress", "Locking failed on",
+                                        "try again after some time"};
+    for (const char* b : kBusy)
+        if (error.find(b) != std::string::npos) return true;
+    return false;
+}
+
+int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy) {
+    auto& h = host::current();
+    const std::time_t deadline = h.now() + kBusyRetryLimitS;
+    unsigned pause_ms = 500;
+    for (;;) {
+        if (busy) *busy = false;
+        std::string answer;
+        int rc = run(cmd, answer, error);
+        if (rc == 0) {
+            pugi::xml_document doc;
+            pugi::xml_node cli;
+            if (open(answer, doc, cli, error) == 0) {
+                out = answer;
+                return 0;
+            }
+            rc = -1;
+        }
+        // Busy comes with exit status 0 or with a failure status, as the
+        // gluster version has it: either way it is no answer yet.
+        if (!is_busy_answer(error)) return rc;
+        if (busy) *busy = true;
+        tw_debug log;
+        log.logMessage("glfs_xml::ask", 0, "Gluster busy answering [%s] error [%s]", cmd.c_str(), error.c_str());
+        if (h.now() >= deadline) return -1;
+        h.sleep_ms(pause_ms);
+        pause_ms = std::min(pause_ms * 2, 4000u);
+    }
 }
 
 } // namespace tidewall::glfs_xml

@@ -5,6 +5,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/shell_quote.h"
+#include "foundation/glfs_admin.h"
 #include "foundation/ts_process.h"
 #include "foundation/tsaf_utils.h"
 
@@ -48,6 +49,17 @@ int tw_storage::is_glusterd_up() { return is_service_up("glusterd"); }
 int tw_storage::make_glusterd_active() {
     const char* tag = "tw_storage::make_glusterd_active";
     const std::string cmd = "service glusterd start";
+    {
+        // glusterd starts on damaged peer files and then turns that peer away
+        // as unknown, so the node never rejoins its pool: repair them first.
+        glfs_admin spare;
+        glfs_admin& admin = glfs_ ? *glfs_ : spare;
+        if (admin.glusterd_peer_files_healthy() == 1) {
+            log_.logMessage(tag, -1, "Gluster peer files are not healthy, restoring them before the daemon starts");
+            if (admin.restore_glusterd_peer_files() != 0)
+                log_.logMessage(tag, -1, "Failed to restore the gluster peer files from their backup");
+        }
+    }
     log_.logMessage(tag, 0, "Gluster daemon will be started using command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {

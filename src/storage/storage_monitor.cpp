@@ -4,7 +4,11 @@
 #include <tidewall/tw_storage.h>
 #include <tidewall/tw_storagemonitor.h>
 
+#include "foundation/glfs_admin.h"
+
+#include <algorithm>
 #include <list>
+#include <set>
 
 namespace {
 
@@ -21,6 +25,9 @@ tw_storagemonitor::~tw_storagemonitor() = default;
 
 const std::list<tw_volumeinfo>& tw_storagemonitor::get_volumeinfo() {
     volumes_.clear();
+    not_run_.clear();
+    gluster_volumes_.clear();
+    degraded_.clear();
     {
         tw_storage storage;
         if (storage.get_sds_type() == tw_storage::SDS_GLUSTERFS)
@@ -49,6 +56,16 @@ int tw_storagemonitor::get_davinfo(std::list<tw_volumeinfo>& list) {
 
 int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo>& list) {
     const char* tag = "tw_storagemonitor::get_volumeinfo_gluster";
+    // Without this node's storage name no gluster mount of /etc/fstab can be
+    // told local or remote: the lookups below then find nothing, which is no
+    // answer rather than "no volume".
+    std::list<gluster_vol_mount_info> configured;
+    std::string sds_name, sds_address;
+    if (storage.get_gluster_vols_mount_info(configured) == 0 && !configured.empty() &&
+        storage.get_tw_hname(sds_name, sds_address) != 0) {
+        not_run("gluster volumes", "storage host name [" + sds_name + "] does not resolve; " +
+                                       std::to_string(configured.size()) + " gluster mount(s) of /etc/fstab unchecked");
+    }
     gluster_vol_mount_info local;
     if (storage.get_gluster_local_vol_mount_info(local) != 0) {
         log_.logMessage(tag, 0, "No local gluster volume found.");
@@ -66,6 +83,7 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
             log_.logMessage(tag, -1, "Volume [%s] not mounted at mount path [%s]. Skipping size check for this volume.",
                             local.vol_name.c_str(), local.mnt_path.c_str());
         }
+        seen_gluster_volume(local.vol_name);
         tw_volumeinfo v;
         v.set_volumename(local.vol_name);
         v.set_mountcheck_supp();
@@ -78,6 +96,7 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
     std::list<gluster_vol_mount_info> remote;
     if (storage.get_gluster_remote_vols_mount_info(remote) != 0) {
         log_.logMessage(tag, -1, "Failed to get remote volume list");
+        if (not_run_.empty()) not_run("remote gluster volumes", "the list of remote volumes could not be read");
     } else {
         for (const auto& r : remote) {
             log_.logMessage(tag, 0, "Remote gluster volume [%s] mount check for this node.", r.vol_name.c_str());
@@ -85,6 +104,7 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
             if (!is_mounted)
                 log_.logMessage(tag, -1, "Volume [%s] not mounted at mount path [%s]", r.vol_name.c_str(),
                                 r.mnt_path.c_str());
+            seen_gluster_volume(r.vol_name);
             tw_volumeinfo v;
             v.set_volumename(r.vol_name);
             v.set_mountcheck_supp();
@@ -99,17 +119,22 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
 int tw_storagemonitor::dav_pass(tw_storage& storage, std::list<tw_volumeinfo>& list) {
     const char* tag = "tw_storagemonitor::get_davinfo";
     std::list<std::string> names;
-    storage.get_davvollist(names);
+    if (storage.get_davvollist(names) != 0) not_run("DAV volumes", "gluster could not list its volumes");
     for (const auto& name : names) {
+        seen_gluster_volume(name);
         log_.logMessage(tag, 0, "Gluster volume [%s] mount and brick check.", name.c_str());
         bool is_mounted = true, online = true;
         storage.davvol_ismounted(name, is_mounted);
         if (!is_mounted) log_.logMessage(tag, -1, "DAV volume [%s] is not mounted.", name.c_str());
-        if (storage.davvol_brickd_check(name, online) == 0) {
+        int rc = storage.davvol_brickd_check(name, online);
+        if (rc == 0) {
             if (online)
                 log_.logMessage(tag, 0, "Brick daemon online for volume [%s]", name.c_str());
             else
                 log_.logMessage(tag, -1, "Brick daemon offline for volume [%s]", name.c_str());
+        } else {
+            not_run(name + " brick daemons", rc == -1 ? "this node's name or address cannot be found"
+                                                      : "gluster cannot tell the brick state now");
         }
         tw_volumeinfo v;
         v.set_volumename(name);
@@ -152,4 +177,59 @@ void tw_storagemonitor::loginfo() {
                         v.get_notmounted_status() ? 1u : 0u, v.is_brickcheck_supp() ? 1u : 0u,
                         v.get_brickoffline_status() ? 1u : 0u, v.is_sizecheck_supp() ? 1u : 0u,
                         v.get_sizeincorrect_status() ? 1u : 0u);
+}
+
+void tw_storagemonitor::not_run(const std::string& what, const std::string& why) {
+    log_.logMessage("tw_storagemonitor::not_run", -1, "Check could not run: %s: %s", what.c_str(), why.c_str());
+    not_run_.push_back(what + ": " + why);
+}
+
+void tw_storagemonitor::seen_gluster_volume(const std::string& name) {
+    if (std::find(gluster_volumes_.begin(), gluster_volumes_.end(), name) == gluster_volumes_.end())
+        gluster_volumes_.push_back(name);
+}
+
+const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
+    const char* tag = "tw_storagemonitor::check_gluster_degraded";
+    degraded_.clear();
+    if (gluster_volumes_.empty()) return degraded_;
+    glfs_admin admin;
+    std::list<std::string> pool;
+    if (admin.list_volumes(pool) != 0) {
+        not_run("gluster redundancy", "gluster could not list its volumes");
+        return degraded_;
+    }
+    for (const auto& name : gluster_volumes_) {
+        // A volume of another pool, mounted from there, is that pool's to watch.
+        if (std::find(pool.begin(), pool.end(), name) == pool.end()) {
+            log_.logMessage(tag, 1, "Volume [%s] is not in this node's pool: no redundancy check", name.c_str());
+            continue;
+        }
+        glfs_volume vol;
+        if (admin.extract_volume_info(name, vol, true) != 0) {
+            not_run(name + " redundancy", "gluster cannot tell the brick state now");
+            continue;
+        }
+        std::list<glfs_brick> bricks;
+        vol.get_brick_list(bricks);
+        std::string offline;
+        for (auto& b : bricks) {
+            vol.extract_brick_details(b);
+            if (!b.get_is_online()) offline += (offline.empty() ? "" : ", ") + b.get_brick_path();
+        }
+        if (!offline.empty()) {
+            log_.logMessage(tag, -1, "Volume [%s] degraded: brick offline [%s]", name.c_str(), offline.c_str());
+            degraded_.push_back(name + ": brick offline: " + offline);
+        }
+        if (vol.get_type() == GLFS_VOL_DISTRIBUTE) continue;
+        std::set<std::string> entries;
+        std::string error;
+        if (vol.read_heal_info(entries, error) != 0) {
+            not_run(name + " heal state", error);
+        } else if (!entries.empty()) {
+            log_.logMessage(tag, -1, "Volume [%s] degraded: %zu entries to heal", name.c_str(), entries.size());
+            degraded_.push_back(name + ": heal pending: " + std::to_string(entries.size()) + " entries");
+        }
+    }
+    return degraded_;
 }

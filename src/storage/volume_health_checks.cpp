@@ -39,10 +39,11 @@ int tw_storage::get_davvollist(std::list<std::string>& names) {
     try {
         std::list<std::string> unused;
         glfs_admin admin(unused);
-        admin.list_volumes(all);  // a failed listing leaves no names
+        all = admin.scanned_volumes();
     } catch (const TsException& e) {
+        // No listing is no answer, not "no DAV volume": the caller must know.
         log_.logMessage(tag, -1, "Failed to scan gluster volumes error [%s]", e.formatError().c_str());
-        return 0;
+        return -1;
     }
     for (const auto& name : all) {
         if (is_dav_volume(name))
@@ -87,7 +88,12 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
         glfs_admin spare;
         glfs_admin& admin = glfs_ ? *glfs_ : spare;
         glfs_volume vol;
-        if (admin.extract_volume_info(volume, vol, true) != 0) return 0;
+        // A volume gluster cannot tell about (busy past the retry time, no
+        // answer) is a check that did not run: neither online nor offline.
+        if (admin.extract_volume_info(volume, vol, true) != 0) {
+            log_.logMessage(tag, -1, "Brick daemon check for volume [%s] could not run", volume.c_str());
+            return -2;
+        }
         std::list<glfs_brick> bricks;
         vol.get_brick_list(bricks);
         for (auto& brick : bricks) {

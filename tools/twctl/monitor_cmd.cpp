@@ -38,8 +38,15 @@ int run(const twctl::args& in) {
             (v.is_sizecheck_supp() && v.get_sizeincorrect_status()))
             healthy = false;
     }
+    // The records speak of this node's part only; a volume whose bricks on
+    // other nodes are down, or that still heals, is at risk as well.
+    const auto& degraded = monitor.check_gluster_degraded();
+    const auto& not_run = monitor.get_checks_not_run();
+    // 1: a volume is unhealthy or degraded; 3: all seen is well but a check
+    // could not run, so nothing can be said of what it covers.
+    int status = !healthy || !degraded.empty() ? 1 : !not_run.empty() ? 3 : 0;
     if (as_json) {
-        std::printf("{\n  \"healthy\": %s,\n  \"volumes\": [", healthy ? "true" : "false");
+        std::printf("{\n  \"healthy\": %s,\n  \"volumes\": [", status == 0 ? "true" : "false");
         bool first = true;
         for (const auto& v : volumes) {
             std::printf("%s\n    {\"name\": %s, \"mounted\": %s, \"brick_daemons_online\": %s, \"size_shrunk\": %s}",
@@ -49,20 +56,32 @@ int run(const twctl::args& in) {
                         json(v.is_sizecheck_supp(), v.get_sizeincorrect_status()));
             first = false;
         }
-        std::printf("%s]\n}\n", volumes.empty() ? "" : "\n  ");
-        return healthy ? 0 : 1;
+        std::printf("%s],\n", volumes.empty() ? "" : "\n  ");
+        for (const auto* list : {&degraded, &not_run}) {
+            std::printf("  \"%s\": [", list == &degraded ? "degraded" : "checks_not_run");
+            first = true;
+            for (const auto& line : *list) {
+                std::printf("%s%s", first ? "" : ", ", twctl::json_string(line).c_str());
+                first = false;
+            }
+            std::printf("]%s\n", list == &degraded ? "," : "");
+        }
+        std::printf("}\n");
+        return status;
     }
-    if (volumes.empty()) {
+    if (volumes.empty() && not_run.empty()) {
         std::printf("no storage volumes to check\n");
         return 0;
     }
-    std::printf("%-32s %-8s %-14s %s\n", "VOLUME", "MOUNTED", "BRICK DAEMONS", "SIZE");
+    if (!volumes.empty()) std::printf("%-32s %-8s %-14s %s\n", "VOLUME", "MOUNTED", "BRICK DAEMONS", "SIZE");
     for (const auto& v : volumes)
         std::printf("%-32s %-8s %-14s %s\n", v.get_volumename().c_str(),
                     text(v.is_mountcheck_supp(), v.get_notmounted_status(), "yes", "NO"),
                     text(v.is_brickcheck_supp(), v.get_brickoffline_status(), "online", "OFFLINE"),
                     text(v.is_sizecheck_supp(), v.get_sizeincorrect_status(), "ok", "SHRUNK"));
-    return healthy ? 0 : 1;
+    for (const auto& line : degraded) std::printf("DEGRADED %s\n", line.c_str());
+    for (const auto& line : not_run) std::printf("NOT CHECKED %s\n", line.c_str());
+    return status;
 }
 
 const twctl::registrar reg({"monitor", "  monitor [--json]           storage volumes: mounted, brick daemons online, size not shrunk\n", run});

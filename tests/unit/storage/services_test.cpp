@@ -61,22 +61,34 @@ protected:
 
 TEST_F(Glusterd, StartedAtOnceNeedsNoRepair) {
     tb.on("service glusterd start", 0);
-    tb.write_file(kPeer, "");  // damaged, but glusterd started: nothing to repair
+    tb.write_file(kPeer, kPeerText);
+    tb.write_file(kPeerBackup, "uuid=older\n");
     EXPECT_EQ(0, s.storage.make_glusterd_active());
     EXPECT_EQ((std::vector<std::string>{"service glusterd start"}), tb.commands);
+    EXPECT_EQ(kPeerText, tb.read_file(kPeer));
     EXPECT_TRUE(tb.logged(0, "tw_storage::make_glusterd_active", "Succesfully started gluster daemon"));
 }
 
-TEST_F(Glusterd, FailedStartWithRepairablePeerFilesRestoresAndRestarts) {
-    tb.on("service glusterd start", 1, "", "glusterd: peer file unreadable\n");
-    tb.on("glusterd", 0);
+TEST_F(Glusterd, DamagedPeerFilesAreRestoredBeforeGlusterdStarts) {
+    // glusterd would start on them and turn the peer away: repaired first.
+    tb.on("service glusterd start", 0);
     tb.write_file(kPeer, "");
     tb.write_file(kPeerBackup, kPeerText);
     EXPECT_EQ(0, s.storage.make_glusterd_active());
     EXPECT_EQ(kPeerText, tb.read_file(kPeer));
-    EXPECT_EQ((std::vector<std::string>{"service glusterd start", "glusterd"}), tb.commands);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::check_heal_glusterd_peer_files",
-                          "Gluster peer files are not healthy, try to recover them"));
+    EXPECT_EQ((std::vector<std::string>{"service glusterd start"}), tb.commands);
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::make_glusterd_active",
+                          "Gluster peer files are not healthy, restoring them before the daemon starts"));
+}
+
+TEST_F(Glusterd, DamagedPeerFilesWithoutBackupStillLetGlusterdTryToStart) {
+    tb.on("service glusterd start", 1, "", "Job for glusterd.service failed.\n");
+    tb.write_file(kPeer, "");
+    EXPECT_THROW(s.storage.make_glusterd_active(), TsException);
+    EXPECT_EQ((std::vector<std::string>{"service glusterd start"}), tb.commands);
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::make_glusterd_active",
+                          "Failed to restore the gluster peer files from their backup"));
+    EXPECT_EQ("", tb.read_file(kPeer));
 }
 
 TEST_F(Glusterd, FailedStartWithSoundPeerFilesIsAFailure) {

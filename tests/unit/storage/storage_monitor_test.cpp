@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 using tidewall::testing::storage_under_test;
@@ -28,10 +29,11 @@ std::string list_xml(const std::vector<std::string>& names) {
     return xml + "  </volList>\n</cliOutput>\n";
 }
 
-std::string info_xml(const std::string& name, const std::vector<std::string>& bricks) {
+std::string info_xml(const std::string& name, const std::vector<std::string>& bricks,
+                     const std::string& type = "Distribute") {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
                       "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volInfo>\n    <volumes>\n      <volume>\n"
-                      "        <name>" + name + "</name>\n        <typeStr>Distribute</typeStr>\n        <bricks>\n";
+                      "        <name>" + name + "</name>\n        <typeStr>" + type + "</typeStr>\n        <bricks>\n";
     for (const auto& b : bricks)
         xml += "          <brick uuid=\"8d0f3947-b3e6-46ae-ac4a-735899ae4bd1\">" + b + "<name>" + b +
                "</name><isArbiter>0</isArbiter></brick>\n";
@@ -49,6 +51,27 @@ std::string status_xml(const std::string& name, const std::vector<std::pair<std:
                brick.substr(colon + 1) + "</path>\n          <status>" + (online ? "1" : "0") + "</status>\n        </node>\n";
     }
     return xml + "      </volume>\n    </volumes>\n  </volStatus>\n</cliOutput>\n";
+}
+
+// gluster's answer while another transaction holds the cluster lock: an error
+// inside the XML, with exit status 0.
+std::string busy_xml(const std::string& name) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>-1</opRet>\n"
+           "  <opErrno>30800</opErrno>\n  <opErrstr>Another transaction is in progress for " + name +
+           ". Please try again after some time.</opErrstr>\n  <cliOp>volStatus</cliOp>\n</cliOutput>\n";
+}
+
+// "volume heal NAME info --xml": brick -> (status, entries listed).
+std::string heal_xml(const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>>& bricks) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <healInfo>\n"
+                      "    <bricks>\n";
+    for (const auto& [brick, status, files] : bricks) {
+        xml += "      <brick hostUuid=\"8d0f3947-b3e6-46ae-ac4a-735899ae4bd1\">\n        <name>" + brick + "</name>\n";
+        for (const auto& f : files) xml += "        <file gfid=\"00000000-0000-0000-0000-000000000001\">" + f + "</file>\n";
+        xml += "        <status>" + status + "</status>\n        <numberOfEntries>" +
+               (status == "Connected" ? std::to_string(files.size()) : "-") + "</numberOfEntries>\n      </brick>\n";
+    }
+    return xml + "    </bricks>\n  </healInfo>\n  <opRet>0</opRet>\n  <opErrno>0</opErrno>\n  <opErrstr/>\n</cliOutput>\n";
 }
 
 void script_volume(test_backend& tb, const std::string& name, const std::vector<std::pair<std::string, bool>>& bricks) {
@@ -168,13 +191,60 @@ TEST_F(MonitorTest, ASizeThatCannotBeReadCountsAsCorrect) {
                           "Failed to get sizeinfo for volume [vol1]. Considering size is correct."));
 }
 
-TEST_F(MonitorTest, NoStorageNameMeansNoLocalOrRemoteRecords) {
+TEST_F(MonitorTest, NoStorageNameMeansNoRecordsAndAGlusterCheckThatCouldNotRun) {
     tb.hosts.erase("node1sds.example.net");
     mtab();
     tw_storagemonitor m;
     EXPECT_TRUE(m.get_volumeinfo().empty());
     EXPECT_TRUE(tb.logged(0, "tw_storagemonitor::get_volumeinfo_gluster", "No local gluster volume found."));
     EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_volumeinfo_gluster", "Failed to get remote volume list"));
+    const std::string why = "gluster volumes: storage host name [node1sds.example.net] does not resolve; 2 gluster "
+                            "mount(s) of /etc/fstab unchecked";
+    EXPECT_EQ((std::list<std::string>{why}), m.get_checks_not_run());
+    EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::not_run", "Check could not run: " + why));
+
+    // Resolving again: a full pass starts a fresh list.
+    tb.hosts["node1sds.example.net"] = "10.1.0.1";
+    EXPECT_EQ(2u, m.get_volumeinfo().size());
+    EXPECT_TRUE(m.get_checks_not_run().empty());
+}
+
+TEST_F(MonitorTest, DegradedVolumesOfThePoolAreNamedWhileRecordsKeepTheirMeaning) {
+    mtab();
+    tb.on(kList, 0, list_xml({"vol1"}));  // vol2 is another pool's: not asked about
+    const std::string b1 = "node1sds.example.net:/tw/disk1/b", b2 = "node2sds.example.net:/tw/disk1/b",
+                      b3 = "node3sds.example.net:/tw/disk1/b";
+    tb.on("gluster --mode=script volume info vol1 --xml", 0, info_xml("vol1", {b1, b2, b3}, "Replicate"));
+    // Each pass below asks once for the status and once for the heal state,
+    // and takes the next answer scripted here.
+    const std::string status = "gluster --mode=script volume status vol1 detail --xml";
+    tb.on(status, 0, status_xml("vol1", {{b1, true}, {b2, false}, {b3, true}}));
+    tb.on(status, 0, status_xml("vol1", {{b1, true}, {b2, true}, {b3, true}}));
+    const std::string heal = "gluster --mode=script volume heal vol1 info --xml";
+    tb.on(heal, 0, heal_xml({{b1, "Connected", {"/during-one", "/during-two"}},
+                             {b2, "Transport endpoint is not connected", {}},
+                             {b3, "Connected", {"/during-one", "/during-two"}}}));
+    tb.on(heal, 0, heal_xml({{b1, "Connected", {}}, {b2, "Connected", {}}, {b3, "Connected", {}}}));
+    tb.on(heal, 0, busy_xml("vol1"));
+    tw_storagemonitor m;
+    EXPECT_EQ((std::vector<record>{{"vol1", 1, 0, 0, 0, 1, 0}, {"vol2", 1, 1, 0, 0, 0, 0}}),
+              records(m.get_volumeinfo()));
+    EXPECT_EQ((std::list<std::string>{"vol1: brick offline: " + b2, "vol1: heal pending: 5 entries"}),
+              m.check_gluster_degraded());
+    EXPECT_TRUE(m.get_checks_not_run().empty());
+    EXPECT_TRUE(tb.logged(1, "tw_storagemonitor::check_gluster_degraded",
+                          "Volume [vol2] is not in this node's pool: no redundancy check"));
+
+    // All bricks back and healed: nothing degraded.
+    m.get_volumeinfo();
+    EXPECT_TRUE(m.check_gluster_degraded().empty());
+
+    // A heal state gluster keeps answering busy about is a check that could not run.
+    m.get_volumeinfo();
+    EXPECT_TRUE(m.check_gluster_degraded().empty());
+    EXPECT_EQ((std::list<std::string>{"vol1 heal state: Another transaction is in progress for vol1. Please try "
+                                      "again after some time."}),
+              m.get_checks_not_run());
 }
 
 TEST_F(MonitorTest, BelowLevelTwoNoVolumeInfoIsLogged) {
@@ -249,9 +319,61 @@ TEST_F(DavChecks, AnyLocalBrickDownMeansOfflineWhateverItsName) {
     script_volume(tb, "remote_vol", {{"node2sds.example.net:/tw/disk1/tw_brick", false}});
     EXPECT_EQ(0, st.davvol_brickd_check("remote_vol", online));
     EXPECT_TRUE(online);
-    // A volume gluster does not know: online true as well.
-    EXPECT_EQ(0, st.davvol_brickd_check("no_vol", online));
+    // A volume gluster cannot tell about: the check did not run, online stays true.
+    EXPECT_EQ(-2, st.davvol_brickd_check("no_vol", online));
     EXPECT_TRUE(online);
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::davvol_brickd_check", "Brick daemon check for volume [no_vol] could not run"));
+}
+
+TEST_F(DavChecks, ABusyAnswerIsAskedAgainAndIsNeverABrickState) {
+    const std::string brick = "node1sds.example.net:/tw/disk1/dav";
+    const std::string status = "gluster --mode=script volume status dav_vm_vol detail --xml";
+    tb.on("gluster --mode=script volume info dav_vm_vol --xml", 0, info_xml("dav_vm_vol", {brick}));
+    // Busy twice (with exit status 0, then 1), then the answer: the brick is
+    // online, found after two pauses.
+    tb.on(status, 0, busy_xml("dav_vm_vol"));
+    tb.on(status, 1, busy_xml("dav_vm_vol"));
+    tb.on(status, 0, status_xml("dav_vm_vol", {{brick, true}}));
+    bool online = false;
+    EXPECT_EQ(0, st.davvol_brickd_check("dav_vm_vol", online));
+    EXPECT_TRUE(online);
+    EXPECT_EQ((std::vector<unsigned>{500, 1000}), tb.sleeps);
+
+    // Busy past the retry time: neither online nor offline, the check did not run.
+    const std::string busy_status = "gluster --mode=script volume status dav_vm_vol_2 detail --xml";
+    tb.on("gluster --mode=script volume info dav_vm_vol_2 --xml", 0, info_xml("dav_vm_vol_2", {brick}));
+    tb.on(busy_status, 0, busy_xml("dav_vm_vol_2"));
+    tb.sleeps.clear();
+    const std::time_t start = tb.clock;
+    online = false;
+    EXPECT_EQ(-2, st.davvol_brickd_check("dav_vm_vol_2", online));
+    EXPECT_TRUE(online);
+    EXPECT_GE(tb.clock - start, 30);
+    EXPECT_LE(tb.clock - start, 35);
+    EXPECT_TRUE(tb.logged(-1, "glfs_admin::extract_volume_info",
+                          "Brick state of volume [dav_vm_vol_2] unknown error [Another transaction is in progress for "
+                          "dav_vm_vol_2. Please try again after some time.]"));
+
+    // The monitor's record keeps its meaning (online); the pass says the check did not run.
+    tb.on(kOvirt, 0, "--== Host 1 status ==--\n");
+    tb.on(kList, 0, list_xml({"dav_vm_vol_2"}));
+    mtab("node1sds.example.net:/dav_vm_vol_2 /rhev/dav fuse.glusterfs rw 0 0\n");
+    tw_storagemonitor m;
+    auto list = records(m.get_volumeinfo());
+    ASSERT_EQ(3u, list.size());
+    EXPECT_EQ((record{"dav_vm_vol_2", 1, 0, 1, 0, 0, 0}), list.back());
+    EXPECT_EQ((std::list<std::string>{"dav_vm_vol_2 brick daemons: gluster cannot tell the brick state now"}),
+              m.get_checks_not_run());
+
+    // A stopped volume is a real answer: every brick offline, no retry.
+    tb.on("gluster --mode=script volume info dav_he_vol --xml", 0, info_xml("dav_he_vol", {brick}));
+    tb.on("gluster --mode=script volume status dav_he_vol detail --xml", 1,
+          "<?xml version=\"1.0\"?>\n<cliOutput><opRet>-1</opRet><opErrno>0</opErrno><opErrstr>Volume dav_he_vol is not "
+          "started</opErrstr></cliOutput>\n");
+    tb.sleeps.clear();
+    EXPECT_EQ(0, st.davvol_brickd_check("dav_he_vol", online));
+    EXPECT_FALSE(online);
+    EXPECT_TRUE(tb.sleeps.empty());
 }
 
 TEST_F(DavChecks, ThisNodeMustHaveAnAddress) {
@@ -266,13 +388,15 @@ TEST_F(DavChecks, ThisNodeMustHaveAnAddress) {
 }
 
 TEST_F(DavChecks, DavVolumesByName) {
+    // The first listing fails, the next answers.
+    tb.on(kList, 1, "", "Connection failed. Please check if gluster daemon is operational.\n");
     dav_volumes();
     std::list<std::string> names = {"stale"};
+    // No listing is no answer, not "no DAV volume".
+    EXPECT_EQ(-1, st.get_davvollist(names));
+    EXPECT_TRUE(names.empty());
     EXPECT_EQ(0, st.get_davvollist(names));
     EXPECT_EQ((std::list<std::string>{"dav_he_vol", "dav_vm_vol_2"}), names);
-    tb.on(kList, 1, "", "Connection failed. Please check if gluster daemon is operational.\n");
-    EXPECT_EQ(0, st.get_davvollist(names));
-    EXPECT_TRUE(names.empty());
 }
 
 TEST_F(DavChecks, VdiskNamesAndMounts) {
