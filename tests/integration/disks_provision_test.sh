@@ -36,6 +36,9 @@ attach() {
   local dev
   dev=$(losetup -f --show "$work/$1.img")
   loops+=("$dev")
+  # An interrupted earlier run may have left partitions added by hand on this
+  # device number; the device is ours now, so they go.
+  partx -d "$dev" 2>/dev/null || true
   printf -v "$1" '%s' "$dev"
 }
 

@@ -95,6 +95,7 @@ while read -r dev backing; do
   grep -qx "$backing" <<<"$ours" || continue
   awk -v d="$dev" '$1 == d || index($1, d "p") == 1 { print $2 }' /proc/self/mounts | sort -r |
     while read -r mp; do umount -l "$mp" 2>/dev/null || true; done
+  partx -d "$dev" 2>/dev/null || true  # partitions added by hand outlive the device
   losetup -d "$dev" 2>/dev/null && echo "sandbox: detached leftover $dev" >&2 || true
 done < <(losetup -ln -O NAME,BACK-MAJ:MIN 2>/dev/null)
 exit $status
