@@ -116,18 +116,19 @@ protected:
     // Three one-second samples of everything (disks included), taken at `when`
     // local time while the CPU, the disk and the loopback interface are busy.
     // The samples start only once the loopback sender is connected (a loaded
-    // machine can take seconds to start python), and the load stops with them.
+    // machine can take seconds to start python), and the load stops with them
+    // (its output goes elsewhere: the reader of ours would wait for it).
     static void record(const std::string& day, const std::string& when) {
         const std::string mark = "tw-activity-load", ready = "/tmp/tw-activity-lo-ready";
         std::string load =
             "rm -f " + ready + "; "
-            "(timeout 60 sh -c 'while :; do :; done; # " + mark + "' &) ;"
-            "(timeout 60 sh -c 'while :; do dd if=" + loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done; # " + mark + "' &) ;"
+            "(timeout 60 sh -c 'while :; do :; done; # " + mark + "' >/dev/null 2>&1 &) ;"
+            "(timeout 60 sh -c 'while :; do dd if=" + loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done; # " + mark + "' >/dev/null 2>&1 &) ;"
             "(timeout 60 python3 -c \"\nimport socket, threading\ns = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
             "def drain():\n    c, _ = s.accept()\n    while c.recv(1 << 20): pass\n"
             "threading.Thread(target=drain, daemon=True).start()\n"
             "c = socket.create_connection(s.getsockname())\nc.sendall(b'x' * 65536)\nopen('" + ready + "', 'w').close()\n"
-            "while True: c.sendall(b'x' * 65536)\n\" " + mark + " &) ;"
+            "while True: c.sendall(b'x' * 65536)\n\" " + mark + " >/dev/null 2>&1 &) ;"
             "for i in $(seq 300); do [ -e " + ready + " ] && break; sleep 0.1; done; ";
         std::string cmd = load + " faketime '" + when + "' /usr/lib/sysstat/sadc -S DISK 1 3 /var/log/sa/sa" + day;
         run_result r = run_shell(cmd);
