@@ -161,6 +161,16 @@ TEST(PseudoRandomData, SameWordsForTheSameKeyOnEveryMachine) {
     tsaf_utils::generate_prg_data(0xdeadbeee, other.data(), 6);
     EXPECT_NE(w, other);
     EXPECT_EQ((std::vector<unsigned>{0xa4cf29f4u, 0x2d7b775bu, 0x7f5ff40bu, 0x96576f9au, 0x7101c2d7u, 0x48eac250u}), w);
+
+    // Deep in a long stream, where the words come from the vector path on
+    // processors that have one (computed independently of the library).
+    std::vector<unsigned> bulk(262150);
+    tsaf_utils::generate_prg_data(0xdeadbeef, bulk.data(), static_cast<unsigned>(bulk.size()));
+    EXPECT_EQ((std::vector<unsigned>{0xd46d7a8fu, 0xf680a8fbu, 0xbb94438eu, 0xcbe31dd8u, 0x73bc5fbcu, 0xcf747b1cu}),
+              std::vector<unsigned>(bulk.begin() + 1000, bulk.begin() + 1006));
+    EXPECT_EQ((std::vector<unsigned>{0x8f14f009u, 0x75c04633u, 0x3145aa41u, 0x6959b612u, 0xe239f30bu, 0x99501dceu}),
+              std::vector<unsigned>(bulk.begin() + 262143, bulk.begin() + 262149));
+    EXPECT_TRUE(tsaf_utils::prg_data_matches_at(0xdeadbeef, 0, bulk.data(), static_cast<unsigned>(bulk.size())));
 }
 
 TEST(PseudoRandomData, ChunksReproduceTheWholeStream) {
