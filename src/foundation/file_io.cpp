@@ -1,9 +1,11 @@
 #include "foundation/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -34,6 +36,17 @@ std::string directory_of(const std::string& path) {
 }
 
 } // namespace
+
+int list_dir(const std::string& path, std::vector<std::string>& names) {
+    names.clear();
+    DIR* d = ::opendir(path.c_str());
+    if (!d) return errno;
+    while (struct dirent* e = ::readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return 0;
+}
 
 int read_all(const std::string& path, std::string& content) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

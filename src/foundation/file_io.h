@@ -7,6 +7,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace tidewall::file_io {
 
@@ -19,6 +20,10 @@ int read_all(const std::string& path, std::string& content);
 // old file is whole and no temporary file remains. A link at path stays a link:
 // its final target is the file replaced, in the target's own directory.
 int write_atomic(const std::string& path, const std::string& content, mode_t default_mode = 0644);
+
+// The names in a directory, "." and ".." left out, sorted; 0 or an errno value
+// (names is then empty).
+int list_dir(const std::string& path, std::vector<std::string>& names);
 
 // Appends content with one write on an O_APPEND descriptor; 0 or an errno value.
 int append(const std::string& path, const std::string& content, mode_t mode = 0644);

@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -281,16 +280,9 @@ int tsaf_utils::readlink(const std::string& p, std::string& target) {
 }
 
 int tsaf_utils::read_directory(const std::string& dir, std::list<std::string>& names) {
-    DIR* d = ::opendir(path(dir).c_str());
-    if (!d) return errno;
-    std::list<std::string> found;
-    while (struct dirent* e = ::readdir(d)) {
-        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        found.push_back(e->d_name);
-    }
-    ::closedir(d);
-    found.sort();
-    names.splice(names.end(), found);
+    std::vector<std::string> found;
+    if (int rc = tidewall::file_io::list_dir(path(dir), found)) return rc;
+    names.insert(names.end(), found.begin(), found.end());
     return 0;
 }
 

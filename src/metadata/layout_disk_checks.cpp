@@ -14,7 +14,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -39,12 +38,7 @@ std::string read_trimmed(const std::string& mapped) {
 
 std::vector<std::string> list_dir(const std::string& mapped) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(mapped.c_str())) {
-        while (struct dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
-        ::closedir(d);
-    }
-    std::sort(names.begin(), names.end());
+    file_io::list_dir(mapped, names);
     return names;
 }
 

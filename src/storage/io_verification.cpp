@@ -7,6 +7,7 @@
 #include "storage/chunk_pipeline.h"
 
 #include "foundation/czu_file.h"
+#include "foundation/file_io.h"
 #include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
 
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <atomic>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,11 +65,7 @@ long scratch_owner(const std::string& name) {
 
 std::vector<std::string> entries_of(const std::string& real_dir) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(real_dir.c_str())) {
-        while (struct dirent* e = ::readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
-        ::closedir(d);
-    }
+    tidewall::file_io::list_dir(real_dir, names);
     return names;
 }
 
