@@ -1,11 +1,14 @@
 // The I/O tests against the standard tools, measured in one run:
 //  - the file test (generate_random_file + validate_random_file) against dd
-//    writing (with a flush) and reading (cache dropped first) the same size in
-//    the same directory;
-//  - the block-device test against fio random 4 KiB reads at queue depth 1, on
-//    the same loop device (direct I/O, over a fully written image in DIR).
+//    writing the same bytes (with a flush) in the same directory, and dd
+//    reading the checked file (cache dropped first);
+//  - the block-device test against fio random reads at queue depth 1 (4 KiB
+//    and the device's block size), on the same loop device (direct I/O, over a
+//    fully written image in DIR).
+// Ratios are taken within each round and their median printed.
 //
 //   bench_io_verification [DIR] [MIB]      DIR default /var/tmp, MIB default 256
+//   TW_BENCH_ROUNDS=1 prints every round's figures.
 //
 // The block-device part needs root, losetup and fio; without them it prints a
 // SKIPPED line. Everything it creates in DIR is removed, the loop device detached.
@@ -19,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
@@ -86,68 +90,117 @@ bool serial_check(const std::string& path, unsigned key, unsigned count) {
     return f.Close().IsSuccess() && ok;
 }
 
+// One round's times, in seconds.
+struct file_round {
+    double w_ours, r_ours, w_serial, r_serial, w_dd, r_dd, w_zero;
+};
+
+double ratio(double reference_s, double ours_s) { return ours_s > 0 ? reference_s / ours_s : 0; }
+
+// Median over the rounds of a ratio taken within each round: the rounds run
+// minutes apart on a machine whose storage speed drifts, so only figures
+// measured side by side compare.
+template <typename F>
+double median_ratio(const std::vector<file_round>& rounds, F f) {
+    std::vector<double> v;
+    for (const auto& r : rounds) v.push_back(f(r));
+    return median(v);
+}
+
 void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
     const unsigned count = mib << 18;  // words
     const std::string ours = dir + "/tw-bench-io.bin", dd = dir + "/tw-bench-dd.bin";
-    std::vector<double> w_ours, r_ours, w_dd, r_dd, w_serial, r_serial;
-    // Rounds alternate which side goes first: the machine may be shared.
-    for (int round = 0; round < 5; ++round) {
+    // dd's source: the same pseudo-random bytes, from memory. Zeros are no
+    // fair reference: virtual disks and thin storage may keep them as holes.
+    const std::string source = "/dev/shm/tw-bench-src.bin";
+    bool have_source = false;
+    std::vector<file_round> rounds;
+    for (int round = 0; round < 7; ++round) {
+        file_round r{};
         unsigned key = 0;
         int wrc = 0, rrc = 0;
-        auto run_library = [&] {
-            w_ours.push_back(timed([&] { wrc = st.generate_random_file(count, ours, key); }));
-            r_ours.push_back(timed([&] { rrc = st.validate_random_file(count, ours, key); }));
-            ::unlink(ours.c_str());
+        bool serial_ok = true;
+        // Writes: each side its own file, the same bytes; which goes first
+        // alternates, as what ran before can slow the next.
+        auto write_ours = [&] {
+            r.w_ours = timed([&] { wrc = st.generate_random_file(count, ours, key); });
+            if (!have_source && wrc >= 0)
+                have_source = sh("cp " + ours + " " + source + " && echo yes") == "yes";
         };
-        auto run_serial = [&] {
-            bool serial_ok = true;
-            w_serial.push_back(timed([&] { serial_ok = serial_write(ours, key, count); }));
-            r_serial.push_back(timed([&] { serial_ok = serial_check(ours, key, count) && serial_ok; }));
-            ::unlink(ours.c_str());
-            if (!serial_ok) rrc = -1;
+        auto write_dd = [&] {
+            r.w_dd = timed([&] {
+                sh("dd if=" + (have_source ? source : std::string("/dev/zero")) + " of=" + dd +
+                   " bs=1M count=" + std::to_string(mib) + " conv=fdatasync status=none");
+            });
         };
-        // Either may go first: what ran before can slow the next.
-        auto run_ours = [&] {
-            if (round % 4 < 2) {
-                run_library();
-                run_serial();
-            } else {
-                run_serial();
-                run_library();
-            }
-        };
-        auto run_dd = [&] {
-            w_dd.push_back(timed([&] {
-                sh("dd if=/dev/zero of=" + dd + " bs=1M count=" + std::to_string(mib) + " conv=fdatasync status=none");
-            }));
-            sh("dd if=" + dd + " iflag=nocache count=0 status=none");  // drop its cached pages, as validation does
-            r_dd.push_back(timed([&] { sh("dd if=" + dd + " of=/dev/null bs=1M status=none"); }));
-            ::unlink(dd.c_str());
-        };
-        if (round % 2) {
-            run_dd();
-            run_ours();
+        if (round % 2 && have_source) {
+            write_dd();
+            write_ours();
         } else {
-            run_ours();
-            run_dd();
+            write_ours();
+            write_dd();
         }
-        if (wrc < 0 || rrc != 0) {
+        ::unlink(dd.c_str());
+        r.w_zero = timed([&] {
+            sh("dd if=/dev/zero of=" + dd + " bs=1M count=" + std::to_string(mib) + " conv=fdatasync status=none");
+        });
+        ::unlink(dd.c_str());
+        r.w_serial = timed([&] { serial_ok = serial_write(dd, key, count); });
+        ::unlink(dd.c_str());
+
+        // Reads: all of the same file, each with its cached pages dropped
+        // first. The first read of a file just written swings between 0.7 and
+        // 5 GB/s on a virtual disk, whoever makes it; one untimed read first
+        // lets the three meet the device at its steady speed, in an order that
+        // turns with the rounds.
+        const std::string drop = "dd if=" + ours + " iflag=nocache count=0 status=none";
+        sh(drop + " && cat " + ours + " >/dev/null");
+        std::function<void()> reads[] = {
+            [&] { r.r_ours = timed([&] { rrc = st.validate_random_file(count, ours, key); }); },
+            [&] {
+                sh(drop);
+                r.r_dd = timed([&] { sh("dd if=" + ours + " of=/dev/null bs=1M status=none"); });
+            },
+            [&] { r.r_serial = timed([&] { serial_ok = serial_check(ours, key, count) && serial_ok; }); },
+        };
+        for (int k = 0; k < 3; ++k) reads[(round + k) % 3]();
+        ::unlink(ours.c_str());
+        if (wrc < 0 || rrc != 0 || !serial_ok) {
             std::printf("file test FAILED in %s\n", dir.c_str());
+            ::unlink(source.c_str());
             return;
         }
+        rounds.push_back(r);
+        if (std::getenv("TW_BENCH_ROUNDS"))
+            std::printf("  round %d, MiB/s: write %.0f dd %.0f zeros %.0f serial %.0f; read %.0f dd %.0f serial %.0f\n",
+                        round, mib / r.w_ours, mib / r.w_dd, mib / r.w_zero, mib / r.w_serial, mib / r.r_ours,
+                        mib / r.r_dd, mib / r.r_serial);
     }
-    double wo = median(w_ours), ro = median(r_ours), wd = median(w_dd), rd = median(r_dd);
-    double ws = median(w_serial), rs = median(r_serial);
-    std::printf("file test, %u MiB in %s (median of 5)\n", mib, dir.c_str());
-    std::printf("  generate_random_file (generate, write, flush): %8.1f MiB/s   dd write conv=fdatasync: %8.1f MiB/s   ratio %.2f\n",
-                mib / wo, mib / wd, wd / wo);
-    std::printf("  validate_random_file (read, generate, compare): %7.1f MiB/s   dd read, cache dropped:  %8.1f MiB/s   ratio %.2f\n",
-                mib / ro, mib / rd, rd / ro);
-    std::printf("  write+validate together: %.1f MiB/s, dd write+read %.1f MiB/s: ratio %.2f\n", mib / (wo + ro),
-                mib / (wd + rd), (wd + rd) / (wo + ro));
+    ::unlink(source.c_str());
+    auto speed = [&](double file_round::*m) {
+        std::vector<double> v;
+        for (const auto& r : rounds) v.push_back(mib / (r.*m));
+        return median(v);
+    };
+    const char* ref = have_source ? "the same bytes from memory" : "zeros";
+    std::printf("file test, %u MiB in %s (medians of 7 rounds; ratios taken within each round)\n", mib, dir.c_str());
+    std::printf("  generate_random_file (generate, write, flush): %8.1f MiB/s   dd write conv=fdatasync of %s: %8.1f MiB/s   ratio %.2f\n",
+                speed(&file_round::w_ours), ref, speed(&file_round::w_dd),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_ours); }));
+    std::printf("  validate_random_file (read, generate, compare): %7.1f MiB/s   dd read, cache dropped: %8.1f MiB/s   ratio %.2f\n",
+                speed(&file_round::r_ours), speed(&file_round::r_dd),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_ours); }));
+    std::printf("  write+validate together: ratio %.2f\n",
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_ours + r.r_ours); }));
+    std::printf("  dd write of zeros: %.1f MiB/s, generate_random_file's ratio to it %.2f\n", speed(&file_round::w_zero),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_zero, r.w_ours); }));
     std::printf("  before (serial chunks, same rounds): write %.1f MiB/s (ratio to dd %.2f), validate %.1f MiB/s "
                 "(ratio %.2f), together ratio %.2f\n",
-                mib / ws, wd / ws, mib / rs, rd / rs, (wd + rd) / (ws + rs));
+                speed(&file_round::w_serial),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_serial); }),
+                speed(&file_round::r_serial),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_serial); }),
+                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_serial + r.r_serial); }));
     // The checks stream through a fixed ring of chunks: the peak stays flat
     // whatever MIB is.
     struct rusage usage {};
@@ -175,13 +228,13 @@ void blkdev_test(tw_storage& st, const std::string& dir) {
         std::printf("block-device test SKIPPED: no loop device\n");
         return;
     }
-    const unsigned reads = 10000;
+    const unsigned reads = 40000;
     unsigned long long blocks = 0;
     unsigned blksize = 0;
     st.get_blkdev_capacity(dev, blocks, blksize);
     auto fio = [&](const std::string& bs) {
         std::string out = sh("fio --name=r --filename=" + dev + " --readonly --rw=randread --bs=" + bs +
-                             " --iodepth=1 --direct=1 --ioengine=psync --runtime=3 --time_based "
+                             " --iodepth=1 --direct=1 --ioengine=psync --runtime=2 --time_based "
                              "--output-format=terse --terse-version=3 2>/dev/null");
         // Terse v3: field 8 is the read IOPS.
         std::vector<std::string> f;
@@ -194,25 +247,34 @@ void blkdev_test(tw_storage& st, const std::string& dir) {
         }
         return f.size() > 7 ? std::atof(f[7].c_str()) : 0.0;
     };
-    std::vector<double> ours_rate, fio4k_rate, fio_same_rate;
-    for (int round = 0; round < 3; ++round) {
+    // fio runs just before or just after each round of ours (alternating), and
+    // each round's ratio is taken against its neighbour: the device's speed
+    // drifts between rounds.
+    std::vector<double> ours_rate, fio4k_rate, fio_same_rate, same_ratio, ratio4k;
+    for (int round = 0; round < 5; ++round) {
         io_test_info info;
         int rc = 0;
+        double fio_same = round % 2 ? fio(std::to_string(blksize)) : 0;
         double s = timed([&] { rc = st.perform_blkdev_io_test(dev, reads, info); });
         if (rc != 0) {
             std::printf("  perform_blkdev_io_test FAILED after %u reads\n", info.reads_completed);
             return;
         }
+        if (!(round % 2)) fio_same = fio(std::to_string(blksize));
+        double fio4k = fio("4k");
         ours_rate.push_back(reads / s);
-        fio4k_rate.push_back(fio("4k"));
-        fio_same_rate.push_back(fio(std::to_string(blksize)));
+        fio_same_rate.push_back(fio_same);
+        fio4k_rate.push_back(fio4k);
+        same_ratio.push_back(fio_same > 0 ? reads / s / fio_same : 0.0);
+        ratio4k.push_back(fio4k > 0 ? reads / s / fio4k : 0.0);
     }
-    double ours = median(ours_rate), fio4k = median(fio4k_rate), fio_same = median(fio_same_rate);
-    std::printf("block-device test, loop device over a 1 GiB image in %s, direct I/O (median of 3 rounds)\n", dir.c_str());
-    std::printf("  perform_blkdev_io_test: %u reads of %u-byte blocks a round, %.0f reads/s\n", reads, blksize, ours);
-    std::printf("  fio randread 4 KiB QD1: %.0f IOPS   ratio %.2f\n", fio4k, fio4k > 0 ? ours / fio4k : 0.0);
-    std::printf("  fio randread %u B QD1:  %.0f IOPS   ratio %.2f\n", blksize, fio_same,
-                fio_same > 0 ? ours / fio_same : 0.0);
+    std::printf("block-device test, loop device over a 1 GiB image in %s, direct I/O (medians of 5 rounds)\n",
+                dir.c_str());
+    std::printf("  perform_blkdev_io_test: %u reads of %u-byte blocks a round, %.0f reads/s\n", reads, blksize,
+                median(ours_rate));
+    std::printf("  fio randread 4 KiB QD1: %.0f IOPS   ratio %.2f\n", median(fio4k_rate), median(ratio4k));
+    std::printf("  fio randread %u B QD1:  %.0f IOPS   ratio %.2f\n", blksize, median(fio_same_rate),
+                median(same_ratio));
 }
 
 } // namespace
