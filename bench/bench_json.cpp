@@ -6,6 +6,7 @@
 //   deep: 500 levels of objects, each with five scalars and a small array
 //
 // Both libraries read the same bytes: the twjson writer's text of the document.
+// After the table, each of twjson's times as a ratio to the other libraries'.
 
 #include <tidewall/twjson.h>
 
@@ -13,7 +14,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <unistd.h>
 #include <string>
+#include <vector>
 
 #if __has_include(<rapidjson/document.h>)
 #include <rapidjson/document.h>
@@ -167,4 +171,47 @@ BENCHMARK(BM_rapidjson_write_wide);
 BENCHMARK(BM_rapidjson_write_deep);
 #endif
 
+// Keeps every run's time beside the usual table, to print the ratios after it.
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    // Colours only on a terminal, as the library's own main does.
+    ratio_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const auto& r : runs)
+            if (!r.error_occurred) seconds_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Above 1: twjson takes less time than the other library on the same work.
+    void print_ratios() const {
+        std::printf("\ntwjson's speed as a multiple of the other library's (time of the other / time of twjson)\n");
+        for (const char* work : {"parse_wide", "parse_deep", "write_wide", "write_deep"}) {
+            std::printf("  %-11s", work);
+            for (const char* other : {"nlohmann", "rapidjson"}) {
+                auto ours = seconds_.find(std::string("BM_twjson_") + work);
+                auto theirs = seconds_.find(std::string("BM_") + other + "_" + work);
+                if (ours == seconds_.end() || theirs == seconds_.end() || ours->second <= 0)
+                    std::printf("   %s: not measured", other);
+                else
+                    std::printf("   %s: %.2f", other, theirs->second / ours->second);
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::map<std::string, double> seconds_;
+};
+
 } // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratios();
+    benchmark::Shutdown();
+    return 0;
+}
