@@ -130,8 +130,15 @@ printf 'sArrowfieldApplianceType RM-110\nsTidewallTestDisks %s\n' "$named" > "$r
 if echo n | "$TWCTL" disks provision >/dev/null; then fail "provision went on without a yes"; fi
 [ "$(sha256sum < "$A")" = "$sum_a" ] || fail "a refused provisioning changed $A"
 
-out=$("$TWCTL" disks provision --yes) || fail "provision failed: $out"
+# On a terminal (a pty from script(1)), each disk's progress line shows while
+# it is worked on and is cleared before its result.
+out=$(script -qefc "$TWCTL disks provision --yes" /dev/null) || fail "provision failed: $out"
+out=${out//$'\r\n'/$'\n'}
 echo "$out"
+for step in "$A: provisioning, disks: 0/2 done (0%)" "$B: provisioning, disks: 1/2 done (50%)"; do
+  grep -qF $'\r'"$step" <<<"$out" || fail "no progress line '$step': $(od -c <<<"$out" | head -30)"
+done
+grep -qF $'\r\033[K'"$B: mounted at /tw/disk5 and stamped" <<<"$out" || fail "result not on a cleared line: $out"
 
 for pair in "$A:/tw/disk4" "$B:/tw/disk5"; do
   dev=${pair%%:*}; mp=${pair#*:}
