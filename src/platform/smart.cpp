@@ -154,6 +154,7 @@ int tw_smartctl::extractoverallhealth(std::string options) {
         return status;
     }
 
+    bool have_verdict = false;
     for (const auto& line : out) {
         if (line.find("SMART Health Status") == std::string::npos &&
             line.find("SMART overall-health self-assessment test result") == std::string::npos)
@@ -161,7 +162,16 @@ int tw_smartctl::extractoverallhealth(std::string options) {
         size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
         std::string verdict = tsaf_utils::trim(line.substr(colon + 1));
+        have_verdict = true;
         if (verdict == "OK" || verdict == "PASSED") overall_health_ = true;
+    }
+    // No verdict line (a smartctl that died part way, whose exit status a
+    // signal made look like findings): the health was not read, which is not
+    // the same as failing.
+    if (!have_verdict) {
+        log_.logMessage(tag, 0, "No health verdict in the output of smartctl for [%s], exit status [%d]",
+                        device_.c_str(), status);
+        return -1;
     }
     return 0;
 }
