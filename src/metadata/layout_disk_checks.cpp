@@ -225,6 +225,23 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
         std::string why = check_sizes(config.get_vg(), group_extents);
         if (!why.empty()) problems.push_back(why);
     }
+    // mkfs runs on every file system of the layout. One on a volume the layout
+    // creates is new; one on any other device must pass the disks' checks, so
+    // that nothing mounted, held, swapped on or labelled by LVM is formatted.
+    const tw_vg& vg = config.get_vg();
+    for (const auto& fs : config.get_fs_list()) {
+        const std::string& dev = fs.get_blk_device();
+        bool own = false;
+        for (const auto& lv : vg.get_lv_list())
+            own = own || dev == "/dev/" + vg.get_name() + "/" + lv.get_name() ||
+                  dev == "/dev/mapper/" + mangled(vg.get_name()) + "-" + mangled(lv.get_name());
+        if (own || std::find(seen.begin(), seen.end(), dev) != seen.end()) continue;
+        seen.push_back(dev);
+        disk_view d;
+        d.name = dev;
+        std::string why = judge(d, u, outgoing_vg, outgoing_nodes);
+        if (!why.empty()) problems.push_back("file system device [" + dev + "] " + why);
+    }
     return problems;
 }
 

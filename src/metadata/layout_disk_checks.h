@@ -3,8 +3,9 @@
 
 // What a configure can find out about the disks of a layout without changing
 // the node: each disk exists, is a block device the kernel knows, nothing uses
-// it (mounts, swap, holders, also of its partitions), and together they are
-// large enough for the volumes the layout puts on them. A configure refuses
+// it (mounts, swap, holders, also of its partitions), together they are large
+// enough for the volumes the layout puts on them, and a file system to be made
+// on any device but those volumes passes the same checks. A configure refuses
 // before its teardown when any of this fails, so a layout it cannot build never
 // costs the node its earlier storage.
 

@@ -83,6 +83,39 @@ TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
     }
 }
 
+// mkfs on a device that is not one of the layout's new volumes: refused
+// before anything runs when the device is missing, mounted or another group's.
+TEST(ConfigureSafety, FileSystemsOutsideTheGroupAreCheckedLikeDisks) {
+    const std::vector<refusal> cases = {
+        {"missing", {"/dev/othervg/index"}, nullptr, "file system device [/dev/othervg/index] does not exist"},
+        {"mounted", {"/dev/sdc"}, [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); },
+         "file system device [/dev/sdc] is mounted at /srv/data"},
+        {"another group's physical volume", {"/dev/sdc"},
+         [](test_backend& tb, fake_node&) { write_lvm_label(tb, "sdc"); },
+         "file system device [/dev/sdc] carries an LVM label and is not a disk of the group being replaced"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test_backend tb;
+        fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
+        tb.set_key("sArrowfieldMetadataVG", "");
+        tb.set_key("sArrowfieldMetadataPV", "");
+        if (c.setup) c.setup(tb, node);
+        std::string doc = layout_of("Data", {"/dev/sdb"});
+        const std::string key = "\"blkDevice\": \"";  // the first is the file system's
+        size_t at = doc.find(key);
+        ASSERT_LT(at, doc.find("fileSystemMount")) << doc;
+        at += key.size();
+        doc.replace(at, doc.find('"', at) - at, c.disks[0]);
+        tb.commands.clear();
+        tw_resource_mgr mgr;
+        EXPECT_EQ(1, mgr.configure_m5_meta_data_storage(doc));
+        EXPECT_TRUE(storage_commands(tb).empty());
+        const auto& f = mgr.get_failures();
+        EXPECT_NE(f.end(), std::find(f.begin(), f.end(), c.problem)) << ::testing::PrintToString(f);
+    }
+}
+
 TEST(ConfigureSafety, MalformedDocumentTearsNothingDown) {
     test_backend tb;
     fake_node node(tb, "Data", "ReferenceArchitecture", kDell);

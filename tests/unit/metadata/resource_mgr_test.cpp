@@ -302,9 +302,9 @@ TEST(ResourceMgr, RecordsTheGroupTheDocumentBuilt) {
     test_backend tb;
     fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
     std::string doc = layout_of("Data", {"/dev/sdb"});
-    const std::string from = "\"name\": \"metadatavg\"";
-    ASSERT_NE(std::string::npos, doc.find(from)) << doc;
-    doc.replace(doc.find(from), from.size(), "\"name\": \"metavg2\"");
+    // The group and its volumes' devices renamed together.
+    ASSERT_NE(std::string::npos, doc.find("\"name\": \"metadatavg\"")) << doc;
+    for (size_t at; (at = doc.find("metadatavg")) != std::string::npos;) doc.replace(at, 10, "metavg2");
     tb.set_key("sArrowfieldMetadataPV", "");
     tb.on("pvcreate -ff -y /dev/sdb", 0);
     tb.on(kPvScan, 0, "/dev/sdb\nuuid-b\n");
@@ -312,7 +312,7 @@ TEST(ResourceMgr, RecordsTheGroupTheDocumentBuilt) {
     tb.on(alloc_query("metavg2"), 0, "0\n");
     tb.on(free_query("metavg2"), 0, "1000\n");
     tb.on("lvcreate -y --extents 900 --name index metavg2", 0);
-    tb.on("echo y | mkfs -t xfs -i size=512 -f /dev/metadatavg/index", 0);
+    tb.on("echo y | mkfs -t xfs -i size=512 -f /dev/metavg2/index", 0);
     tw_resource_mgr mgr;
     std::string type, vg = "metadatavg", pvs;
     ASSERT_EQ(0, mgr.configure_meta_data_storage(doc, type, vg, pvs)) << ::testing::PrintToString(mgr.get_failures());
