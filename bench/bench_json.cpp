@@ -6,12 +6,14 @@
 //   deep: 500 levels of objects, each with five scalars and a small array
 //
 // Both libraries read the same bytes: the twjson writer's text of the document.
-// After the table, each of twjson's times as a ratio to the other libraries'.
+// After the table, each of twjson's times as a ratio to the other libraries',
+// medians of five repetitions.
 
 #include <tidewall/twjson.h>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -178,8 +180,12 @@ public:
     ratio_reporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const auto& r : runs)
-            if (!r.error_occurred) seconds_[r.benchmark_name()] = r.GetAdjustedRealTime();
+        for (const auto& r : runs) {
+            if (r.error_occurred) continue;
+            if (r.run_type == Run::RT_Iteration) seconds_[r.run_name.str()].push_back(r.GetAdjustedRealTime());
+            if (r.run_type == Run::RT_Aggregate && r.aggregate_name == "median")
+                median_[r.run_name.str()] = r.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 
@@ -189,24 +195,44 @@ public:
         for (const char* work : {"parse_wide", "parse_deep", "write_wide", "write_deep"}) {
             std::printf("  %-11s", work);
             for (const char* other : {"nlohmann", "rapidjson"}) {
-                auto ours = seconds_.find(std::string("BM_twjson_") + work);
-                auto theirs = seconds_.find(std::string("BM_") + other + "_" + work);
-                if (ours == seconds_.end() || theirs == seconds_.end() || ours->second <= 0)
+                double ours = time_of(std::string("BM_twjson_") + work);
+                double theirs = time_of(std::string("BM_") + other + "_" + work);
+                if (ours <= 0 || theirs <= 0)
                     std::printf("   %s: not measured", other);
                 else
-                    std::printf("   %s: %.2f", other, theirs->second / ours->second);
+                    std::printf("   %s: %.2f", other, theirs / ours);
             }
             std::printf("\n");
         }
     }
 
 private:
-    std::map<std::string, double> seconds_;
+    // The median of the repetitions; 0 when the benchmark did not run.
+    double time_of(const std::string& name) const {
+        auto m = median_.find(name);
+        if (m != median_.end()) return m->second;
+        auto it = seconds_.find(name);
+        if (it == seconds_.end() || it->second.empty()) return 0;
+        std::vector<double> v = it->second;
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    }
+
+    std::map<std::string, std::vector<double>> seconds_;
+    std::map<std::string, double> median_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
+    // Five repetitions unless the command line says otherwise (a later flag
+    // wins): one run of each swings by a third on a shared machine.
+    std::vector<char*> args(argv, argv + argc);
+    static char repetitions[] = "--benchmark_repetitions=5";
+    args.insert(args.begin() + 1, repetitions);
+    args.push_back(nullptr);
+    argc = static_cast<int>(args.size()) - 1;
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     ratio_reporter reporter;
