@@ -15,8 +15,18 @@ struct refusal {
     const char* name;
     strings disks;
     std::function<void(test_backend&, fake_node&)> setup;
-    std::string problem;  // the failure that names why
+    std::string problem;    // the failure that names why
+    std::string fs_device;  // when set, the first file system is made there instead of on its volume
 };
+
+// The document with its first file system (before the mounts) on device.
+void move_first_file_system(std::string& doc, const std::string& device) {
+    const std::string key = "\"blkDevice\": \"";
+    size_t at = doc.find(key);
+    ASSERT_LT(at, doc.find("fileSystemMount")) << doc;
+    at += key.size();
+    doc.replace(at, doc.find('"', at) - at, device);
+}
 
 TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
     const std::vector<refusal> cases = {
@@ -51,12 +61,22 @@ TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
         {"too small", {"/dev/sdg"},
          [](test_backend& tb, fake_node&) { add_block_device(tb, "sdg", 4ULL << 20, "8:96"); },
          "the disks are too small: logical volume [index] of 0 extents leaves no room for its data"},
+        // mkfs on a device that is not one of the layout's new volumes: checked like a disk.
+        {"file system on a missing device", {"/dev/sdb"}, nullptr,
+         "file system device [/dev/othervg/index] does not exist", "/dev/othervg/index"},
+        {"file system on a mounted disk", {"/dev/sdb"},
+         [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); },
+         "file system device [/dev/sdc] is mounted at /srv/data", "/dev/sdc"},
+        {"file system on another group's physical volume", {"/dev/sdb"},
+         [](test_backend& tb, fake_node&) { write_lvm_label(tb, "sdc"); },
+         "file system device [/dev/sdc] carries an LVM label and is not a disk of the group being replaced", "/dev/sdc"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         test_backend tb;
         fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
         std::string doc = layout_of("Data", c.disks);
+        if (!c.fs_device.empty()) move_first_file_system(doc, c.fs_device);
         // The earlier storage: group metadatavg on sdb, its index mounted.
         tb.set_key("sArrowfieldMetadataVG", "metadatavg");
         tb.set_key("sArrowfieldMetadataPV", "old-b");
@@ -80,39 +100,6 @@ TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
         tb.commands.clear();
         EXPECT_EQ(1, mgr.configure_m5_meta_data_storage(doc));
         EXPECT_TRUE(storage_commands(tb).empty());
-    }
-}
-
-// mkfs on a device that is not one of the layout's new volumes: refused
-// before anything runs when the device is missing, mounted or another group's.
-TEST(ConfigureSafety, FileSystemsOutsideTheGroupAreCheckedLikeDisks) {
-    const std::vector<refusal> cases = {
-        {"missing", {"/dev/othervg/index"}, nullptr, "file system device [/dev/othervg/index] does not exist"},
-        {"mounted", {"/dev/sdc"}, [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); },
-         "file system device [/dev/sdc] is mounted at /srv/data"},
-        {"another group's physical volume", {"/dev/sdc"},
-         [](test_backend& tb, fake_node&) { write_lvm_label(tb, "sdc"); },
-         "file system device [/dev/sdc] carries an LVM label and is not a disk of the group being replaced"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        test_backend tb;
-        fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
-        tb.set_key("sArrowfieldMetadataVG", "");
-        tb.set_key("sArrowfieldMetadataPV", "");
-        if (c.setup) c.setup(tb, node);
-        std::string doc = layout_of("Data", {"/dev/sdb"});
-        const std::string key = "\"blkDevice\": \"";  // the first is the file system's
-        size_t at = doc.find(key);
-        ASSERT_LT(at, doc.find("fileSystemMount")) << doc;
-        at += key.size();
-        doc.replace(at, doc.find('"', at) - at, c.disks[0]);
-        tb.commands.clear();
-        tw_resource_mgr mgr;
-        EXPECT_EQ(1, mgr.configure_m5_meta_data_storage(doc));
-        EXPECT_TRUE(storage_commands(tb).empty());
-        const auto& f = mgr.get_failures();
-        EXPECT_NE(f.end(), std::find(f.begin(), f.end(), c.problem)) << ::testing::PrintToString(f);
     }
 }
 
