@@ -19,11 +19,13 @@ blkio=/sys/fs/cgroup/blkio
 [ -w "$blkio/blkio.throttle.read_bps_device" ] || { echo "SKIPPED: no cgroup v1 blkio throttle"; exit 77; }
 cg=$blkio/tw-iotest.$$
 img=$(mktemp /var/tmp/tw-iotest.XXXXXX)
+bin=$(mktemp -d /var/tmp/tw-iotest-bin.XXXXXX)
 dev=""
 cleanup() {
   umount /tw/iotest 2>/dev/null || true
   [ -z "$dev" ] || losetup -d "$dev" || true
   rm -f "$img"
+  rm -rf "$bin"
   [ ! -d "$cg" ] || rmdir "$cg" || true
 }
 trap cleanup EXIT
@@ -36,10 +38,15 @@ mkdir "$cg"
 majmin=$(lsblk -dno MAJ:MIN "$dev" | tr -d ' ')
 echo "$majmin $((32 << 20))" > "$cg/blkio.throttle.read_bps_device"
 echo "$majmin 2000" > "$cg/blkio.throttle.read_iops_device"
-# slowed CMD: CMD in the throttled cgroup.
-slowed() { sh -c 'echo $$ > "$1/cgroup.procs"; shift; exec "$@"' sh "$cg" "$@"; }
-export -f slowed
-export cg
+# slowed CMD: CMD in the throttled cgroup. A file, not a function: script(1)
+# runs its command with $SHELL, which may be a shell that knows no functions.
+cat > "$bin/slowed" <<EOF2
+#!/bin/sh
+echo \$\$ > "$cg/cgroup.procs"
+exec "\$@"
+EOF2
+chmod +x "$bin/slowed"
+slowed() { "$bin/slowed" "$@"; }
 
 # 64 MiB of entries: about two seconds of validation at 32 MiB/s.
 count=16777216
@@ -54,7 +61,7 @@ grep -q "$ctrl" <<<"$out" && fail "piped iotest printed terminal codes: $(od -c 
 [ -z "$(ls -A /tw/iotest)" ] || fail "iotest left files: $(ls -A /tw/iotest)"
 
 # script(1) gives twctl a terminal; the pty turns each newline into CR LF.
-tty_out=$(script -qefc "slowed $TWCTL iotest /tw/iotest --count $count" /dev/null) ||
+tty_out=$(script -qefc "$bin/slowed $TWCTL iotest /tw/iotest --count $count" /dev/null) ||
   fail "iotest on a terminal failed: $tty_out"
 tty_out=${tty_out//$'\r\n'/$'\n'}
 grep -qE "${CR}validate: [0-9]+/$count entries \([0-9]+%\), [0-9.]+ MiB/s, [0-9hms]+ left${ESC}\[K" <<<"$tty_out" ||
@@ -69,7 +76,7 @@ reads=4000
 out=$(slowed "$TWCTL" iotest --blkdev "$dev" --count $reads) || fail "block test failed: $out"
 grep -q "^PASSED: $reads random reads from $dev, " <<<"$out" || fail "no block PASSED line: $out"
 grep -q "$ctrl" <<<"$out" && fail "piped block test printed terminal codes"
-tty_out=$(script -qefc "slowed $TWCTL iotest --blkdev $dev --count $reads" /dev/null) || fail "block test on a terminal failed"
+tty_out=$(script -qefc "$bin/slowed $TWCTL iotest --blkdev $dev --count $reads" /dev/null) || fail "block test on a terminal failed"
 grep -qE "${CR}read: [0-9]+/$reads reads \([0-9]+%\), [0-9.]+ MiB/s" <<<"$tty_out" ||
   fail "no read progress line on a terminal: $(od -c <<<"$tty_out" | head -20)"
 echo "iotest progress: ok"
