@@ -283,7 +283,8 @@ public:
     // --- storage monitor checks ---
     // DAV volumes are the gluster volumes whose name holds "dav_he_vol" or
     // "dav_vm_vol". Their names, in listing order; none when virtualisation is
-    // not enabled. 0, or -1 (no names) when gluster cannot list its volumes.
+    // not enabled. 0, or -1 (no names) when gluster cannot list its volumes,
+    // -2 (no names) when the hosted-engine status command did not answer in time.
     int get_davvollist(std::list<std::string>& names);
     // Whether /etc/mtab has a mount of volume (its source names that volume); 0.
     int davvol_ismounted(const std::string& volume, bool& mounted);
@@ -452,6 +453,8 @@ private:
     int write_sysconfig_file(const std::list<TsMntInfo>& entries, const kept_fstab_comments& comments,
                              const std::string& file);
     int heal_glusterd_peer_files(bool& repaired);
+    // 1 enabled, 0 not, -1 the status command did not answer within its limit.
+    int probe_hosted_engine();
     std::string resolve_setting(const char* key, const std::string& fallback);
     [[noreturn]] void throw_unsupported(const char* tag, const char* message, int line);
 

@@ -3,18 +3,23 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/host_backend.h"
 #include "foundation/ts_process.h"
 #include "foundation/tsaf_utils.h"
 
-int tw_storage::is_ovirt_enabled() {
+int tw_storage::is_ovirt_enabled() { return probe_hosted_engine() == 1 ? 1 : 0; }
+
+int tw_storage::probe_hosted_engine() {
     const char* tag = "tw_storage::is_ovirt_enabled";
     const std::string cmd = "/usr/sbin/hosted-engine --vm-status";
     log_.logMessage(tag, 2, "Hosted engine status will be checked using command [%s]", cmd.c_str());
-    std::string out, err;
-    if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
-        log_.logMessage(tag, -1, "Failed to check hosted engine status error [%s] output [%s]", err.c_str(),
-                        out.c_str());
-        return 0;
+    // Run through the host layer itself: a probe killed at its limit must not
+    // read as "no hosted engine here".
+    auto r = tidewall::host::current().run(cmd, TsProcess::kDefaultTimeLimitS);
+    if (r.status != 0) {
+        log_.logMessage(tag, -1, "Failed to check hosted engine status error [%s] output [%s]", r.err.c_str(),
+                        r.out.c_str());
+        return r.timed_out ? -1 : 0;
     }
     log_.logMessage(tag, 2, "Succesfully checked hosted engine status");
     return 1;

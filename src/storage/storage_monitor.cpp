@@ -119,7 +119,11 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
 int tw_storagemonitor::dav_pass(tw_storage& storage, std::list<tw_volumeinfo>& list) {
     const char* tag = "tw_storagemonitor::get_davinfo";
     std::list<std::string> names;
-    if (storage.get_davvollist(names) != 0) not_run("DAV volumes", "gluster could not list its volumes");
+    int listed = storage.get_davvollist(names);
+    if (listed == -2)
+        not_run("DAV volumes", "the hosted-engine status command did not answer within its time limit");
+    else if (listed != 0)
+        not_run("DAV volumes", "gluster could not list its volumes");
     for (const auto& name : names) {
         seen_gluster_volume(name);
         log_.logMessage(tag, 0, "Gluster volume [%s] mount and brick check.", name.c_str());

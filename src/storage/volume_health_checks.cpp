@@ -31,7 +31,13 @@ std::string source_volume(const std::string& source) {
 int tw_storage::get_davvollist(std::list<std::string>& names) {
     const char* tag = "tw_storage::get_davvollist";
     names.clear();
-    if (!is_ovirt_enabled()) {
+    int ovirt = probe_hosted_engine();
+    if (ovirt == -1) {
+        // A hung probe says nothing either way; the DAV volumes went unchecked.
+        log_.logMessage(tag, -1, "Hosted engine status did not answer in time. DAV volumes not checked.");
+        return -2;
+    }
+    if (ovirt == 0) {
         log_.logMessage(tag, 0, "Ovirt is not enabled on this setup. Skipping data collection for DAV volumes.");
         return 0;
     }

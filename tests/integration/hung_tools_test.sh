@@ -31,4 +31,8 @@ kill -0 "$(cat /tmp/hung.pid)" 2>/dev/null && fail "the hung hosted-engine still
 pgrep -f 'sleep 1000$' >/dev/null && fail "the hung tool's child still runs"
 grep -q 'Failed to check hosted engine status error \[command killed after 2 s time limit\]' "$log" \
   || fail "cut-off not logged: $(grep -i 'hosted engine' "$log" || true)"
+# A probe that never answered is a DAV check that could not run, not "no hosted engine".
+grep -qx 'NOT CHECKED DAV volumes: the hosted-engine status command did not answer within its time limit' /tmp/out \
+  || fail "unanswered probe not reported: $(cat /tmp/out)"
+[ "$rc" = 3 ] || fail "twctl monitor exit $rc, not 3 (a check could not run): $(cat /tmp/out)"
 echo "hung tools: ok (twctl monitor back after ${took}s)"

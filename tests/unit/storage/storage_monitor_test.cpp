@@ -247,6 +247,35 @@ TEST_F(MonitorTest, DegradedVolumesOfThePoolAreNamedWhileRecordsKeepTheirMeaning
               m.get_checks_not_run());
 }
 
+TEST_F(MonitorTest, AHostedEngineProbeKilledAtItsLimitLeavesTheDavCheckNotRun) {
+    mtab();
+    tb.fallback = [](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
+        if (cmd != kOvirt) return std::nullopt;
+        tidewall::host::command_result r;
+        r.status = -1;
+        r.timed_out = true;
+        r.err = "command killed after 100 s time limit";
+        return r;
+    };
+    tw_storagemonitor m;
+    EXPECT_EQ(2u, m.get_volumeinfo().size());
+    EXPECT_EQ((std::list<std::string>{"DAV volumes: the hosted-engine status command did not answer within its "
+                                      "time limit"}),
+              m.get_checks_not_run());
+    storage_under_test s{tb};
+    std::list<std::string> names = {"stale"};
+    EXPECT_EQ(-2, s.storage.get_davvollist(names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(0, s.storage.is_ovirt_enabled());
+
+    // A probe that answers "no" is no hosted engine: nothing left unchecked.
+    tb.fallback = nullptr;
+    tb.on(kOvirt, 1, "", "You must run deploy first\n");
+    m.get_volumeinfo();
+    EXPECT_TRUE(m.get_checks_not_run().empty());
+    EXPECT_EQ(0, s.storage.get_davvollist(names));
+}
+
 TEST_F(MonitorTest, BelowLevelTwoNoVolumeInfoIsLogged) {
     mtab();
     tb.level = 1;
