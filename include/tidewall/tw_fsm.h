@@ -5,8 +5,8 @@
 // storage configuration on its logical volumes, mounts them, stamps the mount
 // paths with the ownership attributes and records them in /etc/fstab (through
 // the storage manager, which owns that file's layout); and unmounts them again.
-// It keeps only the record of what it mounted and undoes nothing: the resource
-// manager decides on clean-up.
+// It keeps only the record of what it mounted and wrote to fstab, and undoes
+// nothing: the resource manager decides on clean-up.
 //
 // Every operation returns 0 on success and non-zero on failure unless it says
 // otherwise.
@@ -67,6 +67,15 @@ public:
     // after a failure unmounts these and nothing that was mounted before.
     const std::list<std::string>& mounted_paths() const { return mounted_paths_; }
 
+    // One /etc/fstab entry this object's update_fstab wrote for path, and the
+    // entries of the file it replaced (same path or device), as they were read.
+    struct fstab_change {
+        std::string path;
+        std::list<TsMntInfo> replaced;
+    };
+    // In the order written. An entry that was already there as asked is no change.
+    const std::list<fstab_change>& fstab_changes() const { return fstab_changes_; }
+
     // The failure messages this object logged, oldest first, for callers that
     // show them to people.
     const std::list<std::string>& get_failures() const { return failures_; }
@@ -77,6 +86,7 @@ private:
 
     tw_debug log_;
     std::list<std::string> mounted_paths_;
+    std::list<fstab_change> fstab_changes_;
     std::list<std::string> failures_;
 };
 

@@ -75,6 +75,8 @@ public:
 private:
     int configure_internal(tw_md_storage_config& config, tw_lvm& lvm, tw_fsm& fsm);
     int clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built, tw_fsm& fsm);
+    // Removes the fstab entries fsm wrote and puts back the ones they replaced.
+    int undo_fstab_changes(const char* tag, const tw_fsm& fsm);
     // The earlier group and its disks, from the arguments or the registry.
     int find_earlier_storage(const std::string& vg_name, const std::string& pv_list, std::string& vg,
                              std::list<std::string>& disks);

@@ -110,7 +110,20 @@ int tw_fsm::update_fstab(std::list<tw_fs_mount>& mounts) {
         int rc = -1;
         try {
             std::string options = storage.get_mount_options(tw_storage::MNT_PATH_DDB);
+            // What the rewrite will replace, so that a clean-up can put it back.
+            fstab_change change{m.get_mnt_path(), {}};
+            std::list<TsMntInfo> before;
+            TsMntParser("/etc/fstab").ParseMountPointInfo(before);
+            bool present = false;
+            for (const auto& e : before) {
+                if (e.GetMountPoint() != m.get_mnt_path() && e.GetBackingDevice() != m.get_blk_device()) continue;
+                present = present || (e.GetMountPoint() == m.get_mnt_path() &&
+                                      e.GetBackingDevice() == m.get_blk_device() && e.GetFileSystemType() == "xfs" &&
+                                      tsaf_utils::create_file_sys_args(e.MountOptions()) == options);
+                change.replaced.push_back(e);
+            }
             rc = storage.update_sysconfig_files(m.get_mnt_path(), m.get_blk_device(), "xfs", options, "/etc/fstab");
+            if (rc == 0 && !present) fstab_changes_.push_back(std::move(change));
         } catch (const TsException&) {
             rc = -1;  // the storage manager has logged why; the file is unchanged
         }

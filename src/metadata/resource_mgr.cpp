@@ -278,10 +278,12 @@ bool tw_resource_mgr::stamped_as_own(const std::string& path) {
 int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built,
                                                tw_fsm& fsm) {
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
-    // Exactly what this run did is undone, newest first: its mounts (paths
-    // mounted before the call were never mounted by it and stay), then the
-    // group if it made it, then the labels it wrote. What was there before
-    // the call stays as it was.
+    // Exactly what this run did is undone, newest first: its fstab entries
+    // (a line naming a volume about to be removed would be waited for at
+    // boot), its mounts (paths mounted before the call were never mounted by
+    // it and stay), then the group if it made it, then the labels it wrote.
+    // What was there before the call stays as it was.
+    if (undo_fstab_changes(tag, fsm) != 0) return 1;
     const auto& mounted = fsm.mounted_paths();
     for (auto it = mounted.rbegin(); it != mounted.rend(); ++it) {
         if (fsm.umount_cmd(*it) != 0) {
@@ -315,6 +317,27 @@ int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, con
         take_failures(lvm.get_failures());
         fail(tag, "VG unconfig failed");
         return rc;
+    }
+    return 0;
+}
+
+int tw_resource_mgr::undo_fstab_changes(const char* tag, const tw_fsm& fsm) {
+    const auto& changes = fsm.fstab_changes();
+    if (changes.empty()) return 0;
+    tw_storage storage;
+    try {
+        for (auto it = changes.rbegin(); it != changes.rend(); ++it) {
+            std::list<std::string> removed;
+            storage.trim_sysconfig_files(it->path, "/etc/fstab", removed);
+            for (const auto& e : it->replaced)
+                storage.update_sysconfig_files(e.GetMountPoint(), e.GetBackingDevice(), e.GetFileSystemType(),
+                                               tsaf_utils::create_file_sys_args(e.MountOptions()), "/etc/fstab");
+            log_.logMessage(tag, 0, "fstab entry for [%s] undone, %zu earlier entr%s put back", it->path.c_str(),
+                            it->replaced.size(), it->replaced.size() == 1 ? "y" : "ies");
+        }
+    } catch (const TsException&) {
+        fail(tag, "fstab entries of this configure could not be undone");
+        return 1;
     }
     return 0;
 }

@@ -2,7 +2,8 @@
 # pair and installs the public key with root's password (never on a command
 # line), then prunes the hosted engine's crash dumps on twnodeb over ssh with
 # the key. With twnodeb cut off, the same call ends within the ssh connect
-# limit and removes nothing. Sourced by cluster.sh.
+# limit and removes nothing; with its sshd frozen, the hosted-engine probe and
+# the prune are cut off at their limits. Sourced by cluster.sh.
 
 rc=0
 lib=$(twc_a "$PROBE" ssh-key twnodeb) || rc=$?
@@ -36,3 +37,35 @@ twc_back twnodeb
 twc_side "twnodeb cut off: prune_ovirt_crash_dumps (exit $rc, ${took} s)" "$lib" "$(twc_node twnodeb ls -A /var/log/ovirt-engine/dump)"
 twc_check "the call ends within 30 s (ssh connect limit 10 s)" test "$took" -lt 30
 twc_check "nothing is removed from the unreachable node" test "$(twc_node twnodeb cat /var/log/ovirt-engine/dump/core.3)" = c
+
+# The hosted-engine probe on twnodea asks the engine's node over ssh, as the
+# real tool asks its peers. With twnodeb's sshd frozen the connection opens and
+# then nothing answers: the probe hangs, and twctl monitor must still return,
+# cut off at its (capped) limit, and say that the DAV check could not run.
+twc_a sh -c 'printf "#!/bin/sh\nexec ssh -o BatchMode=yes root@twnodeb hosted-engine --vm-status\n" >/usr/sbin/hosted-engine &&
+  chmod +x /usr/sbin/hosted-engine'
+twc_node twnodeb pkill -STOP -x sshd
+t0=$(date +%s)
+rc=0
+lib=$(twc_a env TW_TIME_LIMIT_CAP_S=5 "$TWCTL" monitor) || rc=$?
+took=$(( $(date +%s) - t0 ))
+left=$(twc_a pgrep -a -x ssh || true)
+twc_side "twnodeb's sshd frozen: twctl monitor (exit $rc, ${took} s)" "$lib" \
+  "$(twc_node twnodeb ps -o pid=,stat=,comm= -C sshd)"
+# The remote prune meets the same frozen sshd, without a cap: ssh's own
+# connect limit (10 s, which covers the handshake) ends it.
+t0=$(date +%s)
+prc=0
+plib=$(twc_a "$PROBE" prune-engine twnodeb) || prc=$?
+ptook=$(( $(date +%s) - t0 ))
+twc_side "twnodeb's sshd frozen: prune_ovirt_crash_dumps (exit $prc, ${ptook} s)" "$plib" \
+  "$(twc_node twnodeb ls -A /var/log/ovirt-engine/dump)"
+twc_node twnodeb pkill -CONT -x sshd
+twc_check "the prune ends within 30 s" test "$ptook" -lt 30
+twc_check "nothing is removed from the frozen node" test "$(twc_node twnodeb cat /var/log/ovirt-engine/dump/core.3)" = c
+twc_check "twctl monitor returns within 30 s (probe limit capped at 5 s)" test "$took" -lt 30
+twc_check "the probe's ssh is killed with it" test -z "$left"
+twc_check "the DAV check is reported as not run" \
+  grep -qx 'NOT CHECKED DAV volumes: the hosted-engine status command did not answer within its time limit' <<<"$lib"
+twc_check "twctl monitor exits 3 (a check could not run)" test "$rc" -eq 3
+twc_a rm -f /usr/sbin/hosted-engine

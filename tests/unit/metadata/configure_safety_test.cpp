@@ -118,14 +118,8 @@ TEST(ConfigureSafety, MalformedDocumentTearsNothingDown) {
     EXPECT_EQ("reading storage config data failed", mgr.get_failures().back());
 }
 
-TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
-    test_backend tb;
-    fake_node node(tb, "Control", "Appliance", kDell);
-    std::string doc = layout_of("Control", {"/dev/sdb", "/dev/sdc"});
-    tb.set_key("sArrowfieldMetadataVG", "");
-    tb.set_key("sArrowfieldMetadataPV", "");
-    // Somebody's file system at IndexCache before the call.
-    node.mount("/dev/sdf", kIndexPath);
+// Every command of a Control node's build on sdb and sdc, and of its clean-up.
+void script_control_build(test_backend& tb) {
     script_group(tb, {"/dev/sdb", "/dev/sdc"}, "/dev/sdb\nnew-b\n/dev/sdc\nnew-c\n", "100000\n");
     for (const auto& c : {"lvcreate -y --extents 25000 --name index metadatavg",
                           "lvcreate -y --extents 29936 -T metadatavg/ddb_pool",
@@ -140,6 +134,17 @@ TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
     tb.on("pvremove -ff -y /dev/sdb", 0);
     tb.on("pvremove -ff -y /dev/sdc", 0);
     tb.commands.clear();
+}
+
+TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
+    test_backend tb;
+    fake_node node(tb, "Control", "Appliance", kDell);
+    std::string doc = layout_of("Control", {"/dev/sdb", "/dev/sdc"});
+    tb.set_key("sArrowfieldMetadataVG", "");
+    tb.set_key("sArrowfieldMetadataPV", "");
+    // Somebody's file system at IndexCache before the call.
+    node.mount("/dev/sdf", kIndexPath);
+    script_control_build(tb);
 
     tw_resource_mgr mgr;
     std::string type, vg, pvs;
@@ -156,6 +161,41 @@ TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
     const auto& f = mgr.get_failures();
     EXPECT_NE(f.end(), std::find(f.begin(), f.end(), "mntpath [" + kIndexPath + "] is in use"));
     EXPECT_EQ("configure meta data storage  failed", f.back());
+}
+
+TEST(ConfigureSafety, FailedBuildPutsFstabBackAsItWas) {
+    test_backend tb;
+    fake_node node(tb, "Control", "Appliance", kDell);
+    std::string doc = layout_of("Control", {"/dev/sdb", "/dev/sdc"});
+    tb.set_key("sArrowfieldMetadataVG", "");
+    tb.set_key("sArrowfieldMetadataPV", "");
+    // The system's lines and an entry an earlier build left for /tw/ddb, in
+    // the node's own layout, so that putting them back gives the same bytes.
+    const std::string sep = "      ";
+    const std::string before = "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
+                               "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
+                               "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n"
+                               "/dev/sda1" + sep + "/" + sep + "xfs" + sep + "defaults" + sep + "0   1\n"
+                               "/dev/sda2" + sep + "/var" + sep + "xfs" + sep + "defaults" + sep + "0   2\n"
+                               "/dev/oldvg/ddb" + sep + "/tw/ddb" + sep + "xfs" + sep + "noatime,inode64,nofail" + sep +
+                               "0   0\n";
+    tb.write_file("/etc/fstab", before);
+    script_control_build(tb);
+    // Everything is built and recorded in fstab; then the registry refuses.
+    tb.registry_read_only = true;
+
+    tw_resource_mgr mgr;
+    std::string type, vg, pvs;
+    EXPECT_NE(0, mgr.configure_meta_data_storage(doc, type, vg, pvs));
+    EXPECT_EQ(before, tb.read_file("/etc/fstab"));
+    EXPECT_TRUE(node.mounts().empty());
+    strings cmds = storage_commands(tb);
+    ASSERT_GE(cmds.size(), 4u);
+    EXPECT_EQ((strings{kVgScan, "vgremove -ff metadatavg", "pvremove -ff -y /dev/sdb", "pvremove -ff -y /dev/sdc"}),
+              strings(cmds.end() - 4, cmds.end()));
+    const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
+    EXPECT_TRUE(tb.logged(0, tag, "fstab entry for [/tw/ddb] undone, 1 earlier entry put back"));
+    EXPECT_TRUE(tb.logged(0, tag, "fstab entry for [" + kIndexPath + "] undone, 0 earlier entries put back"));
 }
 
 TEST(ConfigureSafety, TeardownUnmountsOnlyTheGroupsAndStampedFileSystems) {
