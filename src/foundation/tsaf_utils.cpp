@@ -3,6 +3,7 @@
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
 #include "foundation/shell_quote.h"
+#include "foundation/ts_process.h"
 #include "foundation/ts_mnt_parser.h"
 
 #if defined(__x86_64__)
@@ -55,14 +56,14 @@ std::string strip_trailing_slashes(std::string p) {
 } // namespace
 
 int tsaf_utils::popen(const std::string& cmd, std::list<std::string>& lines, int time_limit) {
-    auto r = current().run(cmd, time_limit);
+    auto r = current().run(cmd, time_limit > 0 ? time_limit : TsProcess::kDefaultTimeLimitS);
     append_lines(r.out, lines);
     return r.status;
 }
 
 int tsaf_utils::execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err,
                                 int time_limit) {
-    auto r = current().run(cmd, time_limit);
+    auto r = current().run(cmd, time_limit > 0 ? time_limit : TsProcess::kDefaultTimeLimitS);
     append_lines(r.out, out);
     err = r.err;
     return r.status;

@@ -18,6 +18,7 @@ public:
     static const char* const kSection;  // "Dockwright"
 
     // Commands. time_limit is in seconds; a command still running then is killed.
+    // 0 means the default limit, as for TsProcess::system: never no limit.
     static int popen(const std::string& cmd, std::list<std::string>& lines, int time_limit);
     static int execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err,
                                int time_limit);

@@ -99,6 +99,18 @@ TEST(TsafRegistry, LongNumbersOfAnySectionAreDecimalToo) {
     }
 }
 
+TEST(TsafCommands, ALimitOfZeroIsTheDefaultLimitNeverNone) {
+    test_backend tb;
+    tb.on("true", 0, "a\nb\n");
+    std::list<std::string> lines;
+    std::string err;
+    EXPECT_EQ(0, tsaf_utils::popen("true", lines, 0));
+    EXPECT_EQ(0, tsaf_utils::execute_command("true", lines, err, 0));
+    EXPECT_EQ(0, tsaf_utils::popen("true", lines, 7));
+    EXPECT_EQ((std::list<std::string>{"a", "b", "a", "b", "a", "b"}), lines);
+    EXPECT_EQ((std::vector<int>{100, 100, 7}), tb.time_limits);
+}
+
 TEST(TsafMounts, IsMountedAndBackingDeviceFromTheMountTable) {
     test_backend tb;
     tb.write_file("/etc/mtab",
