@@ -10,6 +10,7 @@ packages=(
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   fio  # the block-device I/O benchmark compares against it
   procps psmisc rpm dpkg-dev binutils
+  python3 python-is-python3  # the network script runs as "python"; tests stand one in for it
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client
   prometheus prometheus-node-exporter  # promtool checks the metrics output; node_exporter scrapes it in a test

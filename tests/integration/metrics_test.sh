@@ -108,40 +108,10 @@ printf 'sArrowfieldApplianceType RM-110\nnTidewallDriveOperations 1\nnDriveLocat
 
 bin=$(mktemp -d)
 export FIX=$TW_FIXTURES_DIR CALLS=$bin/calls
-cat > "$bin/dmidecode" <<'FAKE'
-#!/usr/bin/env bash
-dump=$FIX/dmidecode/full-dell-r640.txt
-blocks() { awk -v types="$1" 'BEGIN { RS = ""; split(types, t, ","); for (i in t) want[t[i]] = 1 }
-  { if (match($0, /DMI type [0-9]+,/)) { n = substr($0, RSTART + 9, RLENGTH - 10); if (n in want) print $0 "\n" } }' "$dump"; }
-case "$*" in
-  "-t system"|"--type system") blocks 1,12,15,23,32 ;;
-  "-t bios") blocks 0,13 ;;
-  "-t processor") blocks 4 ;;
-  "-t 39") blocks 39 ;;
-  "-s system-manufacturer") echo "Dell Inc." ;;
-  "-s system-product-name") echo "PowerEdge R640" ;;
-  *) blocks 1 ;;
-esac
-FAKE
-cat > "$bin/ipmitool" <<'FAKE'
-#!/usr/bin/env bash
-# The R640's listings; Fan2 is Fan1's line of the real listing with the
-# critical status and no speed that a stopped fan shows.
-listing() { sed 's/,/ | /g' "$FIX/ipmitool/sdr-type-power-supply-csv-dell.txt"; }
-case "$*" in
-  "fru") cat "$FIX/ipmitool/fru-dell-r640.txt" ;;
-  "sdr elist") listing; cat "$FIX/ipmitool/sdr-elist-curated-telegraf.txt" ;;
-  "sdr entity 10.1") listing | grep ' 10\.1 ' ;;
-  "sdr entity 10.2") listing | grep ' 10\.2 ' ;;
-  "sdr type temperature") cat "$FIX/ipmitool/sdr-type-temperature-dell-r510-idrac6.txt" ;;
-  "sdr type fan")
-    [ -n "${HANG_FANS:-}" ] && { echo $$ > "$HANG_FANS"; exec sleep 100000; }
-    line=$(grep Fan1 "$FIX/ipmitool/sdr-elist-curated-telegraf.txt")
-    echo "$line"
-    sed 's/Fan1 /Fan2 /; s/| 30h | ok  |/| 31h | cr  |/; s/5040 RPM/0 RPM/' <<<"$line" ;;
-  *) echo "fake ipmitool: unexpected $*" >&2; exit 1 ;;
-esac
-FAKE
+# shellcheck source=lib/fake_bmc.sh
+source "$TW_SOURCE_DIR/tests/integration/lib/fake_bmc.sh"
+fake_bmc_tools "$bin"
+export STOPPED_FAN=1
 cat > "$bin/smartctl" <<'FAKE'
 #!/usr/bin/env bash
 # vda: a SATA disk whose verdict is FAILED; the loop devices (the data drives):

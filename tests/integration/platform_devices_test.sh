@@ -63,6 +63,8 @@ for dev in sorted(os.listdir('/sys/class/net')):
 json.dump({'ethernet_adaptors': adapters, 'interfaces': interfaces}, open(sys.argv[2], 'w'), indent=1)
 EOF
 
+# The library runs the script as "python", which Debian has only with python-is-python3.
+command -v python >/dev/null || fail "python missing (scripts/install-deps.sh)"
 json=$("$TWCTL" platform nics --json) || fail "twctl platform nics failed"
 mac=$(cat /sys/class/net/eth0/address)
 bus=$(ethtool -i eth0 | sed -n 's/^bus-info: //p')

@@ -58,43 +58,9 @@ umount /tw/disk1
 # ---- 2. fake tools printing a real Dell R640 --------------------------------
 bin=$(mktemp -d)
 export FIX=$TW_FIXTURES_DIR
-cat > "$bin/dmidecode" <<'EOF'
-#!/usr/bin/env bash
-# Blocks of the real R640 dump by DMI type, as dmidecode -t selects them.
-dump=$FIX/dmidecode/full-dell-r640.txt
-blocks() { awk -v types="$1" 'BEGIN { RS = ""; split(types, t, ","); for (i in t) want[t[i]] = 1 }
-  { if (match($0, /DMI type [0-9]+,/)) { n = substr($0, RSTART + 9, RLENGTH - 10); if (n in want) print $0 "\n" } }' "$dump"; }
-board() { awk -v key="$1" '/^Base Board Information/ { b = 1; next } b && /^$/ { exit }
-  b { sub(/^\t/, ""); if (index($0, key ": ") == 1) print substr($0, length(key) + 3) }' "$dump"; }
-case "$*" in
-  "-t system"|"--type system") blocks 1,12,15,23,32 ;;
-  "-t bios") blocks 0,13 ;;
-  "-t processor") blocks 4 ;;
-  "-t 39") blocks 39 ;;
-  "--string baseboard-manufacturer") board Manufacturer ;;
-  "--string baseboard-product-name") board "Product Name" ;;
-  "--string baseboard-version") board Version ;;
-  "--string baseboard-serial-number") board "Serial Number" ;;
-  *) echo "fake dmidecode: unexpected $*" >&2; exit 2 ;;
-esac
-EOF
-cat > "$bin/ipmitool" <<'EOF'
-#!/usr/bin/env bash
-# The R640's FRU list; its power-supply sensors (ipmitool -c output shown with
-# the plain listing's separators); an iDRAC temperature listing; a fan.
-listing() { sed 's/,/ | /g' "$FIX/ipmitool/sdr-type-power-supply-csv-dell.txt"; }
-case "$*" in
-  "fru") cat "$FIX/ipmitool/fru-dell-r640.txt" ;;
-  "sdr elist") listing; cat "$FIX/ipmitool/sdr-elist-curated-telegraf.txt" ;;
-  "sdr entity 10.1") listing | grep ' 10\.1 ' ;;
-  "sdr entity 10.2") listing | grep ' 10\.2 ' ;;
-  "sdr type temperature") cat "$FIX/ipmitool/sdr-type-temperature-dell-r510-idrac6.txt" ;;
-  "sdr type fan")
-    [ -n "${HANG_ONCE:-}" ] && [ ! -e "$HANG_ONCE" ] && { echo $$ > "$HANG_ONCE"; exec sleep 100000; }
-    grep Fan1 "$FIX/ipmitool/sdr-elist-curated-telegraf.txt" ;;
-  *) echo "fake ipmitool: unexpected $*" >&2; exit 1 ;;
-esac
-EOF
+# shellcheck source=lib/fake_bmc.sh
+source "$TW_SOURCE_DIR/tests/integration/lib/fake_bmc.sh"
+fake_bmc_tools "$bin"
 cat > "$bin/smartctl" <<'EOF'
 #!/usr/bin/env bash
 # A SATA drive: the SCSI form fails, the plain one answers. (The shell folds
