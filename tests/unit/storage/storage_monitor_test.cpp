@@ -1,6 +1,7 @@
 // The storage monitor: its records for each storage flavour, and the DAV and
 // Maldor checks of the storage manager behind them.
 
+#include "fixture.h"
 #include "storage_fixture.h"
 
 #include <tidewall/tw_storagemonitor.h>
@@ -10,6 +11,7 @@
 #include <tuple>
 #include <vector>
 
+using tidewall::testing::fixture;
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
 using tidewall::testing::use_gluster_flavour;
@@ -54,11 +56,12 @@ std::string status_xml(const std::string& name, const std::vector<std::pair<std:
 }
 
 // gluster's answer while another transaction holds the cluster lock: an error
-// inside the XML, with exit status 0.
+// inside the XML, with exit status 0 (captured from a three-node pool, where
+// the volume was rvol).
 std::string busy_xml(const std::string& name) {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>-1</opRet>\n"
-           "  <opErrno>30800</opErrno>\n  <opErrstr>Another transaction is in progress for " + name +
-           ". Please try again after some time.</opErrstr>\n  <cliOp>volStatus</cliOp>\n</cliOutput>\n";
+    std::string xml = fixture("thisvm/gluster_volume_status_busy.xml");
+    for (size_t at; (at = xml.find("rvol")) != std::string::npos;) xml.replace(at, 4, name);
+    return xml;
 }
 
 // "volume heal NAME info --xml": brick -> (status, entries listed).
