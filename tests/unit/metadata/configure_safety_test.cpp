@@ -118,33 +118,36 @@ TEST(ConfigureSafety, MalformedDocumentTearsNothingDown) {
     EXPECT_EQ("reading storage config data failed", mgr.get_failures().back());
 }
 
-// Every command of a Control node's build on sdb and sdc, and of its clean-up.
-void script_control_build(test_backend& tb) {
-    script_group(tb, {"/dev/sdb", "/dev/sdc"}, "/dev/sdb\nnew-b\n/dev/sdc\nnew-c\n", "100000\n");
-    for (const auto& c : {"lvcreate -y --extents 25000 --name index metadatavg",
-                          "lvcreate -y --extents 29936 -T metadatavg/ddb_pool",
-                          "lvcreate -y -V 107768M -T metadatavg/ddb_pool -n ddb",
-                          "lvcreate -y --extents 30000 --name dav_vm metadatavg",
-                          "lvcreate -y --extents 10000 --name dav_he metadatavg"})
-        tb.on(c, 0);
-    for (const auto& lv : {"ddb", "dav_he", "dav_vm", "index"})
-        tb.on(std::string("echo y | mkfs -t xfs -i size=512 -f /dev/metadatavg/") + lv, 0);
-    tb.on(kVgScan, 0, "metadatavg\n");
-    tb.on("vgremove -ff metadatavg", 0);
-    tb.on("pvremove -ff -y /dev/sdb", 0);
-    tb.on("pvremove -ff -y /dev/sdc", 0);
-    tb.commands.clear();
-}
-
-TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
+// A Control node without metadata storage, about to build it on sdb and sdc;
+// every command of the build and of its clean-up is scripted.
+class FailedBuild : public ::testing::Test {
+protected:
+    FailedBuild() {
+        tb.set_key("sArrowfieldMetadataVG", "");
+        tb.set_key("sArrowfieldMetadataPV", "");
+        script_group(tb, {"/dev/sdb", "/dev/sdc"}, "/dev/sdb\nnew-b\n/dev/sdc\nnew-c\n", "100000\n");
+        for (const auto& c : {"lvcreate -y --extents 25000 --name index metadatavg",
+                              "lvcreate -y --extents 29936 -T metadatavg/ddb_pool",
+                              "lvcreate -y -V 107768M -T metadatavg/ddb_pool -n ddb",
+                              "lvcreate -y --extents 30000 --name dav_vm metadatavg",
+                              "lvcreate -y --extents 10000 --name dav_he metadatavg"})
+            tb.on(c, 0);
+        for (const auto& lv : {"ddb", "dav_he", "dav_vm", "index"})
+            tb.on(std::string("echo y | mkfs -t xfs -i size=512 -f /dev/metadatavg/") + lv, 0);
+        tb.on(kVgScan, 0, "metadatavg\n");
+        tb.on("vgremove -ff metadatavg", 0);
+        tb.on("pvremove -ff -y /dev/sdb", 0);
+        tb.on("pvremove -ff -y /dev/sdc", 0);
+        tb.commands.clear();
+    }
     test_backend tb;
-    fake_node node(tb, "Control", "Appliance", kDell);
+    fake_node node{tb, "Control", "Appliance", kDell};
     std::string doc = layout_of("Control", {"/dev/sdb", "/dev/sdc"});
-    tb.set_key("sArrowfieldMetadataVG", "");
-    tb.set_key("sArrowfieldMetadataPV", "");
+};
+
+TEST_F(FailedBuild, UnmountsOnlyWhatItMounted) {
     // Somebody's file system at IndexCache before the call.
     node.mount("/dev/sdf", kIndexPath);
-    script_control_build(tb);
 
     tw_resource_mgr mgr;
     std::string type, vg, pvs;
@@ -163,12 +166,7 @@ TEST(ConfigureSafety, FailedBuildUnmountsOnlyWhatItMounted) {
     EXPECT_EQ("configure meta data storage  failed", f.back());
 }
 
-TEST(ConfigureSafety, FailedBuildPutsFstabBackAsItWas) {
-    test_backend tb;
-    fake_node node(tb, "Control", "Appliance", kDell);
-    std::string doc = layout_of("Control", {"/dev/sdb", "/dev/sdc"});
-    tb.set_key("sArrowfieldMetadataVG", "");
-    tb.set_key("sArrowfieldMetadataPV", "");
+TEST_F(FailedBuild, PutsFstabBackAsItWas) {
     // The system's lines and an entry an earlier build left for /tw/ddb, in
     // the node's own layout, so that putting them back gives the same bytes.
     const std::string sep = "      ";
@@ -180,7 +178,6 @@ TEST(ConfigureSafety, FailedBuildPutsFstabBackAsItWas) {
                                "/dev/oldvg/ddb" + sep + "/tw/ddb" + sep + "xfs" + sep + "noatime,inode64,nofail" + sep +
                                "0   0\n";
     tb.write_file("/etc/fstab", before);
-    script_control_build(tb);
     // Everything is built and recorded in fstab; then the registry refuses.
     tb.registry_read_only = true;
 
