@@ -99,14 +99,6 @@ void twjson_write(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-void BM_twjson_parse_wide(benchmark::State& state) { twjson_parse(state, wide_text()); }
-void BM_twjson_parse_deep(benchmark::State& state) { twjson_parse(state, deep_text()); }
-void BM_twjson_write_wide(benchmark::State& state) { twjson_write(state, wide_text()); }
-void BM_twjson_write_deep(benchmark::State& state) { twjson_write(state, deep_text()); }
-BENCHMARK(BM_twjson_parse_wide);
-BENCHMARK(BM_twjson_parse_deep);
-BENCHMARK(BM_twjson_write_wide);
-BENCHMARK(BM_twjson_write_deep);
 
 #ifdef TW_HAVE_NLOHMANN
 void nlohmann_parse(benchmark::State& state, const std::string& text) {
@@ -127,14 +119,6 @@ void nlohmann_write(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-void BM_nlohmann_parse_wide(benchmark::State& state) { nlohmann_parse(state, wide_text()); }
-void BM_nlohmann_parse_deep(benchmark::State& state) { nlohmann_parse(state, deep_text()); }
-void BM_nlohmann_write_wide(benchmark::State& state) { nlohmann_write(state, wide_text()); }
-void BM_nlohmann_write_deep(benchmark::State& state) { nlohmann_write(state, deep_text()); }
-BENCHMARK(BM_nlohmann_parse_wide);
-BENCHMARK(BM_nlohmann_parse_deep);
-BENCHMARK(BM_nlohmann_write_wide);
-BENCHMARK(BM_nlohmann_write_deep);
 #endif
 
 #ifdef TW_HAVE_RAPIDJSON
@@ -163,15 +147,18 @@ void rapidjson_write(benchmark::State& state, const std::string& text) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-void BM_rapidjson_parse_wide(benchmark::State& state) { rapidjson_parse(state, wide_text()); }
-void BM_rapidjson_parse_deep(benchmark::State& state) { rapidjson_parse(state, deep_text()); }
-void BM_rapidjson_write_wide(benchmark::State& state) { rapidjson_write(state, wide_text()); }
-void BM_rapidjson_write_deep(benchmark::State& state) { rapidjson_write(state, deep_text()); }
-BENCHMARK(BM_rapidjson_parse_wide);
-BENCHMARK(BM_rapidjson_parse_deep);
-BENCHMARK(BM_rapidjson_write_wide);
-BENCHMARK(BM_rapidjson_write_deep);
 #endif
+
+using bench_body = void (*)(benchmark::State&, const std::string&);
+
+// One library's four benchmarks, named BM_<library>_<parse|write>_<wide|deep>
+// as the ratios below look them up.
+void register_library(const char* library, bench_body parse, bench_body write) {
+    for (auto [work, body] : {std::pair{"parse", parse}, std::pair{"write", write}})
+        for (auto [shape, text] : {std::pair{"wide", &wide_text}, std::pair{"deep", &deep_text}})
+            benchmark::RegisterBenchmark((std::string("BM_") + library + "_" + work + "_" + shape).c_str(),
+                                         [body = body, text = text](benchmark::State& state) { body(state, text()); });
+}
 
 // Keeps every run's time beside the usual table, to print the ratios after it.
 class ratio_reporter : public benchmark::ConsoleReporter {
@@ -233,6 +220,13 @@ int main(int argc, char** argv) {
     args.push_back(nullptr);
     argc = static_cast<int>(args.size()) - 1;
     argv = args.data();
+    register_library("twjson", twjson_parse, twjson_write);
+#ifdef TW_HAVE_NLOHMANN
+    register_library("nlohmann", nlohmann_parse, nlohmann_write);
+#endif
+#ifdef TW_HAVE_RAPIDJSON
+    register_library("rapidjson", rapidjson_parse, rapidjson_write);
+#endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     ratio_reporter reporter;
