@@ -11,6 +11,8 @@ packages=(
   fio  # the block-device I/O benchmark compares against it
   procps psmisc rpm dpkg-dev binutils
   python3 python-is-python3  # the network script runs as "python"; tests stand one in for it
+  python3-fusepy fuse3  # the integration tier's failing disk (tests/integration/lib/faulty_disk.py)
+  strace  # the integration tier traces which files the library creates
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client
   prometheus prometheus-node-exporter  # promtool checks the metrics output; node_exporter scrapes it in a test

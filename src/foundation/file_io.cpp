@@ -1,5 +1,7 @@
 #include "foundation/file_io.h"
 
+#include "foundation/crash_point.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -115,6 +117,7 @@ int write_atomic(const std::string& link_or_file, const std::string& content, mo
     }
     if (rc == 0 && ::fsync(fd) != 0) rc = errno;
     if (::close(fd) != 0 && rc == 0) rc = errno;
+    if (rc == 0) host::crash_point("rename", path.c_str());
     if (rc == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) rc = errno;
     if (rc != 0) {
         ::unlink(tmp.c_str());

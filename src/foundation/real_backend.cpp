@@ -2,6 +2,7 @@
 
 #include "foundation/command_deadline.h"
 #include "foundation/command_runner.h"
+#include "foundation/crash_point.h"
 #include "foundation/log_file.h"
 #include "foundation/registry_store.h"
 
@@ -49,6 +50,7 @@ command_result real_backend::run(const std::string& cmd, int time_limit_s) {
         late.err = "not started: the caller's deadline has passed";
         return late;
     }
+    crash_point("command", cmd.c_str());
     return run_shell_command(cmd, limit);
 }
 
@@ -68,6 +70,7 @@ int real_backend::get_xattr(const std::string& path, const std::string& name, st
 }
 
 int real_backend::set_xattr(const std::string& path, const std::string& name, const std::string& value) {
+    crash_point("xattr", (path + " " + name).c_str());
     return ::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) == 0 ? 0 : errno;
 }
 
