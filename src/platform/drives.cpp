@@ -6,7 +6,8 @@
 // A drive's facts come from lsblk, its health and serial number from SMART, its
 // sector rates from the sar files, and its number on the controller (what drive
 // locate blinks) from the controller's own tool, matched by serial number:
-// MegaCli64 for megaraid_sas, ssacli for hpsa and smartpqi.
+// MegaCli64 for megaraid_sas, ssacli for hpsa and smartpqi (whose logical
+// drives are matched by disk name instead).
 
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_smartctl.h>
@@ -21,6 +22,7 @@
 
 #include <map>
 #include <set>
+#include <vector>
 
 using tidewall::shell_quote;
 
@@ -101,28 +103,63 @@ void megacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by
 }
 
 // "Smart Array P410i in Slot 0 (Embedded)" ... "physicaldrive 1I:1:1 (...)":
-// slot/drive by each drive's serial number.
-void ssacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_serial) {
+// slot/drive by each drive's serial number. A logical drive shows the OS no
+// physical serial: it is matched by its disk name ("Disk Name: /dev/sda") and
+// numbered after the first physical drive of its array, the one locate blinks.
+void ssacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_serial,
+                          std::map<std::string, std::string>& by_disk) {
     std::list<std::string> out;
     if (run_hpcli(log, "controller all show config", out) != 0) {
         log.logMessage("ssacli_drive_numbers", -1, "hpcli: Failed to list physical drives");
         return;
     }
     std::string slot;
+    struct array_drives {
+        std::string slot;
+        std::vector<std::string> logical;
+        std::string first_physical;
+    };
+    std::vector<array_drives> arrays;
+    bool in_array = false;  // physical drives under "unassigned" belong to no array
     for (const auto& raw : out) {
         std::string line = tsaf_utils::trim(raw);
         size_t at = line.find(" in Slot ");
         if (at != std::string::npos) {
             std::string rest = line.substr(at + 9);
             slot = rest.substr(0, rest.find(' '));
+            in_array = false;
+            continue;
+        }
+        if (line.rfind("array ", 0) == 0) {
+            in_array = !slot.empty();
+            if (in_array) arrays.push_back({slot, {}, ""});
+            continue;
+        }
+        if (line.rfind("unassigned", 0) == 0) {
+            in_array = false;
+            continue;
+        }
+        if (line.rfind("logicaldrive ", 0) == 0) {
+            if (in_array) arrays.back().logical.push_back(line.substr(13, line.find(' ', 13) - 13));
             continue;
         }
         if (line.rfind("physicaldrive ", 0) != 0 || slot.empty()) continue;
         std::string drive = line.substr(14, line.find(' ', 14) - 14);
+        if (in_array && arrays.back().first_physical.empty()) arrays.back().first_physical = drive;
         std::string serial;
         if (hpcli_ctrl_get_driveprop(log, slot, "physicaldrive " + drive, "Serial Number", serial) == 0 &&
             !serial.empty())
             by_serial[serial] = slot + "/" + drive;
+    }
+    for (const auto& a : arrays) {
+        if (a.first_physical.empty()) continue;
+        for (const auto& ld : a.logical) {
+            std::string value;
+            if (hpcli_ctrl_get_driveprop(log, a.slot, "logicaldrive " + ld, "Disk Name", value) != 0) continue;
+            // hpssacli may print "Disk Name: /dev/sda          Mount Points: None" on one line.
+            std::string disk = value.substr(0, value.find_first_of(" \t"));
+            if (disk.rfind("/dev/", 0) == 0) by_disk[disk] = a.slot + "/" + a.first_physical;
+        }
     }
 }
 
@@ -131,14 +168,17 @@ void ssacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_
 struct drive_numbers {
     std::map<std::string, std::string> by_serial;
     std::map<std::string, std::string> by_inquiry;
+    std::map<std::string, std::string> by_disk;  // Smart Array logical drives
 
-    std::string find(const std::string& serial) const {
-        if (serial.empty()) return "";
-        auto it = by_serial.find(serial);
-        if (it != by_serial.end()) return it->second;
-        for (const auto& [inquiry, number] : by_inquiry)
-            if (inquiry.find(serial) != std::string::npos) return number;
-        return "";
+    std::string find(const std::string& serial, const std::string& disk) const {
+        if (!serial.empty()) {
+            auto it = by_serial.find(serial);
+            if (it != by_serial.end()) return it->second;
+            for (const auto& [inquiry, number] : by_inquiry)
+                if (inquiry.find(serial) != std::string::npos) return number;
+        }
+        auto it = by_disk.find(disk);
+        return it == by_disk.end() ? "" : it->second;
     }
 };
 
@@ -151,7 +191,7 @@ drive_numbers controller_drive_numbers(tw_platform& platform, tw_debug& log) {
         if (driver == "megaraid_sas") {
             megacli_drive_numbers(log, numbers.by_inquiry);
         } else if ((driver == "hpsa" || driver == "smartpqi") && !ssacli_asked) {
-            ssacli_drive_numbers(log, numbers.by_serial);
+            ssacli_drive_numbers(log, numbers.by_serial, numbers.by_disk);
             ssacli_asked = true;
         } else if (driver == "mpt3sas") {
             log.logMessage("controller_drive_numbers", 2, "amCLI drive numbers are not read; drives on [%s] have none",
@@ -194,7 +234,7 @@ static void drives_examine(tw_platform& platform, tw_debug& log, unsigned rate_m
         platform.get_driveiostats(disk, rate_minutes, rd, wr, kDriveMonitorKey, start);
         d.set_rdsectps(rd);
         d.set_wrsectps(wr);
-        d.set_drivenum(numbers.find(d.get_serialnum()));
+        d.set_drivenum(numbers.find(d.get_serialnum(), disk));
         out.push_back(d);
     }
 }

@@ -98,4 +98,42 @@ TEST(Drives, SsacliNumbersBySerialAndAFailingToolLeavesNumbersEmpty) {
     EXPECT_EQ(drives.back().get_drivenum(), "0/1I:1:1");
 }
 
+// A Smart Array logical drive shows no physical serial: its disk name leads to
+// its array, numbered after that array's first physical drive, which the
+// location file records and locate blinks. Both real ways ssacli prints the
+// disk name (own line, or joined with "Mount Points").
+TEST(Drives, SmartArrayLogicalDriveNumberedByItsDiskNameAndLocated) {
+    const std::string file = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AF_mpath_info";
+    const std::string uuid = "5d8f5b7e-0c4a-4e5f-9d4b-2a9c1e6f3b10";
+    for (const char* shown : {"ssacli/ctrl-slot2-ld1-show-p420.txt",
+                              "ssacli/hpssacli-ctrl-slot0-ld1-show-p420i-joined-line.txt"}) {
+        test_backend tb;
+        serve_node(tb);
+        tb.on("lspci -k -s 18:00.0 | grep -i \"Kernel driver in use\"", 0, "\tKernel driver in use: hpsa\n");
+        tb.on("rpm -q ssacli >/dev/null 2>&1 || dpkg -s ssacli >/dev/null 2>&1", 0);
+        // Slot 1 has no array; array A of slot 0 holds logical drive 1 and 1I:1:1 ... 2I:1:8.
+        tb.on("ssacli controller all show config", 0, fixture("ssacli/hpacucli-ctrl-all-show-config-p410.txt"));
+        tb.on("ssacli controller slot=0 logicaldrive 1 show | grep -i \"Disk Name\"", 0,
+              replaced(grep(fixture(shown), "Disk Name", true), "/dev/sda", "/dev/sdc"));
+        tb.make_dir("/etc/TessalineRegistry/Tolvan/Instance001/Dockwright");
+        tb.make_dir("/tw/disk2");
+        tb.on("xfs_admin -u /dev/sdc | awk '{print $3}'", 0, uuid + "\n");
+        tb.on("dmidecode -t system", 0, "System Information\n\tManufacturer: HPE\n\tProduct Name: ProLiant DL380 Gen10\n");
+        tb.set_key("nDriveLocateIntervalInMinutes", "2");
+        tb.on("ssacli controller slot=0 physicaldrive 1I:1:1 modify led=on duration=120", 0);
+        tw_platform p;
+        const auto drives = p.get_driveinfo(5);
+        ASSERT_EQ(drives.size(), 2u) << shown;
+        EXPECT_EQ(drives.front().get_drivenum(), "") << shown;  // sdb is on no logical drive
+        EXPECT_EQ(drives.back().get_devname(), "/dev/sdc");
+        EXPECT_EQ(drives.back().get_drivenum(), "0/1I:1:1") << shown;
+        EXPECT_EQ(runs(tb, "ssacli controller slot=1 logicaldrive 1 show | grep -i \"Disk Name\""), 0);
+
+        EXPECT_EQ(tw_platform_peer::drive_locate_past_gate(p, "/tw/disk2"), 0) << shown;
+        EXPECT_NE(tb.read_file(file).find("mnt:/tw/disk2 devuuid:" + uuid + " drivenum:0/1I:1:1\n"), std::string::npos)
+            << tb.read_file(file);
+        EXPECT_EQ(runs(tb, "ssacli controller slot=0 physicaldrive 1I:1:1 modify led=on duration=120"), 1) << shown;
+    }
+}
+
 } // namespace
