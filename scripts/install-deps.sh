@@ -10,6 +10,10 @@ packages=(
   xfsprogs lvm2 attr util-linux fdisk sysstat faketime
   fio  # the block-device I/O benchmark compares against it
   procps psmisc rpm dpkg-dev binutils
+  lintian  # the Debian packages must pass it without errors or warnings (scripts/check-package.sh)
+  abigail-tools xz-utils  # abidiff compares the library's ABI with the last release's (packaging/abi/)
+  rpmlint  # checks the RPM
+  init-system-helpers  # deb-systemd-helper, run by the tools package's maintainer scripts
   python3 python-is-python3  # the network script runs as "python"; tests stand one in for it
   python3-fusepy fuse3  # the integration tier's failing disk (tests/integration/lib/faulty_disk.py)
   strace  # the integration tier traces which files the library creates
