@@ -35,7 +35,7 @@ if [ "${1:-}" = "--packages" ]; then
   echo "$debs"
   # lintian: no error, no warning (informational tags are printed, not fatal).
   # shellcheck disable=SC2086
-  lintian --fail-on error,warning --no-tag-display-limit $debs || fail "lintian"
+  lintian --fail-on error,warning --tag-display-limit 0 $debs || fail "lintian"
 
   # The ABI against the last release's, kept as an abidw dump in packaging/abi/:
   # an incompatible change (abidiff bit 8) fails; an addition is reported.
@@ -51,10 +51,10 @@ if [ "${1:-}" = "--packages" ]; then
   echo "ABI compatible with packaging/abi/libtidewall.so.1.abi.xz"
 
   (cd "$build" && cpack -G RPM -B "$stage/rpm" >/dev/null) || fail "cpack RPM"
-  rpm=$(ls "$stage"/rpm/tidewall-*.rpm)
-  echo "$rpm"
-  if command -v rpmlint >/dev/null; then
-    rpmlint -r "$top/packaging/rpmlintrc" "$rpm" || fail "rpmlint"
-  fi
+  rpms=$(ls "$stage"/rpm/tidewall-*.rpm)
+  echo "$rpms"
+  # shellcheck disable=SC2086
+  rpmlint --ignore-unused-rpmlintrc -c "$top/packaging/rpm/rpmlint.toml" -r "$top/packaging/rpm/rpmlintrc" $rpms ||
+    fail "rpmlint"
 fi
 echo "package check passed"

@@ -14,7 +14,7 @@ echo "== integration tier"
 ctest -L integration --output-on-failure
 echo "== cluster tier"
 ctest -L cluster --output-on-failure
-echo "== exported symbols, staged install and consumer"
-"$top/scripts/check-package.sh"
+echo "== exported symbols, staged install and consumer, packages (lintian, ABI, rpmlint)"
+"$top/scripts/check-package.sh" --packages
 echo "== fuzz smoke run"
 "$top/scripts/fuzz.sh"
