@@ -43,15 +43,16 @@ EOF
 lib=/usr/lib/$ma/libtidewall.so.1
 objdump -p "$lib" | grep 'SONAME *libtidewall.so.1' >/dev/null || fail "SONAME"
 # The trigger ran ldconfig: the loader's cache knows the library.
-ldconfig -p | grep -qE "libtidewall.so.1 .*=> (/usr)?/lib/$ma/libtidewall.so.1\$" || fail "ldconfig trigger did not run"
+grep -qE "libtidewall.so.1 .*=> (/usr)?/lib/$ma/libtidewall.so.1\$" <<<"$(ldconfig -p)" || fail "ldconfig trigger did not run"
 # Stripped, with the debug information in the -dbgsym package, found by build id.
+# (Outputs go to grep whole: "cmd | grep -q" fails under pipefail when grep stops early.)
 for elf in "$lib" /usr/bin/twctl; do
-  ! readelf -S "$elf" | grep -q '\.debug_info' || fail "$elf is not stripped"
+  ! grep -q '\.debug_info' <<<"$(readelf -S "$elf")" || fail "$elf is not stripped"
   id=$(readelf -n "$elf" | sed -n 's/^ *Build ID: *//p')
   dbg=/usr/lib/debug/.build-id/${id:0:2}/${id:2}.debug
-  readelf -S "$dbg" | grep -q '\.debug_info' || fail "no debug information for $elf in $dbg"
+  grep -q '\.debug_info' <<<"$(readelf -S "$dbg")" || fail "no debug information for $elf in $dbg"
 done
-objdump -TC "$lib" | grep -q 'TIDEWALL_1 *tw_storage::tw_storage()' || fail "no TIDEWALL_1 node"
+grep -q 'TIDEWALL_1 *tw_storage::tw_storage()' <<<"$(objdump -TC "$lib")" || fail "no TIDEWALL_1 node"
 
 # The consumer is copied away from the source tree: it sees the installed package only.
 cp -r "$TW_SOURCE_DIR/examples/consumer" /tmp/consumer
@@ -61,7 +62,7 @@ out=$(/tmp/consumer/build/tidewall_consumer) || fail "consumer run"
 grep -q '^ddb mount path: /tw/ddb (xfs, noatime,inode64,nofail)$' <<<"$out" || fail "consumer output: $out"
 grep -q "^memory: total [1-9]" <<<"$out" || fail "consumer platform output: $out"
 ldd /tmp/consumer/build/tidewall_consumer | grep -E "=> (/usr)?/lib/$ma/libtidewall.so.1 " >/dev/null || fail "consumer not linked to the installed library"
-objdump -T /tmp/consumer/build/tidewall_consumer | grep -q 'TIDEWALL_1' || fail "consumer does not bind to TIDEWALL_1"
+grep -q 'TIDEWALL_1' <<<"$(objdump -T /tmp/consumer/build/tidewall_consumer)" || fail "consumer does not bind to TIDEWALL_1"
 
 # pkg-config names /usr, where the package put the files.
 [ "$(pkg-config --variable=prefix tidewall)" = /usr ] || fail "tidewall.pc prefix $(pkg-config --variable=prefix tidewall)"
@@ -88,6 +89,17 @@ collectors() { grep '^tidewall_collector_success' | sort; }
 free=$(/usr/bin/twctl metrics | collectors)
 bound=$(setpriv --bounding-set=-all,"$caps" --inh-caps=-all --no-new-privs /usr/bin/twctl metrics | collectors)
 [ -n "$free" ] && [ "$free" = "$bound" ] || fail "collectors differ under the unit's capabilities: $(diff <(echo "$free") <(echo "$bound"))"
+# ... and with the file system read-only but for the unit's ReadWritePaths, as
+# ProtectSystem=strict leaves it, writing the textfile as the service does.
+rw=$(sed -n 's/^ReadWritePaths=//p' /usr/lib/systemd/system/tidewall-metrics.service | tr ' ' '\n' | sed 's/^-//')
+strict=$(unshare -m --propagation private bash -c '
+  for d in $1; do [ ! -d "$d" ] || mount --bind "$d" "$d"; done
+  mount -o remount,bind,ro / && mount -o remount,bind,ro /run
+  ! touch /etc/tidewall-probe 2>/dev/null || exit 9
+  exec setpriv --bounding-set=-all,"$2" --inh-caps=-all --no-new-privs \
+    /usr/bin/twctl metrics --textfile /var/lib/prometheus/node-exporter' _ "$rw" "$caps" &&
+  collectors < /var/lib/prometheus/node-exporter/tidewall.prom) || fail "metrics on a read-only system"
+[ "$free" = "$strict" ] || fail "collectors differ on a read-only system: $(diff <(echo "$free") <(echo "$strict"))"
 
 # Removal and purge: the package's files and its metrics file go, the rest stays.
 echo 'tidewall_collector_success{collector="node"} 1' > /var/lib/prometheus/node-exporter/tidewall.prom
