@@ -16,8 +16,8 @@
 // dump directories emptied that way (never under /var/log/core, never a walked
 // location itself), then clears the hosted engine's dump directory on its node.
 //
-// The walk results are process-wide (the directory walk's callback takes no
-// context): one run at a time per process. Every run starts from empty lists.
+// The walk results are process-wide, so that the steps run one by one share
+// them: one run at a time per process. Every run starts from empty lists.
 // The steps are public so that they can be run one by one.
 class TW_API tw_prune {
 public:

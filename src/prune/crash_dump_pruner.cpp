@@ -42,8 +42,8 @@ struct noted_file {
     tp::identity id;
 };
 
-// What the walk shares with its callback, which takes no context: the settings
-// of the run, the walk in progress and what it found. One run at a time per
+// What the steps of a run share, process-wide: the settings of the run, the
+// walk in progress and what it found. One run at a time per
 // process; the mutex keeps a second thread out rather than letting it corrupt
 // the lists.
 struct prune_state {

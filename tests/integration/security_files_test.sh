@@ -6,7 +6,9 @@
 #     /tmp: twctl tune completes, the planted entries get nothing, and the text
 #     of a 0600 /etc/sysctl.conf is nowhere nobody can read it;
 #  3. a dump directory that is a link to /etc when twctl prune walks: nothing
-#     in /etc is removed.
+#     in /etc is removed;
+#  4. two prunings started together, ten times: both succeed, between them
+#     every old dump and its directory goes, none counts as failed.
 # (A directory swapped between the walk and the removals, and the BMC password
 # of ipmitool, are in security_walk_and_secrets_test.cpp: they need the steps
 # one by one.)
@@ -79,4 +81,25 @@ nobody ln -s /etc /var/crash/users/x
 [ -L /var/crash/users/x ] || fail "the link itself was removed"
 [ ! -e /var/crash/old ] || fail "the old dump directory was kept"
 rm -f /etc/tw-victim
+
+# ---- 4. two prunings started together, ten times ---------------------------------
+rm -rf /var/crash/users
+for round in $(seq 10); do
+  for d in $(seq 20); do
+    mkdir -p /var/crash/r$d && for f in 1 2 3; do echo core > /var/crash/r$d/core.$f; done
+  done
+  touch -d '30 days ago' /var/crash/r*/core.*
+  "$TWCTL" prune --json > /tmp/p1 & a=$!
+  "$TWCTL" prune --json > /tmp/p2 & b=$!
+  ra=0; wait $a || ra=$?; rb=0; wait $b || rb=$?
+  [ $ra = 0 ] && [ $rb = 0 ] || fail "round $round: exits $ra and $rb: $(cat /tmp/p1 /tmp/p2)"
+  python3 - /tmp/p1 /tmp/p2 <<'PY' || fail "round $round: $(cat /tmp/p1 /tmp/p2)"
+import json, sys
+a, b = (json.load(open(p)) for p in sys.argv[1:])
+assert a["failed_files"] == b["failed_files"] == 0, (a, b)
+assert a["removed_files"] + b["removed_files"] == 60, (a, b)
+assert a["removed_dirs"] + b["removed_dirs"] == 20, (a, b)
+PY
+  [ -z "$(ls /var/crash)" ] || fail "round $round left: $(ls /var/crash)"
+done
 echo "security_files: all checks passed"
