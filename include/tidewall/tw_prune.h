@@ -16,8 +16,8 @@
 // dump directories emptied that way (never under /var/log/core, never a walked
 // location itself), then clears the hosted engine's dump directory on its node.
 //
-// The walk results are process-wide (the directory walk's callback takes no
-// context): one run at a time per process. Every run starts from empty lists.
+// The walk results are process-wide, so that the steps run one by one share
+// them: one run at a time per process. Every run starts from empty lists.
 // The steps are public so that they can be run one by one.
 class TW_API tw_prune {
 public:
@@ -26,8 +26,15 @@ public:
     tw_prune(const tw_prune&) = delete;
     tw_prune& operator=(const tw_prune&) = delete;
 
-    // One whole run; 0. Failed removals are logged and the run goes on.
+    // One whole run; 0. Failed removals are logged and the run goes on. Runs
+    // one at a time on a node: when another pruning holds the node past the
+    // wait, nothing is done and the result is 1 (error_message() says why).
+    // Removals act only on what the walk saw: an entry swapped meanwhile (for a
+    // link, say) is left alone and counted as failed; a file already gone
+    // counts as neither removed nor failed.
     int prune_crash_dumps();
+    // Why the last run did nothing; empty after a run that ran.
+    const std::string& error_message() const { return error_; }
 
     // The crash-dump directory from the registry; 0, or non-zero when the key
     // cannot be read (loc is then left alone).
@@ -40,9 +47,9 @@ public:
     // The locations to walk: the crash-dump directory and /var/crash (emptied
     // directories removed), /var/log/core (directories kept).
     void form_prune_set();
-    // Walks path (links not followed) and notes every dump file that is due; with
-    // prune_dirs its directory as well. The walk's result: 0, or -1 when path
-    // cannot be walked.
+    // Walks path (links not followed, other file systems not entered) and notes
+    // every dump file that is due; with prune_dirs its directory as well. The
+    // walk's result: 0, or -1 when path cannot be walked.
     int scan_and_prune(std::string path, bool prune_dirs);
     // Removes the noted files; a directory whose file could not be removed is kept.
     void prune_files();
@@ -69,6 +76,7 @@ private:
     unsigned failed_files_ = 0;
     unsigned removed_dirs_ = 0;
     unsigned failed_dirs_ = 0;
+    std::string error_;
 };
 
 // One entry of a deferred removal: a path, its type ("dir" or "file") and its

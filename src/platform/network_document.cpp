@@ -7,10 +7,15 @@
 #include <tidewall/twjson.h>
 
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/shell_quote.h"
 #include "foundation/tsaf_utils.h"
 
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using tidewall::shell_quote;
 
@@ -31,6 +36,33 @@ int nwconf_file_generate(std::string path, tw_debug& log) {
 }
 
 namespace {
+
+// The document's text when it is one root alone could have written; 0 or an
+// errno value (EPERM: another owner, or writable by others; EFBIG: too large).
+int read_trusted_document(const std::string& path, std::string& text) {
+    int fd = ::open(tidewall::host::path(path).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int rc = 0;
+    if (::fstat(fd, &st) != 0)
+        rc = errno;
+    else if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & S_IWOTH) ||
+             ((st.st_mode & S_IWGRP) && st.st_gid != 0))
+        rc = EPERM;
+    else if (st.st_size > kNwconfMaxBytes)
+        rc = EFBIG;
+    char buf[65536];
+    while (rc == 0) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) rc = errno;
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
+        if (static_cast<long long>(text.size()) > kNwconfMaxBytes) rc = EFBIG;
+    }
+    ::close(fd);
+    return rc;
+}
 
 // The text under key when it is a string, else empty.
 std::string text_of(const twjson::Object& o, const char* key) {
@@ -75,8 +107,12 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
     const char* tag = "tw_platform::nwconf_json_parse";
     std::map<std::string, tw_nicinfo> nics;
     twjson::Object doc;
-    std::ifstream in(tidewall::host::path(path), std::ios::binary);
-    if (!in || !doc.parse(in)) {
+    std::string text;
+    int rc = read_trusted_document(path, text);
+    if (rc == EPERM || rc == EFBIG)
+        log_.logMessage(tag, -1, "Network config file [%s] not read: %s", path.c_str(),
+                        rc == EPERM ? "not a regular file of root's alone" : "too large");
+    if (rc != 0 || !doc.parse(text)) {
         log_.logMessage(tag, -1, "Error parsing network config file");
         return nics;
     }
@@ -144,6 +180,13 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
 
 void tw_platform::config_get_nicmap(std::map<std::string, tw_nicinfo>& nics) {
     const char* tag = "tw_platform::config_get_nicmap";
+    std::string dir;
+    if (int rc = tidewall::locks::state_directory(dir); rc != 0) {
+        log_.logMessage(tag, -1, "No safe directory for the network config file [%s]: %s", kNwconfPath,
+                        std::strerror(rc));
+        nics.clear();
+        return;
+    }
     nwconf_file_generate(kNwconfPath, log_);
     nics = nwconf_json_parse(kNwconfPath);
     if (log_.getDebugLevel() > 2)

@@ -5,10 +5,18 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/node_lock.h"
 #include "foundation/shell_quote.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
+#include <atomic>
+#include <memory>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -28,6 +36,53 @@ int run_logged(tw_debug& log, const char* tag, const std::string& cmd, std::list
     return status;
 }
 
+// The BMC password for ipmitool -f: a 0600 file of its own in the root-only
+// state directory, removed when the object ends. On a command line (-P) the
+// password would be in /proc/<pid>/cmdline for every account to read.
+class password_file {
+public:
+    explicit password_file(const std::string& password) {
+        static std::atomic<unsigned> serial{0};
+        std::string dir;
+        if ((error_ = tidewall::locks::state_directory(dir)) != 0) return;
+        std::string name = "ipmi-password." + std::to_string(::getpid()) + "." + std::to_string(++serial);
+        system_path_ = "/var/lib/tidewall/" + name;
+        mapped_ = dir + "/" + name;
+        int fd = ::open(mapped_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            // Left by an earlier process of the same pid; the directory is root's alone.
+            ::unlink(mapped_.c_str());
+            fd = ::open(mapped_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        }
+        if (fd < 0) {
+            error_ = errno;
+            return;
+        }
+        made_ = true;
+        error_ = tidewall::locks::safe_private_file(fd) ? 0 : EPERM;
+        size_t done = 0;
+        while (error_ == 0 && done < password.size()) {
+            ssize_t n = ::write(fd, password.data() + done, password.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) error_ = errno;
+            else done += static_cast<size_t>(n);
+        }
+        if (::close(fd) != 0 && error_ == 0) error_ = errno;
+    }
+    ~password_file() {
+        if (made_) ::unlink(mapped_.c_str());
+    }
+    password_file(const password_file&) = delete;
+    password_file& operator=(const password_file&) = delete;
+    int error() const { return error_; }
+    const std::string& path() const { return system_path_; }
+
+private:
+    std::string system_path_, mapped_;
+    bool made_ = false;
+    int error_ = 0;
+};
+
 } // namespace
 
 int run_dmidecode(tw_debug& log, std::string args, std::list<std::string>& out) {
@@ -42,10 +97,18 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
                  std::string user, std::string password, int retry_count) {
     const char* tag = "run_ipmitool";
     std::string cmd = "ipmitool ";
-    // Remote: a blank after the password, or it runs into the arguments.
-    if (remote)
-        cmd += " -I lanplus -H " + tidewall::shell_quote(host) + " -U " + tidewall::shell_quote(user) + " -P " +
-               tidewall::shell_quote(password) + " ";
+    std::unique_ptr<password_file> secret;
+    if (remote) {
+        secret = std::make_unique<password_file>(password);
+        if (secret->error() != 0) {
+            log.logMessage(tag, -1, "Failed to keep the BMC password for ipmitool in [%s] error [%s]",
+                           secret->path().c_str(), std::strerror(secret->error()));
+            return -1;
+        }
+        // Remote: a blank after the password file, or it runs into the arguments.
+        cmd += " -I lanplus -H " + tidewall::shell_quote(host) + " -U " + tidewall::shell_quote(user) + " -f " +
+               tidewall::shell_quote(secret->path()) + " ";
+    }
     cmd += args;
     log.logMessage(tag, 2, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
 

@@ -4,13 +4,18 @@
 #include <tidewall/tw_prune.h>
 
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/tsaf_utils.h"
+#include "prune/noted_tree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <ftw.h>
+#include <dirent.h>
+#include <fcntl.h>
 #include <list>
+#include <vector>
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,10 +28,22 @@ namespace {
 const char* const kDefaultKdumpLoc = "/var/crash";    // sArrowfieldKdumpLoc
 const unsigned long kDefaultValidityHours = 120;      // nArrowfieldDumpValidityHours
 const unsigned long kDefaultMinFreePercent = 10;      // nArrowfieldMinFreeSpacePercent
-const int kWalkDescriptors = 32;
+// Deeper directories are not walked: each level holds one descriptor open.
+const int kMaxDepth = 128;
 
-// What the walk shares with its callback, which takes no context: the settings
-// of the run, the walk in progress and what it found. One run at a time per
+namespace tp = tidewall::prune;
+
+// A due file as the walk saw it: its path for the log, and where it lies for
+// the removal (its directory in the noted tree, its name, its identity).
+struct noted_file {
+    std::string path;
+    size_t dir;
+    std::string name;
+    tp::identity id;
+};
+
+// What the steps of a run share, process-wide: the settings of the run, the
+// walk in progress and what it found. One run at a time per
 // process; the mutex keeps a second thread out rather than letting it corrupt
 // the lists.
 struct prune_state {
@@ -35,15 +52,16 @@ struct prune_state {
     unsigned min_free_percent = 0;
     bool prune_dirs = false;
 
-    std::list<std::string> prune_paths;  // walk order
+    std::list<noted_file> prune_paths;  // walk order
     std::unordered_set<std::string> noted;  // prune_paths, for nested locations walked twice
-    std::set<std::string> prune_dirs_set;
+    std::map<std::string, size_t> prune_dirs_set;  // path -> its entry in the tree
     std::set<std::string> ignore_dirs;
+    tp::noted_tree tree;
 
-    // The walk in progress: its location as the system names it and as the
-    // host layer maps it (the callback gets mapped paths).
+    // The walk in progress: its location as the system names it, and the file
+    // system it lies on (the walk never leaves it).
     std::string root_system;
-    std::string root_mapped;
+    dev_t root_dev = 0;
 
     // Whether a file system (by device number) is short of free space: asked
     // once per file system in a run. 1 short, 0 not, -1 could not be asked.
@@ -96,25 +114,64 @@ int short_of_space(prune_state& s, dev_t dev, const std::string& file) {
     return verdict;
 }
 
-int note_if_due(const char* mapped, const struct stat* st, int type, struct FTW*) {
-    if (type != FTW_F || !S_ISREG(st->st_mode)) return 0;
-    prune_state& s = state();
-    std::string file = s.root_system + (mapped + s.root_mapped.size());
+void note_if_due(prune_state& s, const std::string& file, const struct stat& st, size_t dir, const std::string& name) {
     // A file dated after the run began (a clock that stepped back) is new, not
     // ancient: its age counts as 0.
     unsigned long long age =
-        st->st_mtime < s.scan_start ? static_cast<unsigned long long>(s.scan_start - st->st_mtime) : 0;
+        st.st_mtime < s.scan_start ? static_cast<unsigned long long>(s.scan_start - st.st_mtime) : 0;
     bool due = age >= s.expiry;
-    if (!due) due = short_of_space(s, st->st_dev, file) == 1;
-    if (!due || !s.noted.insert(file).second) return 0;
-    s.prune_paths.push_back(file);
+    if (!due) due = short_of_space(s, st.st_dev, file) == 1;
+    if (!due || !s.noted.insert(file).second) return;
+    s.prune_paths.push_back({file, dir, name, tp::identity_of(st)});
     if (s.log) s.log->logMessage("tw_prune::scan_and_prune", 2, "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
-    if (s.prune_dirs) {
-        // The location itself stays: kdump writes its next dump there.
-        std::string dir = tsaf_utils::dirname(file);
-        if (dir != s.root_system) s.prune_dirs_set.insert(dir);
+    // The location itself stays: kdump writes its next dump there.
+    if (s.prune_dirs && s.tree.at(dir).parent != tp::kNoParent) s.prune_dirs_set.emplace(s.tree.at(dir).system_path, dir);
+}
+
+// Walks the directory open at fd (entry dir of the tree) by descriptors:
+// nothing is reached through a link, and nothing on another file system.
+void walk(prune_state& s, int fd, size_t dir, int depth) {
+    std::vector<std::string> names;
+    int listing = ::dup(fd);
+    DIR* d = listing >= 0 ? ::fdopendir(listing) : nullptr;
+    if (!d) {
+        if (listing >= 0) ::close(listing);
+        if (s.log)
+            s.log->logMessage("tw_prune::scan_and_prune", -1, "Failed to read directory [%s] error [%s]",
+                              s.tree.at(dir).system_path.c_str(), std::strerror(errno));
+        return;
     }
-    return 0;
+    while (struct dirent* e = ::readdir(d)) {
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    const std::string base = s.tree.at(dir).system_path;
+    for (const auto& name : names) {
+        const std::string path = base + "/" + name;
+        struct stat st {};
+        if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+        if (S_ISREG(st.st_mode)) {
+            note_if_due(s, path, st, dir, name);
+            continue;
+        }
+        if (!S_ISDIR(st.st_mode)) continue;
+        if (st.st_dev != s.root_dev) {
+            if (s.log)
+                s.log->logMessage("tw_prune::scan_and_prune", 1, "[%s] is another file system: not walked", path.c_str());
+            continue;
+        }
+        if (depth >= kMaxDepth) {
+            if (s.log) s.log->logMessage("tw_prune::scan_and_prune", -1, "[%s] is too deep: not walked", path.c_str());
+            continue;
+        }
+        int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+        if (sub < 0) continue;  // swapped for a link or gone meanwhile: not walked
+        struct stat opened {};
+        if (::fstat(sub, &opened) == 0 && tp::same(tp::identity_of(opened), tp::identity_of(st)))
+            walk(s, sub, s.tree.add(static_cast<long>(dir), name, path, tp::identity_of(st)), depth + 1);
+        ::close(sub);
+    }
 }
 
 } // namespace
@@ -125,6 +182,15 @@ tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", 0, "Cleaning tw_p
 
 int tw_prune::prune_crash_dumps() {
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    error_.clear();
+    removed_files_ = failed_files_ = removed_dirs_ = failed_dirs_ = 0;
+    // One pruning a node at a time: two would count each other's removals.
+    tidewall::locks::operation_lock node_wide(tidewall::locks::operation::pruning);
+    if (!node_wide.held()) {
+        error_ = node_wide.message();
+        log_.logMessage("tw_prune::prune_crash_dumps", -1, "%s", error_.c_str());
+        return 1;
+    }
     prune_state& s = state();
     // Every run starts from empty lists: what an earlier run noted is gone or kept
     // for a reason that no longer holds.
@@ -133,6 +199,7 @@ int tw_prune::prune_crash_dumps() {
     s.prune_dirs_set.clear();
     s.ignore_dirs.clear();
     s.short_of_space.clear();
+    s.tree.clear();
     // Outside a run, walks alone ask the file systems afresh (see scan_and_prune).
     struct run_mark {
         bool& flag;
@@ -140,7 +207,6 @@ int tw_prune::prune_crash_dumps() {
         ~run_mark() { flag = false; }
     } mark(s.in_run);
     s.scan_start = tsaf_utils::now();
-    removed_files_ = failed_files_ = removed_dirs_ = failed_dirs_ = 0;
 
     get_kernel_crashdump_validity();
     get_min_freespace_percentage();
@@ -205,35 +271,56 @@ int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
     if (!s.in_run) s.short_of_space.clear();
     s.prune_dirs = prune_dirs;
     s.root_system = without_trailing_slashes(path);
-    s.root_mapped = tidewall::host::path(s.root_system);
-    s.log = &log_;
-    errno = 0;
-    int rc = ::nftw(s.root_mapped.c_str(), note_if_due, kWalkDescriptors, FTW_PHYS);
-    int err = errno;
-    s.log = nullptr;
-    if (rc != 0) {
+    const std::string mapped = tidewall::host::path(s.root_system);
+    // A location that is a link is not walked, as no link inside one is.
+    int fd = ::open(mapped.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        int err = errno;
+        if (fd >= 0) ::close(fd);
         if (err == ENOENT)
             log_.logMessage(tag, 1, "Prune location [%s] does not exist", s.root_system.c_str());
         else
             log_.logMessage(tag, -1, "Failed to walk prune location [%s] error [%s]", s.root_system.c_str(),
                             std::strerror(err));
+        return -1;
     }
-    return rc;
+    s.root_dev = st.st_dev;
+    s.log = &log_;
+    walk(s, fd, s.tree.add(tp::kNoParent, mapped, s.root_system, tp::identity_of(st)), 1);
+    s.log = nullptr;
+    ::close(fd);
+    return 0;
 }
 
 void tw_prune::prune_files() {
     const char* tag = "tw_prune::prune_files";
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     prune_state& s = state();
+    tp::dir_reopener dirs(s.tree);
     for (const auto& file : s.prune_paths) {
-        if (::unlink(tidewall::host::path(file).c_str()) == 0) {
+        std::string where;
+        int err = 0;
+        tp::outcome done = tp::remove_noted(dirs, file.dir, file.name, file.id, false, where, err);
+        if (done == tp::outcome::done) {
             ++removed_files_;
-            log_.logMessage(tag, 0, "Successfully removed file [%s]", file.c_str());
-        } else {
-            ++failed_files_;
-            log_.logMessage(tag, -1, "Failed to remove the file [%s]", file.c_str());
-            s.ignore_dirs.insert(tsaf_utils::dirname(file));
+            log_.logMessage(tag, 0, "Successfully removed file [%s]", file.path.c_str());
+            continue;
         }
+        if (done == tp::outcome::gone) {
+            // Another pruner (or an operator) was faster: nothing failed, and its
+            // directory may still be emptied.
+            log_.logMessage(tag, 0, "Dump file [%s] was already removed by someone else", file.path.c_str());
+            continue;
+        }
+        ++failed_files_;
+        log_.logMessage(tag, -1, "Failed to remove the file [%s]", file.path.c_str());
+        if (done == tp::outcome::swapped)
+            log_.logMessage(tag, -1, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+                            file.path.c_str(), where.empty() ? file.path.c_str() : where.c_str());
+        else
+            log_.logMessage(tag, 1, "error [%s]", std::strerror(err));
+        s.ignore_dirs.insert(tsaf_utils::dirname(file.path));
     }
 }
 
@@ -241,18 +328,28 @@ void tw_prune::prune_dirs() {
     const char* tag = "tw_prune::prune_dirs";
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     prune_state& s = state();
+    tp::dir_reopener dirs(s.tree);
     // Deepest first: a directory sorts after every prefix of it, so in reverse
     // order a noted directory inside another noted one goes before it, and the
     // outer one is empty by the time its turn comes.
     for (auto it = s.prune_dirs_set.rbegin(); it != s.prune_dirs_set.rend(); ++it) {
-        const std::string& dir = *it;
+        const std::string& dir = it->first;
         if (s.ignore_dirs.count(dir) || prune_locations_.count(dir)) continue;
-        if (::rmdir(tidewall::host::path(dir).c_str()) == 0) {
+        const tp::noted_dir& noted = s.tree.at(it->second);
+        std::string where;
+        int err = 0;
+        tp::outcome done = tp::remove_noted(dirs, static_cast<size_t>(noted.parent), noted.name, noted.id, true, where, err);
+        if (done == tp::outcome::done) {
             ++removed_dirs_;
             log_.logMessage(tag, 0, "Successfully removed directory [%s]", dir.c_str());
+        } else if (done == tp::outcome::gone) {
+            log_.logMessage(tag, 0, "Directory [%s] was already removed by someone else", dir.c_str());
         } else {
             ++failed_dirs_;
             log_.logMessage(tag, -1, "Failed to remove directory [%s]", dir.c_str());
+            if (done == tp::outcome::swapped)
+                log_.logMessage(tag, -1, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+                                dir.c_str(), where.empty() ? dir.c_str() : where.c_str());
         }
     }
 }

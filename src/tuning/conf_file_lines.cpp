@@ -6,17 +6,19 @@
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
 #include "foundation/tsaf_utils.h"
+#include "tuning/scratch_files.h"
 
 #include <cstring>
 #include <sys/stat.h>
 
 namespace {
 
-const char* const kScratchFile = "/tmp/perf.conf";
+// In the state directory, as every scratch file of tuning.
+const char* const kScratchFile = "perf.conf";
 
 std::string backup_name(const std::string& path) {
     size_t slash = path.rfind('/');
-    return "/tmp/" + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".bak";
+    return (slash == std::string::npos ? path : path.substr(slash + 1)) + ".bak";
 }
 
 } // namespace
@@ -41,13 +43,13 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
             log_.logMessage(tag, -1, "Failed to read [%s] error [%s]", path.c_str(), std::strerror(rc));
             return 1;
         }
-        struct stat st {};
-        mode_t mode = ::stat(tidewall::host::path(path).c_str(), &st) == 0 ? (st.st_mode & 0666) : 0600;
-        // /tmp is everyone's: a link planted at the fixed name is not followed.
+        // The copy is private (0600) whatever the file's own mode: it may be a
+        // copy of a file only root can read.
         std::string bak = backup_name(path);
-        rc = fio::write_no_follow(tidewall::host::path(bak), old_text, mode);
+        rc = tidewall::tuning::keep_private_copy(bak, old_text);
         if (rc != 0)
-            log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]", bak.c_str(), std::strerror(rc));
+            log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]",
+                            tidewall::tuning::private_copy_path(bak).c_str(), std::strerror(rc));
     }
 
     std::list<std::string> lines;
@@ -80,10 +82,11 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
     }
 
     // The scratch copy is only a record of what was written: the file itself is
-    // written from memory, never read back from a name under /tmp that others
-    // could change in between.
-    int rc = fio::write_no_follow(tidewall::host::path(kScratchFile), text, 0600);
-    if (rc != 0) log_.logMessage(tag, -1, "Failed to write [%s] error [%s]", kScratchFile, std::strerror(rc));
+    // written from memory, never read back from the copy.
+    int rc = tidewall::tuning::keep_private_copy(kScratchFile, text);
+    if (rc != 0)
+        log_.logMessage(tag, -1, "Failed to write [%s] error [%s]",
+                        tidewall::tuning::private_copy_path(kScratchFile).c_str(), std::strerror(rc));
 
     rc = fio::write_atomic(tidewall::host::path(path), text);
     if (rc != 0) {

@@ -10,13 +10,14 @@
 #include "foundation/host_backend.h"
 #include "foundation/ts_process.h"
 #include "foundation/tsaf_utils.h"
+#include "tuning/scratch_files.h"
 
 #include <cstring>
 
 namespace {
 
 const char* const kMultipathConf = "/etc/multipath.conf";
-const char* const kScratchFile = "/tmp/multipath.conf";
+const char* const kScratchFile = "multipath.conf";  // in the state directory
 const char* const kSetting = "no_path_retry";
 const char* const kValue = "4";
 
@@ -81,9 +82,9 @@ int tw_perf_params_version_v7::update_multipath_config() {
     }
     std::string text = with_no_path_retry(lines);
 
-    // /tmp is everyone's: no link planted at the fixed name is followed, and the
-    // configuration is written from memory, not read back from there.
-    int rc = fio::write_no_follow(tidewall::host::path(kScratchFile), text, 0600);
+    // The copy is written to the root-only state directory, and the
+    // configuration from memory, not read back from the copy.
+    int rc = tidewall::tuning::keep_private_copy(kScratchFile, text);
     if (rc == 0) rc = fio::write_atomic(tidewall::host::path(kMultipathConf), text);
     if (rc != 0) {
         log_.logMessage(tag, -1, "Adding name [%s] value = [%s] to [%s] failed", kSetting, kValue, kMultipathConf);

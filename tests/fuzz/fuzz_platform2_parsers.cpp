@@ -4,10 +4,10 @@
 // whatever the text.
 //
 // The input is cut at "\n--\n" into parts. The first part is the content of
-// both files (/tmp/nwconf.json and the location file); the parts after it are
-// the answers handed to the commands in turn (cycling, the first part when
-// there is no other). An answer starting with '!' is a failed run printing the
-// rest.
+// both files (/var/lib/tidewall/nwconf.json and the location file); the parts
+// after it are the answers handed to the commands in turn (cycling, the first
+// part when there is no other). An answer starting with '!' is a failed run
+// printing the rest.
 
 #include <tidewall/tw_platform.h>
 
@@ -32,7 +32,7 @@ public:
     file_backend(std::vector<std::string> answers, const std::string& file)
         : answering_backend(std::move(answers), 1796751250), file_(file) {}
     std::string map_path(const std::string& path) override {
-        if (path == "/tmp/nwconf.json" || path == tw_mpathfileinfo::mpath_file()) return file_;
+        if (path == "/var/lib/tidewall/nwconf.json" || path == tw_mpathfileinfo::mpath_file()) return file_;
         return answering_backend::map_path(path);
     }
 
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         // Network: the document, the interface list and the ethtool readers.
         tw_platform p;
-        for (const auto& [name, nic] : p.nwconf_json_parse("/tmp/nwconf.json"))
+        for (const auto& [name, nic] : p.nwconf_json_parse("/var/lib/tidewall/nwconf.json"))
             if (name != nic.get_devname()) std::abort();
         p.get_nicinfo();
         p.nic_is_physical("eth0");

@@ -79,7 +79,7 @@ check "$json" "d['nics'][0]['link'] == 'yes' and d['nics'][0]['firmware'] == ''"
 grep -q "sLastMonitorTimeNW" $reg/Dockwright/registry.conf && fail "twctl platform nics wrote sLastMonitorTimeNW"
 grep -q 'Interface \[lo\] is not configured. Not reporting it.' "$log" || fail "lo not logged as not configured"
 grep -q 'Skipping device \[ifb0\] as IP Address is missing' "$log" || fail "ifb0 not skipped for its missing address"
-grep -q "Generate NW config file with cmd - \[PYTHONPATH=$home python $home/tsnwconfigmgr.py get /tmp/nwconf.json\]" "$log" \
+grep -q "Generate NW config file with cmd - \[PYTHONPATH=$home python $home/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json\]" "$log" \
   || fail "network script not run as the library runs it"
 text=$("$TWCTL" platform nics) || fail "twctl platform nics failed"
 grep -q "^  eth0 .*speed 0Mb/s, mac $mac" <<<"$text" || fail "text listing lacks eth0: $text"

@@ -237,7 +237,7 @@ expect_file /etc/fstab "#
 /dev/sda2      /      xfs      defaults      1   1
 UUID=6f1c1d2e-0b55-4d2c-9a53-0e7d2a2c4a11      /tw/dav_he      xfs      noatime,inode64,nofail      0   0
 "
-expect_file /tmp/sysctl.conf.bak "# sysctl settings are defined through files in
+expect_file /var/lib/tidewall/sysctl.conf.bak "# sysctl settings are defined through files in
 # /usr/lib/sysctl.d/, /run/sysctl.d/, and /etc/sysctl.d/.
 kernel.sem=6000 768000 6000 128
 vm.min_free_kbytes=$min_free

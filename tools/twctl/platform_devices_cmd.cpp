@@ -71,8 +71,8 @@ int platform_nics(args words) {
     }
     std::printf("Network interfaces:\n");
     if (nics.empty())
-        std::printf("  none: no interface of this node is configured in the network document /tmp/nwconf.json "
-                    "(see the product log)\n");
+        std::printf("  none: no interface of this node is configured in the network document "
+                    "/var/lib/tidewall/nwconf.json (see the product log)\n");
     for (const auto& n : nics)
         std::printf("  %-10s %s, pci %s, firmware %s, link %s, speed %s, mac %s, rx %.2f kB/s, tx %.2f kB/s\n",
                     n.get_devname().c_str(), or_dash(n.get_model()), or_dash(n.get_busaddr()),

@@ -21,7 +21,12 @@ int run(const twctl::args& in) {
         return 2;
     }
     tw_prune pruner;
-    pruner.prune_crash_dumps();
+    if (pruner.prune_crash_dumps() != 0) {
+        // Another pruning held the node: nothing was done, and saying "removed 0"
+        // would read as a clean run.
+        std::fprintf(stderr, "twctl prune: %s\n", pruner.error_message().c_str());
+        return 1;
+    }
     // A directory that still holds a younger dump is kept and counted as failed:
     // only files that could not be removed fail the command.
     int status = pruner.failed_files() ? 1 : 0;

@@ -9,13 +9,17 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
+#include <sys/stat.h>
+
 using namespace platform_test;
 using tidewall::testing::test_backend;
 
 namespace {
 
 const char* const kGenerate =
-    "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsnwconfigmgr.py get /tmp/nwconf.json";
+    "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json";
 const char* const kParse = "tw_platform::nwconf_json_parse";
 
 // What "grep needle | cut -d ':' -f 2-" prints from a tool's output.
@@ -104,9 +108,9 @@ void serve_vm_eth0(test_backend& tb) {
 
 TEST(NetworkDocument, PlainInterfacesAndBondMembersFromThePortMap) {
     test_backend tb;
-    tb.write_file("/tmp/nwconf.json", kBondedNode);
+    tb.write_file("/var/lib/tidewall/nwconf.json", kBondedNode);
     tw_platform p;
-    auto nics = p.nwconf_json_parse("/tmp/nwconf.json");
+    auto nics = p.nwconf_json_parse("/var/lib/tidewall/nwconf.json");
     EXPECT_EQ(rows(nics), (std::vector<nic_row>{
                               {"eth0", "0000:3b:00.0", "b8:59:9f:10:00:01", "10000"},
                               {"eth1", "0000:3b:00.1", "b8:59:9f:10:00:02", "10000"},
@@ -129,7 +133,7 @@ TEST(NetworkDocument, PlainInterfacesAndBondMembersFromThePortMap) {
 
 TEST(NetworkDocument, ABondMemberListedFirstKeepsItsPortFacts) {
     test_backend tb;
-    tb.write_file("/tmp/nwconf.json", R"({
+    tb.write_file("/var/lib/tidewall/nwconf.json", R"({
       "ethernet_adaptors": [ { "pci_bus_info": "0000:3b:00.0", "ports": {
           "0": { "intfx": "eth0", "pci_bus_info": "0000:3b:00.0", "hwaddr": "b8:59:9f:10:00:01", "speed": "25000" } } } ],
       "interfaces": [
@@ -137,49 +141,89 @@ TEST(NetworkDocument, ABondMemberListedFirstKeepsItsPortFacts) {
         { "device": "eth0", "ipaddr": "10.20.0.12", "pci_bus_info": "elsewhere", "hwaddr": "00:00:00:00:00:99", "speed": "1" }
       ] })");
     tw_platform p;
-    EXPECT_EQ(rows(p.nwconf_json_parse("/tmp/nwconf.json")),
+    EXPECT_EQ(rows(p.nwconf_json_parse("/var/lib/tidewall/nwconf.json")),
               (std::vector<nic_row>{{"eth0", "0000:3b:00.0", "b8:59:9f:10:00:01", "25000"}}));
 }
 
 TEST(NetworkDocument, MissingOrBrokenDocumentsGiveNoInterfaces) {
     test_backend tb;
     tw_platform p;
-    EXPECT_TRUE(p.nwconf_json_parse("/tmp/nwconf.json").empty());
+    EXPECT_TRUE(p.nwconf_json_parse("/var/lib/tidewall/nwconf.json").empty());
     EXPECT_TRUE(tb.logged(-1, kParse, "Error parsing network config file"));
 
-    tb.write_file("/tmp/nwconf.json", "{ \"interfaces\": [ { \"device\": \"eth0\", \"ipaddr\": ");
-    EXPECT_TRUE(p.nwconf_json_parse("/tmp/nwconf.json").empty());
+    tb.write_file("/var/lib/tidewall/nwconf.json", "{ \"interfaces\": [ { \"device\": \"eth0\", \"ipaddr\": ");
+    EXPECT_TRUE(p.nwconf_json_parse("/var/lib/tidewall/nwconf.json").empty());
 
     tb.logs.clear();
-    tb.write_file("/tmp/nwconf.json", "{ \"ethernet_adaptors\": [] }");
-    EXPECT_TRUE(p.nwconf_json_parse("/tmp/nwconf.json").empty());
+    tb.write_file("/var/lib/tidewall/nwconf.json", "{ \"ethernet_adaptors\": [] }");
+    EXPECT_TRUE(p.nwconf_json_parse("/var/lib/tidewall/nwconf.json").empty());
     EXPECT_TRUE(tb.logged(-1, kParse, "Interfaces data missing"));
 
     // Kinds other than those the document uses count as absent.
-    tb.write_file("/tmp/nwconf.json", R"({ "ethernet_adaptors": {}, "interfaces": [
+    tb.write_file("/var/lib/tidewall/nwconf.json", R"({ "ethernet_adaptors": {}, "interfaces": [
         { "device": 7, "ipaddr": "1.2.3.4" }, { "device": "eth1", "ipaddr": 5 },
         { "device": "bond0", "ipaddr": "1.2.3.5", "slave_devices": [ 3, null ] } ] })");
-    EXPECT_TRUE(p.nwconf_json_parse("/tmp/nwconf.json").empty());
+    EXPECT_TRUE(p.nwconf_json_parse("/var/lib/tidewall/nwconf.json").empty());
+}
+
+// Only a document root alone could have written is read: one that another
+// account could write, or a link or FIFO at the name, yields no interfaces
+// (and a FIFO does not hang the read).
+TEST(NetworkDocument, DocumentsOthersCouldHaveWrittenAreNotRead) {
+    const std::string doc = "/var/lib/tidewall/nwconf.json";
+    struct {
+        const char* what;
+        std::function<void(test_backend&)> plant;
+        const char* log_text;  // empty: not opened at all
+    } cases[] = {
+        {"world-writable", [&](test_backend& tb) { ::chmod((tb.root + doc).c_str(), 0666); },
+         "Network config file [/var/lib/tidewall/nwconf.json] not read: not a regular file of root's alone"},
+        {"a link to a good document",
+         [&](test_backend& tb) {
+             std::filesystem::rename(tb.root + doc, tb.root + "/var/lib/tidewall/real.json");
+             ::symlink((tb.root + "/var/lib/tidewall/real.json").c_str(), (tb.root + doc).c_str());
+         },
+         ""},
+        {"a FIFO",
+         [&](test_backend& tb) {
+             std::filesystem::remove(tb.root + doc);
+             ::mkfifo((tb.root + doc).c_str(), 0600);
+         },
+         "Network config file [/var/lib/tidewall/nwconf.json] not read: not a regular file of root's alone"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_backend tb;
+        tb.write_file(doc, kThisVm);
+        tw_platform p;
+        ASSERT_EQ(1u, p.nwconf_json_parse(doc).size());
+        c.plant(tb);
+        EXPECT_TRUE(p.nwconf_json_parse(doc).empty());
+        if (*c.log_text) {
+            EXPECT_TRUE(tb.logged(-1, kParse, c.log_text));
+        }
+        EXPECT_TRUE(tb.logged(-1, kParse, "Error parsing network config file"));
+    }
 }
 
 TEST(NetworkDocument, GeneratedByTheProductScriptWithAnOlderDocumentAsFallback) {
     test_backend tb;
     tw_debug log;
     tb.on(kGenerate, 0);
-    EXPECT_EQ(nwconf_file_generate("/tmp/nwconf.json", log), 0);
+    EXPECT_EQ(nwconf_file_generate("/var/lib/tidewall/nwconf.json", log), 0);
     EXPECT_TRUE(tb.logged(2, "nwconf_file_generate", "Failed to get Home directory regkey value from registry. Using default."));
     EXPECT_TRUE(tb.logged(2, "nwconf_file_generate", std::string("Generate NW config file with cmd - [") + kGenerate + "]"));
 
     // A home with a blank stays one word for the shell.
     tb.set_key("dHOME", "/opt/tess home");
-    const std::string quoted = "PYTHONPATH='/opt/tess home' python '/opt/tess home'/tsnwconfigmgr.py get /tmp/nwconf.json";
+    const std::string quoted = "PYTHONPATH='/opt/tess home' python '/opt/tess home'/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json";
     tb.on(quoted, 1, "", "Traceback (most recent call last):\n");
-    EXPECT_EQ(nwconf_file_generate("/tmp/nwconf.json", log), 0);
+    EXPECT_EQ(nwconf_file_generate("/var/lib/tidewall/nwconf.json", log), 0);
     EXPECT_EQ(tb.commands.back(), quoted);
     EXPECT_TRUE(tb.logged(-1, "nwconf_file_generate", "Error [1] executing cmd [" + quoted + "]. Continuing.."));
 
     // The script failed: the document it wrote last time is read.
-    tb.write_file("/tmp/nwconf.json", kThisVm);
+    tb.write_file("/var/lib/tidewall/nwconf.json", kThisVm);
     tw_platform p;
     std::map<std::string, tw_nicinfo> nics;
     p.config_get_nicmap(nics);
@@ -281,7 +325,7 @@ TEST(NicInventory, ThisVmListsEth0WithUnknownSpeedAsZero) {
     tb.clock = local_epoch(2026, 12, 8, 16, 40, 0);
     tb.on("ls /sys/class/net/", 0, thisvm("ls_sys_class_net.txt"));
     tb.on(kGenerate, 0);
-    tb.write_file("/tmp/nwconf.json", kThisVm);
+    tb.write_file("/var/lib/tidewall/nwconf.json", kThisVm);
     serve_vm_eth0(tb);
     const std::string sar = "env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00";
     tb.on(sar, 0, replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",
@@ -317,7 +361,7 @@ TEST(NicInventory, BondMembersAreReportedWithOneSharedInterval) {
     tb.set_key("sLastMonitorTimeNW", std::to_string(local_epoch(2026, 12, 8, 16, 35, 0)));
     tb.on("ls /sys/class/net/", 0, "bond0\nbond1\neth0\neth1\neth2\neth3\nlo\n");
     tb.on(kGenerate, 0);
-    tb.write_file("/tmp/nwconf.json", kBondedNode);
+    tb.write_file("/var/lib/tidewall/nwconf.json", kBondedNode);
     tw_platform p;
     std::vector<std::string> names, speeds;
     for (const auto& n : p.get_nicinfo()) {
@@ -343,7 +387,7 @@ TEST(NicInventory, ALookLeavesTheMonitoringIntervalAlone) {
     tb.set_key("sLastMonitorTimeNW", last);
     tb.on("ls /sys/class/net/", 0, thisvm("ls_sys_class_net.txt"));
     tb.on(kGenerate, 0);
-    tb.write_file("/tmp/nwconf.json", kThisVm);
+    tb.write_file("/var/lib/tidewall/nwconf.json", kThisVm);
     serve_vm_eth0(tb);
     tb.on("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00", 0,
           replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+#include <sys/stat.h>
+
 using namespace platform_test;
 using tidewall::testing::test_backend;
 
@@ -51,13 +54,44 @@ TEST(RunIpmitool, StopsAtFirstSuccessAndKeepsOnlyItsOutput) {
     for (const auto& l : out) EXPECT_NE(l, "partial line of a failed run");
 }
 
-TEST(RunIpmitool, RemoteRunsGoOverLanplus) {
+// The BMC password never reaches a command line or the log: ipmitool reads it
+// from a 0600 file in the state directory, which is gone after the run.
+TEST(RunIpmitool, RemoteRunsGoOverLanplusWithThePasswordInAPrivateFile) {
     test_backend tb;
+    tb.make_dir("/var/lib");
     tw_debug log;
     std::list<std::string> out;
-    tb.on("ipmitool  -I lanplus -H bmc1 -U admin -P pw sdr elist", 0, "x\n");
-    EXPECT_EQ(run_ipmitool(log, "sdr elist", out, true, "bmc1", "admin", "pw", 0), 0);
-    EXPECT_EQ(tb.commands, std::vector<std::string>{"ipmitool  -I lanplus -H bmc1 -U admin -P pw sdr elist"});
+    std::string file, secret;
+    mode_t mode = 0;
+    int failures = 1;  // one failed attempt: the file serves the retry too
+    tb.fallback = [&](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
+        std::smatch m;
+        if (!std::regex_match(cmd, m, std::regex("ipmitool  -I lanplus -H bmc1 -U admin -f (\\S+) sdr elist")))
+            return std::nullopt;
+        file = m[1];
+        secret = tb.read_file(file);
+        struct stat st {};
+        if (::lstat((tb.root + file).c_str(), &st) == 0) mode = st.st_mode;
+        tidewall::host::command_result r;
+        r.status = failures-- > 0 ? 1 : 0;
+        r.out = "x\n";
+        return r;
+    };
+    EXPECT_EQ(run_ipmitool(log, "sdr elist", out, true, "bmc1", "admin", "s3cr3t pw", 1), 0);
+    ASSERT_EQ(2u, tb.commands.size());
+    EXPECT_EQ(tb.commands[0], tb.commands[1]);
+    EXPECT_EQ(0u, file.rfind("/var/lib/tidewall/ipmi-password.", 0)) << file;
+    EXPECT_EQ("s3cr3t pw", secret);
+    EXPECT_TRUE(S_ISREG(mode));
+    EXPECT_EQ(0600u, mode & 07777);
+    EXPECT_FALSE(tb.exists(file));
+    for (const auto& l : tb.logs) EXPECT_EQ(std::string::npos, l.text.find("s3cr3t")) << l.text;
+
+    // No safe state directory: nothing runs, rather than the password on a command line.
+    tb.commands.clear();
+    ASSERT_EQ(0, ::chmod((tb.root + "/var/lib/tidewall").c_str(), 0777));
+    EXPECT_EQ(-1, run_ipmitool(log, "sdr elist", out, true, "bmc1", "admin", "s3cr3t pw", 0));
+    EXPECT_TRUE(tb.commands.empty());
 }
 
 TEST(RunTools, CommandTextsTimeLimitAndLogs) {

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_prune.h>
 
+#include "foundation/node_lock.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fcntl.h>
+#include <functional>
+#include <unistd.h>
 #include <sys/stat.h>
 
 using tidewall::testing::test_backend;
@@ -20,6 +23,14 @@ const long kHour = 3600;
 
 class PruneTest : public ::testing::Test {
 protected:
+    PruneTest() { tb.make_dir("/run"); }  // where the node-wide lock lives
+    static void dump_in(test_backend& t, const std::string& path, long age) {
+        t.write_file(path, "core");
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = t.clock - age;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        ASSERT_EQ(0, ::utimensat(AT_FDCWD, (t.root + path).c_str(), times, AT_SYMLINK_NOFOLLOW)) << path;
+    }
     // A dump file dated `age` seconds before the fake clock.
     void dump(const std::string& path, long age) {
         tb.write_file(path, "core");
@@ -243,6 +254,88 @@ TEST_F(PruneTest, LinksAreNeitherFollowedNorRemoved) {
     EXPECT_TRUE(tb.exists("/outside/precious"));
     EXPECT_TRUE(tb.exists("/var/crash/a/link"));
     EXPECT_TRUE(tb.exists("/var/crash/a/file"));
+}
+
+// Whoever can write in a dump directory may swap what the walk noted between
+// the walk and the removal: nothing outside what the walk saw is removed.
+TEST_F(PruneTest, EntriesSwappedAfterTheWalkAreLeftAlone) {
+    struct swap {
+        const char* what;
+        std::function<void(test_backend&)> stage;
+        const char* kept;      // the attacker's target, which must survive
+        const char* log_text;  // the line saying why
+    };
+    const swap cases[] = {
+        {"directory for a link",
+         [](test_backend& t) {
+             std::filesystem::rename(t.root + "/var/crash/x", t.root + "/var/crash/x.old");
+             ::symlink((t.root + "/etc").c_str(), (t.root + "/var/crash/x").c_str());
+         },
+         "/etc/vmcore", "Left [/var/crash/x/vmcore] alone: [/var/crash/x] is no longer what the walk saw"},
+        {"directory for another directory",
+         [](test_backend& t) {
+             std::filesystem::rename(t.root + "/var/crash/x", t.root + "/var/crash/x.old");
+             t.write_file("/var/crash/x/vmcore", "theirs");
+         },
+         "/var/crash/x/vmcore", "Left [/var/crash/x/vmcore] alone: [/var/crash/x] is no longer what the walk saw"},
+        {"file for a link",
+         [](test_backend& t) {
+             std::filesystem::remove(t.root + "/var/crash/x/vmcore");
+             ::symlink((t.root + "/etc/vmcore").c_str(), (t.root + "/var/crash/x/vmcore").c_str());
+         },
+         "/etc/vmcore", "Left [/var/crash/x/vmcore] alone: [/var/crash/x/vmcore] is no longer what the walk saw"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        test_backend t;
+        t.make_dir("/run");
+        t.usage["/"] = {100, 50};
+        t.write_file("/etc/vmcore", "precious");
+        tw_prune p;
+        p.prune_crash_dumps();  // the run's start time and settings
+        dump_in(t, "/var/crash/x/vmcore", 200 * kHour);
+        ASSERT_EQ(0, p.scan_and_prune("/var/crash", true));
+        c.stage(t);
+        p.prune_files();
+        p.prune_dirs();
+        EXPECT_TRUE(t.exists(c.kept));
+        EXPECT_TRUE(t.exists("/etc/vmcore"));
+        EXPECT_TRUE(t.exists("/var/crash/x"));
+        EXPECT_EQ(1u, p.failed_files());
+        EXPECT_EQ(0u, p.removed_files() + p.removed_dirs());
+        EXPECT_TRUE(t.logged(-1, "tw_prune::prune_files", std::string(c.log_text) + " (a link or another file now)"));
+    }
+}
+
+TEST_F(PruneTest, AFileAlreadyGoneIsNoFailureAndItsDirectoryStillGoes) {
+    tw_prune p;
+    p.prune_crash_dumps();
+    dump("/var/crash/a/vmcore", 200 * kHour);
+    dump("/var/crash/a/vmcore-dmesg.txt", 200 * kHour);
+    ASSERT_EQ(0, p.scan_and_prune("/var/crash", true));
+    std::filesystem::remove(tb.root + "/var/crash/a/vmcore");  // another pruner was faster
+    p.prune_files();
+    p.prune_dirs();
+    EXPECT_EQ(0u, p.failed_files());
+    EXPECT_EQ(1u, p.removed_files());
+    EXPECT_EQ(1u, p.removed_dirs());
+    EXPECT_FALSE(tb.exists("/var/crash/a"));
+    EXPECT_TRUE(tb.logged(0, "tw_prune::prune_files", "Dump file [/var/crash/a/vmcore] was already removed by someone else"));
+}
+
+TEST_F(PruneTest, ASecondPrunerWaitsItsBoundThenDoesNothing) {
+    dump("/var/crash/a/vmcore", 200 * kHour);
+    tidewall::locks::operation_lock other(tidewall::locks::operation::pruning);
+    ASSERT_TRUE(other.held());
+    tw_prune p;
+    EXPECT_EQ(1, p.prune_crash_dumps());
+    const std::string why = "another pruning is running (pid " + std::to_string(::getpid()) + ")";
+    EXPECT_EQ(why, p.error_message());
+    EXPECT_TRUE(tb.logged(-1, "tw_prune::prune_crash_dumps", why));
+    EXPECT_TRUE(tb.exists("/var/crash/a/vmcore"));
+    unsigned waited = 0;
+    for (unsigned ms : tb.sleeps) waited += ms;
+    EXPECT_EQ(tidewall::locks::kOperationWaitMs, waited);
 }
 
 TEST(FsCleaner, RemovesHighestOrderFirst) {

@@ -18,7 +18,7 @@ namespace {
 const char* const kTag = "tw_perf_params_config::update_conf_file";
 
 struct conf_node {
-    conf_node() { tb.make_dir("/tmp"); }
+    conf_node() { tb.make_dir("/var/lib"); }
     test_backend tb;
     tw_perf_params_config tuning;
 };
@@ -46,8 +46,8 @@ TEST(UpdateConfFile, ReplacesEveryLineStartingWithTheNameKeepingItsIndentation) 
               "\tthin_pool_autoextend_percent = 20\n"
               "}\n",
               n.tb.read_file("/etc/lvm/lvm.conf"));
-    EXPECT_EQ(before, n.tb.read_file("/tmp/lvm.conf.bak"));
-    EXPECT_EQ(n.tb.read_file("/etc/lvm/lvm.conf"), n.tb.read_file("/tmp/perf.conf"));
+    EXPECT_EQ(before, n.tb.read_file("/var/lib/tidewall/lvm.conf.bak"));
+    EXPECT_EQ(n.tb.read_file("/etc/lvm/lvm.conf"), n.tb.read_file("/var/lib/tidewall/perf.conf"));
     EXPECT_TRUE(n.tb.logged(-1, kTag,
                             "name [thin_pool_autoextend_threshold]  value = [thin_pool_autoextend_threshold = 50] "
                             "succeeded"));
@@ -100,7 +100,7 @@ TEST(UpdateConfFile, MissingNameIsAppendedOnlyWhenAsked) {
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=6000 768000 6000 128", false));
     // Unchanged but for the newline after the last line; the copy is still kept.
     EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10\n", n.tb.read_file("/etc/sysctl.conf"));
-    EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10", n.tb.read_file("/tmp/sysctl.conf.bak"));
+    EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10", n.tb.read_file("/var/lib/tidewall/sysctl.conf.bak"));
 
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=6000 768000 6000 128", true));
     EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10\nkernel.sem=6000 768000 6000 128\n",
@@ -117,7 +117,7 @@ TEST(UpdateConfFile, MissingFileIsCreatedWhenALineIsAddedAndLeftMissingOtherwise
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/modprobe.d/tsbf.conf", "install tsbf /bin/true",
                                            "install tsbf /bin/true", true));
     EXPECT_EQ("install tsbf /bin/true\n", n.tb.read_file("/etc/modprobe.d/tsbf.conf"));
-    EXPECT_FALSE(n.tb.exists("/tmp/tsbf.conf.bak"));
+    EXPECT_FALSE(n.tb.exists("/var/lib/tidewall/tsbf.conf.bak"));
 
     // abrt not installed: nothing to replace, and no empty file left behind.
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/abrt/abrt-action-save-package-data.conf", "ProcessUnpackaged",
@@ -152,16 +152,35 @@ TEST(UpdateConfFile, KeepsModeAndReplacesTheFileRatherThanWritingIntoIt) {
     EXPECT_EQ(std::list<std::string>{"ifcfg-em1"}, names);
 }
 
-TEST(UpdateConfFile, LinksPlantedAtTheTmpNamesAreNotFollowed) {
+// The copies live in the root-only state directory, 0600 whatever the file's
+// mode: names planted in /tmp get nothing, and a link at a copy's name in the
+// state directory is replaced, not written through.
+TEST(UpdateConfFile, CopiesArePrivateAndNothingPlantedIsWrittenThrough) {
     conf_node n;
     n.tb.write_file("/etc/shadow-like", "precious\n");
     n.tb.write_file("/etc/sysctl.conf", "kernel.sem=1\n");
-    ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/shadow-like").c_str(), (n.tb.root + "/tmp/perf.conf").c_str()));
-    ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/shadow-like").c_str(), (n.tb.root + "/tmp/sysctl.conf.bak").c_str()));
+    n.tb.make_dir("/tmp");
+    n.tb.make_dir("/var/lib/tidewall");
+    for (const char* planted : {"/tmp/perf.conf", "/tmp/sysctl.conf.bak", "/var/lib/tidewall/sysctl.conf.bak"})
+        ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/shadow-like").c_str(), (n.tb.root + planted).c_str())) << planted;
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=2", true));
     EXPECT_EQ("precious\n", n.tb.read_file("/etc/shadow-like"));
     EXPECT_EQ("kernel.sem=2\n", n.tb.read_file("/etc/sysctl.conf"));
-    EXPECT_TRUE(n.tb.logged(-1, kTag, "Failed to write [/tmp/perf.conf] error [Too many levels of symbolic links]"));
+    EXPECT_TRUE(std::filesystem::is_symlink(n.tb.root + "/tmp/perf.conf"));
+    for (const auto& [copy, text] : {std::pair<const char*, const char*>{"/var/lib/tidewall/sysctl.conf.bak", "kernel.sem=1\n"},
+                                     {"/var/lib/tidewall/perf.conf", "kernel.sem=2\n"}}) {
+        struct stat st {};
+        ASSERT_EQ(0, ::lstat((n.tb.root + copy).c_str(), &st)) << copy;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << copy;
+        EXPECT_EQ(0600u, st.st_mode & 07777) << copy;
+        EXPECT_EQ(text, n.tb.read_file(copy));
+    }
+    // A state directory others can write is not used: the copy is dropped, the file still set.
+    ASSERT_EQ(0, ::chmod((n.tb.root + "/var/lib/tidewall").c_str(), 0777));
+    EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=3", true));
+    EXPECT_EQ("kernel.sem=3\n", n.tb.read_file("/etc/sysctl.conf"));
+    EXPECT_EQ("kernel.sem=2\n", n.tb.read_file("/var/lib/tidewall/perf.conf"));
+    EXPECT_TRUE(n.tb.logged(-1, kTag, "Failed to write [/var/lib/tidewall/perf.conf] error [Operation not permitted]"));
 }
 
 TEST(UpdateConfFile, AnEmptyNameIsRefused) {

@@ -56,7 +56,7 @@ inline void quiet_node(test_backend& tb) {
     tb.write_file("/proc/meminfo", fixture("meminfo/proc-meminfo-16g-kernel5-telegraf.txt"));
     tb.write_file("/proc/sys/fs/inotify/max_user_watches", "8192\n");
     tb.make_dir("/etc/modprobe.d");
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.write_file("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\n");
     tb.fallback = [](const std::string&) -> std::optional<host::command_result> { return host::command_result{}; };
 }

@@ -204,7 +204,7 @@ TEST(VersionFour, TheWatchLimitIsKeptInSysctlConfForTheNextBoot) {
         test_backend tb;
         use_maldor_flavour(tb);
         v4_node(tb);
-        tb.make_dir("/tmp");
+        tb.make_dir("/var/lib");
         tb.write_file("/etc/sysctl.conf", before);
         tb.on("systemctl disable --now tendrl-node-agent.service", 0);
         EXPECT_EQ(0, tw_perf_params_version_v4().configure()) << before;
@@ -218,7 +218,7 @@ TEST(VersionFour, TheWatchLimitIsKeptInSysctlConfForTheNextBoot) {
     test_backend tb;
     use_maldor_flavour(tb);
     v4_node(tb);
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.make_dir("/etc/sysctl.conf");  // a directory where the file belongs
     EXPECT_EQ(1, tw_perf_params_version_v4().configure());
     EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v4::update_inotify_watches",
@@ -252,7 +252,7 @@ const std::string kAbrt = "/etc/abrt/abrt-action-save-package-data.conf";
 TEST(VersionFive, GlusterNodeWidensTheHealWindowEnablesCoresAndDisablesLldpad) {
     test_backend tb;
     use_gluster_flavour(tb);
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.on(kVolumeList, 0, volume_list_xml({"dav_he_vol", "backup_vol", "dav_vm_vol", "cat_vol"}));
     tb.on("gluster --mode=script volume set backup_vol disperse.self-heal-window-size 8 --xml", 0, kGlusterOk);
     tb.on("gluster --mode=script volume set cat_vol disperse.self-heal-window-size 8 --xml", 0, kGlusterOk);

@@ -52,7 +52,7 @@ TEST(VersionSix, OtherFlavoursChangeNothing) {
 
 struct multipath_node {
     multipath_node() {
-        tb.make_dir("/tmp");
+        tb.make_dir("/var/lib");
         tb.make_dir("/etc");
         tb.on("multipath", 0);
     }
@@ -94,7 +94,7 @@ TEST(MultipathDefaults, TheSettingBecomesTheFirstLineOfTheDefaultsSection) {
     EXPECT_EQ(100, n.tb.time_limits.back());  // a hung multipath must not hang the run
     EXPECT_TRUE(n.tb.logged(1, "tw_perf_params_version_v7::update_multipath_config",
                             "Adding name [no_path_retry] value = [4] to [/etc/multipath.conf] succeeded"));
-    EXPECT_EQ(n.tb.read_file("/etc/multipath.conf"), n.tb.read_file("/tmp/multipath.conf"));
+    EXPECT_EQ(n.tb.read_file("/etc/multipath.conf"), n.tb.read_file("/var/lib/tidewall/multipath.conf"));
 }
 
 TEST(MultipathDefaults, ASectionIsAppendedWhenThereIsNone) {
@@ -144,12 +144,23 @@ TEST(MultipathDefaults, KeepsTheFilesModeAndRefusesPlantedLinks) {
     ASSERT_EQ(0, ::stat((n.tb.root + "/etc/multipath.conf").c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
 
+    // A link or FIFO at the old /tmp name gets nothing; a link in the state
+    // directory is replaced by the copy, not written through.
     n.tb.write_file("/etc/precious", "keep\n");
-    std::filesystem::remove(n.tb.root + "/tmp/multipath.conf");
+    n.tb.make_dir("/tmp");
     ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/precious").c_str(), (n.tb.root + "/tmp/multipath.conf").c_str()));
+    std::filesystem::remove(n.tb.root + "/var/lib/tidewall/multipath.conf");
+    ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/precious").c_str(), (n.tb.root + "/var/lib/tidewall/multipath.conf").c_str()));
+    n.tb.write_file("/etc/multipath.conf", "defaults {\n}\nblacklist {\n}\n");
+    EXPECT_EQ(0, tw_perf_params_version_v7().update_multipath_config());
+    EXPECT_EQ("keep\n", n.tb.read_file("/etc/precious"));
+    EXPECT_FALSE(std::filesystem::is_symlink(n.tb.root + "/var/lib/tidewall/multipath.conf"));
+    EXPECT_EQ(n.tb.read_file("/etc/multipath.conf"), n.tb.read_file("/var/lib/tidewall/multipath.conf"));
+
+    // No safe state directory: the version fails and the configuration stays.
+    ASSERT_EQ(0, ::chmod((n.tb.root + "/var/lib/tidewall").c_str(), 0777));
     n.tb.write_file("/etc/multipath.conf", "defaults {\n}\nblacklist {\n}\n");
     EXPECT_EQ(1, tw_perf_params_version_v7().update_multipath_config());
-    EXPECT_EQ("keep\n", n.tb.read_file("/etc/precious"));
     EXPECT_EQ("defaults {\n}\nblacklist {\n}\n", n.tb.read_file("/etc/multipath.conf"));
     EXPECT_TRUE(n.tb.logged(-1, "tw_perf_params_version_v7::update_multipath_config",
                             "Adding name [no_path_retry] value = [4] to [/etc/multipath.conf] failed"));
@@ -157,7 +168,7 @@ TEST(MultipathDefaults, KeepsTheFilesModeAndRefusesPlantedLinks) {
 
 TEST(VersionSeven, MultipathFailureFailsTheVersion) {
     test_backend tb;
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.make_dir("/etc");
     tb.on("multipath", 1, "", "sh: 1: multipath: not found\n");
     EXPECT_EQ(1, tw_perf_params_version_v7().configure());
@@ -171,7 +182,7 @@ TEST(VersionSeven, MultipathFailureFailsTheVersion) {
 // with the file written for when the tool comes.
 TEST(VersionSeven, NoMultipathToolCompletesTheVersion) {
     test_backend tb;
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.make_dir("/etc");
     tb.on("multipath", 127, "", "sh: 1: multipath: not found\n");
     EXPECT_EQ(0, tw_perf_params_version_v7().configure());
@@ -183,7 +194,7 @@ TEST(VersionSeven, NoMultipathToolCompletesTheVersion) {
 
 TEST(VersionSeven, BacksUpTheNetworkFilesToTheDataDrives) {
     test_backend tb;
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.make_dir("/etc");
     tb.on("multipath", 0);
     tb.set_key("dHOME", "/opt/tw");
