@@ -604,6 +604,10 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
     const disk_list& targets = only ? *only : news;
     size_t index = 0;
     for (const auto& disk : targets) {
+        // A recorded disk was finished above, as the first thing of the run.
+        if (std::any_of(outcomes.begin(), outcomes.end(),
+                        [&](const outcome& o) { return o.resumed && o.device == disk.get_devpath(); }))
+            continue;
         const tsaf_blkdev_verdict* verdict = nullptr;
         for (const auto& v : verdicts)
             if (v.get_info().get_devpath() == disk.get_devpath()) verdict = &v;

@@ -49,7 +49,10 @@ plan make_plan(tw_storage& storage) {
     for (const auto& i : p.interrupted) slot = std::max(slot, slot_number(i.mnt_path, p.prefix));
     if (p.survey_rc == 0)
         for (const auto& v : p.verdicts)
-            if (v.get_is_new()) p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
+            if (v.get_is_new() && !std::any_of(p.interrupted.begin(), p.interrupted.end(), [&](const auto& i) {
+                    return i.device == v.get_info().get_devpath();
+                }))
+                p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
     return p;
 }
 
@@ -81,6 +84,7 @@ std::string interrupted_text(const tw_storage::provisioning_intent& i) {
 std::string target_of(const plan& p, const std::string& devpath) {
     for (const auto& [info, path] : p.targets)
         if (info.get_devpath() == devpath) return path;
+    if (const auto* i = interrupted_of(p, devpath)) return i->mnt_path;
     return "";
 }
 
