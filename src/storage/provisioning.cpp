@@ -567,6 +567,17 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
     std::list<tsaf_blkdev_verdict> verdicts;
     disk_list news;
     auto survey = [&]() {
+        if (only && only->size() == 1) {
+            // One disk judged alone: a caller provisioning disk by disk does
+            // not read every other disk of the node each time.
+            tsaf_blkdev_verdict v;
+            int rc = manager.survey_disk(only->front().get_devpath(), v);
+            verdicts.assign(1, v);
+            news.clear();
+            if (rc != 0) return false;
+            if (v.get_is_new()) news.push_back(v.get_info());
+            return true;
+        }
         if (manager.enumerate_blkdevs(false) != 0 || manager.survey_disks(verdicts) != 0) return false;
         news.clear();
         for (const auto& v : verdicts)
