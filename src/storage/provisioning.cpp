@@ -672,8 +672,17 @@ int tw_storage::provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, 
                                 std::list<provisioning_outcome>& outcomes,
                                 const std::function<void(const provisioning_outcome&, size_t, size_t)>& starting,
                                 const std::function<void(const provisioning_outcome&)>& finished) {
-    return run_provisioning(*this, log_, "tw_storage::provision_disks", &disks, record_fstab, outcomes, starting,
-                            finished);
+    const char* tag = "tw_storage::provision_disks";
+    try {
+        return run_provisioning(*this, log_, tag, &disks, record_fstab, outcomes, starting, finished);
+    } catch (const TsException& e) {
+        log_.logMessage(tag, -1, "Provisioning stopped: %s", e.formatError().c_str());
+        outcomes.push_back(provisioning_outcome{});
+        outcomes.back().rc = -1;
+        outcomes.back().skipped = true;
+        outcomes.back().message = "provisioning stopped: " + e.formatError();
+        return 1;
+    }
 }
 
 int tw_storage::mount_new_blkdev() {
@@ -681,7 +690,13 @@ int tw_storage::mount_new_blkdev() {
     std::list<provisioning_outcome> outcomes;
     // The mounts' /etc/fstab entries are the caller's: a disk's record ends
     // once it is mounted and stamped.
-    int rc = run_provisioning(*this, log_, tag, nullptr, false, outcomes, {}, {});
+    int rc = -1;
+    try {
+        rc = run_provisioning(*this, log_, tag, nullptr, false, outcomes, {}, {});
+    } catch (const TsException&) {
+        log_.logMessage(tag, 0, "Failed to detect new disks on the server");
+        return -1;
+    }
     if (rc < 0) return -1;
     std::string list;
     size_t failed = 0;
@@ -702,12 +717,13 @@ int tw_storage::mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_
         std::list<provisioning_outcome> outcomes;
         std::list<tsaf_blkdev_basic_info> only{disk};
         run_provisioning(*this, log_, tag, &only, false, outcomes, {}, {});
-        for (const auto& o : outcomes) {
-            if (o.device != dev || o.resumed) continue;
-            mnt_path = o.mnt_path;
-            return o.rc;
-        }
-        return -1;
+        // The disk itself may have been a recorded one, finished first.
+        const provisioning_outcome* mine = nullptr;
+        for (const auto& o : outcomes)
+            if (o.device == dev && (!mine || mine->resumed)) mine = &o;
+        if (!mine) return -1;
+        mnt_path = mine->mnt_path;
+        return mine->rc;
     } catch (const TsException&) {
         log_.logMessage(tag, 0, "Failed to process the block device %s", dev.c_str());
         return -1;

@@ -245,6 +245,10 @@ int disks_provision(twctl::args words) {
                      outcomes.empty() ? "see TSTidewall.log" : outcomes.front().message.c_str());
         return 1;
     }
+    // A run that stopped between disks says why.
+    for (const auto& o : outcomes)
+        if (o.device.empty() && !o.message.empty())
+            std::fprintf(stderr, "twctl disks provision: %s\n", o.message.c_str());
     return rc == 0 ? 0 : 1;
 }
 
