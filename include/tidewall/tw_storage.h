@@ -204,6 +204,56 @@ public:
     // and if not why. 0, or non-zero when that cannot be decided (nothing is new then).
     int survey_new_disks(std::list<tsaf_blkdev_verdict>& verdicts);
 
+    // --- provisioning runs: one at a time on a node, finished after a crash ---
+    // Holds the node's provisioning lock for its lifetime, waiting a bounded
+    // time for a run of another process. The provisioning methods called by
+    // this process meanwhile run under it, so that a caller can keep other
+    // runs out from its survey to its last /etc/fstab entry. When not held,
+    // message() says why: "another provisioning is running (pid N)".
+    class TW_API provisioning_lock {
+    public:
+        provisioning_lock();
+        ~provisioning_lock();
+        provisioning_lock(const provisioning_lock&) = delete;
+        provisioning_lock& operator=(const provisioning_lock&) = delete;
+        bool held() const;
+        std::string message() const;
+
+    private:
+        struct hold;
+        hold* hold_;
+    };
+    // A disk that a provisioning run began and has not finished: the next run
+    // finishes it at the same mount path with the same file-system UUID.
+    struct provisioning_intent {
+        std::string device, serial, wwn, mnt_path, uuid;
+        bool record_fstab = true;
+        std::string last_failure;  // why its last attempt stopped, empty if none
+    };
+    // 0 with the recorded disks, or an errno value when the record cannot be read.
+    int interrupted_provisioning(std::list<provisioning_intent>& intents);
+    // What became of one disk in a provisioning run.
+    struct provisioning_outcome {
+        std::string device, mnt_path, uuid;
+        bool resumed = false;   // finished from an interrupted run's record
+        bool skipped = false;   // left untouched (no longer new, gone, or holds something else)
+        bool mounted = false;   // mounted at mnt_path and stamped
+        bool in_fstab = false;  // its /etc/fstab entry is written
+        int rc = 0;             // 0 when the disk is done
+        std::string message;    // why not: the disk, the step and the cause
+    };
+    // Under the provisioning lock: first finishes every recorded disk, then
+    // provisions each of disks that is still new at the next free slots, with a
+    // file-system UUID chosen up front, recording each in /etc/fstab by UUID when
+    // record_fstab. starting is called before each disk, finished after it.
+    // 0 when every disk is done, 1 when one or more failed or were skipped, -1
+    // when nothing could be started (lock, survey, state directory, node type;
+    // why is then in outcomes' first message or the log).
+    int provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, bool record_fstab,
+                        std::list<provisioning_outcome>& outcomes,
+                        const std::function<void(const provisioning_outcome&, size_t index, size_t total)>& starting = {},
+                        const std::function<void(const provisioning_outcome&)>& finished = {});
+
     // --- data mount paths ---
     int get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
                               bool from_fstab);

@@ -157,47 +157,49 @@ int tsaf_blkdevmgr::enumerate_blkdevs(bool include_partitions) {
         return enumerate_error_;
     }
     std::sort(names.begin(), names.end(), kernel_order);
-    for (const auto& name : names) {
-        disk_facts d;
-        d.sysdir = path("/sys/block/" + name);
-        d.info.set_devpath("/dev/" + name);
-        d.info.set_name(name);
-        unsigned long long sectors = 0;
-        if (read_number(d.sysdir + "/size", sectors)) d.info.set_size(sectors * 512ULL);
-        std::string text;
-        if (read_attr(d.sysdir + "/device/model", text)) d.info.set_model(text);
-        if (read_attr(d.sysdir + "/dev", text)) {
-            d.info.set_devnum(text);
+    for (const auto& name : names) add_disk(name, include_partitions);
+    return 0;
+}
+
+void tsaf_blkdevmgr::add_disk(const std::string& name, bool include_partitions) {
+    unsigned long long sectors = 0;
+    std::string text;
+    disk_facts d;
+    d.sysdir = path("/sys/block/" + name);
+    d.info.set_devpath("/dev/" + name);
+    d.info.set_name(name);
+    if (read_number(d.sysdir + "/size", sectors)) d.info.set_size(sectors * 512ULL);
+    if (read_attr(d.sysdir + "/device/model", text)) d.info.set_model(text);
+    if (read_attr(d.sysdir + "/dev", text)) {
+        d.info.set_devnum(text);
+        d.devnums.push_back(text);
+    }
+    std::vector<std::string> entries;
+    list_dir(d.sysdir, entries);
+    for (const auto& e : entries)
+        if (is_partition_dir(d.sysdir, e)) d.partitions.push_back(e);
+    std::sort(d.partitions.begin(), d.partitions.end(), kernel_order);
+    struct stat st {};
+    if (::stat(path(d.info.get_devpath()).c_str(), &st) == 0) {
+        d.node_exists = true;
+        d.node_dev = st.st_dev;
+        d.node_ino = st.st_ino;
+    }
+    devices_.push_back(d.info);
+    for (const auto& p : d.partitions) {
+        tsaf_blkdev_basic_info part("/dev/" + p);
+        part.set_name(p);
+        part.set_is_partition(true);
+        if (read_number(d.sysdir + "/" + p + "/size", sectors)) part.set_size(sectors * 512ULL);
+        if (read_attr(d.sysdir + "/" + p + "/dev", text)) {
+            part.set_devnum(text);
             d.devnums.push_back(text);
         }
-        std::vector<std::string> entries;
-        list_dir(d.sysdir, entries);
-        for (const auto& e : entries)
-            if (is_partition_dir(d.sysdir, e)) d.partitions.push_back(e);
-        std::sort(d.partitions.begin(), d.partitions.end(), kernel_order);
-        struct stat st {};
-        if (::stat(path(d.info.get_devpath()).c_str(), &st) == 0) {
-            d.node_exists = true;
-            d.node_dev = st.st_dev;
-            d.node_ino = st.st_ino;
-        }
-        devices_.push_back(d.info);
-        for (const auto& p : d.partitions) {
-            tsaf_blkdev_basic_info part("/dev/" + p);
-            part.set_name(p);
-            part.set_is_partition(true);
-            if (read_number(d.sysdir + "/" + p + "/size", sectors)) part.set_size(sectors * 512ULL);
-            if (read_attr(d.sysdir + "/" + p + "/dev", text)) {
-                part.set_devnum(text);
-                d.devnums.push_back(text);
-            }
-            if (include_partitions) devices_.push_back(part);
-        }
-        log_.logMessage(tag, 2, "Block device [%s] size [%llu] partitions [%s]", d.info.get_devpath().c_str(),
-                        d.info.get_size(), join(d.partitions, ",").c_str());
-        disks_.push_back(std::move(d));
+        if (include_partitions) devices_.push_back(part);
     }
-    return 0;
+    log_.logMessage("tsaf_blkdevmgr::enumerate_blkdevs", 2, "Block device [%s] size [%llu] partitions [%s]",
+                    d.info.get_devpath().c_str(), d.info.get_size(), join(d.partitions, ",").c_str());
+    disks_.push_back(std::move(d));
 }
 
 int tsaf_blkdevmgr::load_usage_tables(usage_tables& t) {
@@ -325,6 +327,38 @@ int tsaf_blkdevmgr::survey_disks(std::list<tsaf_blkdev_verdict>& verdicts) {
             log_.logMessage(tag, 1, "Disk [%s] is not new: %s", d.info.get_devpath().c_str(), reason.c_str());
         verdicts.push_back(std::move(v));
     }
+    return rc;
+}
+
+int tsaf_blkdevmgr::survey_disk(const std::string& devpath, tsaf_blkdev_verdict& verdict) {
+    const char* tag = "tsaf_blkdevmgr::survey_disk";
+    verdict = tsaf_blkdev_verdict();
+    verdict.set_info(tsaf_blkdev_basic_info(devpath));
+    std::string name = devpath.compare(0, 5, "/dev/") == 0 ? devpath.substr(5) : "";
+    struct stat st {};
+    if (name.empty() || name.find('/') != std::string::npos || name == "." || name == ".." ||
+        ::stat(path("/sys/block/" + name).c_str(), &st) != 0) {
+        verdict.set_reason("gone");
+        return 0;
+    }
+    devices_.clear();
+    disks_.clear();
+    enumerated_ = true;
+    enumerate_error_ = 0;
+    with_partitions_ = false;
+    add_disk(name, false);
+    usage_tables t;
+    int rc = load_usage_tables(t);
+    if (rc != 0) log_.logMessage(tag, -1, "Cannot tell which disks are in use: %s", t.problem.c_str());
+    const disk_facts& d = disks_.front();
+    std::string reason = judge(d, t);
+    verdict.set_info(d.info);
+    verdict.set_is_new(reason.empty());
+    verdict.set_reason(reason);
+    if (reason.empty())
+        log_.logMessage(tag, 1, "Disk [%s] is new", devpath.c_str());
+    else
+        log_.logMessage(tag, 1, "Disk [%s] is not new: %s", devpath.c_str(), reason.c_str());
     return rc;
 }
 

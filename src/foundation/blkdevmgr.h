@@ -41,6 +41,12 @@ public:
     // codes as get_new_disks; verdicts are filled in either case.
     int survey_disks(std::list<tsaf_blkdev_verdict>& verdicts);
 
+    // The verdict on one whole disk only (reason "gone" when sysfs has no such
+    // disk): the same judgement as survey_disks, without reading every other
+    // disk, for a caller that provisions one disk at a time. Same result codes.
+    // Leaves blkdevs() holding that disk alone.
+    int survey_disk(const std::string& devpath, tsaf_blkdev_verdict& verdict);
+
     // Block count and block size (logical sector size) of the device named by
     // the record's device path; throws TsException when they cannot be read.
     void get_capacity(tsaf_blkdev& dev);
@@ -68,6 +74,8 @@ private:
         std::string problem;  // why every disk is in doubt, when a table is unreadable
     };
 
+    // Reads what sysfs and /dev say about the whole disk `name` and appends it.
+    void add_disk(const std::string& name, bool include_partitions);
     int load_usage_tables(usage_tables& t);
     std::string judge(const disk_facts& d, const usage_tables& t);
     // Whether a device text of a table (a path, possibly a link) names the disk

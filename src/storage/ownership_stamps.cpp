@@ -5,6 +5,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_mnt_parser.h"
 #include "foundation/tsaf_utils.h"
@@ -184,6 +185,13 @@ bool tw_storage::is_logicalvol(std::string blkdev, std::string& vg, std::string&
 
 int tw_storage::fix_tsln_stamps() {
     const char* tag = "tw_storage::fix_tsln_stamps";
+    // Two repairs at once would each find the other's half-written stamps missing.
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::stamp_repair);
+    if (!lock.held()) {
+        log_.logMessage(tag, -1, "%s", lock.message().c_str());
+        std::printf("%s\n", lock.message().c_str());
+        return -1;
+    }
     std::list<TsMntInfo> entries;
     TsMntParser("/etc/mtab").ParseMountPointInfo(entries);
     for (const auto& e : entries) {

@@ -9,6 +9,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -23,19 +24,35 @@ struct plan {
     unsigned last_slot = 0;
     // Mount path of each new disk, in the order provisioning takes them.
     std::vector<std::pair<tsaf_blkdev_basic_info, std::string>> targets;
+    // Disks an interrupted run left: the next provisioning finishes them first.
+    std::list<tw_storage::provisioning_intent> interrupted;
+    int interrupted_rc = 0;
 };
+
+// The slot number of a recorded mount path, 0 when it is not prefix + digits.
+unsigned slot_number(const std::string& mnt_path, const std::string& prefix) {
+    if (mnt_path.compare(0, prefix.size(), prefix) != 0) return 0;
+    std::string digits = mnt_path.substr(prefix.size());
+    if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+    return static_cast<unsigned>(std::stoul(digits));
+}
 
 plan make_plan(tw_storage& storage) {
     plan p;
     p.survey_rc = storage.survey_new_disks(p.verdicts);
+    p.interrupted_rc = storage.interrupted_provisioning(p.interrupted);
     p.prefix = storage.get_datapath_prefix();
     p.fstype = storage.get_datapath_file_system();
     p.options = storage.get_datapath_mount_options();
     p.last_slot = storage.get_data_mntpath_lastslot();
     unsigned slot = p.last_slot;
+    for (const auto& i : p.interrupted) slot = std::max(slot, slot_number(i.mnt_path, p.prefix));
     if (p.survey_rc == 0)
         for (const auto& v : p.verdicts)
-            if (v.get_is_new()) p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
+            if (v.get_is_new() && !std::any_of(p.interrupted.begin(), p.interrupted.end(), [&](const auto& i) {
+                    return i.device == v.get_info().get_devpath();
+                }))
+                p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
     return p;
 }
 
@@ -52,9 +69,22 @@ std::string size_text(unsigned long long bytes) {
     return buf;
 }
 
+const tw_storage::provisioning_intent* interrupted_of(const plan& p, const std::string& devpath) {
+    for (const auto& i : p.interrupted)
+        if (i.device == devpath) return &i;
+    return nullptr;
+}
+
+std::string interrupted_text(const tw_storage::provisioning_intent& i) {
+    std::string t = "provisioning interrupted at " + i.mnt_path + ": the next provisioning finishes it";
+    if (!i.last_failure.empty()) t += " (last attempt stopped at " + i.last_failure + ")";
+    return t;
+}
+
 std::string target_of(const plan& p, const std::string& devpath) {
     for (const auto& [info, path] : p.targets)
         if (info.get_devpath() == devpath) return path;
+    if (const auto* i = interrupted_of(p, devpath)) return i->mnt_path;
     return "";
 }
 
@@ -83,8 +113,15 @@ int disks_new(twctl::args words) {
                 std::printf(", \"reason\": %s", twctl::json_string(v.get_reason()).c_str());
             std::printf("}%s\n", ++i < p.verdicts.size() ? "," : "");
         }
+        std::printf("  ],\n  \"interrupted\": [\n");
+        i = 0;
+        for (const auto& r : p.interrupted)
+            std::printf("    {\"device\": %s, \"mount_path\": %s, \"uuid\": %s, \"last_failure\": %s}%s\n",
+                        twctl::json_string(r.device).c_str(), twctl::json_string(r.mnt_path).c_str(),
+                        twctl::json_string(r.uuid).c_str(), twctl::json_string(r.last_failure).c_str(),
+                        ++i < p.interrupted.size() ? "," : "");
         std::printf("  ]\n}\n");
-        return p.survey_rc == 0 ? 0 : 1;
+        return p.survey_rc == 0 && p.interrupted_rc == 0 ? 0 : 1;
     }
     if (p.survey_rc != 0)
         std::printf("Cannot tell which disks are in use: no disk counts as new (see the reasons below).\n\n");
@@ -93,12 +130,21 @@ int disks_new(twctl::args words) {
         const auto& d = v.get_info();
         std::string verdict = v.get_is_new() ? "new: would become " + target_of(p, d.get_devpath())
                                              : "not new: " + v.get_reason();
+        if (const auto* i = interrupted_of(p, d.get_devpath())) verdict = interrupted_text(*i);
         std::printf("%-16s %-10s %-18s %s\n", d.get_devpath().c_str(), size_text(d.get_size()).c_str(),
                     d.get_model().empty() ? "-" : d.get_model().c_str(), verdict.c_str());
     }
+    // A recorded disk the survey no longer sees is listed all the same.
+    for (const auto& i : p.interrupted) {
+        bool seen = false;
+        for (const auto& v : p.verdicts) seen = seen || v.get_info().get_devpath() == i.device;
+        if (!seen) std::printf("%-16s %-10s %-18s %s\n", i.device.c_str(), "-", "-", interrupted_text(i).c_str());
+    }
+    if (p.interrupted_rc != 0)
+        std::printf("The record of interrupted provisioning cannot be read: see TSTidewall.log\n");
     std::printf("\n%zu new disk(s); data mount paths %sN, file system %s, options %s\n", p.targets.size(),
                 p.prefix.c_str(), p.fstype.c_str(), p.options.empty() ? "(none)" : p.options.c_str());
-    return p.survey_rc == 0 ? 0 : 1;
+    return p.survey_rc == 0 && p.interrupted_rc == 0 ? 0 : 1;
 }
 
 bool confirmed(const plan& p) {
@@ -107,6 +153,8 @@ bool confirmed(const plan& p) {
     for (const auto& [info, path] : p.targets)
         std::printf("  %s (%s) -> %s\n", info.get_devpath().c_str(), size_text(info.get_size()).c_str(),
                     path.c_str());
+    for (const auto& i : p.interrupted)
+        std::printf("  %s -> %s (interrupted earlier: finished first)\n", i.device.c_str(), i.mnt_path.c_str());
     std::printf("Everything on them is lost. Go on? [y/N] ");
     std::fflush(stdout);
     std::string answer;
@@ -122,13 +170,25 @@ int disks_provision(twctl::args words) {
         return 2;
     }
     tw_storage storage;
+    // Held from the survey to the last /etc/fstab entry: a second run would
+    // take the same disks and slots.
+    tw_storage::provisioning_lock lock;
+    if (!lock.held()) {
+        std::fprintf(stderr, "twctl disks provision: %s\n", lock.message().c_str());
+        return 1;
+    }
     plan p = make_plan(storage);
-    if (p.survey_rc != 0) {
+    if (p.interrupted_rc != 0) {
+        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; nothing "
+                             "was changed (see TSTidewall.log)\n");
+        return 1;
+    }
+    if (p.survey_rc != 0 && p.interrupted.empty()) {
         std::fprintf(stderr, "twctl disks provision: cannot tell which disks are in use; nothing was changed "
                              "(twctl disks new says why)\n");
         return 1;
     }
-    if (p.targets.empty()) {
+    if (p.targets.empty() && p.interrupted.empty()) {
         std::printf("No new disks.\n");
         return 0;
     }
@@ -144,56 +204,52 @@ int disks_provision(twctl::args words) {
         std::printf("Nothing was changed.\n");
         return 1;
     }
-    // Only disks that were shown, and that are still new now, are touched.
-    std::list<tsaf_blkdev_verdict> now;
-    if (storage.survey_new_disks(now) != 0) {
-        std::fprintf(stderr, "twctl disks provision: cannot tell which disks are in use; nothing was changed\n");
-        return 1;
-    }
-    int failures = 0;
+    std::list<tsaf_blkdev_basic_info> disks;
+    for (const auto& t : p.targets) disks.push_back(t.first);
     twctl::progress_line line;
     unsigned long long disks_done = 0;
     double mib_done = 0;
-    for (auto& [info, planned] : p.targets) {
-        const tsaf_blkdev_verdict* current = nullptr;
-        for (const auto& v : now)
-            if (v.get_info().get_devpath() == info.get_devpath()) current = &v;
-        if (!current || !current->get_is_new()) {
-            std::printf("%s: skipped, no longer new (%s)\n", info.get_devpath().c_str(),
-                        current ? current->get_reason().c_str() : "gone");
-            ++failures;
-            continue;
-        }
+    auto starting = [&](const tw_storage::provisioning_outcome& o, size_t, size_t total) {
         // Each disk's line shows while its disk is worked on, then gives way to
         // the disk's result.
-        line.update(info.get_devpath() + ": provisioning, disks", disks_done, p.targets.size(), mib_done, "done",
-                    true);
-        std::string path;
-        int rc = storage.mount_new_blkdev(info, path);
+        line.update(o.device + ": provisioning, disks", disks_done, total, mib_done, "done", true);
+    };
+    auto finished = [&](const tw_storage::provisioning_outcome& o) {
         line.clear();
-        ++disks_done;
-        mib_done += info.get_size() / double(1 << 20);
-        if (rc != 0) {
-            std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", info.get_devpath().c_str(), rc,
-                        path.c_str());
-            ++failures;
-            continue;
+        const char* dev = o.device.c_str();
+        if (o.resumed) std::printf("%s: finishing the provisioning interrupted at %s\n", dev, o.mnt_path.c_str());
+        if (!o.resumed) {
+            ++disks_done;
+            for (const auto& t : p.targets)
+                if (t.first.get_devpath() == o.device) mib_done += t.first.get_size() / double(1 << 20);
         }
-        std::printf("%s: mounted at %s and stamped\n", info.get_devpath().c_str(), path.c_str());
-        if (no_fstab) continue;
-        // By UUID: device names move between boots, the file system's UUID does not.
-        try {
-            std::string uuid;
-            storage.extract_filesys_uuid(info.get_devpath(), p.fstype, uuid);
-            if (uuid.empty()) throw TsException("twctl", "empty UUID", "disks_cmd", __LINE__, -1);
-            storage.update_sysconfig_files(path, "UUID=" + uuid, p.fstype, p.options, "/etc/fstab");
-            std::printf("%s: recorded in /etc/fstab as UUID=%s\n", info.get_devpath().c_str(), uuid.c_str());
-        } catch (const TsException& e) {
-            std::printf("%s: NOT recorded in /etc/fstab: %s\n", info.get_devpath().c_str(), e.formatError().c_str());
-            ++failures;
+        if (o.skipped && !o.resumed) {
+            std::printf("%s: skipped, %s\n", dev, o.message.c_str());
+        } else if (o.skipped) {
+            std::printf("%s: %s\n", dev, o.message.c_str());
+        } else if (!o.mounted) {
+            std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", dev, o.rc, o.mnt_path.c_str());
+            std::printf("%s: %s\n", dev, o.message.c_str());
+        } else {
+            std::printf("%s: mounted at %s and stamped\n", dev, o.mnt_path.c_str());
+            if (o.in_fstab)
+                std::printf("%s: recorded in /etc/fstab as UUID=%s\n", dev, o.uuid.c_str());
+            else if (o.rc != 0)
+                std::printf("%s: NOT recorded in /etc/fstab: %s\n", dev, o.message.c_str());
         }
+    };
+    std::list<tw_storage::provisioning_outcome> outcomes;
+    int rc = storage.provision_disks(disks, !no_fstab, outcomes, starting, finished);
+    if (rc < 0) {
+        std::fprintf(stderr, "twctl disks provision: %s; nothing was changed\n",
+                     outcomes.empty() ? "see TSTidewall.log" : outcomes.front().message.c_str());
+        return 1;
     }
-    return failures == 0 ? 0 : 1;
+    // A run that stopped between disks says why.
+    for (const auto& o : outcomes)
+        if (o.device.empty() && !o.message.empty())
+            std::fprintf(stderr, "twctl disks provision: %s\n", o.message.c_str());
+    return rc == 0 ? 0 : 1;
 }
 
 const char* const kUsage =

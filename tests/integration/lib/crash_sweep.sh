@@ -21,9 +21,12 @@ crash_sweep_steps() {
     rm -f "$trace"
 }
 
+#   crash_sweep "$n" reset_state run_op check_state FIRST STRIDE
+# sweeps only k = FIRST, FIRST+STRIDE, ... (so that workers with machine copies
+# of their own can share the kill points).
 crash_sweep() {
-    local steps=$1 reset=$2 run=$3 check=$4 k rc
-    for ((k = 1; k <= steps; k++)); do
+    local steps=$1 reset=$2 run=$3 check=$4 first=${5:-1} stride=${6:-1} k rc
+    for ((k = first; k <= steps; k += stride)); do
         "$reset" "$k"
         TW_CRASH_AT_STEP=$k "$run" >/dev/null 2>&1 || true
         rc=0

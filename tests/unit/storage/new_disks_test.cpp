@@ -31,6 +31,18 @@ protected:
             EXPECT_EQ(v.get_is_new(), v.get_reason().empty());
             out[v.get_info().get_devpath()] = v.get_is_new() ? "new" : v.get_reason();
         }
+        // A disk judged alone gets the verdict the whole survey gave it.
+        for (const auto& [dev, why] : out) {
+            tsaf_blkdevmgr one;
+            tsaf_blkdev_verdict v;
+            EXPECT_EQ(one.survey_disk(dev, v), last_rc) << dev;
+            EXPECT_EQ(v.get_is_new() ? "new" : v.get_reason(), why) << dev << " judged alone";
+        }
+        tsaf_blkdevmgr one;
+        tsaf_blkdev_verdict gone;
+        one.survey_disk("/dev/sdzz", gone);
+        EXPECT_FALSE(gone.get_is_new());
+        EXPECT_EQ(gone.get_reason(), "gone");
         return out;
     }
 

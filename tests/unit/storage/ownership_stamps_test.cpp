@@ -34,7 +34,10 @@ using attrs = std::map<std::string, std::string>;
 
 class StampsTest : public ::testing::Test {
 protected:
-    void SetUp() override { tidewall::testing::use_gluster_flavour(tb); }
+    void SetUp() override {
+        tidewall::testing::use_gluster_flavour(tb);
+        tb.make_dir("/run");  // the stamp-repair lock
+    }
     test_backend tb;
     storage_under_test s{tb};
     tw_storage& st = s.storage;

@@ -19,6 +19,9 @@ namespace {
 
 using attrs = std::map<std::string, std::string>;
 
+// The UUID a provisioning run gives mkfs: the test backend's random source.
+const std::string kRunUuid = "78563412-7856-4412-b856-341278563412";
+
 const attrs kDataStamps(const std::string& path) {
     return {{"trusted.mntstamp", path}, {"trusted.tslnstamp", "arrowfield@tsln"}, {"trusted.blkdevstamp", ""}};
 }
@@ -27,6 +30,8 @@ class ProvisioningTest : public ::testing::Test {
 protected:
     void SetUp() override {
         tidewall::testing::use_gluster_flavour(tb);
+        tb.make_dir("/run");      // the provisioning lock
+        tb.make_dir("/var/lib");  // the provisioning record
         tb.write_file("/etc/mtab", "/dev/vda / ext4 rw 0 0\n");
         tidewall::testing::mounts_take_effect(tb);
     }
@@ -210,13 +215,13 @@ TEST_F(ProvisioningTest, NewDisksGoToTheNextFreeSlotsAndUsedOnesAreUntouched) {
     tb.make_dir("/tw/disk1");
     tb.make_dir("/tw/disk3");
     std::string sdc_before = peek(tb, "/dev/sdc", 0, 4096);
-    tb.on("echo y | mkfs -t xfs -f /dev/sdb", 0);
-    tb.on("echo y | mkfs -t xfs -f /dev/sdd", 0);
+    tb.on("echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdb", 0);
+    tb.on("echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdd", 0);
 
     ASSERT_EQ(st.mount_new_blkdev(), 0);
-    EXPECT_EQ(tb.commands, (std::vector<std::string>{"echo y | mkfs -t xfs -f /dev/sdb",
+    EXPECT_EQ(tb.commands, (std::vector<std::string>{"echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdb",
                                                      "mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk4",
-                                                     "echo y | mkfs -t xfs -f /dev/sdd",
+                                                     "echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdd",
                                                      "mount -t xfs  -o noatime,inode64,nofail /dev/sdd /tw/disk5"}));
     EXPECT_EQ(tb.xattrs["/tw/disk4"], kDataStamps("/tw/disk4"));
     EXPECT_EQ(tb.xattrs["/tw/disk5"], kDataStamps("/tw/disk5"));
@@ -229,8 +234,8 @@ TEST_F(ProvisioningTest, AFailedDiskUsesUpItsSlotAndTheNextFollows) {
     add_used_looking_disk("sdb");
     add_used_looking_disk("sdc");
     tb.make_dir("/tw");
-    tb.on("echo y | mkfs -t xfs -f /dev/sdb", 0);
-    tb.on("echo y | mkfs -t xfs -f /dev/sdc", 0);
+    tb.on("echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdb", 0);
+    tb.on("echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdc", 0);
     tb.on("mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk1", 32);
     EXPECT_EQ(st.mount_new_blkdev(), 1);  // one disk failed
     EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev", "Failed to process block device /dev/sdb"));
@@ -300,7 +305,7 @@ TEST_F(ProvisioningTest, OneDiskAtTheNextSlot) {
     add_used_looking_disk("sdk");
     tidewall::testing::use_maldor_flavour(tb);
     tb.make_dir("/maldor/d4");
-    tb.on("echo y | mkfs -t xfs -f /dev/sdk", 0);
+    tb.on("echo y | mkfs -t xfs -f -m uuid=" + kRunUuid + " /dev/sdk", 0);
     tsaf_blkdev_basic_info disk("/dev/sdk");
     std::string path;
     EXPECT_EQ(st.mount_new_blkdev(disk, path), 0);
