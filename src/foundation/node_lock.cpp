@@ -2,7 +2,9 @@
 
 #include "foundation/host_backend.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -120,6 +122,28 @@ std::string held_lock::why() const {
     if (error_ == EPERM) return path_ + " is not safe to use (not owned by root alone)";
     if (error_ == EINVAL) return "not a valid lock name";
     return path_ + ": " + std::strerror(error_);
+}
+
+std::string lock_name_for(const std::string& kind, const std::string& what) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : what) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    if (kind.size() + encoded.size() + 7 > 240) {
+        unsigned long long h = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : what) h = (h ^ c) * 1099511628211ull;
+        char buf[17];
+        std::snprintf(buf, sizeof buf, "%016llx", h);
+        encoded = std::string("hash-") + buf;
+    }
+    return kind + "." + encoded + ".lock";
 }
 
 const char* operation_name(operation op) {

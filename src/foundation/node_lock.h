@@ -61,6 +61,12 @@ private:
     pid_t holder_ = 0;
 };
 
+// The lock name of one object of a kind, "<kind>.<what, encoded>.lock": what
+// (a file's path, say) becomes one path component in which every byte other
+// than a letter, digit, '.', '-' or '_' is written as %XX, so two objects never
+// share a lock; a name too long for the file system is shortened to a hash.
+std::string lock_name_for(const std::string& kind, const std::string& what);
+
 // The operations of which only one of a kind may run on a node at a time.
 enum class operation { provisioning, metadata_configure, first_boot, tuning, pruning, stamp_repair };
 
