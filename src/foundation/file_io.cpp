@@ -294,7 +294,16 @@ int write_atomic(const std::string& link_or_file, const std::string& content, mo
 }
 
 int append(const std::string& path, const std::string& content, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
+    // The same rule for links as for rewrites: only a link only root can have
+    // made is appended through; any other is replaced by a file of the content.
+    std::string target = path;
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        int e = trusted_link_target(path, target);
+        if (e == EPERM) return write_atomic(path, content, mode);
+        if (e != 0) return e;
+    }
+    int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return errno;
     int rc = write_fully(fd, content.data(), content.size());
     if (::close(fd) != 0 && rc == 0) rc = errno;

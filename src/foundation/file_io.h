@@ -30,6 +30,8 @@ int write_atomic(const std::string& path, const std::string& content, mode_t def
 int list_dir(const std::string& path, std::vector<std::string>& names);
 
 // Appends content with one write on an O_APPEND descriptor; 0 or an errno value.
+// A link at path is appended through only as write_atomic would follow it; any
+// other link is replaced by a new file holding content.
 int append(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 // Creates (or truncates) a file without following a link at its name; a link

@@ -118,7 +118,16 @@ TEST_F(FileIo, LinksAreFollowedOnlyWhereOnlyRootCanHaveMadeThem) {
     }
     EXPECT_EQ("new\n", text_of(dir + "/etc/real"));
     EXPECT_FALSE(std::filesystem::exists(dir + "/etc/created"));
-    EXPECT_EQ(std::vector<std::string>({"dangling", "inner", "tw.prom"}), [&] {
+    // Appends keep the same rule: through root's link, never through another's.
+    ASSERT_EQ(0, ::symlink((dir + "/secret").c_str(), (dir + "/textfile/fstab-bkp").c_str()));
+    ASSERT_EQ(0, file_io::append(dir + "/textfile/fstab-bkp", "line\n"));
+    EXPECT_FALSE(std::filesystem::is_symlink(dir + "/textfile/fstab-bkp"));
+    EXPECT_EQ("line\n", text_of(dir + "/textfile/fstab-bkp"));
+    EXPECT_EQ("shadow\n", text_of(dir + "/secret"));
+    ASSERT_EQ(0, file_io::append(dir + "/etc/fstab", "more\n"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir + "/etc/fstab"));
+    EXPECT_EQ("new\nmore\n", text_of(dir + "/etc/real"));
+    EXPECT_EQ(std::vector<std::string>({"dangling", "fstab-bkp", "inner", "tw.prom"}), [&] {
         std::vector<std::string> n;
         for (auto& e : std::filesystem::directory_iterator(dir + "/textfile")) n.push_back(e.path().filename());
         std::sort(n.begin(), n.end());
