@@ -13,7 +13,10 @@ namespace tidewall::logfile {
 
 namespace {
 
+// A line holds the lock for microseconds: tried every millisecond, a writer
+// among many still gets its turn well within the bound.
 constexpr unsigned kLockWaitMs = 200;
+constexpr unsigned kLockRetryMs = 1;
 
 } // namespace
 
@@ -57,7 +60,7 @@ bool writer::write(const std::string& line, const limits& lim) const {
     // Logging never blocks a caller: a lock still held after a short wait (or
     // that cannot be had) leaves the line to one O_APPEND write without it, and
     // rotation to the next line that gets the lock.
-    locks::held_lock lock(locks::lock_name_for("log", path_), kLockWaitMs);
+    locks::held_lock lock(locks::lock_name_for("log", path_), kLockWaitMs, kLockRetryMs);
     struct stat st {};
     if (lock.held() && ::stat(path_.c_str(), &st) == 0 && st.st_size > 0 &&
         static_cast<unsigned long long>(st.st_size) + line.size() > lim.max_bytes)

@@ -68,7 +68,7 @@ bool safe_private_file(int fd) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-held_lock::held_lock(const std::string& name, unsigned wait_ms) {
+held_lock::held_lock(const std::string& name, unsigned wait_ms, unsigned retry_ms) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
         error_ = EINVAL;
         return;
@@ -100,7 +100,8 @@ held_lock::held_lock(const std::string& name, unsigned wait_ms) {
             ::close(fd);
             return;
         }
-        unsigned step = wait_ms - waited < kRetryMs ? wait_ms - waited : kRetryMs;
+        unsigned every = retry_ms > 0 ? retry_ms : kRetryMs;
+        unsigned step = wait_ms - waited < every ? wait_ms - waited : every;
         host::current().sleep_ms(step);
         waited += step;
     }

@@ -33,11 +33,11 @@ bool safe_private_file(int fd);
 
 // An exclusive flock on <lock directory>/<name>, held for the object's lifetime.
 // name is one path component. wait_ms bounds the wait for another holder
-// (0: one try). The holder's pid is written into the file, so a caller that
-// times out can say who holds it.
+// (0: one try), retried every retry_ms. The holder's pid is written into the
+// file, so a caller that times out can say who holds it.
 class held_lock {
 public:
-    held_lock(const std::string& name, unsigned wait_ms);
+    held_lock(const std::string& name, unsigned wait_ms, unsigned retry_ms = 50);
     ~held_lock();
     held_lock(const held_lock&) = delete;
     held_lock& operator=(const held_lock&) = delete;
