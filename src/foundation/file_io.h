@@ -19,8 +19,9 @@ int read_all(const std::string& path, std::string& content);
 // over the target, and the directory synced. 0 or an errno value; on failure the
 // old file is whole and no temporary file remains. A link at path stays a link
 // when only the effective user (root) can have made it and every directory on
-// the way to its final target: that target is the file replaced, in its own
-// directory. Any other link is replaced by the new file, never followed.
+// the way to its final target (owned by root and writable by nobody else, or
+// sticky like /tmp with the entry root's): that target is the file replaced, in
+// its own directory. Any other link is replaced by the new file, never followed.
 // Temporary files are named "<name>.twtmp.<pid>.XXXXXX"; a rewrite removes
 // those of the same name whose maker is no longer running.
 int write_atomic(const std::string& path, const std::string& content, mode_t default_mode = 0644);
