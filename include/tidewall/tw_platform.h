@@ -69,8 +69,9 @@ inline bool fdata_is_same(const mpath_file_data_s& a, const mpath_file_data_s& b
 // system and the number of its drive, so that the drive behind a mount path can
 // be found (and blinked) even after its disk has failed. Entries of mount paths
 // that are gone stay in the file. Every read and rewrite of the file holds a
-// process-wide lock and an flock on "<file>.lock", so that threads and
-// processes never lose each other's entries; rewrites replace the file whole.
+// process-wide lock and the file's lock in the root-only lock directory, so that
+// threads and processes never lose each other's entries; rewrites replace the
+// file whole, and a rewrite that cannot have the lock is skipped.
 class TW_API tw_mpathfileinfo {
 public:
     using location_map = std::map<std::string, mpath_file_data_s>;

@@ -1,5 +1,7 @@
 #include "foundation/command_runner.h"
 
+#include <tidewall/tw_debug.h>
+
 #include <cerrno>
 #include <algorithm>
 #include <chrono>
@@ -33,13 +35,19 @@ int decode_status(int status) {
     return -1;
 }
 
-// Reads whatever is ready on fd into sink; returns false at end of file or error.
-bool drain(int fd, std::string& sink) {
+// Reads whatever is ready on fd into sink, keeping at most cap bytes; returns
+// false at end of file or error. over is set once the stream passed the cap.
+bool drain(int fd, std::string& sink, size_t cap, bool& over) {
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
         if (n > 0) {
-            sink.append(buf, static_cast<size_t>(n));
+            size_t room = cap > sink.size() ? cap - sink.size() : 0;
+            sink.append(buf, std::min(room, static_cast<size_t>(n)));
+            if (static_cast<size_t>(n) > room) {
+                over = true;
+                return true;  // the rest is not read: the command is about to be killed
+            }
             continue;
         }
         if (n == 0) return false;
@@ -50,7 +58,7 @@ bool drain(int fd, std::string& sink) {
 
 } // namespace
 
-command_result run_shell_command(const std::string& cmd, int time_limit_s) {
+command_result run_shell_command(const std::string& cmd, int time_limit_s, size_t output_cap) {
     command_result result;
     pipe_pair out, err;
     if (::pipe2(out.fd, O_CLOEXEC) != 0 || ::pipe2(err.fd, O_CLOEXEC) != 0) {
@@ -96,7 +104,7 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s) {
     ::fcntl(err.fd[0], F_SETFL, O_NONBLOCK);
 
     const auto deadline = clock_type::now() + std::chrono::seconds(time_limit_s > 0 ? time_limit_s : 0);
-    bool out_open = true, err_open = true, exited = false;
+    bool out_open = true, err_open = true, exited = false, over_cap = false;
     int status = 0;
     for (;;) {
         if (!exited) {
@@ -106,8 +114,8 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s) {
         if (exited) {
             // The shell is gone: what it wrote is already in the pipes. Descendants
             // that keep the pipes open (daemons) are not waited for.
-            if (out_open) drain(out.fd[0], result.out);
-            if (err_open) drain(err.fd[0], result.err);
+            if (out_open) drain(out.fd[0], result.out, output_cap, over_cap);
+            if (err_open) drain(err.fd[0], result.err, output_cap, over_cap);
             break;
         }
         int wait_ms = 100;
@@ -117,8 +125,8 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s) {
                 ::kill(-pid, SIGKILL);
                 while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
                 }
-                if (out_open) drain(out.fd[0], result.out);
-                if (err_open) drain(err.fd[0], result.err);
+                if (out_open) drain(out.fd[0], result.out, output_cap, over_cap);
+                if (err_open) drain(err.fd[0], result.err, output_cap, over_cap);
                 result.timed_out = true;
                 result.status = -1;
                 if (!result.err.empty() && result.err.back() != '\n') result.err += '\n';
@@ -141,11 +149,31 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s) {
         for (nfds_t i = 0; i < n; ++i) {
             if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
             bool is_out = fds[i].fd == out.fd[0];
-            bool open = drain(fds[i].fd, is_out ? result.out : result.err);
+            bool open = drain(fds[i].fd, is_out ? result.out : result.err, output_cap, over_cap);
             if (!open) (is_out ? out_open : err_open) = false;
+        }
+        if (over_cap) {
+            // A tool or peer printing without end must not exhaust the node's memory.
+            ::kill(-pid, SIGKILL);
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+            }
+            tw_debug().logMessage("tidewall::host::run_shell_command", -1,
+                                  "Command [%s] killed: its output passed the %zu byte cap", cmd.c_str(), output_cap);
+            result.status = -1;
+            if (!result.err.empty() && result.err.back() != '\n') result.err += '\n';
+            result.err += "command killed: output passed the " + std::to_string(output_cap) + " byte cap";
+            return result;
         }
     }
     result.status = decode_status(status);
+    if (over_cap) {
+        // It ended on its own while its last output passed the cap: still not whole.
+        tw_debug().logMessage("tidewall::host::run_shell_command", -1,
+                              "Command [%s] failed: its output passed the %zu byte cap", cmd.c_str(), output_cap);
+        result.status = -1;
+        if (!result.err.empty() && result.err.back() != '\n') result.err += '\n';
+        result.err += "command output passed the " + std::to_string(output_cap) + " byte cap";
+    }
     return result;
 }
 

@@ -3,6 +3,12 @@
 #include "foundation/crash_point.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <cctype>
+#include <csignal>
+#include <ctime>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -72,40 +78,198 @@ int read_all(const std::string& path, std::string& content) {
 
 namespace {
 
-// The file a write to path really changes: a link is followed, link by link, to
-// its final target (which need not exist yet). A relative target is read from
-// the link's own directory. ELOOP for a chain that does not end.
-int write_target(const std::string& path, std::string& target) {
-    std::string p = path;
-    for (int hops = 0; hops < 40; ++hops) {
+std::string base_of(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// An entry of dir (whose status is dir_st) that only the effective user can
+// have put there or can swap: the entry is ours and the directory lets nobody
+// else rename it (writable by us alone, or sticky like /tmp).
+bool only_ours(const struct stat& dir_st, const struct stat& entry_st) {
+    const uid_t me = ::geteuid();
+    if (dir_st.st_uid != me || entry_st.st_uid != me) return false;
+    return (dir_st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (dir_st.st_mode & S_ISVTX) != 0;
+}
+
+// Follows the link at path, component by component as the kernel would, to the
+// file a write really changes (which need not exist yet). 0 and the target when
+// every link and every directory on the way is one only the effective user can
+// have made or changed; EPERM when some step is another account's, ELOOP for a
+// chain that does not end, else the errno of a step that failed.
+int trusted_link_target(const std::string& path, std::string& target) {
+    std::string rest = path;
+    if (rest.empty() || rest[0] != '/') {
+        char cwd[PATH_MAX];
+        if (!::getcwd(cwd, sizeof cwd)) return errno;
+        rest = std::string(cwd) + "/" + rest;
+    }
+    std::string current = "/";
+    struct stat current_st {};
+    if (::lstat("/", &current_st) != 0) return errno;
+    if (current_st.st_uid != ::geteuid() || (current_st.st_mode & (S_IWGRP | S_IWOTH)) != 0) return EPERM;
+    std::vector<struct stat> parents;  // the status of each directory above current, for ".."
+    int hops = 0;
+    size_t pos = 0;
+    while (pos < rest.size()) {
+        if (rest[pos] == '/') {
+            ++pos;
+            continue;
+        }
+        size_t end = rest.find('/', pos);
+        std::string name = rest.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end == std::string::npos ? rest.size() : end;
+        bool last = rest.find_first_not_of('/', pos) == std::string::npos;
+        if (name == ".") continue;
+        if (name == "..") {
+            if (current != "/") {
+                current = directory_of(current);
+                current_st = parents.back();
+                parents.pop_back();
+            }
+            continue;
+        }
+        std::string candidate = current == "/" ? "/" + name : current + "/" + name;
         struct stat st {};
-        if (::lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            target = p;
+        if (::lstat(candidate.c_str(), &st) != 0) {
+            if (errno == ENOENT && last) {
+                target = candidate;
+                return 0;
+            }
+            return errno;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (++hops > 40) return ELOOP;
+            if (!only_ours(current_st, st)) return EPERM;
+            char buf[PATH_MAX];
+            ssize_t n = ::readlink(candidate.c_str(), buf, sizeof buf - 1);
+            if (n < 0) return errno;
+            if (n == 0) return ENOENT;
+            std::string link(buf, static_cast<size_t>(n));
+            rest = link + "/" + rest.substr(pos);
+            pos = 0;
+            if (link[0] == '/') {
+                current = "/";
+                parents.clear();
+                if (::lstat("/", &current_st) != 0) return errno;
+            }
+            continue;
+        }
+        if (last) {
+            target = candidate;
             return 0;
         }
-        char buf[PATH_MAX];
-        ssize_t n = ::readlink(p.c_str(), buf, sizeof buf - 1);
-        if (n < 0) return errno;
-        std::string link(buf, static_cast<size_t>(n));
-        if (link.empty()) return ENOENT;
-        p = link[0] == '/' ? link : directory_of(p) + "/" + link;
+        if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+        if (!only_ours(current_st, st)) return EPERM;
+        parents.push_back(current_st);
+        current = candidate;
+        current_st = st;
     }
-    return ELOOP;
+    target = current;
+    return 0;
+}
+
+constexpr const char* kTempMark = ".twtmp.";
+
+// "<base>.twtmp.<pid>.<six letters or digits>": the maker's pid; 0 for any other name.
+pid_t temporary_maker(const std::string& name, const std::string& base) {
+    const std::string prefix = base + kTempMark;
+    if (name.size() <= prefix.size() + 7 || name.compare(0, prefix.size(), prefix) != 0) return 0;
+    std::string tail = name.substr(prefix.size());
+    size_t dot = tail.find('.');
+    if (dot == 0 || dot == std::string::npos || dot > 10 || tail.size() - dot - 1 != 6) return 0;
+    long pid = 0;
+    for (size_t i = 0; i < dot; ++i) {
+        if (tail[i] < '0' || tail[i] > '9') return 0;
+        pid = pid * 10 + (tail[i] - '0');
+    }
+    for (size_t i = dot + 1; i < tail.size(); ++i)
+        if (!std::isalnum(static_cast<unsigned char>(tail[i]))) return 0;
+    return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// Removes the temporary files of earlier rewrites of base whose maker is gone
+// (killed mid-rewrite): only our own regular files of exactly that pattern, and
+// never through a link.
+void remove_orphaned_temporaries(int dfd, const std::string& base) {
+    int scan = ::openat(dfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (scan < 0) return;
+    DIR* d = ::fdopendir(scan);
+    if (!d) {
+        ::close(scan);
+        return;
+    }
+    std::vector<std::string> orphans;
+    while (struct dirent* e = ::readdir(d)) {
+        pid_t maker = temporary_maker(e->d_name, base);
+        if (maker == 0 || maker == ::getpid()) continue;
+        if (::kill(maker, 0) == 0 || errno != ESRCH) continue;
+        orphans.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    for (const auto& name : orphans) {
+        struct stat st {};
+        if (::fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) ::unlinkat(dfd, name.c_str(), 0);
+    }
+}
+
+// A new temporary file beside base in dfd, made exclusively and never through a
+// link; its name goes to tmp. A descriptor or -1 with errno set.
+int create_temporary(int dfd, const std::string& base, std::string& tmp) {
+    static const char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        struct timespec ts {};
+        ::clock_gettime(CLOCK_REALTIME, &ts);
+        unsigned long long seed = static_cast<unsigned long long>(ts.tv_nsec) * 2654435761ull ^
+                                  (static_cast<unsigned long long>(counter++) << 32) ^
+                                  static_cast<unsigned long long>(ts.tv_sec);
+        std::string suffix;
+        for (int i = 0; i < 6; ++i) {
+            suffix += kChars[seed % 62];
+            seed /= 62;
+        }
+        tmp = base + kTempMark + std::to_string(::getpid()) + "." + suffix;
+        int fd = ::openat(dfd, tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 } // namespace
 
 int write_atomic(const std::string& link_or_file, const std::string& content, mode_t default_mode) {
     // Renaming over a link would turn it into a plain file and leave its target
-    // with the stale text: the target is replaced, in its own directory.
-    std::string path;
-    if (int e = write_target(link_or_file, path); e != 0) return e;
+    // with the stale text: a link only root can have made (/etc/fstab on a node
+    // that keeps it elsewhere) is followed and its target replaced, in its own
+    // directory. A link another account could have planted or redirected (a
+    // textfile directory, a data disk) is replaced by the new file instead, so
+    // that root never writes where that account chose.
+    std::string path = link_or_file;
+    struct stat named {};
+    if (::lstat(link_or_file.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        std::string target;
+        int e = trusted_link_target(link_or_file, target);
+        if (e == 0)
+            path = target;
+        else if (e != EPERM)
+            return e;
+    }
+    int dfd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) return errno;
+    const std::string base = base_of(path);
     struct stat old {};
-    bool had_old = ::stat(path.c_str(), &old) == 0;
-    std::string tmpl = path + ".twtmpXXXXXX";
-    std::string tmp(tmpl);
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
+    bool had_old = ::fstatat(dfd, base.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode);
+    remove_orphaned_temporaries(dfd, base);
+    std::string tmp;
+    int fd = create_temporary(dfd, base, tmp);
+    if (fd < 0) {
+        int e = errno;
+        ::close(dfd);
+        return e;
+    }
     int rc = write_fully(fd, content.data(), content.size());
     if (rc == 0) {
         mode_t mode = had_old ? (old.st_mode & 07777) : default_mode;
@@ -118,21 +282,28 @@ int write_atomic(const std::string& link_or_file, const std::string& content, mo
     if (rc == 0 && ::fsync(fd) != 0) rc = errno;
     if (::close(fd) != 0 && rc == 0) rc = errno;
     if (rc == 0) host::crash_point("rename", path.c_str());
-    if (rc == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) rc = errno;
+    if (rc == 0 && ::renameat(dfd, tmp.c_str(), dfd, base.c_str()) != 0) rc = errno;
     if (rc != 0) {
-        ::unlink(tmp.c_str());
+        ::unlinkat(dfd, tmp.c_str(), 0);
+        ::close(dfd);
         return rc;
     }
-    int dfd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    ::fsync(dfd);
+    ::close(dfd);
     return 0;
 }
 
 int append(const std::string& path, const std::string& content, mode_t mode) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, mode);
+    // The same rule for links as for rewrites: only a link only root can have
+    // made is appended through; any other is replaced by a file of the content.
+    std::string target = path;
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
+        int e = trusted_link_target(path, target);
+        if (e == EPERM) return write_atomic(path, content, mode);
+        if (e != 0) return e;
+    }
+    int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return errno;
     int rc = write_fully(fd, content.data(), content.size());
     if (::close(fd) != 0 && rc == 0) rc = errno;
@@ -161,16 +332,28 @@ int write_in_place(const std::string& path, const std::string& content) {
     return rc;
 }
 
-exclusive_lock::exclusive_lock(const std::string& lock_path) {
-    fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(fd_);
-            fd_ = -1;
+exclusive_lock::exclusive_lock(const std::string& lock_path, unsigned wait_ms) {
+    // Never through a link, and only on a private file of ours: a lock file
+    // another account made or may open could be held by it for good.
+    int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {  // an older 0644 file of ours is narrowed
+        ::close(fd);
+        return;
+    }
+    // The wait is for a real holder in another process or thread, so it is
+    // measured on the real clock.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+            ::close(fd);
             return;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    fd_ = fd;
 }
 
 exclusive_lock::~exclusive_lock() {

@@ -17,8 +17,13 @@ int read_all(const std::string& path, std::string& content);
 // Replaces path with content: a temporary file in the same directory, flushed,
 // given the target's mode and owner (or default_mode for a new file), renamed
 // over the target, and the directory synced. 0 or an errno value; on failure the
-// old file is whole and no temporary file remains. A link at path stays a link:
-// its final target is the file replaced, in the target's own directory.
+// old file is whole and no temporary file remains. A link at path stays a link
+// when only the effective user (root) can have made it and every directory on
+// the way to its final target (owned by root and writable by nobody else, or
+// sticky like /tmp with the entry root's): that target is the file replaced, in
+// its own directory. Any other link is replaced by the new file, never followed.
+// Temporary files are named "<name>.twtmp.<pid>.XXXXXX"; a rewrite removes
+// those of the same name whose maker is no longer running.
 int write_atomic(const std::string& path, const std::string& content, mode_t default_mode = 0644);
 
 // The names in a directory, "." and ".." left out, sorted; 0 or an errno value
@@ -26,6 +31,8 @@ int write_atomic(const std::string& path, const std::string& content, mode_t def
 int list_dir(const std::string& path, std::vector<std::string>& names);
 
 // Appends content with one write on an O_APPEND descriptor; 0 or an errno value.
+// A link at path is appended through only as write_atomic would follow it; any
+// other link is replaced by a new file holding content.
 int append(const std::string& path, const std::string& content, mode_t mode = 0644);
 
 // Creates (or truncates) a file without following a link at its name; a link
@@ -39,10 +46,13 @@ int write_in_place(const std::string& path, const std::string& content);
 
 // An exclusive flock on a lock file, held for the guard's lifetime. Whole-file
 // rewrites that read, change and replace a file take one so that concurrent
-// processes lose no update. The lock file is created when missing.
+// processes lose no update. The lock file is created 0600 when missing, never
+// through a link, and used only while it is a regular file of the effective
+// user that nobody else may open; another holder is waited for at most
+// wait_ms. New locks belong in the root-only directory (locks::held_lock).
 class exclusive_lock {
 public:
-    explicit exclusive_lock(const std::string& lock_path);
+    explicit exclusive_lock(const std::string& lock_path, unsigned wait_ms = 30000);
     ~exclusive_lock();
     exclusive_lock(const exclusive_lock&) = delete;
     exclusive_lock& operator=(const exclusive_lock&) = delete;

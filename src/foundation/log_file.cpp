@@ -1,14 +1,24 @@
 #include "foundation/log_file.h"
 
+#include "foundation/node_lock.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace tidewall::logfile {
+
+namespace {
+
+// A line holds the lock for microseconds: tried every millisecond, a writer
+// among many still gets its turn well within the bound.
+constexpr unsigned kLockWaitMs = 200;
+constexpr unsigned kLockRetryMs = 1;
+
+} // namespace
 
 std::string format_line(long long epoch_ms, int pid, int level, const char* tag, const std::string& text) {
     std::time_t secs = static_cast<std::time_t>(epoch_ms / 1000);
@@ -47,16 +57,12 @@ void writer::rotate(const limits& lim) const {
 }
 
 bool writer::write(const std::string& line, const limits& lim) const {
-    int lock = ::open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0) return false;
-    while (::flock(lock, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            ::close(lock);
-            return false;
-        }
-    }
+    // Logging never blocks a caller: a lock still held after a short wait (or
+    // that cannot be had) leaves the line to one O_APPEND write without it, and
+    // rotation to the next line that gets the lock.
+    locks::held_lock lock(locks::lock_name_for("log", path_), kLockWaitMs, kLockRetryMs);
     struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0 && st.st_size > 0 &&
+    if (lock.held() && ::stat(path_.c_str(), &st) == 0 && st.st_size > 0 &&
         static_cast<unsigned long long>(st.st_size) + line.size() > lim.max_bytes)
         rotate(lim);
     bool ok = false;
@@ -66,7 +72,6 @@ bool writer::write(const std::string& line, const limits& lim) const {
         ok = n == static_cast<ssize_t>(line.size());
         ::close(fd);
     }
-    ::close(lock);
     return ok;
 }
 

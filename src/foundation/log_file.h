@@ -2,9 +2,11 @@
 #define TIDEWALL_FOUNDATION_LOG_FILE_H
 
 // The product log on disk. Several processes load the library and write the
-// same file: each line is one O_APPEND write made under an exclusive flock of a
-// companion lock file, and rotation happens under the same lock, so lines never
-// interleave and rotation neither loses nor duplicates a line.
+// same file: each line is one O_APPEND write made under the log's lock in the
+// root-only lock directory, and rotation happens under the same lock, so lines
+// never interleave and rotation neither loses nor duplicates a line. A lock not
+// had within 200 ms leaves the line to a plain O_APPEND write: logging never
+// blocks a caller.
 
 #include <string>
 

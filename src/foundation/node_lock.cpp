@@ -2,7 +2,9 @@
 
 #include "foundation/host_backend.h"
 
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -66,7 +68,7 @@ bool safe_private_file(int fd) {
     return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-held_lock::held_lock(const std::string& name, unsigned wait_ms) {
+held_lock::held_lock(const std::string& name, unsigned wait_ms, unsigned retry_ms) {
     if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
         error_ = EINVAL;
         return;
@@ -98,7 +100,8 @@ held_lock::held_lock(const std::string& name, unsigned wait_ms) {
             ::close(fd);
             return;
         }
-        unsigned step = wait_ms - waited < kRetryMs ? wait_ms - waited : kRetryMs;
+        unsigned every = retry_ms > 0 ? retry_ms : kRetryMs;
+        unsigned step = wait_ms - waited < every ? wait_ms - waited : every;
         host::current().sleep_ms(step);
         waited += step;
     }
@@ -120,6 +123,28 @@ std::string held_lock::why() const {
     if (error_ == EPERM) return path_ + " is not safe to use (not owned by root alone)";
     if (error_ == EINVAL) return "not a valid lock name";
     return path_ + ": " + std::strerror(error_);
+}
+
+std::string lock_name_for(const std::string& kind, const std::string& what) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : what) {
+        if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += kHex[c >> 4];
+            encoded += kHex[c & 15];
+        }
+    }
+    if (kind.size() + encoded.size() + 7 > 240) {
+        unsigned long long h = 14695981039346656037ull;  // FNV-1a
+        for (unsigned char c : what) h = (h ^ c) * 1099511628211ull;
+        char buf[17];
+        std::snprintf(buf, sizeof buf, "%016llx", h);
+        encoded = std::string("hash-") + buf;
+    }
+    return kind + "." + encoded + ".lock";
 }
 
 const char* operation_name(operation op) {

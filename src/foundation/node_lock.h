@@ -33,11 +33,11 @@ bool safe_private_file(int fd);
 
 // An exclusive flock on <lock directory>/<name>, held for the object's lifetime.
 // name is one path component. wait_ms bounds the wait for another holder
-// (0: one try). The holder's pid is written into the file, so a caller that
-// times out can say who holds it.
+// (0: one try), retried every retry_ms. The holder's pid is written into the
+// file, so a caller that times out can say who holds it.
 class held_lock {
 public:
-    held_lock(const std::string& name, unsigned wait_ms);
+    held_lock(const std::string& name, unsigned wait_ms, unsigned retry_ms = 50);
     ~held_lock();
     held_lock(const held_lock&) = delete;
     held_lock& operator=(const held_lock&) = delete;
@@ -60,6 +60,12 @@ private:
     int error_ = 0;
     pid_t holder_ = 0;
 };
+
+// The lock name of one object of a kind, "<kind>.<what, encoded>.lock": what
+// (a file's path, say) becomes one path component in which every byte other
+// than a letter, digit, '.', '-' or '_' is written as %XX, so two objects never
+// share a lock; a name too long for the file system is shortened to a hash.
+std::string lock_name_for(const std::string& kind, const std::string& what);
 
 // The operations of which only one of a kind may run on a node at a time.
 enum class operation { provisioning, metadata_configure, first_boot, tuning, pruning, stamp_repair };

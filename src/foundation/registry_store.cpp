@@ -1,9 +1,15 @@
 #include "foundation/registry_store.h"
 
 #include "foundation/file_io.h"
+#include "foundation/node_lock.h"
 
+#include <tidewall/tw_debug.h>
+
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +29,11 @@ int make_dirs(const std::string& dir) {
     }
     return 0;
 }
+
+constexpr const char* kDefaultInstance = "Instance001";
+
+// Section locks: a second writer is waited for this long, then the write fails.
+constexpr unsigned kSectionLockWaitMs = 10000;
 
 } // namespace
 
@@ -78,13 +89,34 @@ bool valid_value(const std::string& value) {
            value.find('\0') == std::string::npos;
 }
 
+bool valid_instance(const std::string& name) {
+    if (name.empty() || name[0] == '.') return false;
+    for (unsigned char c : name)
+        if (!std::isalnum(c) && c != '_' && c != '-' && c != '.') return false;
+    return true;
+}
+
+bool machine_instance(std::string& instance, std::string& why) {
+    why.clear();
+    const char* env = std::getenv("TW_REGISTRY_INSTANCE");
+    instance = env && *env ? env : kDefaultInstance;
+    if (valid_instance(instance)) return true;
+    why = "TW_REGISTRY_INSTANCE [" + instance +
+          "] refused: an instance is one name of letters, digits, '_', '-' and '.' not starting with '.'";
+    return false;
+}
+
 store::store(std::string root, std::string instance) : root_(std::move(root)), instance_(std::move(instance)) {}
+
+store::store(std::string root, std::string instance, std::string refused)
+    : root_(std::move(root)), instance_(std::move(instance)), refused_(std::move(refused)) {}
 
 std::string store::file_of(const std::string& section) const {
     return root_ + "/" + instance_ + "/" + section + "/registry.conf";
 }
 
 bool store::get(const std::string& section, const std::string& key, std::string& value) const {
+    if (!refused_.empty()) return false;
     if (!valid_key(key) || section.empty() || section.find('/') != std::string::npos) return false;
     std::string content;
     if (file_io::read_all(file_of(section), content) != 0) return false;
@@ -96,13 +128,22 @@ bool store::get(const std::string& section, const std::string& key, std::string&
 }
 
 bool store::set(const std::string& section, const std::string& key, const std::string& value) const {
+    const char* tag = "tidewall::registry::store::set";
+    if (!refused_.empty()) {
+        tw_debug().logMessage(tag, -1, "Not writing [%s] [%s]: %s", section.c_str(), key.c_str(), refused_.c_str());
+        return false;
+    }
     if (!valid_key(key) || !valid_value(value) || section.empty() || section.find('/') != std::string::npos)
         return false;
     std::string file = file_of(section);
     std::string dir = file.substr(0, file.rfind('/'));
     if (make_dirs(dir) != 0) return false;
-    file_io::exclusive_lock lock(file + ".lock");
-    if (!lock.held()) return false;
+    locks::held_lock lock(locks::lock_name_for("registry", file), kSectionLockWaitMs);
+    if (!lock.held()) {
+        tw_debug().logMessage(tag, -1, "Not writing [%s] [%s]: the lock of [%s] is %s", section.c_str(), key.c_str(),
+                              file.c_str(), lock.why().c_str());
+        return false;
+    }
     std::string content;
     int rc = file_io::read_all(file, content);
     if (rc != 0 && rc != ENOENT) return false;  // never replace a file we could not read
@@ -130,8 +171,13 @@ bool store::set(const std::string& section, const std::string& key, const std::s
 }
 
 store machine_store() {
-    const char* inst = std::getenv("TW_REGISTRY_INSTANCE");
-    return store("/etc/TessalineRegistry/Tolvan", inst && *inst ? inst : "Instance001");
+    std::string instance, why;
+    if (machine_instance(instance, why)) return store("/etc/TessalineRegistry/Tolvan", instance);
+    // Said once on stderr, where the caller who set it looks; never through the
+    // log, whose own location is read from this registry.
+    static std::once_flag told;
+    std::call_once(told, [&] { std::fprintf(stderr, "tidewall: %s; the registry is not used\n", why.c_str()); });
+    return store("/etc/TessalineRegistry/Tolvan", instance, why);
 }
 
 } // namespace tidewall::registry

@@ -5,8 +5,9 @@
 //   <root>/<instance>/<section>/registry.conf
 // one entry a line: the key, one blank, the value (the rest of the line). Lines
 // starting with '#', blank lines and lines that are no entry are kept as they
-// stand when the file is rewritten. Updates are read-modify-write under an
-// exclusive flock on a companion lock file, and replace the file atomically.
+// stand when the file is rewritten. Updates are read-modify-write under the
+// section's lock in the root-only lock directory (waited for a bounded time,
+// else the update fails and says why in the log), and replace the file atomically.
 
 #include <string>
 #include <vector>
@@ -37,6 +38,8 @@ class store {
 public:
     // root: directory holding the instances, e.g. /etc/TessalineRegistry/Tolvan
     store(std::string root, std::string instance);
+    // A store that refuses every read and write, for the reason given.
+    store(std::string root, std::string instance, std::string refused);
 
     std::string file_of(const std::string& section) const;
 
@@ -47,10 +50,21 @@ public:
 private:
     std::string root_;
     std::string instance_;
+    std::string refused_;
 };
 
-// The machine's registry location: $TW_REGISTRY_INSTANCE or Instance001 under
-// /etc/TessalineRegistry/Tolvan.
+// An instance is one path component: letters, digits, '_', '-' and '.', not
+// starting with '.'.
+bool valid_instance(const std::string& name);
+
+// The machine's registry instance: $TW_REGISTRY_INSTANCE, Instance001 when unset
+// or empty. false, with why in plain words, when it is not a valid instance.
+bool machine_instance(std::string& instance, std::string& why);
+
+// The machine's registry location: the machine instance under
+// /etc/TessalineRegistry/Tolvan. An instance that is not valid is never
+// replaced by another: the store refuses every access, and says so once on
+// stderr and on every refused write in the log.
 store machine_store();
 
 } // namespace tidewall::registry

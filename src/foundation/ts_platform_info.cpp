@@ -1,6 +1,7 @@
 #include "foundation/ts_platform_info.h"
 
 #include "foundation/host_backend.h"
+#include "foundation/registry_store.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -37,6 +38,6 @@ int TSPlatformInfo::setLongLong(const std::string& section, const std::string& k
 }
 
 std::string TSPlatformInfo::getFocus() {
-    const char* inst = std::getenv("TW_REGISTRY_INSTANCE");
-    return inst ? inst : "";
+    std::string instance, why;
+    return tidewall::registry::machine_instance(instance, why) ? instance : "";
 }

@@ -12,8 +12,9 @@ public:
     static int setString(const std::string& section, const std::string& key, const std::string& value,
                          unsigned length);
     static int setLongLong(const std::string& section, const std::string& key, unsigned long long value);
-    // The registry instance in focus ($TW_REGISTRY_INSTANCE); empty when none is
-    // named, which means Instance001.
+    // The registry instance in focus ($TW_REGISTRY_INSTANCE, Instance001 when
+    // none is named); empty when the one named is not a valid instance name, so
+    // that no path is built from it.
     static std::string getFocus();
 };
 

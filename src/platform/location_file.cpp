@@ -9,14 +9,13 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
 #include <memory>
-#include <sys/file.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,32 +24,29 @@ namespace {
 // Serialises the file's readers and writers among the threads of this process.
 TsCriticalSection g_location_lock;
 
+// Another process's rewrite takes well under a second; past this the update is skipped.
+constexpr unsigned kLockWaitMs = 10000;
+
 // Holds the file against threads (the critical section) and against other
-// processes (an flock on "<file>.lock": the file itself is replaced by
-// rename on every rewrite, so it cannot carry the lock).
+// processes (the file's lock in the root-only lock directory: the file itself
+// is replaced by rename on every rewrite, so it cannot carry the lock).
 class location_lock {
 public:
-    location_lock(tw_debug& log, const std::string& file) {
-        g_location_lock.enter();
-        const std::string lock_path = tidewall::host::path(file + ".lock");
-        fd_ = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd_ < 0) {
-            // No directory yet means no file to guard either; a write then fails on its own.
-            log.logMessage("tw_mpathfileinfo", 2, "Cannot open lock file [%s] error [%d]", lock_path.c_str(), errno);
-            return;
-        }
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-        }
+    location_lock(tw_debug& log, const std::string& file)
+        : guard_(), lock_(tidewall::locks::lock_name_for("location", tidewall::host::path(file)), kLockWaitMs) {
+        if (!lock_.held())
+            log.logMessage("tw_mpathfileinfo", -1, "Cannot lock [%s]: %s", file.c_str(), lock_.why().c_str());
     }
-    ~location_lock() {
-        if (fd_ >= 0) ::close(fd_);  // closing drops the flock
-        g_location_lock.leave();
-    }
+    bool held() const { return lock_.held(); }
     location_lock(const location_lock&) = delete;
     location_lock& operator=(const location_lock&) = delete;
 
 private:
-    int fd_ = -1;
+    struct thread_guard {
+        thread_guard() { g_location_lock.enter(); }
+        ~thread_guard() { g_location_lock.leave(); }
+    } guard_;
+    tidewall::locks::held_lock lock_;
 };
 
 // Values of an entry are blank-separated tokens of one line.
@@ -208,6 +204,7 @@ int tw_mpathfileinfo::mpath_map_writefile(const std::string& file) {
 int tw_mpathfileinfo::mpath_fileinfo_update() {
     const std::string file = mpath_file();
     location_lock lock(log_, file);
+    if (!lock.held()) return -1;  // a rewrite without it could undo another process's
     create_mntpath_backingdev_list();
     create_mpath_fileinfo_map(file);
     mpath_fileinfo_update_incore();
@@ -221,7 +218,7 @@ bool tw_mpathfileinfo::mpath_fileinfo_search(const std::string& file, const std:
     log_.logMessage(tag, 2, "Reading mountpath file info: [%s]", file.c_str());
     std::list<std::string> lines;
     {
-        location_lock lock(log_, file);
+        location_lock lock(log_, file);  // a reader goes on without it: the file is replaced whole
         if (!tsaf_utils::is_file(file) || tsaf_utils::read_file(file, lines) != 0) return false;
     }
     std::map<std::string, mpath_file_data_s> found;

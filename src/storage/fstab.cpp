@@ -8,6 +8,7 @@
 
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/ts_mnt_parser.h"
 #include "foundation/tsaf_utils.h"
 
@@ -35,11 +36,15 @@ using tidewall::mount_table::escape_field;
 // empty table; any other read failure must stop the rewrite, or the entries the
 // file holds would be lost.
 // Every read-change-replace of the mount table holds this lock, so that two
-// processes provisioning at once do not lose each other's entries. Without a
-// writable /run/lock the rewrite still goes ahead, as before.
-std::unique_ptr<tidewall::file_io::exclusive_lock> lock_fstab_rewrites() {
-    tsaf_utils::mkdir_r("/run/lock", 0755);
-    return std::make_unique<tidewall::file_io::exclusive_lock>(tidewall::host::path("/run/lock/tidewall-fstab.lock"));
+// processes provisioning at once do not lose each other's entries. A rewrite
+// that cannot have it fails: going on could drop another process's entry.
+std::unique_ptr<tidewall::locks::held_lock> lock_fstab_rewrites(tw_debug& log, const char* tag) {
+    auto lock = std::make_unique<tidewall::locks::held_lock>("fstab.lock", 30000);
+    if (!lock->held()) {
+        log.logMessage(tag, -1, "Cannot lock /etc/fstab rewrites: %s", lock->why().c_str());
+        throw TsException(tag, "Cannot lock /etc/fstab rewrites: " + lock->why(), "tw_storage", __LINE__, -1);
+    }
+    return lock;
 }
 
 // Comment lines that follow the file's first entry, each kept before the entry
@@ -198,7 +203,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
     log_.logMessage(tag, 0, "File system           [%s]", fstype.c_str());
     log_.logMessage(tag, 0, "File system arguments [%s]", fsargs.c_str());
 
-    auto lock = lock_fstab_rewrites();
+    auto lock = lock_fstab_rewrites(log_, tag);
     std::list<TsMntInfo> entries;
     kept_comments comments;
     read_for_rewrite(log_, tag, "/etc/fstab", entries, comments);
@@ -245,7 +250,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
 
 int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::list<std::string>& removed) {
     const char* tag = "tw_storage::trim_sysconfig_files";
-    auto lock = lock_fstab_rewrites();
+    auto lock = lock_fstab_rewrites(log_, tag);
     std::list<TsMntInfo> entries;
     kept_comments comments;
     read_for_rewrite(log_, tag, file, entries, comments);

@@ -5,6 +5,7 @@
 
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/ts_platform_info.h"
 #include "foundation/tsaf_utils.h"
 
@@ -13,6 +14,8 @@
 namespace {
 
 using size_map = std::map<std::string, unsigned long>;
+
+constexpr unsigned kLockWaitMs = 10000;
 
 std::string render(const size_map& sizes) {
     std::string text;
@@ -24,7 +27,11 @@ std::string render(const size_map& sizes) {
 
 std::string tw_storage::get_afvolsize_filename() {
     std::string instance = TSPlatformInfo::getFocus();
-    if (instance.empty()) instance = "Instance001";
+    if (instance.empty()) {
+        log_.logMessage("tw_storage::get_afvolsize_filename", -1,
+                        "TW_REGISTRY_INSTANCE is not a valid instance name: no volume size file");
+        return "";
+    }
     std::string name = "/etc/TessalineRegistry/Tolvan/" + instance + "/Dockwright/.AFVolSize";
     log_.logMessage("tw_storage::get_afvolsize_filename", 2, "Filename: %s", name.c_str());
     return name;
@@ -59,9 +66,15 @@ int tw_storage::update_volsize_file(std::map<std::string, unsigned long> current
                                     std::map<std::string, unsigned long> saved) {
     const char* tag = "tw_storage::volume_size_update";
     std::string path = get_afvolsize_filename();
+    if (path.empty()) return -1;
     // Monitors of several processes update the file: read, merge and replace
     // under one lock, so that no process undoes what another recorded.
-    tidewall::file_io::exclusive_lock lock(tidewall::host::path(path) + ".lock");
+    tidewall::locks::held_lock lock(tidewall::locks::lock_name_for("volsize", tidewall::host::path(path)),
+                                    kLockWaitMs);
+    if (!lock.held()) {
+        log_.logMessage(tag, -1, "Not updating [%s]: its lock is %s", path.c_str(), lock.why().c_str());
+        return -1;
+    }
 
     size_map copy = saved;
     if (copy.empty()) read_volsize_file(path, copy);

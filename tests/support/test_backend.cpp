@@ -18,6 +18,7 @@ test_backend::test_backend() {
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") + "/twtest.XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     root = tmpl;
+    make_dir("/run");  // the library's lock directory is made under it, as on a node
     host::install(this);
 }
 

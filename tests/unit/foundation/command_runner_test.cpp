@@ -1,5 +1,7 @@
 #include "foundation/command_runner.h"
 
+#include "test_backend.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -61,6 +63,38 @@ TEST(CommandRunner, StandardInputIsEmpty) {
     EXPECT_EQ(0, r.status);
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ("", r.out);
+}
+
+// Output past the cap ends the command: killed with its group, failed, and only
+// the cap's worth kept, on either stream; output of exactly the cap is whole.
+TEST(CommandRunner, OutputPastTheCapKillsTheCommandAndFails) {
+    tidewall::testing::test_backend tb;  // the log line lands here
+    const size_t cap = 1 << 20;
+    struct row {
+        const char* cmd;
+        int status;
+        size_t out, err;
+    } rows[] = {
+        {"yes", -1, cap, 0},
+        {"yes >&2", -1, 0, cap},
+        {"head -c 1048576 /dev/zero", 0, cap, 0},
+    };
+    for (const auto& r : rows) {
+        auto start = std::chrono::steady_clock::now();
+        auto res = run_shell_command(r.cmd, 20, cap);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << r.cmd;
+        EXPECT_EQ(r.status, res.status) << r.cmd;
+        EXPECT_FALSE(res.timed_out) << r.cmd;
+        EXPECT_EQ(r.out, res.out.size()) << r.cmd;
+        if (r.status == 0) {
+            EXPECT_EQ(r.err, res.err.size()) << r.cmd;
+        } else {
+            EXPECT_NE(std::string::npos, res.err.find("output passed the 1048576 byte cap")) << r.cmd;
+            EXPECT_TRUE(tb.logged(-1, "tidewall::host::run_shell_command",
+                                  std::string("Command [") + r.cmd + "] killed: its output passed the 1048576 byte cap"))
+                << r.cmd;
+        }
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <tidewall/tw_debug.h>
 
 #include "foundation/log_file.h"
+#include "foundation/node_lock.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>
@@ -75,6 +76,7 @@ TEST(LogFile, LineLayoutKeepsOneMessageOnOneLine) {
 }
 
 TEST(LogFile, RotationKeepsTheConfiguredVersionsAndLosesNothingRecent) {
+    test_backend tb;  // the log's lock is made under its root
     char tmpl[] = "/tmp/twlog.XXXXXX";
     std::string dir = ::mkdtemp(tmpl);
     tidewall::logfile::writer w(dir + "/TSTidewall.log");
@@ -108,8 +110,27 @@ TEST(LogFile, RotationKeepsTheConfiguredVersionsAndLosesNothingRecent) {
 }
 
 TEST(LogFile, UnwritableDirectoryDropsTheLineWithoutFailing) {
+    test_backend tb;  // the log's lock is made under its root
     tidewall::logfile::writer w("/nonexistent-dir/for/sure/TSTidewall.log");
     EXPECT_FALSE(w.write("x\n", {}));
+}
+
+// A log whose lock someone else holds still takes the line, at once: logging
+// never waits on another process.
+TEST(LogFile, AHeldLockNeitherBlocksNorLosesTheLine) {
+    test_backend tb;
+    std::string path = tb.root + "/TSTidewall.log";
+    tidewall::locks::held_lock other(tidewall::locks::lock_name_for("log", path), 0);
+    ASSERT_TRUE(other.held());
+    tidewall::logfile::writer w(path);
+    tidewall::logfile::limits lim;
+    lim.max_bytes = 10;  // would rotate, but rotation waits for the lock
+    auto start = tb.now();
+    ASSERT_TRUE(w.write("first\n", lim));
+    ASSERT_TRUE(w.write("second\n", lim));
+    EXPECT_LE(tb.now() - start, 1);
+    EXPECT_EQ("first\nsecond\n", tb.read_file("/TSTidewall.log"));
+    EXPECT_FALSE(tb.exists("/TSTidewall.log.1"));
 }
 
 } // namespace

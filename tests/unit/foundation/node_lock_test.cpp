@@ -110,4 +110,26 @@ TEST_F(NodeLock, ASecondHolderWaitsOnlyItsBoundAndNamesTheHolder) {
     ::close(ready[1]);
 }
 
+// Lock names keep objects apart: each path gives one component of its own.
+TEST_F(NodeLock, LockNamesAreOneComponentPerObject) {
+    struct row {
+        const char* what;
+        const char* name;
+    } rows[] = {
+        {"/var/log/tessaline/TSTidewall.log", "log.%2Fvar%2Flog%2Ftessaline%2FTSTidewall.log.lock"},
+        {"/a/b", "log.%2Fa%2Fb.lock"},
+        {"/a_b", "log.%2Fa_b.lock"},
+        {"/a%2Fb", "log.%2Fa%252Fb.lock"},
+        {"/x y\n", "log.%2Fx%20y%0A.lock"},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.name, locks::lock_name_for("log", r.what)) << r.what;
+    std::string a = locks::lock_name_for("log", "/" + std::string(300, 'a'));
+    std::string b = locks::lock_name_for("log", "/" + std::string(299, 'a') + "b");
+    EXPECT_NE(a, b);
+    EXPECT_LE(a.size(), 255u);
+    EXPECT_EQ(std::string::npos, a.find('/'));
+    locks::held_lock lock(a, 0);
+    EXPECT_TRUE(lock.held()) << lock.why();
+}
+
 } // namespace

@@ -1,6 +1,10 @@
 #include "foundation/registry_store.h"
 
 #include "foundation/file_io.h"
+#include "foundation/node_lock.h"
+#include "foundation/ts_platform_info.h"
+
+#include "test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -29,6 +33,7 @@ protected:
         ASSERT_EQ(0, file_io::write_atomic(root + "/Inst/" + section + "/registry.conf", content));
     }
     std::string root;
+    tidewall::testing::test_backend host;  // the section locks are made under its root
 };
 
 TEST_F(RegistryStore, SetCreatesTheSectionFileInTheDocumentedLayout) {
@@ -117,6 +122,54 @@ TEST_F(RegistryStore, RewriteKeepsModeAndLeavesNoTemporaryFiles) {
         std::string name = e.path().filename();
         EXPECT_TRUE(name == "registry.conf" || name == "registry.conf.lock") << name;
     }
+}
+
+TEST(RegistryInstance, OnlyOnePlainNameIsAnInstance) {
+    struct row {
+        const char* name;
+        bool valid;
+    } rows[] = {
+        {"Instance001", true}, {"Inst.a-b_c9", true}, {"", false},        {".hidden", false},
+        {"..", false},         {"a/b", false},        {"../../../../tmp/evil", false},
+        {"a b", false},        {"x\n", false},        {"caf\xc3\xa9", false},
+    };
+    for (const auto& r : rows) EXPECT_EQ(r.valid, registry::valid_instance(r.name)) << r.name;
+}
+
+TEST(RegistryInstance, ANameThatIsAPathRefusesTheRegistryAndSaysWhy) {
+    tidewall::testing::test_backend tb;
+    std::string instance, why;
+    ::unsetenv("TW_REGISTRY_INSTANCE");
+    ASSERT_TRUE(registry::machine_instance(instance, why));
+    EXPECT_EQ("Instance001", instance);
+    ::setenv("TW_REGISTRY_INSTANCE", "../../../../tmp/evil", 1);
+    EXPECT_FALSE(registry::machine_instance(instance, why));
+    EXPECT_NE(std::string::npos, why.find("TW_REGISTRY_INSTANCE [../../../../tmp/evil] refused")) << why;
+    std::string value = "unchanged";
+    EXPECT_FALSE(registry::machine_store().get("Dockwright", "sSubscriptionRefreshCommand", value));
+    EXPECT_EQ("unchanged", value);
+    EXPECT_FALSE(registry::machine_store().set("Dockwright", "sKey", "v"));
+    EXPECT_TRUE(tb.logged(-1, "tidewall::registry::store::set", "Not writing [Dockwright] [sKey]: " + why));
+    EXPECT_EQ("", TSPlatformInfo::getFocus());
+    ::unsetenv("TW_REGISTRY_INSTANCE");
+}
+
+// A section whose lock another process holds is not written; another section
+// has a lock of its own.
+TEST_F(RegistryStore, AWriteThatCannotHaveItsSectionLockFailsAndSaysSo) {
+    write("Dockwright", "sA 1\n");
+    write("EventManager", "sB 1\n");
+    registry::store st(root, "Inst");
+    locks::held_lock other(locks::lock_name_for("registry", st.file_of("Dockwright")), 0);
+    ASSERT_TRUE(other.held());
+    EXPECT_FALSE(st.set("Dockwright", "sA", "2"));
+    EXPECT_EQ("sA 1\n", read("Dockwright"));
+    EXPECT_TRUE(host.logged(-1, "tidewall::registry::store::set",
+                            "Not writing [Dockwright] [sA]: the lock of [" + st.file_of("Dockwright") + "] is held by pid " +
+                                std::to_string(::getpid())));
+    EXPECT_TRUE(st.set("EventManager", "sB", "2"));
+    EXPECT_EQ("sB 2\n", read("EventManager"));
+    EXPECT_FALSE(std::filesystem::exists(root + "/Inst/Dockwright/registry.conf.lock"));
 }
 
 } // namespace

@@ -3,6 +3,9 @@
 
 #include "storage_fixture.h"
 
+#include "foundation/file_io.h"
+#include "foundation/node_lock.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -425,6 +428,26 @@ TEST_F(FstabTest, MountOptionsValidPerKind) {
     EXPECT_TRUE(st.fsargs_valid(tw_storage::MNT_PATH_GLUSTERFS, none));
     EXPECT_TRUE(st.fsargs_valid(tw_storage::MNT_PATH_OTHER, none));
     EXPECT_FALSE(st.fsargs_valid(static_cast<tw_storage::mnt_path_type>(0), full));
+}
+
+// While another process holds the fstab lock, a rewrite fails rather than lose
+// that process's entry, and the file stays as it was; the old lock name in the
+// shared /run/lock means nothing any more.
+TEST_F(FstabTest, ARewriteThatCannotHaveTheLockFailsAndChangesNothing) {
+    tb.write_file("/etc/fstab", kForeignFstab);
+    tb.make_dir("/run/lock");
+    tidewall::file_io::exclusive_lock old_name(tb.root + "/run/lock/tidewall-fstab.lock", 0);
+    ASSERT_TRUE(old_name.held());
+    EXPECT_EQ(0, st.update_sysconfig_files("/tw/disk2", "/dev/sdc", "xfs", "noatime", "/etc/fstab"));
+    std::string with_disk2 = tb.read_file("/etc/fstab");
+    tidewall::locks::held_lock other("fstab.lock", 0);
+    ASSERT_TRUE(other.held());
+    std::list<std::string> removed;
+    EXPECT_THROW(st.update_sysconfig_files("/tw/disk3", "/dev/sdd", "xfs", "noatime", "/etc/fstab"), TsException);
+    EXPECT_THROW(st.trim_sysconfig_files("/tw/disk2", "/etc/fstab", removed), TsException);
+    EXPECT_EQ(with_disk2, tb.read_file("/etc/fstab"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::trim_sysconfig_files",
+                          "Cannot lock /etc/fstab rewrites: held by pid " + std::to_string(::getpid())));
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 
 #include "storage_fixture.h"
 
+#include "foundation/node_lock.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -128,6 +130,25 @@ TEST_F(VolumeSizeTest, SizeInfoOfAVolumeFromItsFstabMount) {
 
     EXPECT_EQ(-1, st.gluster_volume_get_sizeinfo("vol9", mounted, isless));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Failed to get mount path info for volume [vol9]."));
+}
+
+// An update that cannot have the file's lock leaves it to the holder; an
+// instance that is a path names no file at all.
+TEST_F(VolumeSizeTest, NoUpdateWithoutTheLockAndNoFileOfAnInvalidInstance) {
+    EXPECT_EQ(0, st.volsize_isless("data_vol", 1000));
+    tidewall::locks::held_lock other(tidewall::locks::lock_name_for("volsize", tb.root + kFile), 0);
+    ASSERT_TRUE(other.held());
+    std::map<std::string, unsigned long> saved;
+    EXPECT_EQ(-1, st.update_volsize_file({{"data_vol", 2000}}, saved));
+    EXPECT_EQ("data_vol:1000\n", tb.read_file(kFile));
+    other.release();
+    EXPECT_EQ(0, st.update_volsize_file({{"data_vol", 2000}}, saved));
+    EXPECT_EQ("data_vol:2000\n", tb.read_file(kFile));
+    ::setenv("TW_REGISTRY_INSTANCE", "../../../../tmp/evil", 1);
+    EXPECT_EQ("", st.get_afvolsize_filename());
+    EXPECT_EQ(-1, st.update_volsize_file({{"data_vol", 3000}}, saved));
+    ::unsetenv("TW_REGISTRY_INSTANCE");
+    EXPECT_EQ("data_vol:2000\n", tb.read_file(kFile));
 }
 
 } // namespace
