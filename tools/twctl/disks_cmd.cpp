@@ -1,9 +1,9 @@
 // twctl disks new [--json]: which disks provisioning would take, at which mount
 // paths, and why every other disk is left alone.
-// twctl disks provision [--yes] [--no-fstab]: wipe, format, mount and stamp the
-// new disks, and record them in /etc/fstab by file-system UUID.
+// twctl disks provision [--yes] [--no-fstab] [--dry-run]: wipe, format, mount and
+// stamp the new disks, and record them in /etc/fstab by file-system UUID.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 #include "progress_line.h"
 
@@ -58,12 +58,7 @@ std::string target_of(const plan& p, const std::string& devpath) {
     return "";
 }
 
-int disks_new(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl disks new: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int disks_new(bool json) {
     tw_storage storage;
     plan p = make_plan(storage);
     if (json) {
@@ -114,13 +109,34 @@ bool confirmed(const plan& p) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int disks_provision(twctl::args words) {
-    bool yes = twctl::take_flag(words, "--yes");
-    bool no_fstab = twctl::take_flag(words, "--no-fstab");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl disks provision: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
+struct provision_options {
+    bool yes = false;
+    bool no_fstab = false;
+    bool dry_run = false;
+};
+
+// The steps provisioning would take, from the same plan and checks, touching nothing.
+int print_provision_steps(const plan& p, bool no_fstab) {
+    std::printf("Dry run: nothing is changed. Provisioning would, disk by disk:\n");
+    unsigned step = 0;
+    for (const auto& [info, path] : p.targets) {
+        const char* dev = info.get_devpath().c_str();
+        std::printf("  %u. %s (%s): check it is still new, wipe its partition table and signatures\n", ++step, dev,
+                    size_text(info.get_size()).c_str());
+        std::printf("  %u. %s: make a %s file system\n", ++step, dev, p.fstype.c_str());
+        std::printf("  %u. %s: mount it at %s (options %s)\n", ++step, dev, path.c_str(),
+                    p.options.empty() ? "(none)" : p.options.c_str());
+        std::printf("  %u. %s: stamp %s (trusted.mntstamp, trusted.tslnstamp, trusted.blkdevstamp)\n", ++step, dev,
+                    path.c_str());
+        if (!no_fstab)
+            std::printf("  %u. %s: record %s in /etc/fstab as UUID=<the new file system's UUID>\n", ++step, dev,
+                        path.c_str());
     }
+    return twctl::exit_ok;
+}
+
+int disks_provision(const provision_options& o) {
+    const bool yes = o.yes, no_fstab = o.no_fstab;
     tw_storage storage;
     plan p = make_plan(storage);
     if (p.survey_rc != 0) {
@@ -140,6 +156,7 @@ int disks_provision(twctl::args words) {
                              "changed\n", why.c_str());
         return 1;
     }
+    if (o.dry_run) return print_provision_steps(p, no_fstab);
     if (!yes && !confirmed(p)) {
         std::printf("Nothing was changed.\n");
         return 1;
@@ -174,8 +191,8 @@ int disks_provision(twctl::args words) {
         ++disks_done;
         mib_done += info.get_size() / double(1 << 20);
         if (rc != 0) {
-            std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", info.get_devpath().c_str(), rc,
-                        path.c_str());
+            std::printf("%s: failed (code %d) at %s; see %s\n", info.get_devpath().c_str(), rc,
+                        path.c_str(), twctl::log_file().c_str());
             ++failures;
             continue;
         }
@@ -196,23 +213,19 @@ int disks_provision(twctl::args words) {
     return failures == 0 ? 0 : 1;
 }
 
-const char* const kUsage =
-    "  disks new [--json]          disks provisioning would take, and why each other disk is not new\n"
-    "  disks provision [--yes] [--no-fstab]\n"
-    "                              wipe, format, mount and stamp the new disks; record them in /etc/fstab\n";
-
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "new") return disks_new(rest);
-    if (words[0] == "provision") return disks_provision(rest);
-    std::fprintf(stderr, "twctl disks: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"disks", kUsage, run});
-
 } // namespace
+
+void twctl::add_disks_commands(CLI::App& root) {
+    static bool json = false;
+    static provision_options provision;
+    CLI::App* disks = add_group(root, "disks", "the node's whole disks: which are new, and provisioning them");
+    add_command(*disks, "new", "disks provisioning would take, and why each other disk is not new",
+                [] { return disks_new(json); })
+        ->add_flag("--json", json, "print a JSON document");
+    CLI::App* prov = add_command(*disks, "provision",
+                                 "wipe, format, mount and stamp the new disks; record them in /etc/fstab",
+                                 [] { return disks_provision(provision); }, privilege::root);
+    prov->add_flag("--yes", provision.yes, "do not ask before wiping");
+    prov->add_flag("--no-fstab", provision.no_fstab, "do not record the disks in /etc/fstab");
+    add_dry_run(*prov, provision.dry_run);
+}
