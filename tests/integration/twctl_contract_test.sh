@@ -2,8 +2,8 @@
 # twctl's command-line contract, driven by its own command table (twctl
 # --commands): every command answers --help on stdout, a usage error goes to
 # stderr with exit 2, the man page and the completion know every command and
-# option, the messages of item 24.2 say what is wrong, and JSON on failure is
-# an object that its schema accepts.
+# option, messages say plainly what is wrong, and JSON on failure is an object
+# that its schema accepts.
 set -euo pipefail
 : "${TWCTL:?}" "${TW_SOURCE_DIR:?}"
 [ -n "${TW_IN_SANDBOX:-}" ] || { echo "run through sandbox.sh" >&2; exit 1; }
@@ -65,18 +65,18 @@ run
 # shellcheck source=/dev/null
 source "$TW_SOURCE_DIR/tools/twctl/twctl.bash-completion"
 complete_words() { COMP_WORDS=("$TWCTL" "$@"); COMP_CWORD=$(($# )); COMPREPLY=(); _twctl; echo "${COMPREPLY[*]}"; }
-while read -r words want; do
+while IFS='|' read -r words want; do
   read -ra w <<<"$words"
   got=$(complete_words "${w[@]}")
   grep -qw -e "$want" <<<"$got" || fail "completion of '$words': '$got' lacks $want"
 done <<'EOF_TABLE'
-dis disks
-disks pro provision
-disks provision --d --dry-run
-metadata configure x --m --m5
-platform cpu --minutes
+dis|disks
+disks pro|provision
+disks provision --d|--dry-run
+metadata configure x --m|--m5
+platform cpu-usage --|--minutes
 EOF_TABLE
-[ "$(complete_words "platform cpu")" = cpu-usage ] || fail "completion of 'platform cpu'"
+[ "$(complete_words platform cpu)" = cpu-usage ] || fail "completion of 'platform cpu'"
 
 # Messages that say what is wrong: command, exit status, what stderr says.
 mkdir -p "$work/plain"
@@ -139,6 +139,8 @@ EOF_TABLE
 
 # Documents as their schemas describe them: a layout document of this node,
 # and one that does not read.
+mkdir -p "$reg/Dockwright"
+printf 'sScaleoutPlatformType ReferenceArchitecture\n' > "$reg/Dockwright/registry.conf"
 "$TWCTL" metadata layout --node-type Data --disk /dev/sdb > "$work/layout.json" || fail "metadata layout"
 printf '{"disk": [' > "$work/broken.json"
 while IFS='|' read -r words schema; do

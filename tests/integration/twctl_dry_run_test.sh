@@ -20,15 +20,15 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-attach() {
-  truncate -s 512M "$work/$1.img"
+attach() {  # NAME SIZE
+  truncate -s "$2" "$work/$1.img"
   local dev
   dev=$(losetup -f --show "$work/$1.img")
   loops+=("$dev")
   printf -v "$1" '%s' "$dev"
 }
-attach BLANK
-attach FOREIGN
+attach BLANK 64M  # hashed after every step: small
+attach FOREIGN 512M
 mkfs.xfs -q -f "$FOREIGN"
 mkdir -p /srv/foreign /tw
 mount "$FOREIGN" /srv/foreign
@@ -36,7 +36,8 @@ echo keep > /srv/foreign/data
 printf '# the OS lines\nUUID=0000 / ext4 defaults 1 1\n%s /srv/foreign xfs defaults 0 0\n' "$FOREIGN" > /etc/fstab
 reg=/etc/TessalineRegistry/Tolvan/Instance001/Dockwright
 mkdir -p "$reg"
-printf 'sArrowfieldApplianceType RM-110\nsTidewallTestDisks %s\n' "$BLANK" > "$reg/registry.conf"
+printf 'sArrowfieldApplianceType RM-110\nsScaleoutPlatformType ReferenceArchitecture\nsTidewallTestDisks %s\n' "$BLANK" \
+  > "$reg/registry.conf"
 "$TWCTL" metadata layout --node-type Data --disk "$BLANK" > "$work/layout.json" || fail "metadata layout"
 # The dump locations hold only this test's dumps: empty file systems over them.
 for m in /var/crash /var/log/core; do
