@@ -153,6 +153,8 @@ tune --status --json|tune-status
 fstab show --json|fstab-show
 disks new --json|disks-new
 platform controllers --json|platform-controllers
+platform report --json|platform-report
+metadata status --json|metadata-status
 metadata check $work/layout.json --json|metadata-check
 metadata check $work/broken.json --json|metadata-check
 EOF_TABLE
