@@ -89,6 +89,9 @@ iotest --blkdev /dev/sdzz|2|/dev/sdzz does not exist
 iotest --blkdev sdzz|2|/dev/sdzz does not exist
 stamps check /nonexistent|2|/nonexistent: the path does not exist
 iotest|2|name a MOUNT_PATH or --blkdev DEV
+iotest /nonexistent|2|/nonexistent: the path does not exist
+nosuch|2|twctl: unknown command 'nosuch'
+disks bogus|2|twctl disks: unknown command 'bogus'
 tune --json|2|--json goes with --status
 metadata configure x --m5 --old-vg vg|2|excludes
 EOF_TABLE

@@ -138,6 +138,12 @@ int iotest(iotest_options o) {
     }
     if (!o.blkdev.empty()) return blkdev_test(o.blkdev, o.count ? o.count : kDefaultBlockReads);
     while (o.mnt_path.size() > 1 && o.mnt_path.back() == '/') o.mnt_path.pop_back();
+    struct stat st {};
+    if (::stat(o.mnt_path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "twctl iotest: %s: %s\n", o.mnt_path.c_str(),
+                     errno == ENOENT ? "the path does not exist" : std::strerror(errno));
+        return twctl::exit_usage;
+    }
     return file_test(o.mnt_path, o.count ? o.count : kDefaultFileEntries);
 }
 

@@ -128,12 +128,20 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) return root.exit(e) == 0 ? twctl::exit_ok : twctl::exit_usage;
         const CLI::App* at = reached(root);
-        std::fprintf(stderr, "%s: %s\n", twctl::command_path(at).c_str(), e.what());
+        size_t depth = 0;  // the words of the command path after "twctl"
+        for (const CLI::App* a = at; a->get_parent(); a = a->get_parent()) ++depth;
+        if (at->get_require_subcommand_min() > 0 && given.size() > depth && !given[depth].empty() &&
+            given[depth][0] != '-')
+            std::fprintf(stderr, "%s: unknown command '%s'\n", twctl::command_path(at).c_str(),
+                         given[depth].c_str());
+        else
+            std::fprintf(stderr, "%s: %s\n", twctl::command_path(at).c_str(), e.what());
         // A script that asked for JSON gets its object even for a usage error.
         if (at->get_option_no_throw("--json") && std::find(given.begin(), given.end(), "--json") != given.end())
             twctl::print_json_error(twctl::command_path(at) + ": " + e.what(), twctl::exit_usage);
-        // A group named alone, or a wrong word after it: its commands are the help needed.
-        if (at->get_require_subcommand_min() > 0)
+        // A group named alone, or a wrong word after it: its commands are the help
+        // needed. twctl's own list is long: shown for twctl alone only.
+        if (at->get_require_subcommand_min() > 0 && (at != &root || given.empty()))
             std::cerr << at->help(at->get_parent() ? twctl::command_path(at->get_parent()) : "");
         else
             std::fprintf(stderr, "Run '%s --help' for its usage.\n", twctl::command_path(at).c_str());
