@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   libboost-dev libblkid-dev libpugixml-dev
+  libcli11-dev  # twctl's argument parser: one table for --help, usage errors and completion
   libgtest-dev libgmock-dev libbenchmark-dev
   nlohmann-json3-dev  # the JSON benchmark compares against it; nothing else uses it
   rapidjson-dev  # the JSON benchmark's upper reference; nothing else uses it
@@ -16,6 +17,7 @@ packages=(
   init-system-helpers  # deb-systemd-helper, run by the tools package's maintainer scripts
   python3 python-is-python3  # the network script runs as "python"; tests stand one in for it
   python3-fusepy fuse3  # the integration tier's failing disk (tests/integration/lib/faulty_disk.py)
+  python3-jsonschema  # twctl's JSON documents are checked against their schemas (docs/schemas)
   strace  # the integration tier traces which files the library creates
   dmidecode ipmitool smartmontools ethtool pciutils
   glusterfs-server glusterfs-client

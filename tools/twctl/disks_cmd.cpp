@@ -1,9 +1,9 @@
 // twctl disks new [--json]: which disks provisioning would take, at which mount
 // paths, and why every other disk is left alone.
-// twctl disks provision [--yes] [--no-fstab]: wipe, format, mount and stamp the
-// new disks, and record them in /etc/fstab by file-system UUID.
+// twctl disks provision [--yes] [--no-fstab] [--dry-run]: wipe, format, mount and
+// stamp the new disks, and record them in /etc/fstab by file-system UUID.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 #include "progress_line.h"
 
@@ -88,12 +88,7 @@ std::string target_of(const plan& p, const std::string& devpath) {
     return "";
 }
 
-int disks_new(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl disks new: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int disks_new(bool json) {
     tw_storage storage;
     plan p = make_plan(storage);
     if (json) {
@@ -141,7 +136,7 @@ int disks_new(twctl::args words) {
         if (!seen) std::printf("%-16s %-10s %-18s %s\n", i.device.c_str(), "-", "-", interrupted_text(i).c_str());
     }
     if (p.interrupted_rc != 0)
-        std::printf("The record of interrupted provisioning cannot be read: see TSTidewall.log\n");
+        std::printf("The record of interrupted provisioning cannot be read: see %s\n", twctl::log_file().c_str());
     std::printf("\n%zu new disk(s); data mount paths %sN, file system %s, options %s\n", p.targets.size(),
                 p.prefix.c_str(), p.fstype.c_str(), p.options.empty() ? "(none)" : p.options.c_str());
     return p.survey_rc == 0 && p.interrupted_rc == 0 ? 0 : 1;
@@ -162,13 +157,34 @@ bool confirmed(const plan& p) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-int disks_provision(twctl::args words) {
-    bool yes = twctl::take_flag(words, "--yes");
-    bool no_fstab = twctl::take_flag(words, "--no-fstab");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl disks provision: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
+struct provision_options {
+    bool yes = false;
+    bool no_fstab = false;
+    bool dry_run = false;
+};
+
+// The steps provisioning would take, from the same plan and checks, touching nothing.
+int print_provision_steps(const plan& p, bool no_fstab) {
+    std::printf("Dry run: nothing is changed. Provisioning would, disk by disk:\n");
+    unsigned step = 0;
+    for (const auto& [info, path] : p.targets) {
+        const char* dev = info.get_devpath().c_str();
+        std::printf("  %u. %s (%s): check it is still new, wipe its partition table and signatures\n", ++step, dev,
+                    size_text(info.get_size()).c_str());
+        std::printf("  %u. %s: make a %s file system\n", ++step, dev, p.fstype.c_str());
+        std::printf("  %u. %s: mount it at %s (options %s)\n", ++step, dev, path.c_str(),
+                    p.options.empty() ? "(none)" : p.options.c_str());
+        std::printf("  %u. %s: stamp %s (trusted.mntstamp, trusted.tslnstamp, trusted.blkdevstamp)\n", ++step, dev,
+                    path.c_str());
+        if (!no_fstab)
+            std::printf("  %u. %s: record %s in /etc/fstab as UUID=<the new file system's UUID>\n", ++step, dev,
+                        path.c_str());
     }
+    return twctl::exit_ok;
+}
+
+int disks_provision(const provision_options& o) {
+    const bool yes = o.yes, no_fstab = o.no_fstab;
     tw_storage storage;
     // Held from the survey to the last /etc/fstab entry: a second run would
     // take the same disks and slots.
@@ -180,7 +196,7 @@ int disks_provision(twctl::args words) {
     plan p = make_plan(storage);
     if (p.interrupted_rc != 0) {
         std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; nothing "
-                             "was changed (see TSTidewall.log)\n");
+                             "was changed (see %s)\n", twctl::log_file().c_str());
         return 1;
     }
     if (p.survey_rc != 0 && p.interrupted.empty()) {
@@ -200,6 +216,7 @@ int disks_provision(twctl::args words) {
                              "changed\n", why.c_str());
         return 1;
     }
+    if (o.dry_run) return print_provision_steps(p, no_fstab);
     if (!yes && !confirmed(p)) {
         std::printf("Nothing was changed.\n");
         return 1;
@@ -228,7 +245,7 @@ int disks_provision(twctl::args words) {
         } else if (o.skipped) {
             std::printf("%s: %s\n", dev, o.message.c_str());
         } else if (!o.mounted) {
-            std::printf("%s: failed (code %d) at %s; see TSTidewall.log\n", dev, o.rc, o.mnt_path.c_str());
+            std::printf("%s: failed (code %d) at %s; see %s\n", dev, o.rc, o.mnt_path.c_str(), twctl::log_file().c_str());
             std::printf("%s: %s\n", dev, o.message.c_str());
         } else {
             std::printf("%s: mounted at %s and stamped\n", dev, o.mnt_path.c_str());
@@ -242,7 +259,7 @@ int disks_provision(twctl::args words) {
     int rc = storage.provision_disks(disks, !no_fstab, outcomes, starting, finished);
     if (rc < 0) {
         std::fprintf(stderr, "twctl disks provision: %s; nothing was changed\n",
-                     outcomes.empty() ? "see TSTidewall.log" : outcomes.front().message.c_str());
+                     outcomes.empty() ? ("see " + twctl::log_file()).c_str() : outcomes.front().message.c_str());
         return 1;
     }
     // A run that stopped between disks says why.
@@ -252,23 +269,19 @@ int disks_provision(twctl::args words) {
     return rc == 0 ? 0 : 1;
 }
 
-const char* const kUsage =
-    "  disks new [--json]          disks provisioning would take, and why each other disk is not new\n"
-    "  disks provision [--yes] [--no-fstab]\n"
-    "                              wipe, format, mount and stamp the new disks; record them in /etc/fstab\n";
-
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "new") return disks_new(rest);
-    if (words[0] == "provision") return disks_provision(rest);
-    std::fprintf(stderr, "twctl disks: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"disks", kUsage, run});
-
 } // namespace
+
+void twctl::add_disks_commands(CLI::App& root) {
+    static bool json = false;
+    static provision_options provision;
+    CLI::App* disks = add_group(root, "disks", "the node's whole disks: which are new, and provisioning them");
+    add_command(*disks, "new", "disks provisioning would take, and why each other disk is not new",
+                [] { return disks_new(json); })
+        ->add_flag("--json", json, "print a JSON document");
+    CLI::App* prov = add_command(*disks, "provision",
+                                 "wipe, format, mount and stamp the new disks; record them in /etc/fstab",
+                                 [] { return disks_provision(provision); }, privilege::root);
+    prov->add_flag("--yes", provision.yes, "do not ask before wiping");
+    prov->add_flag("--no-fstab", provision.no_fstab, "do not record the disks in /etc/fstab");
+    add_dry_run(*prov, provision.dry_run);
+}

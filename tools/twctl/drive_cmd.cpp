@@ -2,19 +2,18 @@
 // data mount path for nDriveLocateIntervalInMinutes (default 15) and returns
 // when the blink is over.
 
-#include "command.h"
+#include "cli.h"
 
 #include <tidewall/tw_platform.h>
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace {
 
-int drive_locate(const twctl::args& words) {
-    if (words.size() != 1 || words[0].empty() || words[0][0] != '/') {
-        std::fprintf(stderr, "usage: twctl drive locate MOUNT_PATH (an absolute path such as /tw/disk3)\n");
-        return 2;
-    }
+int drive_locate(const std::string& mount_path) {
+    const std::vector<std::string> words{mount_path};
     if (!tw_platform::hwmon_driveops_supported()) {
         std::fprintf(stderr, "twctl drive locate: drive operations are not supported on this system "
                              "(registry key nTidewallDriveOperations)\n");
@@ -22,25 +21,22 @@ int drive_locate(const twctl::args& words) {
     }
     tw_platform platform;
     if (platform.drive_locate(words[0]) != 0) {
-        std::fprintf(stderr, "twctl drive locate: could not locate the drive of %s (see the product log)\n",
-                     words[0].c_str());
+        std::fprintf(stderr, "twctl drive locate: could not locate the drive of %s (see %s)\n",
+                     words[0].c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::printf("Located the drive of %s\n", words[0].c_str());
     return 0;
 }
 
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage: twctl drive locate MOUNT_PATH\n");
-        return words.empty() ? 2 : 0;
-    }
-    if (words[0] == "locate") return drive_locate(twctl::args(words.begin() + 1, words.end()));
-    std::fprintf(stderr, "twctl drive: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"drive", "  drive locate MOUNT_PATH    blink the locate LED of the drive behind a mount path\n",
-                            run});
-
 } // namespace
+
+void twctl::add_drive_commands(CLI::App& root) {
+    static std::string mount_path;
+    CLI::App* drive = add_group(root, "drive", "the drives behind the data mount paths");
+    add_command(*drive, "locate", "blink the locate LED of the drive behind a mount path",
+                [] { return drive_locate(mount_path); }, privilege::root)
+        ->add_option("MOUNT_PATH", mount_path, "a data mount path such as /tw/disk3")
+        ->required()
+        ->check([](const std::string& v) { return !v.empty() && v[0] == '/' ? "" : "wants an absolute path"; });
+}

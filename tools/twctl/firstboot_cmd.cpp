@@ -4,44 +4,56 @@
 // LVM filters).
 // twctl firstboot --update-logrotate: brings the gluster log rotation up to
 // the newest version.
+// --dry-run: the steps a run would take now.
 
-#include "command.h"
+#include "cli.h"
 
+#include <tidewall/tw_preview.h>
 #include <tidewall/tw_storage.h>
 
 #include <cstdio>
 
 namespace {
 
-const char* const kUsage =
-    "  firstboot [--update-logrotate]  first-boot operations (safe to repeat); or only the gluster log rotation\n";
+int print_first_boot_steps(bool logrotate_only) {
+    std::printf("Dry run: nothing is changed. %s would now:\n", logrotate_only ? "twctl firstboot --update-logrotate"
+                                                                                : "twctl firstboot");
+    unsigned n = 0;
+    for (const auto& step : tw_first_boot_preview(logrotate_only)) std::printf("  %u. %s\n", ++n, step.c_str());
+    return twctl::exit_ok;
+}
 
-int run(const twctl::args& words) {
-    twctl::args rest = words;
-    if (twctl::take_flag(rest, "--help")) {
-        std::printf("usage:\n%s", kUsage);
-        return 0;
-    }
-    bool logrotate_only = twctl::take_flag(rest, "--update-logrotate");
-    if (!rest.empty()) {
-        std::fprintf(stderr, "twctl firstboot: unexpected argument '%s'\n", rest[0].c_str());
-        return 2;
-    }
+struct firstboot_options {
+    bool logrotate_only = false;
+    bool dry_run = false;
+};
+
+int firstboot(const firstboot_options& o) {
+    const bool logrotate_only = o.logrotate_only;
+    if (o.dry_run) return print_first_boot_steps(logrotate_only);
     tw_storage storage;
     if (logrotate_only) {
         storage.update_logrotate();
-        std::printf("Gluster log rotation is up to date (see the log for each version installed)\n");
+        std::printf("Gluster log rotation is up to date (see %s for each version installed)\n",
+                    twctl::log_file().c_str());
         return 0;
     }
     if (storage.do_first_boot_operations() != 0) {
         std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and runs "
-                             "again next time (see the log)\n");
+                             "again next time (see %s)\n", twctl::log_file().c_str());
         return 1;
     }
     std::printf("First-boot operations done\n");
     return 0;
 }
 
-const twctl::registrar reg({"firstboot", kUsage, run});
-
 } // namespace
+
+void twctl::add_firstboot_commands(CLI::App& root) {
+    static firstboot_options o;
+    CLI::App* cmd = add_command(root, "firstboot",
+                                "first-boot operations (safe to repeat); or only the gluster log rotation",
+                                [] { return firstboot(o); }, privilege::root);
+    cmd->add_flag("--update-logrotate", o.logrotate_only, "only bring the gluster log rotation to its newest version");
+    add_dry_run(*cmd, o.dry_run);
+}

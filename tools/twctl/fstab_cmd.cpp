@@ -1,7 +1,7 @@
 // twctl fstab show [--json]: the entries of /etc/fstab, whether each is mounted
 // now, and the device a UUID= entry resolves to.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 
 #include <tidewall/tw_storage.h>
@@ -20,12 +20,7 @@ struct row {
     std::string resolved;  // for UUID= entries, when /dev/disk/by-uuid knows it
 };
 
-int fstab_show(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl fstab show: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int fstab_show(bool json) {
     tw_storage storage;
     std::list<TsMntInfo> entries;
     int rc = storage.read_sysconfig_file("/etc/fstab", entries);
@@ -76,18 +71,12 @@ int fstab_show(twctl::args words) {
     return 0;
 }
 
-const char* const kUsage = "  fstab show [--json]         /etc/fstab entries, mount state, devices of UUID= entries\n";
-
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    if (words[0] == "show") return fstab_show(twctl::args(words.begin() + 1, words.end()));
-    std::fprintf(stderr, "twctl fstab: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"fstab", kUsage, run});
-
 } // namespace
+
+void twctl::add_fstab_commands(CLI::App& root) {
+    static bool json = false;
+    CLI::App* fstab = add_group(root, "fstab", "the entries of /etc/fstab");
+    add_command(*fstab, "show", "/etc/fstab entries, mount state, devices of UUID= entries",
+                [] { return fstab_show(json); })
+        ->add_flag("--json", json, "print a JSON document");
+}

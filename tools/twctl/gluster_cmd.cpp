@@ -4,7 +4,7 @@
 // twctl gluster mounts [--json]: the gluster mounts of /etc/fstab, served by
 // this node or another, and whether each is mounted now.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 
 #include <tidewall/tw_storage.h>
@@ -14,27 +14,18 @@
 
 namespace {
 
-const char* const kUsage =
-    "  gluster bricks VOLUME [--json]  bricks of a volume: this node's, online, brick attributes, device\n"
-    "  gluster mounts [--json]     gluster mounts of /etc/fstab: served here or remote, mounted now\n";
-
 struct brick_row {
     gluster_brick_info info;
     bool brick_attrs = false;
     std::string device;
 };
 
-int gluster_bricks(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (words.size() != 1 || words[0].empty() || words[0][0] == '-') {
-        std::fprintf(stderr, "usage: twctl gluster bricks VOLUME [--json]\n");
-        return 2;
-    }
-    const std::string& volume = words[0];
+int gluster_bricks(const std::string& volume, bool json) {
     tw_storage storage;
     std::list<gluster_brick_info> bricks;
     if (storage.get_gluster_brick_list(volume, bricks) != 0) {
-        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster (see log)\n", volume.c_str());
+        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster (see %s)\n", volume.c_str(),
+                     twctl::log_file().c_str());
         return 1;
     }
     std::vector<brick_row> rows;
@@ -77,12 +68,7 @@ int gluster_bricks(twctl::args words) {
     return 0;
 }
 
-int gluster_mounts(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl gluster mounts: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int gluster_mounts(bool json) {
     tw_storage storage;
     std::list<gluster_vol_mount_info> mounts;
     if (storage.get_gluster_vols_mount_info(mounts) != 0) {
@@ -123,7 +109,7 @@ int gluster_mounts(twctl::args words) {
         std::printf("  ]\n}\n");
         return 0;
     }
-    std::printf("Storage host name: %s\n", know_name ? hname.c_str() : "(does not resolve; see log)");
+    std::printf("Storage host name: %s\n", know_name ? hname.c_str() : ("(does not resolve; see " + twctl::log_file() + ")").c_str());
     std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", "HOST", "VOLUME", "MOUNT PATH", "OPTIONS", "SERVED", "STATE");
     for (const auto& r : rows)
         std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", r.m.host_name.c_str(), r.m.vol_name.c_str(),
@@ -132,18 +118,18 @@ int gluster_mounts(twctl::args words) {
     return 0;
 }
 
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "bricks") return gluster_bricks(rest);
-    if (words[0] == "mounts") return gluster_mounts(rest);
-    std::fprintf(stderr, "twctl gluster: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"gluster", kUsage, run});
-
 } // namespace
+
+void twctl::add_gluster_commands(CLI::App& root) {
+    static bool json = false;
+    static std::string volume;
+    CLI::App* gluster = add_group(root, "gluster", "GlusterFS volumes: bricks and mounts");
+    CLI::App* bricks = add_command(*gluster, "bricks",
+                                   "bricks of a volume: this node's, online, brick attributes, device",
+                                   [] { return gluster_bricks(volume, json); });
+    bricks->add_option("VOLUME", volume, "the gluster volume")->required();
+    bricks->add_flag("--json", json, "print a JSON document");
+    add_command(*gluster, "mounts", "gluster mounts of /etc/fstab: served here or remote, mounted now",
+                [] { return gluster_mounts(json); })
+        ->add_flag("--json", json, "print a JSON document");
+}

@@ -3,7 +3,7 @@
 // twctl iotest --blkdev DEV [--count N]: reads N whole blocks of a block device
 // at random positions.
 
-#include "command.h"
+#include "cli.h"
 #include "progress_line.h"
 
 #include <tidewall/tw_prune.h>
@@ -12,25 +12,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 const unsigned kDefaultFileEntries = 4096;
 const unsigned kDefaultBlockReads = 1000;
-
-const char* kUsage =
-    "usage: twctl iotest MOUNT_PATH [--count N]\n"
-    "       twctl iotest --blkdev DEV [--count N]\n";
-
-// A count: a whole number from 1 to 4294967295.
-bool parse_count(const std::string& text, unsigned& count) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
-    if (v == 0 || v > 0xffffffffULL) return false;
-    count = static_cast<unsigned>(v);
-    return true;
-}
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -60,7 +50,8 @@ int file_test(const std::string& mnt_path, unsigned count) {
     double write_s = seconds_since(t0);
     line.clear();
     if (written < 0) {
-        std::printf("FAILED: could not write %u entries to %s (see the product log)\n", count, file.c_str());
+        std::printf("FAILED: could not write %u entries to %s (see %s)\n", count, file.c_str(),
+                    twctl::log_file().c_str());
         return 1;
     }
     tw_fs_cleaning_info entry(file, "file", 1);
@@ -84,7 +75,24 @@ int file_test(const std::string& mnt_path, unsigned count) {
     return 0;
 }
 
+// Whether DEV (a kernel name such as sdb, or a path) names a block device; says why not.
+bool is_block_device(const std::string& blkdev) {
+    const std::string path = blkdev[0] == '/' ? blkdev : "/dev/" + blkdev;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "twctl iotest: no block device %s: %s %s\n", blkdev.c_str(), path.c_str(),
+                     errno == ENOENT ? "does not exist" : std::strerror(errno));
+        return false;
+    }
+    if (!S_ISBLK(st.st_mode)) {
+        std::fprintf(stderr, "twctl iotest: %s is not a block device\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
 int blkdev_test(const std::string& blkdev, unsigned count) {
+    if (!is_block_device(blkdev)) return twctl::exit_usage;
     tw_storage storage;
     unsigned long long blocks = 0;
     unsigned blksize = 0;
@@ -106,8 +114,8 @@ int blkdev_test(const std::string& blkdev, unsigned count) {
     double s = seconds_since(t0);
     line.clear();
     if (rc != 0) {
-        std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks (see the product log)\n", blkdev.c_str(),
-                    range.c_str(), info.reads_completed, count, info.read_requests);
+        std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks (see %s)\n", blkdev.c_str(),
+                    range.c_str(), info.reads_completed, count, info.read_requests, twctl::log_file().c_str());
         return 1;
     }
     std::printf("PASSED: %u random reads from %s, %s\n", info.reads_completed, blkdev.c_str(), range.c_str());
@@ -115,51 +123,47 @@ int blkdev_test(const std::string& blkdev, unsigned count) {
     return 0;
 }
 
-int run(const twctl::args& in) {
-    if (!in.empty() && in[0] == "--help") {
-        std::printf("%s", kUsage);
-        return 0;
+struct iotest_options {
+    std::string mnt_path;
+    std::string blkdev;
+    unsigned count = 0;  // 0: the mode's default
+};
+
+int iotest(iotest_options o) {
+    if (o.blkdev.empty() && o.mnt_path.empty()) {
+        // --count alone is not a test.
+        std::fprintf(stderr, "twctl iotest: name a MOUNT_PATH or --blkdev DEV\nRun 'twctl iotest --help' for its "
+                             "usage.\n");
+        return twctl::exit_usage;
     }
-    std::string blkdev, mnt_path;
-    bool have_count = false;
-    unsigned count = 0;
-    for (size_t i = 0; i < in.size(); ++i) {
-        const std::string& w = in[i];
-        if ((w == "--count" || w == "--blkdev") && i + 1 >= in.size()) {
-            std::fprintf(stderr, "twctl iotest: %s needs a value\n%s", w.c_str(), kUsage);
-            return 2;
-        }
-        if (w == "--count") {
-            if (have_count || !parse_count(in[++i], count)) {
-                std::fprintf(stderr, "twctl iotest: --count takes one whole number from 1 to 4294967295\n");
-                return 2;
-            }
-            have_count = true;
-        } else if (w == "--blkdev" && blkdev.empty() && mnt_path.empty()) {
-            blkdev = in[++i];
-            if (blkdev.empty()) {
-                std::fprintf(stderr, "twctl iotest: empty device name\n");
-                return 2;
-            }
-        } else if (!w.empty() && w[0] == '/' && mnt_path.empty() && blkdev.empty()) {
-            mnt_path = w;
-        } else {
-            std::fprintf(stderr, "twctl iotest: unexpected argument '%s'\n%s", w.c_str(), kUsage);
-            return 2;
-        }
+    if (!o.blkdev.empty()) return blkdev_test(o.blkdev, o.count ? o.count : kDefaultBlockReads);
+    while (o.mnt_path.size() > 1 && o.mnt_path.back() == '/') o.mnt_path.pop_back();
+    struct stat st {};
+    if (::stat(o.mnt_path.c_str(), &st) != 0) {
+        std::fprintf(stderr, "twctl iotest: %s: %s\n", o.mnt_path.c_str(),
+                     errno == ENOENT ? "the path does not exist" : std::strerror(errno));
+        return twctl::exit_usage;
     }
-    if (!blkdev.empty()) return blkdev_test(blkdev, have_count ? count : kDefaultBlockReads);
-    if (!mnt_path.empty()) {
-        while (mnt_path.size() > 1 && mnt_path.back() == '/') mnt_path.pop_back();
-        return file_test(mnt_path, have_count ? count : kDefaultFileEntries);
-    }
-    std::fprintf(stderr, "%s", kUsage);
-    return 2;
+    return file_test(o.mnt_path, o.count ? o.count : kDefaultFileEntries);
 }
 
-const twctl::registrar reg({"iotest",
-                            "  iotest MOUNT_PATH [--count N]  write, read back and compare N words on a mount point\n"
-                            "  iotest --blkdev DEV [--count N]  read N random blocks of a block device\n",
-                            run});
-
 } // namespace
+
+void twctl::add_iotest_commands(CLI::App& root) {
+    static iotest_options o;
+    CLI::App* cmd = add_command(root, "iotest",
+                                "write, read back and compare N words on a mount point; or read N random blocks of "
+                                "a block device",
+                                [] { return iotest(o); }, privilege::root);
+    CLI::Option* mnt = cmd->add_option("MOUNT_PATH", o.mnt_path, "the mount point to write the test file on")
+                           ->check([](const std::string& v) {
+                               return !v.empty() && v[0] == '/' ? std::string() : "wants an absolute path";
+                           });
+    CLI::Option* dev = cmd->add_option("--blkdev", o.blkdev, "read blocks of this block device (sdb or /dev/sdb)")
+                           ->type_name("DEV")
+                           ->check([](const std::string& v) { return v.empty() ? "empty device name" : ""; });
+    cmd->add_option("--count", o.count, "words to write (default 4096) or blocks to read (default 1000)")
+        ->type_name("N")
+        ->check(CLI::Range(1ULL, 4294967295ULL));
+    mnt->excludes(dev);
+}

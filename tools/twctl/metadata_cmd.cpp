@@ -7,7 +7,7 @@
 // twctl metadata status: the group, its volumes and mounts as LVM and the
 // mount table see them now.
 
-#include "command.h"
+#include "cli.h"
 
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_lvm.h>
@@ -24,19 +24,6 @@
 #include <string>
 
 namespace {
-
-const char* const kUsage =
-    "  metadata layout [--node-type Control|Data] --disk DEV [--disk DEV ...]\n"
-    "                             default metadata storage document for this node\n"
-    "  metadata check FILE [--json]\n"
-    "                             read a metadata storage document, report its first problem\n"
-    "  metadata configure FILE [--node-type Control|Data] [--old-vg NAME] [--old-disks DEV,...]\n"
-    "                     [--m5] [--yes]\n"
-    "                             tear down the earlier metadata storage, build the document's\n"
-    "  metadata unconfigure [--node-type Control|Data] [--vg NAME] [--disks DEV,...] [--yes]\n"
-    "                             tear down the metadata storage the registry records\n"
-    "  metadata status [--json] [--vg NAME]\n"
-    "                             the metadata group, its volumes and mounts as they are now\n";
 
 // What each refusal of the reader means, for the person who edits the document.
 const std::map<std::string, const char*> kExplanations = {
@@ -72,35 +59,7 @@ std::string joined(const std::list<std::string>& items, const char* sep) {
     return out;
 }
 
-int layout(twctl::args words) {
-    std::string node_type;
-    std::list<std::string> disks;
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        if ((w == "--node-type" || w == "--disk") && i + 1 == words.size()) {
-            std::fprintf(stderr, "twctl metadata layout: %s needs a value\n", w.c_str());
-            return 2;
-        }
-        if (w == "--node-type") {
-            node_type = words[++i];
-            if (node_type != "Control" && node_type != "Data") {
-                std::fprintf(stderr, "twctl metadata layout: node type must be Control or Data, not '%s'\n",
-                             node_type.c_str());
-                return 2;
-            }
-        } else if (w == "--disk") {
-            disks.push_back(words[++i]);
-        } else if (!w.empty() && w[0] != '-' && !disks.empty()) {
-            disks.push_back(w);  // --disk /dev/sdb /dev/sdc
-        } else {
-            std::fprintf(stderr, "twctl metadata layout: unexpected argument '%s'\n", w.c_str());
-            return 2;
-        }
-    }
-    if (disks.empty()) {
-        std::fprintf(stderr, "twctl metadata layout: name the metadata disks with --disk DEV\n");
-        return 2;
-    }
+int layout(const std::string& node_type, const std::list<std::string>& disks) {
     tw_md_storage_config config;
     if (config.init(node_type) != 0) {
         std::fprintf(stderr, "twctl metadata layout: %s\n", joined(config.get_failures(), "; ").c_str());
@@ -182,13 +141,7 @@ void print_summary(const std::string& file, const tw_md_storage_config& c) {
                     m.get_fs_passno());
 }
 
-int check(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (words.size() != 1) {
-        std::fprintf(stderr, "usage: twctl metadata check FILE [--json]\n");
-        return 2;
-    }
-    const std::string& file = words[0];
+int check(const std::string& file, bool json) {
     std::string text;
     if (!read_input(file, text)) {
         std::fprintf(stderr, "twctl metadata check: cannot read '%s'\n", file.c_str());
@@ -227,30 +180,6 @@ int check(twctl::args words) {
     return 1;
 }
 
-// The value after an option, removed from words with it; false when absent.
-// A missing value is a usage error, reported here.
-bool take_option(twctl::args& words, const std::string& option, std::string& value, bool& bad) {
-    for (auto it = words.begin(); it != words.end(); ++it) {
-        if (*it != option) continue;
-        if (it + 1 == words.end()) {
-            std::fprintf(stderr, "twctl metadata: %s needs a value\n", option.c_str());
-            bad = true;
-            words.erase(it);
-            return false;
-        }
-        value = *(it + 1);
-        words.erase(it, it + 2);
-        return true;
-    }
-    return false;
-}
-
-bool valid_node_type_option(const std::string& type) {
-    if (type.empty() || type == "Control" || type == "Data") return true;
-    std::fprintf(stderr, "twctl metadata: node type must be Control or Data, not '%s'\n", type.c_str());
-    return false;
-}
-
 bool confirm(const char* question) {
     std::printf("%s [y/N] ", question);
     std::fflush(stdout);
@@ -262,7 +191,7 @@ bool confirm(const char* question) {
 void print_failures(const char* what, const std::list<std::string>& failures) {
     std::fprintf(stderr, "twctl metadata %s: failed\n", what);
     for (const auto& f : failures) std::fprintf(stderr, "  %s\n", f.c_str());
-    std::fprintf(stderr, "  (details in TSTidewall.log)\n");
+    std::fprintf(stderr, "  (details in %s)\n", twctl::log_file().c_str());
 }
 
 bool mentions(const std::list<std::string>& failures, const std::string& text) {
@@ -271,25 +200,41 @@ bool mentions(const std::list<std::string>& failures, const std::string& text) {
     return false;
 }
 
-int configure(twctl::args words) {
-    bool yes = twctl::take_flag(words, "--yes");
-    bool m5 = twctl::take_flag(words, "--m5");
-    bool bad = false;
-    std::string node_type, old_vg, old_disks;
-    take_option(words, "--node-type", node_type, bad);
-    take_option(words, "--old-vg", old_vg, bad);
-    take_option(words, "--old-disks", old_disks, bad);
-    if (bad || words.size() != 1 || !valid_node_type_option(node_type)) {
-        std::fprintf(stderr, "usage: twctl metadata configure FILE [--node-type Control|Data] [--old-vg NAME] "
-                             "[--old-disks DEV,...] [--m5] [--yes]\n");
-        return 2;
+struct configure_options {
+    std::string file, node_type, old_vg, old_disks;
+    bool m5 = false, yes = false, dry_run = false;
+};
+
+// What tearing down would take: the group and the disks, named or as recorded.
+struct teardown {
+    std::string node_type, vg, disks;
+};
+
+teardown planned_teardown(tw_resource_mgr& mgr, const std::string& node_type, const std::string& vg,
+                          const std::string& disks) {
+    std::string recorded_type, recorded_vg, uuids;
+    mgr.get_recorded_storage(recorded_type, recorded_vg, uuids);
+    teardown t{node_type.empty() ? recorded_type : node_type, vg.empty() ? recorded_vg : vg, disks};
+    if (t.disks.empty()) {
+        std::list<std::string> found;
+        mgr.create_disk_list(uuids, found);
+        t.disks = found.empty() ? "(none found)" : joined(found, ", ");
     }
-    if (m5 && (!node_type.empty() || !old_vg.empty() || !old_disks.empty())) {
-        std::fprintf(stderr, "twctl metadata configure: --m5 tears nothing down and records no node type: "
-                             "--node-type, --old-vg and --old-disks do not go with it\n");
-        return 2;
-    }
-    const std::string& file = words[0];
+    return t;
+}
+
+void print_teardown_steps(const teardown& t, unsigned& step) {
+    std::printf("  %u. unmount the default metadata mount paths of node type %s that are mounted\n", ++step,
+                t.node_type.empty() ? "(not recorded)" : t.node_type.c_str());
+    std::printf("  %u. remove volume group %s when LVM knows it\n", ++step,
+                t.vg.empty() ? "(not recorded)" : t.vg.c_str());
+    std::printf("  %u. remove the physical volumes on %s\n", ++step, t.disks.c_str());
+}
+
+int configure(const configure_options& o) {
+    const bool yes = o.yes, m5 = o.m5;
+    // Copies: the library takes them by reference.
+    std::string file = o.file, node_type = o.node_type, old_vg = o.old_vg, old_disks = o.old_disks;
     std::string text;
     if (!read_input(file, text)) {
         std::fprintf(stderr, "twctl metadata configure: cannot read '%s'\n", file.c_str());
@@ -302,6 +247,20 @@ int configure(twctl::args words) {
                      file.c_str(), joined(config.get_failures(), "; ").c_str());
         return 1;
     }
+    tw_resource_mgr mgr;
+    if (o.dry_run) {
+        print_summary(file, config);
+        std::printf("Dry run: nothing is changed. Configuring would:\n");
+        unsigned step = 0;
+        if (!m5) print_teardown_steps(planned_teardown(mgr, node_type, old_vg, old_disks), step);
+        std::printf("  %u. make physical volumes on the document's disks, volume group %s with its reserve, and "
+                    "its logical volumes\n", ++step, config.get_vg().get_name().c_str());
+        std::printf("  %u. wait 10 s for their device nodes, make XFS file systems, mount them, stamp them and add "
+                    "their /etc/fstab entries\n", ++step);
+        std::printf("  %u. record the physical volumes' UUIDs (sArrowfieldMetadataPV)%s\n", ++step,
+                    m5 ? "" : ", the node type and the group's name when given");
+        return twctl::exit_ok;
+    }
     if (!yes) {
         print_summary(file, config);
         if (!m5)
@@ -312,7 +271,6 @@ int configure(twctl::args words) {
             return 1;
         }
     }
-    tw_resource_mgr mgr;
     int rc = m5 ? mgr.configure_m5_meta_data_storage(text)
                 : mgr.configure_meta_data_storage(text, node_type, old_vg, old_disks);
     if (rc != 0) {
@@ -326,20 +284,22 @@ int configure(twctl::args words) {
     return 0;
 }
 
-int unconfigure(twctl::args words) {
-    bool yes = twctl::take_flag(words, "--yes");
-    bool bad = false;
+struct unconfigure_options {
     std::string node_type, vg, disks;
-    take_option(words, "--node-type", node_type, bad);
-    take_option(words, "--vg", vg, bad);
-    take_option(words, "--disks", disks, bad);
-    if (bad || !words.empty() || !valid_node_type_option(node_type)) {
-        std::fprintf(stderr,
-                     "usage: twctl metadata unconfigure [--node-type Control|Data] [--vg NAME] [--disks DEV,...] "
-                     "[--yes]\n");
-        return 2;
-    }
+    bool yes = false, dry_run = false;
+};
+
+int unconfigure(const unconfigure_options& o) {
+    const bool yes = o.yes;
+    std::string node_type = o.node_type, vg = o.vg, disks = o.disks;
     tw_resource_mgr mgr;
+    if (o.dry_run) {
+        std::printf("Dry run: nothing is changed. Unconfiguring would:\n");
+        unsigned step = 0;
+        print_teardown_steps(planned_teardown(mgr, node_type, vg, disks), step);
+        std::printf("  /etc/fstab entries and mount-point directories would stay.\n");
+        return twctl::exit_ok;
+    }
     if (!yes) {
         std::string recorded_type, recorded_vg, uuids;
         mgr.get_recorded_storage(recorded_type, recorded_vg, uuids);
@@ -377,15 +337,7 @@ struct mount_row {
     bool in_group = false;
 };
 
-int status(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    bool bad = false;
-    std::string vg_option;
-    take_option(words, "--vg", vg_option, bad);
-    if (bad || !words.empty()) {
-        std::fprintf(stderr, "usage: twctl metadata status [--json] [--vg NAME]\n");
-        return 2;
-    }
+int status(const std::string& vg_option, bool json) {
     tw_resource_mgr mgr;
     std::string node_type, recorded_vg, uuids;
     bool recorded = mgr.get_recorded_storage(node_type, recorded_vg, uuids) == 0 && !recorded_vg.empty();
@@ -490,25 +442,63 @@ int status(twctl::args words) {
     for (const auto& m : mounts)
         std::printf("    %-36s on %s (%s)%s\n", m.device.c_str(), m.mnt_path.c_str(), m.fs_type.c_str(),
                     m.in_group ? "" : ", not from this group");
-    if (rc != 0) std::printf("(some of LVM or the mount table could not be read; see TSTidewall.log)\n");
+    if (rc != 0)
+        std::printf("(some of LVM or the mount table could not be read; see %s)\n", twctl::log_file().c_str());
     return rc;
 }
 
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "layout") return layout(rest);
-    if (words[0] == "check") return check(rest);
-    if (words[0] == "configure") return configure(rest);
-    if (words[0] == "unconfigure") return unconfigure(rest);
-    if (words[0] == "status") return status(rest);
-    std::fprintf(stderr, "twctl metadata: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"metadata", kUsage, run});
-
 } // namespace
+
+void twctl::add_metadata_commands(CLI::App& root) {
+    static bool json = false;
+    static std::string layout_type, check_file, status_vg;
+    static std::list<std::string> layout_disks;
+    static configure_options conf;
+    static unconfigure_options unconf;
+    const auto node_types = CLI::IsMember({"Control", "Data"});
+    CLI::App* md = add_group(root, "metadata", "the metadata storage: layout document, volume group, mounts");
+
+    CLI::App* layout_cmd = add_command(*md, "layout", "default metadata storage document for this node",
+                                       [] { return layout(layout_type, layout_disks); });
+    layout_cmd->add_option("--node-type", layout_type, "Control or Data (default: sArrowfieldNodeType)")
+        ->check(node_types);
+    layout_cmd->add_option("--disk", layout_disks, "a metadata disk (repeat, or name several)")
+        ->type_name("DEV")
+        ->required();
+
+    CLI::App* check_cmd = add_command(*md, "check", "read a metadata storage document, report its first problem",
+                                      [] { return check(check_file, json); });
+    check_cmd->add_option("FILE", check_file, "the document (-: standard input)")->required();
+    check_cmd->add_flag("--json", json, "print a JSON document");
+
+    CLI::App* conf_cmd = add_command(*md, "configure", "tear down the earlier metadata storage, build the document's",
+                                     [] { return configure(conf); }, privilege::root);
+    conf_cmd->add_option("FILE", conf.file, "the document (-: standard input)")->required();
+    CLI::Option* type = conf_cmd->add_option("--node-type", conf.node_type, "Control or Data, recorded on success")
+                            ->check(node_types);
+    CLI::Option* old_vg = conf_cmd->add_option("--old-vg", conf.old_vg, "the group to tear down (default: recorded)")
+                              ->type_name("NAME");
+    CLI::Option* old_disks =
+        conf_cmd->add_option("--old-disks", conf.old_disks, "the disks to clear (default: recorded)")
+            ->type_name("DEV,...");
+    // --m5 tears nothing down and records no node type.
+    conf_cmd->add_flag("--m5", conf.m5, "build without tearing anything down")
+        ->excludes(type)
+        ->excludes(old_vg)
+        ->excludes(old_disks);
+    conf_cmd->add_flag("--yes", conf.yes, "do not ask before starting");
+    add_dry_run(*conf_cmd, conf.dry_run);
+
+    CLI::App* unconf_cmd = add_command(*md, "unconfigure", "tear down the metadata storage the registry records",
+                                       [] { return unconfigure(unconf); }, privilege::root);
+    unconf_cmd->add_option("--node-type", unconf.node_type, "Control or Data (default: recorded)")->check(node_types);
+    unconf_cmd->add_option("--vg", unconf.vg, "the group to remove (default: recorded)")->type_name("NAME");
+    unconf_cmd->add_option("--disks", unconf.disks, "the disks to clear (default: recorded)")->type_name("DEV,...");
+    unconf_cmd->add_flag("--yes", unconf.yes, "do not ask before starting");
+    add_dry_run(*unconf_cmd, unconf.dry_run);
+
+    CLI::App* status_cmd = add_command(*md, "status", "the metadata group, its volumes and mounts as they are now",
+                                       [] { return status(status_vg, json); }, privilege::root);
+    status_cmd->add_option("--vg", status_vg, "the group (default: recorded, else metadatavg)")->type_name("NAME");
+    status_cmd->add_flag("--json", json, "print a JSON document");
+}

@@ -3,7 +3,7 @@
 // atomically to DIR/tidewall.prom for node_exporter's textfile collector.
 // Collecting changes nothing on the node.
 
-#include "command.h"
+#include "cli.h"
 
 #include <tidewall/tw_metrics.h>
 
@@ -15,37 +15,7 @@
 
 namespace {
 
-int usage_error(const char* why) {
-    std::fprintf(stderr, "twctl metrics: %s\nusage: twctl metrics [--textfile DIR] [--collector-timeout SECONDS]\n",
-                 why);
-    return 2;
-}
-
-int run(const twctl::args& words) {
-    std::string dir;
-    unsigned limit = tw_metrics::kCollectorTimeLimitS;
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string& w = words[i];
-        if (w == "--help") {
-            std::printf("usage: twctl metrics [--textfile DIR] [--collector-timeout SECONDS]\n");
-            return 0;
-        }
-        if (w != "--textfile" && w != "--collector-timeout")
-            return usage_error(("unexpected argument '" + w + "'").c_str());
-        if (i + 1 == words.size()) return usage_error((w + " needs a value").c_str());
-        const std::string& v = words[++i];
-        if (w == "--textfile") {
-            if (v.empty() || v[0] != '/') return usage_error("--textfile wants an absolute directory");
-            dir = v;
-        } else {
-            char* end = nullptr;
-            errno = 0;
-            unsigned long n = std::strtoul(v.c_str(), &end, 10);
-            if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE || n == 0 || n > 3600)
-                return usage_error("--collector-timeout wants a whole number of seconds from 1 to 3600");
-            limit = static_cast<unsigned>(n);
-        }
-    }
+int metrics(const std::string& dir, unsigned limit) {
     const std::string text = tw_metrics::collect(limit);
     if (dir.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -60,8 +30,17 @@ int run(const twctl::args& words) {
     return 0;
 }
 
-const twctl::registrar reg({"metrics",
-                            "  metrics [--textfile DIR]   node state for Prometheus (stdout, or DIR/tidewall.prom)\n",
-                            run});
-
 } // namespace
+
+void twctl::add_metrics_commands(CLI::App& root) {
+    static std::string dir;
+    static unsigned limit = tw_metrics::kCollectorTimeLimitS;
+    CLI::App* cmd = add_command(root, "metrics", "node state for Prometheus (stdout, or DIR/tidewall.prom)",
+                                [] { return metrics(dir, limit); });
+    cmd->add_option("--textfile", dir, "write DIR/tidewall.prom atomically for node_exporter")
+        ->type_name("DIR")
+        ->check([](const std::string& v) { return !v.empty() && v[0] == '/' ? "" : "wants an absolute directory"; });
+    cmd->add_option("--collector-timeout", limit, "seconds each collector gets (default 30)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1u, 3600u));
+}

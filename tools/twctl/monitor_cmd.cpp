@@ -1,7 +1,7 @@
 // twctl monitor [--json]: one storage monitor pass: each volume the node uses,
 // whether it is mounted, whether its brick daemons here run, whether it shrank.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 
 #include <tidewall/tw_storagemonitor.h>
@@ -18,17 +18,7 @@ const char* text(bool supported, bool bad, const char* good_text, const char* ba
 
 const char* json(bool supported, bool value) { return !supported ? "null" : value ? "true" : "false"; }
 
-int run(const twctl::args& in) {
-    twctl::args words = in;
-    if (!words.empty() && words[0] == "--help") {
-        std::printf("usage: twctl monitor [--json]\n");
-        return 0;
-    }
-    bool as_json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl monitor: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int monitor_pass(bool as_json) {
     tw_storagemonitor monitor;
     const auto& volumes = monitor.get_volumeinfo();
     bool healthy = true;
@@ -44,7 +34,9 @@ int run(const twctl::args& in) {
     const auto& not_run = monitor.get_checks_not_run();
     // 1: a volume is unhealthy or degraded; 3: all seen is well but a check
     // could not run, so nothing can be said of what it covers.
-    int status = !healthy || !degraded.empty() ? 1 : !not_run.empty() ? 3 : 0;
+    int status = !healthy || !degraded.empty() ? twctl::exit_failed
+                 : !not_run.empty()             ? twctl::exit_not_checked
+                                                : twctl::exit_ok;
     if (as_json) {
         std::printf("{\n  \"healthy\": %s,\n  \"volumes\": [", status == 0 ? "true" : "false");
         bool first = true;
@@ -84,6 +76,11 @@ int run(const twctl::args& in) {
     return status;
 }
 
-const twctl::registrar reg({"monitor", "  monitor [--json]           storage volumes: mounted, brick daemons online, size not shrunk\n", run});
-
 } // namespace
+
+void twctl::add_monitor_commands(CLI::App& root) {
+    static bool json = false;
+    add_command(root, "monitor", "storage volumes: mounted, brick daemons online, size not shrunk",
+                [] { return monitor_pass(json); })
+        ->add_flag("--json", json, "print a JSON document");
+}

@@ -4,7 +4,7 @@
 // machine cannot give (no DMI tables, no BMC, no SMART) says why; that is no
 // failure of the report.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 #include "platform_devices.h"
 
@@ -12,6 +12,7 @@
 #include <tidewall/tw_smartctl.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -210,9 +211,11 @@ void print_json(const report& r) {
         sep = ",";
     }
     std::printf("%s],\n", r.processors.empty() ? "" : "\n  ");
-    std::printf("  \"memory\": {\"total_mb\": %llu, \"used_mb\": %llu},\n",
-                static_cast<unsigned long long>(r.memory.get_totalmem()),
-                static_cast<unsigned long long>(r.memory.get_usedmem()));
+    // The library counts MiB; the byte fields carry the same figures in bytes, null when unknown.
+    const unsigned long long total = r.memory.get_totalmem(), used = r.memory.get_usedmem();
+    auto bytes = [&](unsigned long long mib) { return total ? std::to_string(mib << 20) : std::string("null"); };
+    std::printf("  \"memory\": {\"total_mb\": %llu, \"used_mb\": %llu, \"total_bytes\": %s, \"used_bytes\": %s},\n",
+                total, used, bytes(total).c_str(), bytes(used).c_str());
 
     std::printf("  \"mount_points\": [");
     sep = "";
@@ -276,12 +279,7 @@ void print_json(const report& r) {
     std::printf("%s}\n}\n", r.unavailable.empty() ? "" : "\n  ");
 }
 
-int platform_report(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl platform report: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int platform_report(bool json) {
     report r = gather();
     if (json)
         print_json(r);
@@ -290,32 +288,24 @@ int platform_report(twctl::args words) {
     return 0;
 }
 
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage: twctl platform report [--json]\n"
-                    "       twctl platform nics [--json]\n"
-                    "       twctl platform controllers [--json]\n"
-                    "       twctl platform drives [--json]\n"
-                    "       twctl platform cpu-usage [--minutes N]\n");
-        return words.empty() ? 2 : 0;
-    }
-    const twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "report") return platform_report(rest);
-    if (words[0] == "nics") return twctl::platform_nics(rest);
-    if (words[0] == "controllers") return twctl::platform_controllers(rest);
-    if (words[0] == "cpu-usage") return twctl::platform_cpu_usage(rest);
-    if (words[0] == "drives") return twctl::platform_drives(rest);
-    std::fprintf(stderr, "twctl platform: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg(
-    {"platform",
-     "  platform report [--json]   hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART\n"
-     "  platform nics [--json]     configured network interfaces with link, speed and throughput\n"
-     "  platform controllers [--json]  SAS/RAID controllers and Fibre Channel host adapters\n"
-     "  platform cpu-usage [--minutes N]  average CPU usage from the sar files\n"
-     "  platform drives [--json]   drives behind the data mount paths (needs nTidewallDriveOperations)\n",
-     run});
-
 } // namespace
+
+void twctl::add_platform_commands(CLI::App& root) {
+    static bool json = false;
+    static unsigned minutes = 0;
+    CLI::App* platform = add_group(root, "platform", "the node's hardware: inventory, NICs, controllers, drives");
+    auto json_flag = [](CLI::App* c) { c->add_flag("--json", json, "print a JSON document"); };
+    json_flag(add_command(*platform, "report",
+                          "hardware inventory: system, BIOS, CPUs, memory, mounts, power, fans, SMART",
+                          [] { return platform_report(json); }));
+    json_flag(add_command(*platform, "nics", "configured network interfaces with link, speed and throughput",
+                          [] { return platform_nics(json); }));
+    json_flag(add_command(*platform, "controllers", "SAS/RAID controllers and Fibre Channel host adapters",
+                          [] { return platform_controllers(json); }));
+    json_flag(add_command(*platform, "drives", "drives behind the data mount paths (needs nTidewallDriveOperations)",
+                          [] { return platform_drives(json); }));
+    add_command(*platform, "cpu-usage", "average CPU usage from the sar files", [] { return platform_cpu_usage(minutes); })
+        ->add_option("--minutes", minutes, "over the last N minutes (default: since the last monitoring pass)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, UINT_MAX / 60));
+}

@@ -1,18 +1,16 @@
 #ifndef TWCTL_PLATFORM_DEVICES_H
 #define TWCTL_PLATFORM_DEVICES_H
 
-#include "command.h"
-
 namespace twctl {
 
 // twctl platform nics [--json]
-int platform_nics(args words);
+int platform_nics(bool json);
 // twctl platform controllers [--json]
-int platform_controllers(args words);
+int platform_controllers(bool json);
 // twctl platform drives [--json]
-int platform_drives(args words);
+int platform_drives(bool json);
 // twctl platform cpu-usage [--minutes N]
-int platform_cpu_usage(args words);
+int platform_cpu_usage(unsigned minutes);
 
 } // namespace twctl
 

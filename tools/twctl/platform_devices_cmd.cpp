@@ -1,9 +1,11 @@
 // twctl platform nics | controllers | cpu-usage: the node's configured network
 // interfaces, its storage controllers and its average CPU usage.
 
+#include "cli.h"
 #include "platform_devices.h"
 #include "json_out.h"
 
+#include <tidewall/tw_activity.h>
 #include <tidewall/tw_platform.h>
 
 #include <cerrno>
@@ -15,12 +17,6 @@
 namespace twctl {
 
 namespace {
-
-bool unexpected(const char* command, const args& words) {
-    if (words.empty()) return false;
-    std::fprintf(stderr, "twctl platform %s: unexpected argument '%s'\n", command, words[0].c_str());
-    return true;
-}
 
 const char* or_dash(const std::string& s) { return s.empty() ? "-" : s.c_str(); }
 
@@ -49,9 +45,7 @@ void print_ctrl_text(const char* heading, const std::list<tw_ctrlinfo>& ctrls, c
 
 } // namespace
 
-int platform_nics(args words) {
-    bool json = take_flag(words, "--json");
-    if (unexpected("nics", words)) return 2;
+int platform_nics(bool json) {
     tw_platform platform;
     const std::list<tw_nicinfo> nics = platform.get_nicinfo(false);  // a look: leaves the monitoring interval alone
     if (json) {
@@ -72,7 +66,7 @@ int platform_nics(args words) {
     std::printf("Network interfaces:\n");
     if (nics.empty())
         std::printf("  none: no interface of this node is configured in the network document "
-                    "/var/lib/tidewall/nwconf.json (see the product log)\n");
+                    "/var/lib/tidewall/nwconf.json (see %s)\n", log_file().c_str());
     for (const auto& n : nics)
         std::printf("  %-10s %s, pci %s, firmware %s, link %s, speed %s, mac %s, rx %.2f kB/s, tx %.2f kB/s\n",
                     n.get_devname().c_str(), or_dash(n.get_model()), or_dash(n.get_busaddr()),
@@ -81,9 +75,7 @@ int platform_nics(args words) {
     return 0;
 }
 
-int platform_controllers(args words) {
-    bool json = take_flag(words, "--json");
-    if (unexpected("controllers", words)) return 2;
+int platform_controllers(bool json) {
     std::list<tw_ctrlinfo> sas;
     sascontrollers_examine(sas);
     tw_platform platform;
@@ -101,28 +93,13 @@ int platform_controllers(args words) {
     return 0;
 }
 
-int platform_cpu_usage(args words) {
-    unsigned minutes = 0;
-    for (auto it = words.begin(); it != words.end(); ++it) {
-        if (*it != "--minutes") continue;
-        if (it + 1 == words.end()) {
-            std::fprintf(stderr, "twctl platform cpu-usage: --minutes needs a number\n");
-            return 2;
-        }
-        const std::string& v = *(it + 1);
-        char* end = nullptr;
-        errno = 0;
-        unsigned long n = std::strtoul(v.c_str(), &end, 10);
-        if (v.empty() || v[0] < '0' || v[0] > '9' || *end != '\0' || errno == ERANGE || n == 0 || n > UINT_MAX / 60) {
-            std::fprintf(stderr, "twctl platform cpu-usage: --minutes wants a whole number of minutes from 1, not '%s'\n",
-                         v.c_str());
-            return 2;
-        }
-        minutes = static_cast<unsigned>(n);
-        words.erase(it, it + 2);
-        break;
+int platform_cpu_usage(unsigned minutes) {
+    // Without activity files the average would read 0.00 %, as for an idle node.
+    if (tw_activity_file_count() == 0) {
+        std::fprintf(stderr, "twctl platform cpu-usage: no activity files (/var/log/sa/saDD): sysstat's data "
+                             "collection is not running, so there is no CPU usage to tell\n");
+        return exit_failed;
     }
-    if (unexpected("cpu-usage", words)) return 2;
     tw_platform platform;
     double usage = platform.get_cpu_usage(minutes, false);  // a look: leaves the monitoring interval alone
     std::printf("CPU usage: %.2f%%\n", usage);

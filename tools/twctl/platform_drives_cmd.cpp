@@ -8,15 +8,19 @@
 #include <tidewall/tw_platform.h>
 
 #include <cstdio>
+#include <string>
 
 namespace twctl {
 
-int platform_drives(args words) {
-    bool json = take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl platform drives: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+namespace {
+// lsblk's size as a JSON number of bytes, null when it is not a whole number.
+std::string size_bytes(const std::string& size) {
+    if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos) return "null";
+    return size;
+}
+} // namespace
+
+int platform_drives(bool json) {
     if (!tw_platform::hwmon_driveops_supported()) {
         std::fprintf(stderr, "twctl platform drives: drive operations are not supported on this system "
                              "(registry key nTidewallDriveOperations)\n");
@@ -29,12 +33,12 @@ int platform_drives(args words) {
         const char* sep = "";
         for (const auto& d : drives) {
             std::printf("%s\n  {\"device\": %s, \"vendor\": %s, \"model\": %s, \"serial\": %s, \"revision\": %s, "
-                        "\"type\": %s, \"size\": %s, \"phy_id\": %s, \"healthy\": %s, "
+                        "\"type\": %s, \"size\": %s, \"size_bytes\": %s, \"phy_id\": %s, \"healthy\": %s, "
                         "\"read_sectors_per_second\": %.6f, \"write_sectors_per_second\": %.6f, \"drive_number\": %s}",
                         sep, json_string(d.get_devname()).c_str(), json_string(d.get_vendor()).c_str(),
                         json_string(d.get_model()).c_str(), json_string(d.get_serialnum()).c_str(),
                         json_string(d.get_revision()).c_str(), json_string(d.get_type()).c_str(),
-                        json_string(d.get_size()).c_str(), json_string(d.get_phyid()).c_str(),
+                        json_string(d.get_size()).c_str(), size_bytes(d.get_size()).c_str(), json_string(d.get_phyid()).c_str(),
                         d.get_overallhealth() ? "true" : "false", d.get_rdsectps(), d.get_wrsectps(),
                         json_string(d.get_drivenum()).c_str());
             sep = ",";

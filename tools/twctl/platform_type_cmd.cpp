@@ -3,7 +3,7 @@
 // twctl platform-type --set: records them from the server model and image.
 // twctl platform-type --refarch: forces reference architecture and records it.
 
-#include "command.h"
+#include "cli.h"
 
 #include <tidewall/tw_storage.h>
 
@@ -11,28 +11,15 @@
 
 namespace {
 
-const char* const kUsage =
-    "  platform-type [--set | --refarch]  recorded appliance platform type; record it, or force reference architecture\n";
-
-int run(const twctl::args& words) {
-    twctl::args rest = words;
-    if (twctl::take_flag(rest, "--help")) {
-        std::printf("usage:\n%s", kUsage);
-        return 0;
-    }
-    bool set = twctl::take_flag(rest, "--set");
-    bool refarch = twctl::take_flag(rest, "--refarch");
-    if (!rest.empty() || (set && refarch)) {
-        std::fprintf(stderr, "usage: twctl platform-type [--set | --refarch]\n");
-        return 2;
-    }
+int platform_type(bool set, bool refarch) {
     tw_storage storage;
     if (refarch && storage.set_refarch_platform() != 0) {
         std::fprintf(stderr, "twctl platform-type: cannot write sArrowfieldForceRefArchPlatform\n");
         return 1;
     }
     if ((set || refarch) && storage.set_arrowfield_platform_type() != 0) {
-        std::fprintf(stderr, "twctl platform-type: cannot record the platform type (see the log)\n");
+        std::fprintf(stderr, "twctl platform-type: cannot record the platform type (see %s)\n",
+                     twctl::log_file().c_str());
         return 1;
     }
     std::string model, platform, appliance;
@@ -44,6 +31,13 @@ int run(const twctl::args& words) {
     return 0;
 }
 
-const twctl::registrar reg({"platform-type", kUsage, run});
-
 } // namespace
+
+void twctl::add_platform_type_commands(CLI::App& root) {
+    static bool set = false, refarch = false;
+    CLI::App* cmd = add_command(root, "platform-type",
+                                "recorded appliance platform type; record it, or force reference architecture",
+                                [] { return platform_type(set, refarch); });
+    CLI::Option* s = cmd->add_flag("--set", set, "record them from the server model and the image version");
+    cmd->add_flag("--refarch", refarch, "force reference architecture and record it")->excludes(s);
+}

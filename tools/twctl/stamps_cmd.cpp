@@ -1,13 +1,18 @@
 // twctl stamps check [--json] [PATH...]: whether the appliance's mounted drives
 // (or the paths given) carry valid ownership stamps.
-// twctl stamps fix: stamp every mounted appliance drive whose stamps are missing.
+// twctl stamps fix [--dry-run]: stamp every mounted appliance drive whose stamps
+// are missing.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 
 #include <tidewall/tw_storage.h>
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -19,6 +24,7 @@ struct drive {
     bool valid = false;
     std::string mnt, tsln, blkdev;  // stamp values, where readable
     bool has_mnt = false, has_tsln = false, has_blkdev = false;
+    bool not_mounted = false;  // a path given that no file system is mounted at
 };
 
 // The drives the repair would look at: mounted xfs file systems that are
@@ -47,6 +53,7 @@ void inspect(tw_storage& storage, drive& d) {
 std::string json_optional(bool has, const std::string& v) { return has ? twctl::json_string(v) : "null"; }
 
 std::string problem(const drive& d) {
+    if (d.not_mounted) return "not a mount point";
     if (!d.has_tsln) return "no trusted.tslnstamp";
     if (d.tsln != tw_storage::kTslnStampValue) return "trusted.tslnstamp is not " + std::string(tw_storage::kTslnStampValue);
     if (!d.has_mnt) return "no trusted.mntstamp";
@@ -54,13 +61,15 @@ std::string problem(const drive& d) {
     return "stamps unreadable";
 }
 
-int stamps_check(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    for (const auto& w : words)
-        if (w.empty() || w[0] != '/') {
-            std::fprintf(stderr, "twctl stamps check: '%s' is no absolute path\n", w.c_str());
-            return 2;
+int stamps_check(const std::vector<std::string>& words, bool json) {
+    for (const auto& w : words) {
+        struct stat st {};
+        if (::stat(w.c_str(), &st) != 0) {
+            std::fprintf(stderr, "twctl stamps check: %s: %s\n", w.c_str(),
+                         errno == ENOENT ? "the path does not exist" : std::strerror(errno));
+            return twctl::exit_usage;
         }
+    }
     tw_storage storage;
     std::vector<drive> drives;
     if (words.empty())
@@ -69,6 +78,15 @@ int stamps_check(twctl::args words) {
         for (const auto& w : words) drives.emplace_back(w, "");
     int invalid = 0;
     for (auto& d : drives) {
+        std::string dev, fstype;
+        std::list<std::string> options;
+        // Stamps live on the root of a mounted file system; a plain directory has none to check.
+        if (d.device.empty() && storage.is_mounted(d.path, dev, fstype, options) != 1) {
+            d.not_mounted = true;
+            ++invalid;
+            continue;
+        }
+        if (d.device.empty()) d.device = dev;
         inspect(storage, d);
         if (!d.valid) ++invalid;
     }
@@ -77,11 +95,12 @@ int stamps_check(twctl::args words) {
         for (size_t i = 0; i < drives.size(); ++i) {
             const drive& d = drives[i];
             std::printf("    {\"path\": %s, \"device\": %s, \"valid\": %s, \"mntstamp\": %s, \"tslnstamp\": %s, "
-                        "\"blkdevstamp\": %s}%s\n",
+                        "\"blkdevstamp\": %s, \"problem\": %s}%s\n",
                         twctl::json_string(d.path).c_str(),
                         d.device.empty() ? "null" : twctl::json_string(d.device).c_str(), d.valid ? "true" : "false",
                         json_optional(d.has_mnt, d.mnt).c_str(), json_optional(d.has_tsln, d.tsln).c_str(),
-                        json_optional(d.has_blkdev, d.blkdev).c_str(), i + 1 < drives.size() ? "," : "");
+                        json_optional(d.has_blkdev, d.blkdev).c_str(),
+                        d.valid ? "null" : twctl::json_string(problem(d)).c_str(), i + 1 < drives.size() ? "," : "");
         }
         std::printf("  ]\n}\n");
     } else if (drives.empty()) {
@@ -95,34 +114,38 @@ int stamps_check(twctl::args words) {
     return invalid == 0 ? 0 : 1;
 }
 
-int stamps_fix(const twctl::args& words) {
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl stamps fix: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
+int print_fix_steps(tw_storage& storage) {
+    std::printf("Dry run: nothing is changed. Fixing would:\n");
+    unsigned step = 0;
+    for (auto& d : appliance_drives(storage)) {
+        if (storage.check_for_tsln_xattrs(d.path) == 0) continue;
+        std::printf("  %u. stamp %s (%s): trusted.mntstamp, trusted.tslnstamp, trusted.blkdevstamp\n", ++step,
+                    d.path.c_str(), d.device.c_str());
     }
+    if (step == 0) std::printf("  nothing: every mounted appliance drive carries valid stamps\n");
+    return twctl::exit_ok;
+}
+
+int stamps_fix(bool dry_run) {
     tw_storage storage;
+    if (dry_run) return print_fix_steps(storage);
     int rc = storage.fix_tsln_stamps();
     if (rc == 0) std::printf("Every mounted appliance drive carries valid stamps.\n");
     return rc == 0 ? 0 : 1;
 }
 
-const char* const kUsage =
-    "  stamps check [--json] [PATH...]\n"
-    "                              ownership stamps of the mounted appliance drives (or of PATHs)\n"
-    "  stamps fix                  stamp the mounted appliance drives whose stamps are missing\n";
-
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage:\n%s", kUsage);
-        return words.empty() ? 2 : 0;
-    }
-    twctl::args rest(words.begin() + 1, words.end());
-    if (words[0] == "check") return stamps_check(rest);
-    if (words[0] == "fix") return stamps_fix(rest);
-    std::fprintf(stderr, "twctl stamps: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"stamps", kUsage, run});
-
 } // namespace
+
+void twctl::add_stamps_commands(CLI::App& root) {
+    static bool json = false, dry_run = false;
+    static std::vector<std::string> paths;
+    CLI::App* stamps = add_group(root, "stamps", "the ownership stamps of the appliance drives");
+    CLI::App* check = add_command(*stamps, "check", "ownership stamps of the mounted appliance drives (or of PATHs)",
+                                  [] { return stamps_check(paths, json); }, privilege::root);
+    check->add_option("PATH", paths, "mount points to check instead")
+        ->check([](const std::string& v) { return !v.empty() && v[0] == '/' ? "" : "wants an absolute path"; });
+    check->add_flag("--json", json, "print a JSON document");
+    CLI::App* fix = add_command(*stamps, "fix", "stamp the mounted appliance drives whose stamps are missing",
+                                [] { return stamps_fix(dry_run); }, privilege::root);
+    add_dry_run(*fix, dry_run);
+}

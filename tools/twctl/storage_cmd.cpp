@@ -1,10 +1,12 @@
 // twctl storage info [--json]: flavour, server model, image version and every
 // kind of mount path with its path, options and file system.
 
-#include "command.h"
+#include "cli.h"
 #include "json_out.h"
 
 #include <tidewall/tw_storage.h>
+
+#include <sys/statvfs.h>
 
 #include <cstdio>
 #include <vector>
@@ -56,12 +58,7 @@ std::string json_field(const field& f) {
     return f.ok ? twctl::json_string(f.text) : "null";
 }
 
-int storage_info(twctl::args words) {
-    bool json = twctl::take_flag(words, "--json");
-    if (!words.empty()) {
-        std::fprintf(stderr, "twctl storage info: unexpected argument '%s'\n", words[0].c_str());
-        return 2;
-    }
+int storage_info(bool json) {
     tw_storage storage;
     unsigned flavour = storage.get_sds_type();
     std::string model;
@@ -120,8 +117,13 @@ int storage_info(twctl::args words) {
                 std::printf(", \"mounted\": [");
                 bool first = true;
                 for (const auto& m : r.mounted) {
-                    std::printf("%s{\"path\": %s, \"free_gib\": %llu}", first ? "" : ", ",
-                                twctl::json_string(m.mnt_path).c_str(), m.free_space);
+                    // free_gib is the library's whole GiB; free_bytes is exact, null when unknown.
+                    struct statvfs vfs {};
+                    std::string bytes = ::statvfs(m.mnt_path.c_str(), &vfs) == 0
+                                            ? std::to_string(static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize)
+                                            : "null";
+                    std::printf("%s{\"path\": %s, \"free_gib\": %llu, \"free_bytes\": %s}", first ? "" : ", ",
+                                twctl::json_string(m.mnt_path).c_str(), m.free_space, bytes.c_str());
                     first = false;
                 }
                 std::printf("]");
@@ -147,16 +149,12 @@ int storage_info(twctl::args words) {
     return 0;
 }
 
-int run(const twctl::args& words) {
-    if (words.empty() || words[0] == "--help") {
-        std::printf("usage: twctl storage info [--json]\n");
-        return words.empty() ? 2 : 0;
-    }
-    if (words[0] == "info") return storage_info(twctl::args(words.begin() + 1, words.end()));
-    std::fprintf(stderr, "twctl storage: unknown subcommand '%s'\n", words[0].c_str());
-    return 2;
-}
-
-const twctl::registrar reg({"storage", "  storage info [--json]      flavour, server model, image version, mount-path kinds\n", run});
-
 } // namespace
+
+void twctl::add_storage_commands(CLI::App& root) {
+    static bool json = false;
+    CLI::App* storage = add_group(root, "storage", "the node's storage settings");
+    add_command(*storage, "info", "flavour, server model, image version, mount-path kinds",
+                [] { return storage_info(json); })
+        ->add_flag("--json", json, "print a JSON document");
+}

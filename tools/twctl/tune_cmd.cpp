@@ -1,7 +1,7 @@
 // twctl tune: apply the node's tuning versions that are due.
 // twctl tune --status [--json]: the version recorded and the versions that would run.
 
-#include "command.h"
+#include "cli.h"
 
 #include <tidewall/tw_perf_params_config.h>
 
@@ -77,8 +77,8 @@ int apply() {
     if (rc != 0) {
         std::fprintf(stderr,
                      "twctl tune: version %llu failed with status %d; the node stays at version %llu and the next "
-                     "run starts again there (details in the product log)\n",
-                     after.version + 1, rc, after.version);
+                     "run starts again there (details in %s)\n",
+                     after.version + 1, rc, after.version, twctl::log_file().c_str());
         return 1;
     }
     if (after.version == before.version)
@@ -88,29 +88,31 @@ int apply() {
     return 0;
 }
 
-const char* const kUsage =
-    "  tune                        apply the tuning versions the node has not had yet\n"
-    "  tune --status [--json]      the tuning version recorded and the versions that would run\n";
+struct tune_options {
+    bool status = false, json = false, dry_run = false;
+};
 
-int run(const twctl::args& words) {
-    twctl::args rest = words;
-    if (twctl::take_flag(rest, "--help")) {
-        std::printf("usage:\n%s", kUsage);
-        return 0;
-    }
-    bool want_status = twctl::take_flag(rest, "--status");
-    bool json = twctl::take_flag(rest, "--json");
-    if (!rest.empty()) {
-        std::fprintf(stderr, "twctl tune: unexpected argument '%s'\n", rest[0].c_str());
-        return 2;
-    }
-    if (json && !want_status) {
+int tune(const tune_options& o) {
+    if (o.json && !o.status) {
         std::fprintf(stderr, "twctl tune: --json goes with --status\n");
-        return 2;
+        return twctl::exit_usage;
     }
-    return want_status ? status(json) : apply();
+    if (o.dry_run) {
+        // The versions a run would apply are what --status lists; nothing is written.
+        std::printf("Dry run: nothing is changed.\n");
+        return status(false);
+    }
+    return o.status ? status(o.json) : apply();
 }
 
-const twctl::registrar reg({"tune", kUsage, run});
-
 } // namespace
+
+void twctl::add_tune_commands(CLI::App& root) {
+    static tune_options o;
+    // Needs root for a run; --status reads the registry, which root owns too.
+    CLI::App* cmd = add_command(root, "tune", "apply the tuning versions the node has not had yet",
+                                [] { return tune(o); }, privilege::root);
+    CLI::Option* st = cmd->add_flag("--status", o.status, "the tuning version recorded and the versions that would run");
+    cmd->add_flag("--json", o.json, "with --status: print a JSON document");
+    add_dry_run(*cmd, o.dry_run)->excludes(st);
+}

@@ -1,0 +1,13 @@
+#include <tidewall/tw_activity.h>
+
+#include "foundation/host_backend.h"
+#include "platform/sar_statistics.h"
+
+#include <unistd.h>
+
+unsigned tw_activity_file_count() {
+    unsigned count = 0;
+    for (int day = 1; day <= 31; ++day)
+        if (::access(tidewall::host::path(sar_get_filename(day)).c_str(), F_OK) == 0) ++count;
+    return count;
+}
