@@ -8,13 +8,18 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/glfs_admin.h"
+#include "foundation/glfs_xml.h"
 #include "foundation/tsaf_utils.h"
 
 #include <map>
+#include <vector>
 
 namespace tidewall::metrics {
 
 namespace {
+
+// Volumes whose heal state is asked at once.
+constexpr size_t kHealQueries = 4;
 
 void volume_health(glfs_admin& admin, const std::string& name, family_set& out) {
     glfs_volume vol;
@@ -32,14 +37,19 @@ void volume_health(glfs_admin& admin, const std::string& name, family_set& out) 
                   "Share of the volume's bricks whose process runs (0 to 1).",
                   {{"volume", name}}, static_cast<double>(online) / bricks.size());
     }
-    // A brick whose heal state cannot be read counts as pending: unknown is never healed.
+    // A brick whose heal state cannot be read counts as pending: unknown is
+    // never healed. A plain distribute volume does not heal: nothing to ask.
+    const size_t pending = vol.get_type() == GLFS_VOL_DISTRIBUTE ? 0 : vol.get_heal_info().size();
     out.gauge("tidewall_gluster_volume_heal_pending", "Entries of the volume waiting to heal.", {{"volume", name}},
-              static_cast<double>(vol.get_heal_info().size()));
+              static_cast<double>(pending));
 }
 
 } // namespace
 
 bool collect_gluster(family_set& out) {
+    // One scrape asks gluster each question once: the volume list, and the
+    // details and brick state of all volumes, in one answer each.
+    tidewall::glfs_xml::query_pass pass;
     tw_storage storage;
     if (storage.get_sds_type() != tw_storage::SDS_GLUSTERFS) return true;
 
@@ -66,6 +76,7 @@ bool collect_gluster(family_set& out) {
     std::list<std::string> unused, names;
     glfs_admin admin(unused);  // throws when gluster cannot be asked: the collector fails
     if (admin.list_volumes(names) != 0) return false;
+    glfs_admin::prefetch_heal_info(std::vector<std::string>(names.begin(), names.end()), kHealQueries);
     for (const auto& name : names) volume_health(admin, name, out);
     return true;
 }

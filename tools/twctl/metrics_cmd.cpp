@@ -46,7 +46,11 @@ int run(const twctl::args& words) {
             limit = static_cast<unsigned>(n);
         }
     }
-    const std::string text = tw_metrics::collect(limit);
+    std::string text, busy;
+    if (!tw_metrics::collect_alone(text, busy, limit)) {
+        std::fprintf(stderr, "twctl metrics: %s\n", busy.c_str());
+        return 1;
+    }
     if (dir.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
