@@ -160,7 +160,7 @@ void glfs_admin::prefetch_heal_info(const std::vector<std::string>& volumes, siz
         if (v != views.info.end() && v->second.get_type() != GLFS_VOL_DISTRIBUTE) healing.push_back(name);
     }
     tidewall::host::run_bounded(healing.size(), workers, [&](size_t i) {
-        pass->get("gluster --mode=script volume heal " + shell_quote(healing[i]) + " info --xml");
+        pass->get(glfs_volume::heal_info_command(healing[i]));
     });
 }
 

@@ -68,6 +68,9 @@ public:
     // still to heal, else -1 and the reason.
     int read_heal_info(std::set<std::string>& entries, std::string& error);
 
+    // The query of a volume's heal state.
+    static std::string heal_info_command(const std::string& volume);
+
     // Parsers of the gluster XML, for the admin and for tests.
     static int parse_info(const std::string& xml, glfs_volume& vol, std::string& error);
     static int parse_status(const std::string& xml, std::map<std::string, bool>& online, std::string& error);

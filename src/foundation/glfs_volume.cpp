@@ -144,11 +144,14 @@ int glfs_volume::extract_brick_details(glfs_brick& brick) {
     return 0;
 }
 
+std::string glfs_volume::heal_info_command(const std::string& volume) {
+    return "gluster --mode=script volume heal " + tidewall::shell_quote(volume) + " info --xml";
+}
+
 int glfs_volume::read_heal_info(std::set<std::string>& entries, std::string& error) {
     entries.clear();
     std::string xml;
-    if (tidewall::glfs_xml::ask("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
-                                xml, error) == 0 &&
+    if (tidewall::glfs_xml::ask(heal_info_command(name_), xml, error) == 0 &&
         parse_heal_info(xml, entries, error) == 0) {
         error.clear();
         return 0;

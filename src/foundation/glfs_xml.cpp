@@ -82,8 +82,16 @@ const answers::answer& answers::get(const std::string& cmd) {
             asked_.push_back(cmd);
         }
         s->value.rc = ask_gluster(cmd, s->value.out, s->value.error, &s->value.busy);
+        std::lock_guard<std::mutex> guard(mu_);
+        s->done = true;
     });
     return s->value;
+}
+
+bool answers::answered(const std::string& cmd) const {
+    std::lock_guard<std::mutex> guard(mu_);
+    auto it = slots_.find(cmd);
+    return it != slots_.end() && it->second->done;
 }
 
 std::vector<std::string> answers::asked() const {

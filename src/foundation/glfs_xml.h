@@ -51,6 +51,8 @@ public:
     // The answer to cmd, asking gluster when this pass has not yet: threads
     // asking the same text at once wait for the one that asks.
     const answer& get(const std::string& cmd);
+    // Whether this pass has gluster's answer to cmd already (no asking).
+    bool answered(const std::string& cmd) const;
     // Every query asked of gluster in this pass, in order (for tests and logs).
     std::vector<std::string> asked() const;
 
@@ -71,6 +73,7 @@ private:
     struct slot {
         std::once_flag once;
         answer value;
+        bool done = false;  // under mu_
     };
     mutable std::mutex mu_;
     std::map<std::string, std::shared_ptr<slot>> slots_;

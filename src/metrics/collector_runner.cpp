@@ -1,6 +1,7 @@
 #include "metrics/collector.h"
 
 #include "foundation/command_deadline.h"
+#include "foundation/glfs_xml.h"
 #include "foundation/host_backend.h"
 
 #include <future>
@@ -39,6 +40,8 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
     status.declare("tidewall_collector_duration_seconds", "How long the collector ran.", "gauge");
     const auto started = clock::now();
     const auto deadline = started + time_limit;
+    // One scrape asks gluster each question once, whichever collectors ask it.
+    const auto gluster_answers = std::make_shared<tidewall::glfs_xml::answers>();
 
     struct running {
         std::shared_ptr<run_state> state;
@@ -50,8 +53,9 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
     for (const auto& c : collectors) {
         auto state = std::make_shared<run_state>();
         std::future<void> finished = state->done.get_future();
-        std::thread worker([state, c, deadline] {
+        std::thread worker([state, c, deadline, gluster_answers] {
             tidewall::host::command_deadline limit(deadline);
+            tidewall::glfs_xml::query_pass pass(gluster_answers);
             cut_short_here = false;
             try {
                 state->ok = c.collect(state->samples);
