@@ -176,6 +176,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage (as root): tests/integration/sandbox.sh bench_scale TWCTL [OLD_TWCTL]\n");
         return 2;
     }
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures as they come: the run takes minutes
     std::vector<tool> tools{{"after", argv[1]}};
     if (argc > 2) tools.push_back({"before", argv[2]});
     const std::string bin = sh("mktemp -d");
@@ -185,6 +186,7 @@ int main(int argc, char** argv) {
               ":$PATH SMART_STANDBY=" + bin + "/standby SMART_WOKEN=" + bin + "/woken GLUSTER_CALLS=" + bin +
               "/gluster_calls GLUSTER_VOLUMES=0 && ";
     step = bin + "/step.sh";
+    std::ofstream(bin + "/standby").flush();
     bash("fake_scale_smartctl " + bin + " && fake_scale_gluster " + bin + " && fake_scale_peer_names");
     sh("mkdir -p /etc/TessalineRegistry/Tolvan/Instance001/EventManager && printf 'dEVLOGDIR " + bin +
        "\\n' > /etc/TessalineRegistry/Tolvan/Instance001/EventManager/registry.conf");
