@@ -2,6 +2,9 @@
 //  - the file test (generate_random_file + validate_random_file) against dd
 //    writing the same bytes (with a flush) in the same directory, and dd
 //    reading the checked file (cache dropped first);
+//  - the file test also against fio's own write-and-verify (--verify=crc32c,
+//    the same size in the same directory, its file's cache dropped before its
+//    verifying read as before ours): what an operator would reach for instead;
 //  - the block-device test against fio random reads at queue depth 1 (4 KiB
 //    and the device's block size), on the same loop device (direct I/O, over a
 //    fully written image in DIR).
@@ -93,6 +96,7 @@ bool serial_check(const std::string& path, unsigned key, unsigned count) {
 // One round's times, in seconds.
 struct file_round {
     double w_ours, r_ours, w_serial, r_serial, w_dd, r_dd, w_zero;
+    double w_fio, r_fio;  // 0 without fio
 };
 
 double ratio(double reference_s, double ours_s) { return ours_s > 0 ? reference_s / ours_s : 0; }
@@ -114,6 +118,11 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
     // fair reference: virtual disks and thin storage may keep them as holes.
     const std::string source = "/dev/shm/tw-bench-src.bin";
     bool have_source = false;
+    const bool have_fio = sh("command -v fio >/dev/null && echo yes") == "yes";
+    const std::string fio_file = dir + "/tw-bench-fio.bin";
+    const std::string fio_job = "fio --name=twverify --filename=" + fio_file + " --rw=write --bs=1M --size=" +
+                                std::to_string(mib) + "m --ioengine=psync --verify=crc32c --output-format=terse";
+    bool fio_ok = true;
     std::vector<file_round> rounds;
     for (int round = 0; round < 7; ++round) {
         file_round r{};
@@ -165,6 +174,14 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
         };
         for (int k = 0; k < 3; ++k) reads[(round + k) % 3]();
         ::unlink(ours.c_str());
+        if (have_fio) {
+            // fio writes its blocks with crc32c headers (flushed at the end),
+            // then, its file's cache dropped, reads them back and checks them.
+            r.w_fio = timed([&] { fio_ok = sh(fio_job + " --do_verify=0 --end_fsync=1 >/dev/null 2>&1 && echo ok") == "ok"; });
+            sh("dd if=" + fio_file + " iflag=nocache count=0 status=none");
+            r.r_fio = timed([&] { fio_ok = fio_ok && sh(fio_job + " --verify_only >/dev/null 2>&1 && echo ok") == "ok"; });
+            ::unlink(fio_file.c_str());
+        }
         if (wrc < 0 || rrc != 0 || !serial_ok) {
             std::printf("file test FAILED in %s\n", dir.c_str());
             ::unlink(source.c_str());
@@ -192,6 +209,15 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
                 median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_ours); }));
     std::printf("  write+validate together: ratio %.2f\n",
                 median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_ours + r.r_ours); }));
+    if (have_fio && fio_ok)
+        std::printf("  fio write+verify --verify=crc32c, cache dropped before its reads: write %.1f MiB/s, verify "
+                    "%.1f MiB/s; ratio of ours to it: write %.2f, verify %.2f, together %.2f\n",
+                    speed(&file_round::w_fio), speed(&file_round::r_fio),
+                    median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio, r.w_ours); }),
+                    median_ratio(rounds, [](const file_round& r) { return ratio(r.r_fio, r.r_ours); }),
+                    median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio + r.r_fio, r.w_ours + r.r_ours); }));
+    else
+        std::printf("  fio write+verify SKIPPED: %s\n", have_fio ? "fio failed" : "fio missing");
     std::printf("  dd write of zeros: %.1f MiB/s, generate_random_file's ratio to it %.2f\n", speed(&file_round::w_zero),
                 median_ratio(rounds, [](const file_round& r) { return ratio(r.w_zero, r.w_ours); }));
     std::printf("  before (serial chunks, same rounds): write %.1f MiB/s (ratio to dd %.2f), validate %.1f MiB/s "

@@ -139,6 +139,11 @@ public:
     // Device of path's /etc/fstab entry, a UUID= entry resolved through
     // /dev/disk/by-uuid; 0 or -1.
     int get_fstab_backing_device(std::string path, std::string& blkdev);
+    // The device a UUID= device text of an fstab entry names, through
+    // /dev/disk/by-uuid, without reading /etc/fstab again (for callers that
+    // walk the whole file); 0, or -1 when it is no valid UUID= text or no
+    // link names it.
+    int resolve_fstab_uuid(const std::string& device_text, std::string& blkdev);
     // File-system UUID of path's UUID= entry in /etc/fstab; 0 or -1.
     int get_uuid_from_fstab(const std::string& path, std::string& uuid);
     // Whether options carry what the kind needs (noatime, inode64, nofail, ...).

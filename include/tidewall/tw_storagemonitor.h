@@ -67,10 +67,12 @@ public:
     // carried out, one "what: why" line each. Their records keep the
     // healthy-looking defaults, so a caller must read this list as well.
     const std::list<std::string>& get_checks_not_run() const { return not_run_; }
-    // Asks gluster now about each gluster volume of the last pass that this
+    // Asks gluster about each gluster volume of the last pass that this
     // node's pool holds: one "volume: why" line for each that runs degraded (a
     // brick offline on any node, entries still to heal). A volume gluster
-    // cannot tell about goes to get_checks_not_run() instead.
+    // cannot tell about goes to get_checks_not_run() instead. The first call
+    // after get_volumeinfo() reuses that pass's gluster answers (each question
+    // is asked once a pass); any later call asks anew.
     const std::list<std::string>& check_gluster_degraded();
 
 private:

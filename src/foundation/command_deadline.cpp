@@ -22,6 +22,8 @@ command_deadline::~command_deadline() {
         deadline.reset();
 }
 
+std::optional<clock::time_point> thread_deadline() { return deadline; }
+
 int time_limit_within_deadline(int time_limit_s) {
     if (!deadline) return time_limit_s;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - clock::now()).count();

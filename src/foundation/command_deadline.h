@@ -8,6 +8,7 @@
 // whatever the tools do (the metrics collectors).
 
 #include <chrono>
+#include <optional>
 
 namespace tidewall::host {
 
@@ -27,6 +28,9 @@ private:
 // have: time_limit_s (0 = none) cut to the calling thread's deadline. -1 when
 // the deadline has passed and the command must not start.
 int time_limit_within_deadline(int time_limit_s);
+
+// The calling thread's deadline, if any: for handing it on to helper threads.
+std::optional<std::chrono::steady_clock::time_point> thread_deadline();
 
 } // namespace tidewall::host
 

@@ -7,6 +7,7 @@
 #include "foundation/host_backend.h"
 #include "foundation/shell_quote.h"
 #include "foundation/tsaf_utils.h"
+#include "foundation/worker_pool.h"
 
 #include <tidewall/ts_exception.h>
 
@@ -81,8 +82,92 @@ int glfs_admin::list_volumes(std::list<std::string>& names) {
     return rc;
 }
 
+namespace {
+
+// The pass's one "volume info all" answer, read on first use.
+tidewall::glfs_xml::answers::volume_views& all_volume_info(tidewall::glfs_xml::answers& pass) {
+    auto& views = pass.views();
+    std::call_once(views.info_once, [&] {
+        std::string xml, error;
+        bool busy = false;
+        if (tidewall::glfs_xml::ask("gluster --mode=script volume info all --xml", xml, error, &busy) == 0 &&
+            glfs_volume::parse_info_all(xml, views.info, views.stopped, error) == 0)
+            views.have_info = true;
+        else
+            views.info_busy = busy;
+    });
+    return views;
+}
+
+} // namespace
+
+bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, bool with_status, int& rc) {
+    const char* tag = "glfs_admin::extract_volume_info";
+    auto pass = tidewall::glfs_xml::current_pass();
+    if (!pass) return false;
+    auto& views = all_volume_info(*pass);
+    if (views.info_busy) {
+        log_.logMessage(tag, -1, "Failed to read volume [%s] error [gluster stayed busy]", name.c_str());
+        rc = -1;
+        return true;
+    }
+    auto found = views.info.find(name);
+    if (!views.have_info || found == views.info.end()) return false;
+    vol.name_ = found->second.name_;
+    vol.type_ = found->second.type_;
+    vol.type_text_ = found->second.type_text_;
+    vol.bricks_ = found->second.bricks_;
+    vol.have_status_ = false;
+    vol.online_.clear();
+    rc = 0;
+    if (!with_status) return true;
+    if (views.stopped.count(name)) {
+        // A volume not started has no brick process: every brick is offline.
+        vol.have_status_ = true;
+        return true;
+    }
+    std::call_once(views.status_once, [&] {
+        std::string xml, error;
+        if (tidewall::glfs_xml::ask("gluster --mode=script volume status all detail --xml", xml, error) == 0 &&
+            glfs_volume::parse_status_all(xml, views.status, error) == 0)
+            views.have_status = true;
+    });
+    auto state = views.status.find(name);
+    if (views.have_status && state != views.status.end()) {
+        vol.online_ = state->second;
+        vol.have_status_ = true;
+        return true;
+    }
+    // Not in the answer for all (started since, or gluster could not say): asked alone.
+    if (vol.read_status() != 0) {
+        log_.logMessage(tag, -1, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
+                        vol.status_error_.c_str());
+        rc = -2;
+    }
+    return true;
+}
+
+void glfs_admin::prefetch_heal_info(const std::vector<std::string>& volumes, size_t workers) {
+    auto pass = tidewall::glfs_xml::current_pass();
+    if (!pass || volumes.empty()) return;
+    // Only volumes that heal: a plain distribute volume is never asked. Without
+    // the types the checks ask one by one, as outside a pass.
+    const auto& views = all_volume_info(*pass);
+    if (!views.have_info) return;
+    std::vector<std::string> healing;
+    for (const auto& name : volumes) {
+        auto v = views.info.find(name);
+        if (v != views.info.end() && v->second.get_type() != GLFS_VOL_DISTRIBUTE) healing.push_back(name);
+    }
+    tidewall::host::run_bounded(healing.size(), workers, [&](size_t i) {
+        pass->get(glfs_volume::heal_info_command(healing[i]));
+    });
+}
+
 int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status) {
     const char* tag = "glfs_admin::extract_volume_info";
+    int from_pass = 0;
+    if (volume_from_pass(name, vol, with_status, from_pass)) return from_pass;
     std::string xml, error;
     glfs_volume found;
     if (tidewall::glfs_xml::ask("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||

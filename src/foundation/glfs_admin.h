@@ -17,6 +17,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 class glfs_brick {
 public:
@@ -67,10 +68,19 @@ public:
     // still to heal, else -1 and the reason.
     int read_heal_info(std::set<std::string>& entries, std::string& error);
 
+    // The query of a volume's heal state.
+    static std::string heal_info_command(const std::string& volume);
+
     // Parsers of the gluster XML, for the admin and for tests.
     static int parse_info(const std::string& xml, glfs_volume& vol, std::string& error);
     static int parse_status(const std::string& xml, std::map<std::string, bool>& online, std::string& error);
     static int parse_heal_info(const std::string& xml, std::set<std::string>& entries, std::string& error);
+    // "volume info all --xml": every volume by name, and those not started.
+    static int parse_info_all(const std::string& xml, std::map<std::string, glfs_volume>& volumes,
+                              std::set<std::string>& stopped, std::string& error);
+    // "volume status all detail --xml": volume -> "host:/path" -> brick process online.
+    static int parse_status_all(const std::string& xml, std::map<std::string, std::map<std::string, bool>>& online,
+                                std::string& error);
 
 private:
     friend class glfs_admin;
@@ -97,7 +107,15 @@ public:
     // Fills vol with the volume's type and bricks; with_status also reads the
     // bricks' online state. 0, -1 when gluster cannot tell the volume, -2 when
     // it names the volume but cannot tell its bricks' state.
+    // Within a pass (glfs_xml::query_pass) the volumes' details come from one
+    // "volume info all" and one "volume status all detail" answer; a volume
+    // those do not cover is asked about alone.
     int extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status);
+
+    // Within a pass, asks the heal state of these volumes side by side (at most
+    // `workers` at once), so that the checks after it find the answers ready.
+    // Outside a pass it does nothing.
+    static void prefetch_heal_info(const std::vector<std::string>& volumes, size_t workers);
 
     // The peer name gluster knows for an address, else the address's DNS name;
     // empty when none.
@@ -126,6 +144,9 @@ public:
     static int parse_pool_names(const std::string& xml, std::map<std::string, std::string>& names, std::string& error);
 
 private:
+    // The volume from the pass's all-volume answers: true and rc when they
+    // decide it, false when it must be asked about alone.
+    bool volume_from_pass(const std::string& name, glfs_volume& vol, bool with_status, int& rc);
     int query_volumes(std::list<std::string>& names, std::string& error);
 
     tw_debug log_;

@@ -5,6 +5,26 @@
 #include "foundation/glfs_xml.h"
 #include "foundation/shell_quote.h"
 
+namespace {
+
+void fill_from(const pugi::xml_node& v, glfs_volume_type& type, std::string& name, std::string& type_text,
+               std::list<glfs_brick>& bricks) {
+    name = v.child_value("name");
+    type_text = v.child_value("typeStr");
+    const std::string& t = type_text;
+    type = t.find("Disperse") != std::string::npos     ? GLFS_VOL_DISPERSE
+           : t.find("Replicate") != std::string::npos ? GLFS_VOL_REPLICATE
+                                                      : GLFS_VOL_DISTRIBUTE;
+    bricks.clear();
+    for (auto b : v.child("bricks").children("brick")) {
+        std::string spec = b.child_value("name");
+        if (spec.empty()) spec = b.text().get();  // older gluster: the text only
+        bricks.emplace_back(spec);
+    }
+}
+
+} // namespace
+
 int glfs_volume::parse_info(const std::string& xml, glfs_volume& vol, std::string& error) {
     pugi::xml_document doc;
     pugi::xml_node cli;
@@ -14,17 +34,43 @@ int glfs_volume::parse_info(const std::string& xml, glfs_volume& vol, std::strin
         error = "no volume in gluster's answer";
         return -1;
     }
-    vol.name_ = v.child_value("name");
-    vol.type_text_ = v.child_value("typeStr");
-    std::string t = vol.type_text_;
-    vol.type_ = t.find("Disperse") != std::string::npos     ? GLFS_VOL_DISPERSE
-                : t.find("Replicate") != std::string::npos ? GLFS_VOL_REPLICATE
-                                                           : GLFS_VOL_DISTRIBUTE;
-    vol.bricks_.clear();
-    for (auto b : v.child("bricks").children("brick")) {
-        std::string spec = b.child_value("name");
-        if (spec.empty()) spec = b.text().get();  // older gluster: the text only
-        vol.bricks_.emplace_back(spec);
+    fill_from(v, vol.type_, vol.name_, vol.type_text_, vol.bricks_);
+    return 0;
+}
+
+int glfs_volume::parse_info_all(const std::string& xml, std::map<std::string, glfs_volume>& volumes,
+                                std::set<std::string>& stopped, std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    auto list = cli.child("volInfo").child("volumes");
+    if (!list) {
+        error = "no volume list in gluster's answer";
+        return -1;
+    }
+    for (auto v : list.children("volume")) {
+        glfs_volume vol;
+        fill_from(v, vol.type_, vol.name_, vol.type_text_, vol.bricks_);
+        if (vol.name_.empty()) continue;
+        // statusStr "Created" or "Stopped": no brick process runs.
+        if (v.child("status") && v.child("status").text().as_int(1) != 1) stopped.insert(vol.name_);
+        volumes[vol.name_] = vol;
+    }
+    return 0;
+}
+
+int glfs_volume::parse_status_all(const std::string& xml, std::map<std::string, std::map<std::string, bool>>& online,
+                                  std::string& error) {
+    pugi::xml_document doc;
+    pugi::xml_node cli;
+    if (tidewall::glfs_xml::open(xml, doc, cli, error) != 0) return -1;
+    for (auto v : cli.child("volStatus").child("volumes").children("volume")) {
+        auto& bricks = online[v.child_value("volName")];
+        for (auto n : v.children("node")) {
+            std::string path = n.child_value("path");
+            if (path.empty() || path[0] != '/') continue;  // self-heal and NFS daemons
+            bricks[std::string(n.child_value("hostname")) + ":" + path] = n.child("status").text().as_int(0) == 1;
+        }
     }
     return 0;
 }
@@ -98,11 +144,14 @@ int glfs_volume::extract_brick_details(glfs_brick& brick) {
     return 0;
 }
 
+std::string glfs_volume::heal_info_command(const std::string& volume) {
+    return "gluster --mode=script volume heal " + tidewall::shell_quote(volume) + " info --xml";
+}
+
 int glfs_volume::read_heal_info(std::set<std::string>& entries, std::string& error) {
     entries.clear();
     std::string xml;
-    if (tidewall::glfs_xml::ask("gluster --mode=script volume heal " + tidewall::shell_quote(name_) + " info --xml",
-                                xml, error) == 0 &&
+    if (tidewall::glfs_xml::ask(heal_info_command(name_), xml, error) == 0 &&
         parse_heal_info(xml, entries, error) == 0) {
         error.clear();
         return 0;

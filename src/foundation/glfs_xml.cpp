@@ -51,7 +51,69 @@ bool is_busy_answer(const std::string& error) {
     return false;
 }
 
+namespace {
+thread_local std::shared_ptr<answers> this_pass;
+
+int ask_gluster(const std::string& cmd, std::string& out, std::string& error, bool* busy);
+} // namespace
+
+std::shared_ptr<answers> current_pass() { return this_pass; }
+
+query_pass::query_pass() : answers_(std::make_shared<answers>()), outer_(this_pass) { this_pass = answers_; }
+
+query_pass::query_pass(std::shared_ptr<answers> joined) : answers_(std::move(joined)), outer_(this_pass) {
+    if (!answers_) answers_ = std::make_shared<answers>();
+    this_pass = answers_;
+}
+
+query_pass::~query_pass() { this_pass = outer_; }
+
+const answers::answer& answers::get(const std::string& cmd) {
+    std::shared_ptr<slot> s;
+    {
+        std::lock_guard<std::mutex> guard(mu_);
+        auto& found = slots_[cmd];
+        if (!found) found = std::make_shared<slot>();
+        s = found;
+    }
+    std::call_once(s->once, [&] {
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            asked_.push_back(cmd);
+        }
+        s->value.rc = ask_gluster(cmd, s->value.out, s->value.error, &s->value.busy);
+        std::lock_guard<std::mutex> guard(mu_);
+        s->done = true;
+    });
+    return s->value;
+}
+
+bool answers::answered(const std::string& cmd) const {
+    std::lock_guard<std::mutex> guard(mu_);
+    auto it = slots_.find(cmd);
+    return it != slots_.end() && it->second->done;
+}
+
+std::vector<std::string> answers::asked() const {
+    std::lock_guard<std::mutex> guard(mu_);
+    return asked_;
+}
+
 int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy) {
+    auto pass = this_pass;
+    if (!pass) return ask_gluster(cmd, out, error, busy);
+    const auto& a = pass->get(cmd);
+    if (busy) *busy = a.busy;
+    if (a.rc == 0)
+        out = a.out;
+    else
+        error = a.error;
+    return a.rc;
+}
+
+namespace {
+
+int ask_gluster(const std::string& cmd, std::string& out, std::string& error, bool* busy) {
     auto& h = host::current();
     const std::time_t deadline = h.now() + kBusyRetryLimitS;
     unsigned pause_ms = 500;
@@ -79,5 +141,7 @@ int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy
         pause_ms = std::min(pause_ms * 2, 4000u);
     }
 }
+
+} // namespace
 
 } // namespace tidewall::glfs_xml

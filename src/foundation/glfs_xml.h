@@ -3,9 +3,16 @@
 
 // Shared handling of the gluster command line's XML answers.
 
+#include "foundation/glfs_admin.h"
+
 #include <pugixml.hpp>
 
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
+#include <vector>
 
 namespace tidewall::glfs_xml {
 
@@ -29,6 +36,70 @@ constexpr unsigned kBusyRetryLimitS = 30;
 // again (a pause between tries) until kBusyRetryLimitS has passed. 0 and the
 // output, else non-zero and the reason; busy is set when the last answer was busy.
 int ask(const std::string& cmd, std::string& out, std::string& error, bool* busy = nullptr);
+
+// The answers of one pass (a monitor pass, a metrics scrape): each query text
+// asked through ask() is asked of gluster once, and every later ask of it in
+// the pass, on any thread that joined the pass, gets that first answer.
+// Only read-only queries go through ask(); changes are never remembered.
+class answers {
+public:
+    struct answer {
+        int rc = 0;
+        std::string out, error;
+        bool busy = false;
+    };
+    // The answer to cmd, asking gluster when this pass has not yet: threads
+    // asking the same text at once wait for the one that asks.
+    const answer& get(const std::string& cmd);
+    // Whether this pass has gluster's answer to cmd already (no asking).
+    bool answered(const std::string& cmd) const;
+    // Every query asked of gluster in this pass, in order (for tests and logs).
+    std::vector<std::string> asked() const;
+
+    // The all-volume answers read once per pass (built by glfs_admin, each
+    // under its once flag, then only read).
+    struct volume_views {
+        std::once_flag info_once, status_once;
+        bool have_info = false;  // "volume info all" answered
+        bool info_busy = false;  // gluster stayed busy: asking volume by volume would be too
+        std::map<std::string, glfs_volume> info;
+        std::set<std::string> stopped;
+        bool have_status = false;  // "volume status all detail" answered
+        std::map<std::string, std::map<std::string, bool>> status;  // volume -> brick -> online
+    };
+    volume_views& views() { return views_; }
+
+private:
+    struct slot {
+        std::once_flag once;
+        answer value;
+        bool done = false;  // under mu_
+    };
+    mutable std::mutex mu_;
+    std::map<std::string, std::shared_ptr<slot>> slots_;
+    std::vector<std::string> asked_;
+    volume_views views_;
+};
+
+// Joins the calling thread to a pass for its lifetime: a new one, or (for the
+// helper threads of a pass) the one given. Passes nest: the inner one is used
+// until it ends.
+class query_pass {
+public:
+    query_pass();
+    explicit query_pass(std::shared_ptr<answers> joined);
+    ~query_pass();
+    query_pass(const query_pass&) = delete;
+    query_pass& operator=(const query_pass&) = delete;
+    const std::shared_ptr<answers>& shared() const { return answers_; }
+
+private:
+    std::shared_ptr<answers> answers_;
+    std::shared_ptr<answers> outer_;
+};
+
+// The calling thread's pass, or null outside any.
+std::shared_ptr<answers> current_pass();
 
 } // namespace tidewall::glfs_xml
 

@@ -2,9 +2,9 @@
 #define TIDEWALL_METRICS_COLLECTOR_H
 
 // Collectors: each gathers one section of the node's metrics from the library.
-// The runner gives every collector a deadline of its own, so that a failing or
-// hanging tool costs its collector (tidewall_collector_success 0), never the
-// others or the scrape.
+// The runner starts them all at once under one deadline for the scrape, so that
+// a failing or hanging tool costs its collector (tidewall_collector_success 0),
+// never the others or the scrape.
 
 #include "metrics/exposition.h"
 
@@ -21,16 +21,27 @@ struct collector {
     std::function<bool(family_set&)> collect;
 };
 
-// Runs the collectors one after the other, each on a thread of its own under
-// a deadline of time_limit: the commands it starts are cut to the time left
-// (and killed at it), and a collector still busy a grace period after it is
-// abandoned. A collector that failed or missed its deadline contributes no
-// samples, only its success 0 and duration. Adds tidewall_collector_success,
+// Runs the collectors side by side, each on a thread of its own, under one
+// deadline time_limit from the start: the commands they start are cut to the
+// time left (and killed at it), and a collector still busy a grace period after
+// it is abandoned. A collector that failed or missed the deadline contributes
+// no samples, only its success 0 and duration; one that reported itself cut
+// short (report_cut_short) within the grace keeps the samples it has, with
+// success 0 and tidewall_collector_cut_short 1. Adds
+// tidewall_collector_success, tidewall_collector_cut_short,
 // tidewall_collector_duration_seconds and
-// tidewall_last_collection_timestamp_seconds.
+// tidewall_last_collection_timestamp_seconds; samples keep the collectors' order.
 family_set run_collectors(const std::vector<collector>& collectors, std::chrono::milliseconds time_limit);
 
-// The node's collectors, in the order they are run.
+// Called by a collector on its own thread when the deadline stopped it before
+// it had all of its section: what it added is kept and marked as partial.
+void report_cut_short();
+
+// Disks whose SMART state is read at once: enough to read 60 disks well within
+// a scrape, few enough not to flood a controller.
+constexpr size_t kSmartReaders = 8;
+
+// The node's collectors, in the order their samples appear.
 std::vector<collector> node_collectors();
 
 // --- the collectors (one file each) ---

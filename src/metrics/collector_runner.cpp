@@ -1,6 +1,7 @@
 #include "metrics/collector.h"
 
 #include "foundation/command_deadline.h"
+#include "foundation/glfs_xml.h"
 #include "foundation/host_backend.h"
 
 #include <future>
@@ -13,17 +14,23 @@ namespace {
 
 using clock = std::chrono::steady_clock;
 
-// Past its deadline a collector still gets this long to return what it has
+// Past the deadline a collector still gets this long to return what it has
 // (its killed commands report back); after that it is abandoned.
 constexpr std::chrono::milliseconds kGrace{2000};
+
+thread_local bool cut_short_here = false;
 
 struct run_state {
     family_set samples;
     bool ok = false;
+    bool cut_short = false;
+    clock::time_point ended;
     std::promise<void> done;
 };
 
 } // namespace
+
+void report_cut_short() { cut_short_here = true; }
 
 family_set run_collectors(const std::vector<collector>& collectors, std::chrono::milliseconds time_limit) {
     family_set out;
@@ -31,35 +38,59 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
     status.declare("tidewall_collector_success",
                    "Whether the collector gathered its section in time (1) or failed (0).", "gauge");
     status.declare("tidewall_collector_duration_seconds", "How long the collector ran.", "gauge");
+    const auto started = clock::now();
+    const auto deadline = started + time_limit;
+    // One scrape asks gluster each question once, whichever collectors ask it.
+    const auto gluster_answers = std::make_shared<tidewall::glfs_xml::answers>();
+
+    struct running {
+        std::shared_ptr<run_state> state;
+        std::future<void> finished;
+        std::thread worker;
+    };
+    std::vector<running> all;
+    all.reserve(collectors.size());
     for (const auto& c : collectors) {
         auto state = std::make_shared<run_state>();
         std::future<void> finished = state->done.get_future();
-        const auto started = clock::now();
-        const auto deadline = started + time_limit;
-        std::thread worker([state, c, deadline] {
+        std::thread worker([state, c, deadline, gluster_answers] {
             tidewall::host::command_deadline limit(deadline);
+            tidewall::glfs_xml::query_pass pass(gluster_answers);
+            cut_short_here = false;
             try {
                 state->ok = c.collect(state->samples);
             } catch (...) {
                 state->ok = false;
             }
+            state->cut_short = cut_short_here;
+            state->ended = clock::now();
             state->done.set_value();
         });
-        bool returned = finished.wait_until(deadline + kGrace) == std::future_status::ready;
-        const auto ended = clock::now();
-        bool in_time = returned && ended <= deadline;
+        all.push_back({state, std::move(finished), std::move(worker)});
+    }
+
+    for (size_t i = 0; i < all.size(); ++i) {
+        auto& r = all[i];
+        bool returned = r.finished.wait_until(deadline + kGrace) == std::future_status::ready;
         if (returned) {
-            worker.join();
+            r.worker.join();
         } else {
             // Still blocked (not in a command: those end at the deadline). It
             // owns its state; what it adds later is never read.
-            worker.detach();
+            r.worker.detach();
         }
-        bool ok = in_time && state->ok;
-        if (ok) out.append(state->samples);
+        const auto ended = returned ? r.state->ended : clock::now();
+        const bool in_time = returned && ended <= deadline;
+        const bool partial = returned && r.state->ok && r.state->cut_short;
+        const bool ok = in_time && r.state->ok && !r.state->cut_short;
+        if (ok || partial) out.append(r.state->samples);
         double seconds = std::chrono::duration<double>(ended - started).count();
-        status.gauge("tidewall_collector_success", "", {{"collector", c.name}}, ok ? 1 : 0);
-        status.gauge("tidewall_collector_duration_seconds", "", {{"collector", c.name}}, seconds);
+        const std::string& name = collectors[i].name;
+        status.gauge("tidewall_collector_success", "", {{"collector", name}}, ok ? 1 : 0);
+        status.gauge("tidewall_collector_cut_short",
+                     "Whether the collector reached the scrape's deadline and reports only part of its section (1).",
+                     {{"collector", name}}, partial ? 1 : 0);
+        status.gauge("tidewall_collector_duration_seconds", "", {{"collector", name}}, seconds);
     }
     out.append(status);
     out.gauge("tidewall_last_collection_timestamp_seconds", "When this collection ended, in seconds since the epoch.",

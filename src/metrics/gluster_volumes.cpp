@@ -8,17 +8,24 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/glfs_admin.h"
+#include "foundation/command_deadline.h"
+#include "foundation/glfs_xml.h"
 #include "foundation/tsaf_utils.h"
 
+#include <chrono>
 #include <map>
+#include <vector>
 
 namespace tidewall::metrics {
 
 namespace {
 
-void volume_health(glfs_admin& admin, const std::string& name, family_set& out) {
-    glfs_volume vol;
-    if (admin.extract_volume_info(name, vol, true) != 0) return;
+// Volumes whose heal state is asked at once: glusterd runs one heal process
+// for each.
+constexpr size_t kHealQueries = 8;
+
+bool bricks_online(glfs_admin& admin, const std::string& name, glfs_volume& vol, family_set& out) {
+    if (admin.extract_volume_info(name, vol, true) != 0) return false;
     std::list<glfs_brick> bricks;
     vol.get_brick_list(bricks);
     if (!bricks.empty()) {
@@ -32,14 +39,16 @@ void volume_health(glfs_admin& admin, const std::string& name, family_set& out) 
                   "Share of the volume's bricks whose process runs (0 to 1).",
                   {{"volume", name}}, static_cast<double>(online) / bricks.size());
     }
-    // A brick whose heal state cannot be read counts as pending: unknown is never healed.
-    out.gauge("tidewall_gluster_volume_heal_pending", "Entries of the volume waiting to heal.", {{"volume", name}},
-              static_cast<double>(vol.get_heal_info().size()));
+    return true;
 }
 
 } // namespace
 
 bool collect_gluster(family_set& out) {
+    // One scrape asks gluster each question once: the volume list, and the
+    // details and brick state of all volumes, in one answer each (the scrape's
+    // pass, or one of its own when called alone).
+    tidewall::glfs_xml::query_pass pass(tidewall::glfs_xml::current_pass());
     tw_storage storage;
     if (storage.get_sds_type() != tw_storage::SDS_GLUSTERFS) return true;
 
@@ -66,7 +75,41 @@ bool collect_gluster(family_set& out) {
     std::list<std::string> unused, names;
     glfs_admin admin(unused);  // throws when gluster cannot be asked: the collector fails
     if (admin.list_volumes(names) != 0) return false;
-    for (const auto& name : names) volume_health(admin, name, out);
+    // The bricks of all volumes first (two answers for all), then the heal
+    // states, side by side.
+    std::vector<glfs_volume> volumes(names.size());
+    std::vector<char> known(names.size(), 0);
+    std::vector<std::string> heals;
+    size_t i = 0;
+    for (const auto& name : names) {
+        known[i] = bricks_online(admin, name, volumes[i], out);
+        if (known[i++]) heals.push_back(name);
+    }
+    glfs_admin::prefetch_heal_info(heals, kHealQueries);
+    const auto deadline = tidewall::host::thread_deadline();
+    const bool late = deadline && std::chrono::steady_clock::now() >= *deadline;
+    const auto& answers = pass.shared();
+    bool cut_short = false;
+    i = 0;
+    for (const auto& name : names) {
+        glfs_volume& vol = volumes[i];
+        if (!known[i++]) continue;
+        // A plain distribute volume does not heal: nothing to ask.
+        if (vol.get_type() == GLFS_VOL_DISTRIBUTE) {
+            out.gauge("tidewall_gluster_volume_heal_pending", "Entries of the volume waiting to heal.",
+                      {{"volume", name}}, 0);
+            continue;
+        }
+        // Past the deadline, a heal state not yet read is left out: not known now.
+        if (late && !answers->answered(glfs_volume::heal_info_command(name))) {
+            cut_short = true;
+            continue;
+        }
+        // A brick whose heal state cannot be read counts as pending: unknown is never healed.
+        out.gauge("tidewall_gluster_volume_heal_pending", "Entries of the volume waiting to heal.", {{"volume", name}},
+                  static_cast<double>(vol.get_heal_info().size()));
+    }
+    if (cut_short) report_cut_short();
     return true;
 }
 

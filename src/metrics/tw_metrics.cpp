@@ -1,7 +1,10 @@
 #include <tidewall/tw_metrics.h>
 
+#include <cerrno>
+
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "metrics/collector.h"
 
 namespace tidewall::metrics {
@@ -27,4 +30,19 @@ std::string tw_metrics::collect(unsigned collector_time_limit_s) {
 
 int tw_metrics::write_textfile(const std::string& dir, const std::string& text) {
     return tidewall::file_io::write_atomic(tidewall::host::path(dir + "/" + kTextfileName), text, 0644);
+}
+
+bool tw_metrics::collect_alone(std::string& text, std::string& message, unsigned collector_time_limit_s) {
+    // Two collections at once would double the load on every disk and on
+    // glusterd, and each would report the other's slowness.
+    tidewall::locks::held_lock lock("metrics", 0);
+    if (!lock.held()) {
+        message = lock.error() == EWOULDBLOCK
+                      ? "another metrics collection is running" +
+                            (lock.holder() > 0 ? " (pid " + std::to_string(lock.holder()) + ")" : std::string())
+                      : "cannot take the metrics lock: " + lock.why();
+        return false;
+    }
+    text = collect(collector_time_limit_s);
+    return true;
 }

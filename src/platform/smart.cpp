@@ -2,10 +2,13 @@
 
 #include <tidewall/tw_smartctl.h>
 
+#include "platform/smart_reading.h"
+
 #include "foundation/shell_quote.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
@@ -240,3 +243,101 @@ std::string get_drive_serialnum(std::string device) {
     tw_smartctl reader(device);
     return reader.getdriveserialnum(device.find("nvme") != std::string::npos ? "-d scsi" : "");
 }
+
+namespace tidewall::platform {
+
+namespace {
+
+// What smartctl prints when -n finds the disk in a low-power mode: "Device is
+// in STANDBY mode, exit(2)" (also SLEEP, or "STANDBY (OS)").
+bool says_asleep(const std::string& line) {
+    return line.find("Device is in ") != std::string::npos && line.find(" mode, exit(") != std::string::npos;
+}
+
+bool starts_without_case(const std::string& text, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i)
+        if (i >= text.size() || std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+bool is_verdict_line(const std::string& line) {
+    return line.find("SMART Health Status") != std::string::npos ||
+           line.find("SMART overall-health self-assessment test result") != std::string::npos;
+}
+
+} // namespace
+
+smart_reading parse_smart_reading(int exit_status, const std::string& output, bool skip_verdict) {
+    smart_reading r;
+    std::istringstream in(output);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (says_asleep(line)) {
+            r.result = smart_reading::state::standby;
+            return r;
+        }
+        lines.push_back(line);
+    }
+    if (!smartctl_output_usable(exit_status)) return r;
+
+    bool have_verdict = false, in_table = false, brief = false, table_done = false;
+    for (const auto& raw : lines) {
+        if (is_verdict_line(raw)) {
+            size_t colon = raw.find(':');
+            if (colon != std::string::npos) {
+                std::string verdict = tsaf_utils::trim(raw.substr(colon + 1));
+                have_verdict = true;
+                if (verdict == "OK" || verdict == "PASSED") r.healthy = true;
+            }
+            continue;
+        }
+        std::string line = tsaf_utils::trim(raw);
+        if (r.serial.empty() && starts_without_case(line, "serial number:")) {
+            r.serial = tsaf_utils::trim(line.substr(14));
+            continue;
+        }
+        if (table_done) continue;
+        if (!in_table) {
+            in_table = raw.find("ID#") != std::string::npos;
+            brief = in_table && raw.find("FLAGS") != std::string::npos && raw.find("TYPE") == std::string::npos;
+            continue;
+        }
+        if (line.empty()) {
+            table_done = true;
+            continue;
+        }
+        smart_param p;
+        if (parse_attribute(line, brief, p) && !p.is_healthy()) ++r.faulty_attributes;
+    }
+    if (skip_verdict) {
+        r.healthy = true;
+    } else if (!have_verdict) {
+        return smart_reading{};
+    }
+    r.result = smart_reading::state::read;
+    r.have_attributes = true;
+    return r;
+}
+
+smart_reading read_smart_unless_asleep(const std::string& device) {
+    std::string skip;
+    const bool skip_verdict = tsaf_utils::get_reg_key("sArrowfieldSkipSmartHealthCheck", skip) == 0 &&
+                              (skip.c_str()[0] == 'y' || skip.c_str()[0] == 'Y');
+    const std::string what = std::string(skip_verdict ? "" : " -H") + " -i -A " + tidewall::shell_quote(device);
+    smart_reading r;
+    // SATA disks and most SAS disks answer the plain form; a SAS disk behind
+    // some HBAs only the SCSI one.
+    for (const std::string& cmd : {"smartctl -n standby" + what, "smartctl -d scsi -n standby" + what}) {
+        std::list<std::string> out;
+        int status = tsaf_utils::popen(cmd, out, kTimeLimit);
+        std::string text;
+        for (const auto& l : out) text += l + "\n";
+        r = parse_smart_reading(status, text, skip_verdict);
+        // Only a device smartctl could not open is worth the other form.
+        if (r.result != smart_reading::state::unreadable || status < 0 || (status & 0x02) == 0) break;
+    }
+    return r;
+}
+
+} // namespace tidewall::platform

@@ -99,7 +99,13 @@ std::string uuid_of_device_text(const std::string& device) {
     return uuid;
 }
 
+// The UUID names a link inside /dev/disk/by-uuid and nothing outside it.
+bool usable_uuid(const std::string& uuid) {
+    return !uuid.empty() && uuid.find('/') == std::string::npos && uuid != "." && uuid != "..";
+}
+
 // A link target read in dir, as an absolute path without "." and "..".
+
 std::string resolve_link_target(const std::string& dir, const std::string& target) {
     std::string joined = target.empty() || target[0] != '/' ? dir + "/" + target : target;
     std::vector<std::string> parts;
@@ -289,20 +295,27 @@ int tw_storage::get_fstab_backing_device(std::string path, std::string& blkdev) 
     blkdev = found->GetBackingDevice();
     log_.logMessage(tag, 0, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
     // Only an entry that begins with UUID= is a UUID reference (PARTUUID= is not).
-    std::string uuid = uuid_of_device_text(blkdev);
     if (blkdev.compare(0, 5, "UUID=") != 0) {
         log_.logMessage(tag, -1, "BlkDev [%s] mountpath [%s] not a UUID config", blkdev.c_str(), path.c_str());
         return 0;
     }
-    // The UUID names a link inside /dev/disk/by-uuid and nothing outside it.
-    if (uuid.empty() || uuid.find('/') != std::string::npos || uuid == "." || uuid == "..") {
+    std::string uuid = uuid_of_device_text(blkdev);
+    if (!usable_uuid(uuid)) {
         log_.logMessage(tag, -1, "BlkDev [%s] mountpath [%s] holds no valid UUID", blkdev.c_str(), path.c_str());
         return -1;
     }
+    if (resolve_fstab_uuid(blkdev, blkdev) != 0) return -1;
+    log_.logMessage(tag, 0, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
+    return 0;
+}
+
+int tw_storage::resolve_fstab_uuid(const std::string& device_text, std::string& blkdev) {
+    if (device_text.compare(0, 5, "UUID=") != 0) return -1;
+    std::string uuid = uuid_of_device_text(device_text);
+    if (!usable_uuid(uuid)) return -1;
     std::string target;
     if (tsaf_utils::readlink("/dev/disk/by-uuid/" + uuid, target) != 0 || target.size() > 255) return -1;
     blkdev = resolve_link_target("/dev/disk/by-uuid", target);
-    log_.logMessage(tag, 0, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
     return 0;
 }
 

@@ -5,12 +5,49 @@
 #include <tidewall/tw_storagemonitor.h>
 
 #include "foundation/glfs_admin.h"
+#include "foundation/glfs_xml.h"
 
 #include <algorithm>
 #include <list>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <vector>
 
 namespace {
+
+using tidewall::glfs_xml::answers;
+using tidewall::glfs_xml::query_pass;
+
+// Volumes whose heal state is asked at once by the redundancy check.
+constexpr size_t kHealQueries = 4;
+
+// The gluster answers of each monitor's last pass, kept for the redundancy
+// check that follows it, so that one pass and its check ask gluster each
+// question once. Taken by that check; a later check asks afresh.
+std::mutex pass_table_mu;
+std::map<const void*, std::shared_ptr<answers>>& pass_table() {
+    static auto* table = new std::map<const void*, std::shared_ptr<answers>>();
+    return *table;
+}
+
+void keep_pass(const void* monitor, std::shared_ptr<answers> a) {
+    std::lock_guard<std::mutex> guard(pass_table_mu);
+    if (a)
+        pass_table()[monitor] = std::move(a);
+    else
+        pass_table().erase(monitor);
+}
+
+std::shared_ptr<answers> take_pass(const void* monitor) {
+    std::lock_guard<std::mutex> guard(pass_table_mu);
+    auto it = pass_table().find(monitor);
+    if (it == pass_table().end()) return nullptr;
+    auto a = std::move(it->second);
+    pass_table().erase(it);
+    return a;
+}
 
 bool mounted(tw_storage& storage, const std::string& path) {
     std::string dev, fstype;
@@ -21,7 +58,7 @@ bool mounted(tw_storage& storage, const std::string& path) {
 } // namespace
 
 tw_storagemonitor::tw_storagemonitor() = default;
-tw_storagemonitor::~tw_storagemonitor() = default;
+tw_storagemonitor::~tw_storagemonitor() { keep_pass(this, nullptr); }
 
 const std::list<tw_volumeinfo>& tw_storagemonitor::get_volumeinfo() {
     volumes_.clear();
@@ -29,6 +66,8 @@ const std::list<tw_volumeinfo>& tw_storagemonitor::get_volumeinfo() {
     gluster_volumes_.clear();
     degraded_.clear();
     {
+        query_pass pass;
+        keep_pass(this, pass.shared());
         tw_storage storage;
         if (storage.get_sds_type() == tw_storage::SDS_GLUSTERFS)
             gluster_pass(storage, volumes_);
@@ -40,6 +79,7 @@ const std::list<tw_volumeinfo>& tw_storagemonitor::get_volumeinfo() {
 }
 
 int tw_storagemonitor::get_volumeinfo_gluster(std::list<tw_volumeinfo>& list) {
+    query_pass pass;
     tw_storage storage;
     return gluster_pass(storage, list);
 }
@@ -50,6 +90,7 @@ int tw_storagemonitor::get_volumeinfo_maldor(std::list<tw_volumeinfo>& list) {
 }
 
 int tw_storagemonitor::get_davinfo(std::list<tw_volumeinfo>& list) {
+    query_pass pass;
     tw_storage storage;
     return dav_pass(storage, list);
 }
@@ -196,6 +237,7 @@ void tw_storagemonitor::seen_gluster_volume(const std::string& name) {
 const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
     const char* tag = "tw_storagemonitor::check_gluster_degraded";
     degraded_.clear();
+    query_pass pass(take_pass(this));
     if (gluster_volumes_.empty()) return degraded_;
     glfs_admin admin;
     std::list<std::string> pool;
@@ -203,6 +245,10 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
         not_run("gluster redundancy", "gluster could not list its volumes");
         return degraded_;
     }
+    std::vector<std::string> ours;
+    for (const auto& name : gluster_volumes_)
+        if (std::find(pool.begin(), pool.end(), name) != pool.end()) ours.push_back(name);
+    glfs_admin::prefetch_heal_info(ours, kHealQueries);
     for (const auto& name : gluster_volumes_) {
         // A volume of another pool, mounted from there, is that pool's to watch.
         if (std::find(pool.begin(), pool.end(), name) == pool.end()) {

@@ -118,7 +118,10 @@ cat > "$bin/smartctl" <<'FAKE'
 # SATA disks that pass, each with a serial number of its own.
 dev=${*: -1}
 case "$*" in
-  "-d scsi -H "*) echo "Smartctl open device: failed: INQUIRY failed"; exit 2 ;;
+  "-d scsi -H "*|"-d scsi -n standby "*) echo "Smartctl open device: failed: INQUIRY failed"; exit 2 ;;
+  # The metrics scrape: verdict, identity and attributes in one call.
+  "-n standby -H -i -A /dev/vda") sed "s/3MH05H05/SN-vda/" "$FIX/smartctl/a-sata-st910021as-health-failed-5.39.txt" ;;
+  "-n standby -H -i -A "*) sed "s/W1F09S26/SN-$(basename "$dev")/" "$FIX/smartctl/a-sata-st3000dm001-noheader.txt" ;;
   "-H "*/dev/vda) cat "$FIX/smartctl/a-sata-st910021as-health-failed-5.39.txt" ;;
   "-A "*/dev/vda) cat "$FIX/smartctl/a-sata-st910021as-health-failed-5.39.txt" ;;
   "-H "*|"-A "*) cat "$FIX/smartctl/a-sata-st3000dm001-noheader.txt" ;;

@@ -37,6 +37,7 @@ void test_backend::on(const std::string& cmd, int status, const std::string& out
 }
 
 host::command_result test_backend::run(const std::string& cmd, int time_limit_s) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     commands.push_back(cmd);
     time_limits.push_back(time_limit_s);
     // Every command the library runs has a time limit; one without could hang a caller.
@@ -57,6 +58,7 @@ host::command_result test_backend::run(const std::string& cmd, int time_limit_s)
 }
 
 std::string test_backend::map_path(const std::string& path) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (path.empty() || path[0] != '/') return path;
     return root + path;
 }
@@ -88,6 +90,7 @@ bool test_backend::exists(const std::string& path) const {
 void test_backend::make_dir(const std::string& path) { std::filesystem::create_directories(root + path); }
 
 int test_backend::get_xattr(const std::string& path, const std::string& name, std::string& value) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (xattr_error) return xattr_error;
     auto p = xattrs.find(unmap(path));
     if (p == xattrs.end()) return exists(unmap(path)) ? ENODATA : ENOENT;
@@ -98,6 +101,7 @@ int test_backend::get_xattr(const std::string& path, const std::string& name, st
 }
 
 int test_backend::set_xattr(const std::string& path, const std::string& name, const std::string& value) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (xattr_error) return xattr_error;
     if (!exists(unmap(path))) return ENOENT;
     xattrs[unmap(path)][name] = value;
@@ -105,6 +109,7 @@ int test_backend::set_xattr(const std::string& path, const std::string& name, co
 }
 
 int test_backend::remove_xattr(const std::string& path, const std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (xattr_error) return xattr_error;
     auto p = xattrs.find(unmap(path));
     if (p == xattrs.end() || !p->second.erase(name)) return ENODATA;
@@ -112,6 +117,7 @@ int test_backend::remove_xattr(const std::string& path, const std::string& name)
 }
 
 int test_backend::fs_usage_of(const std::string& path, host::fs_usage& u) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     std::string p = unmap(path);
     usage_queries.push_back(p);
     for (;;) {
@@ -127,6 +133,7 @@ int test_backend::fs_usage_of(const std::string& path, host::fs_usage& u) {
 }
 
 bool test_backend::reg_get(const std::string& section, const std::string& key, std::string& value) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     auto s = registry.find(section);
     if (s == registry.end()) return false;
     auto k = s->second.find(key);
@@ -136,6 +143,7 @@ bool test_backend::reg_get(const std::string& section, const std::string& key, s
 }
 
 bool test_backend::reg_set(const std::string& section, const std::string& key, const std::string& value) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (registry_read_only) return false;
     registry[section][key] = value;
     return true;
@@ -150,6 +158,7 @@ std::optional<std::string> test_backend::key(const std::string& k) const {
 }
 
 void test_backend::sleep_ms(unsigned ms) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     sleeps.push_back(ms);
     sleep_remainder_ms_ += ms;
     clock += sleep_remainder_ms_ / 1000;
@@ -157,12 +166,14 @@ void test_backend::sleep_ms(unsigned ms) {
 }
 
 int test_backend::host_name(std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (hostname_error) return hostname_error;
     name = hostname;
     return 0;
 }
 
 int test_backend::resolve(const std::string& name, std::string& address) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     auto it = hosts.find(name);
     if (it == hosts.end()) return -2;
     address = it->second;
@@ -170,6 +181,7 @@ int test_backend::resolve(const std::string& name, std::string& address) {
 }
 
 int test_backend::name_of(const std::string& address, std::string& name) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     for (const auto& [n, a] : hosts) {
         if (a == address) {
             name = n;
@@ -180,6 +192,7 @@ int test_backend::name_of(const std::string& address, std::string& name) {
 }
 
 std::uint32_t test_backend::random_u32() {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     if (random_values.empty()) return 0x12345678;
     auto v = random_values.front();
     random_values.pop_front();
@@ -187,6 +200,7 @@ std::uint32_t test_backend::random_u32() {
 }
 
 void test_backend::log(int lvl, const char* tag, const std::string& text, int size_mib, int versions) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
     logs.push_back({lvl, tag ? tag : "", text});
     log_size_mib = size_mib;
     log_versions = versions;

@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,12 +90,16 @@ public:
     int fs_usage_of(const std::string& path, host::fs_usage& u) override;
     bool reg_get(const std::string& section, const std::string& key, std::string& value) override;
     bool reg_set(const std::string& section, const std::string& key, const std::string& value) override;
-    std::time_t now() override { return clock; }
+    std::time_t now() override {
+        std::lock_guard<std::recursive_mutex> guard(mu_);
+        return clock;
+    }
     void sleep_ms(unsigned ms) override;
     int host_name(std::string& name) override;
     int resolve(const std::string& name, std::string& address) override;
     int name_of(const std::string& address, std::string& name) override;
     int local_addresses(std::vector<std::string>& addresses) override {
+        std::lock_guard<std::recursive_mutex> guard(mu_);
         addresses = interface_addresses;
         return 0;
     }
@@ -106,6 +111,8 @@ private:
     std::string unmap(const std::string& real) const;
     std::map<std::string, std::deque<host::command_result>> scripts_;
     unsigned sleep_remainder_ms_ = 0;
+    // The library calls in from several threads (metrics collectors, disk pools).
+    mutable std::recursive_mutex mu_;
 };
 
 } // namespace tidewall::testing

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace {
 
@@ -20,6 +21,11 @@ struct row {
     std::string resolved;  // for UUID= entries, when /dev/disk/by-uuid knows it
 };
 
+std::string without_trailing_slashes(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
 int fstab_show(bool json) {
     tw_storage storage;
     std::list<TsMntInfo> entries;
@@ -28,21 +34,27 @@ int fstab_show(bool json) {
         std::fprintf(stderr, "twctl fstab show: cannot read /etc/fstab: %s\n", std::strerror(rc));
         return 1;
     }
+    // The mount table read once for all entries: the last entry of a mount
+    // point is the one in force (mounts stack). Unreadable, nothing is mounted.
+    std::list<TsMntInfo> mounts;
+    std::unordered_map<std::string, std::string> mounted_from;
+    if (storage.read_sysconfig_file("/etc/mtab", mounts) == 0)
+        for (const auto& m : mounts) mounted_from[m.GetMountPoint()] = m.GetBackingDevice();
     std::vector<row> rows;
+    rows.reserve(entries.size());
     for (const auto& e : entries) {
         row r;
         r.entry = e;
         std::list<std::string> options = e.MountOptions();
         r.options = storage.create_file_sys_args(options);
-        std::string type;
-        std::list<std::string> opts;
-        r.mounted = storage.is_mounted(e.GetMountPoint(), r.mounted_device, type, opts) == 1;
-        if (e.GetBackingDevice().compare(0, 5, "UUID=") == 0) {
-            std::string dev;
-            if (storage.get_fstab_backing_device(e.GetMountPoint(), dev) == 0 && dev.compare(0, 5, "UUID=") != 0)
-                r.resolved = dev;
-        }
-        rows.push_back(r);
+        auto m = mounted_from.find(without_trailing_slashes(e.GetMountPoint()));
+        r.mounted = m != mounted_from.end();
+        if (r.mounted) r.mounted_device = m->second;
+        // Each UUID= entry resolved by its own device text, not by looking its
+        // mount point up again (which also found another entry of the same path).
+        std::string dev;
+        if (storage.resolve_fstab_uuid(e.GetBackingDevice(), dev) == 0) r.resolved = dev;
+        rows.push_back(std::move(r));
     }
     if (json) {
         std::printf("{\n  \"entries\": [\n");

@@ -16,7 +16,11 @@
 namespace {
 
 int metrics(const std::string& dir, unsigned limit) {
-    const std::string text = tw_metrics::collect(limit);
+    std::string text, busy;
+    if (!tw_metrics::collect_alone(text, busy, limit)) {
+        std::fprintf(stderr, "twctl metrics: %s\n", busy.c_str());
+        return 1;
+    }
     if (dir.empty()) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         return std::fflush(stdout) == 0 ? 0 : 1;
@@ -40,7 +44,7 @@ void twctl::add_metrics_commands(CLI::App& root) {
     cmd->add_option("--textfile", dir, "write DIR/tidewall.prom atomically for node_exporter")
         ->type_name("DIR")
         ->check([](const std::string& v) { return !v.empty() && v[0] == '/' ? "" : "wants an absolute directory"; });
-    cmd->add_option("--collector-timeout", limit, "seconds each collector gets (default 30)")
+    cmd->add_option("--collector-timeout", limit, "seconds the whole collection gets (default 30)")
         ->type_name("SECONDS")
         ->check(CLI::Range(1u, 3600u));
 }

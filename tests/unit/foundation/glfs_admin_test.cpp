@@ -1,4 +1,5 @@
 #include "foundation/glfs_admin.h"
+#include "foundation/glfs_xml.h"
 
 #include "test_backend.h"
 
@@ -10,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "fixture.h"
 
@@ -242,3 +244,56 @@ TEST(GlfsAdmin, NetworkFilesAreCopiedToTheLocalBackup) {
 }
 
 } // namespace
+
+// One pass asks each question once, on any thread that joined it, and answers
+// every volume from the all-volume answers (real --xml shapes).
+TEST(GlfsPass, EachQueryOnceAndVolumesFromTheAllVolumeAnswers) {
+    test_backend tb;
+    std::string info = fixture("gluster/volume-info-xml-exporter.txt");
+    info.replace(info.find("<status>1</status>"), 18, "<status>0</status>");  // gv_cluster stopped
+    // The status fixture comes from a pool whose hosts are named node1..4.
+    std::string status = fixture("gluster/volume-status-all-detail-xml-exporter.txt");
+    for (size_t at; (at = status.find("<hostname>node")) != std::string::npos;) status.replace(at + 10, 4, "host");
+    const std::string heal = fixture("gluster/volume-heal-info-xml-ok-exporter.txt");
+    tb.on(kList, 0, fixture("gluster/volume-list-xml-exporter.txt"));
+    tb.on("gluster --mode=script volume info all --xml", 0, info);
+    tb.on("gluster --mode=script volume status all detail --xml", 0, status);
+    tb.on("gluster --mode=script volume heal gv_cluster info --xml", 0, heal);
+    tb.on("gluster --mode=script volume heal gv_test info --xml", 0, heal);
+    {
+        tidewall::glfs_xml::query_pass pass;
+        glfs_admin::prefetch_heal_info({"gv_cluster", "gv_test"}, 4);
+        for (int round = 0; round < 2; ++round) {
+            std::thread helper([&] {
+                tidewall::glfs_xml::query_pass joined(pass.shared());
+                std::list<std::string> names;
+                EXPECT_EQ(0, glfs_admin().list_volumes(names));
+                EXPECT_EQ(2u, names.size());
+            });
+            helper.join();
+            for (const auto& [name, online] : std::map<std::string, size_t>{{"gv_cluster", 0}, {"gv_test", 4}}) {
+                glfs_volume vol;
+                ASSERT_EQ(0, glfs_admin().extract_volume_info(name, vol, true)) << name;
+                EXPECT_EQ(GLFS_VOL_REPLICATE, vol.get_type());
+                std::list<glfs_brick> bricks;
+                vol.get_brick_list(bricks);
+                ASSERT_EQ(4u, bricks.size());
+                size_t up = 0;
+                for (auto& b : bricks) {
+                    EXPECT_EQ(0, vol.extract_brick_details(b));
+                    up += b.get_is_online() ? 1 : 0;
+                }
+                EXPECT_EQ(online, up) << name;
+                glfs_volume healing(name, "", GLFS_VOL_ANY);
+                EXPECT_TRUE(healing.get_heal_info().empty()) << name;
+            }
+        }
+        EXPECT_EQ(5u, pass.shared()->asked().size());
+    }
+    EXPECT_EQ(5u, tb.commands.size());
+    EXPECT_EQ(tb.commands.size(), std::set<std::string>(tb.commands.begin(), tb.commands.end()).size());
+    // Outside a pass a question is asked anew.
+    std::list<std::string> names;
+    EXPECT_EQ(0, glfs_admin().list_volumes(names));
+    EXPECT_EQ(6u, tb.commands.size());
+}

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -39,6 +41,30 @@ TEST(MetricsRunner, AFailingOrLateCollectorCostsItsOwnSectionOnly) {
                              "tidewall_collector_success{collector=\"late\"} 0",
                              "tidewall_collector_success{collector=\"last\"} 1",
                              "tidewall_last_collection_timestamp_seconds 1700000000"})
+        EXPECT_TRUE(has(text, line)) << line << "\n" << text;
+}
+
+TEST(MetricsRunner, CollectorsRunSideBySideAndACutShortOneKeepsItsSamples) {
+    test_backend tb;
+    // Each of these returns true only once all three have started: run one
+    // after the other, the first would wait in vain.
+    auto arrived = std::make_shared<std::atomic<int>>(0);
+    auto meet = [arrived](family_set& s) {
+        ++*arrived;
+        for (int i = 0; i < 200 && *arrived < 3; ++i) std::this_thread::sleep_for(5ms);
+        s.gauge("tw_met", "m", {}, *arrived);
+        return *arrived >= 3;
+    };
+    std::vector<collector> list = {
+        {"a", meet}, {"b", meet}, {"c", meet},
+        {"partial", [](family_set& s) { s.gauge("tw_p", "p", {}, 1); report_cut_short(); return true; }},
+    };
+    const std::string text = rendered(run_collectors(list, 5s));
+    for (const char* line : {"tidewall_collector_success{collector=\"a\"} 1",
+                             "tidewall_collector_success{collector=\"c\"} 1",
+                             "tidewall_collector_cut_short{collector=\"a\"} 0",
+                             "tidewall_collector_success{collector=\"partial\"} 0",
+                             "tidewall_collector_cut_short{collector=\"partial\"} 1", "tw_p 1"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
 }
 
@@ -78,27 +104,58 @@ TEST(MetricsCollectors, FansFromARealListing) {
 
 TEST(MetricsCollectors, SmartVerdictsOfPhysicalDisksOnly) {
     test_backend tb;
-    for (const char* d : {"sda", "sdb", "vdc"}) tb.make_dir(std::string("/sys/block/") + d + "/device");
+    for (const char* d : {"sda", "sdb", "sdc", "sdd", "vdc"}) tb.make_dir(std::string("/sys/block/") + d + "/device");
     tb.make_dir("/sys/block/loop0");  // no device behind it: no disk
-    tb.on("smartctl -d scsi -H  /dev/sda", 0, testing::fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
-    tb.on("smartctl -A /dev/sda", 0, testing::fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
-    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, "Serial Number:    5MH0W4LZ\n");
-    tb.on("smartctl -d scsi -H  /dev/sdb", 0, testing::fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
-    tb.on("smartctl -A /dev/sdb", 0, testing::fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
-    tb.on("smartctl  -i /dev/sdb | grep -i \"Serial number\"", 0, "Serial Number:    Z1F0A1B2\n");
+    const std::string asks = "smartctl -n standby -H -i -A /dev/";
+    tb.on(asks + "sda", 8 | 0x20, testing::fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"));
+    tb.on(asks + "sdb", 0, testing::fixture("smartctl/a-sata-hgst-hus724040ale640-megaraid-7.1.txt"));
+    // sdc: spun down, and left so.
+    tb.on(asks + "sdc", 2, "Device is in STANDBY mode, exit(2)\n");
+    // sdd: a SAS disk that only the SCSI form opens.
+    tb.on(asks + "sdd", 2, "Smartctl open device: /dev/sdd failed: INQUIRY failed\n");
+    tb.on("smartctl -d scsi -n standby -H -i -A /dev/sdd", 0,
+          testing::fixture("smartctl/iHA-sas-hgst-huh721212al5204-6.6.txt"));
     // vdc: every smartctl form fails (no SMART on a virtual disk).
     family_set s;
     ASSERT_TRUE(collect_smart(s));
     const std::string text = rendered(s);
     for (const char* line : {"tidewall_smart_readable{device=\"/dev/sda\"} 1",
-                             "tidewall_smart_healthy{device=\"/dev/sda\",serial=\"5MH0W4LZ\"} 0",
-                             "tidewall_smart_healthy{device=\"/dev/sdb\",serial=\"Z1F0A1B2\"} 1",
+                             "tidewall_smart_healthy{device=\"/dev/sda\",serial=\"3MH05H05\"} 0",
+                             "tidewall_smart_healthy{device=\"/dev/sdb\",serial=\"PKXXXXXXXXXXGB\"} 1",
+                             "tidewall_smart_healthy{device=\"/dev/sdd\",serial=\"8HJ39K3H\"} 1",
                              "tidewall_smart_faulty_attributes{device=\"/dev/sda\"} 1",
                              "tidewall_smart_faulty_attributes{device=\"/dev/sdb\"} 0",
-                             "tidewall_smart_readable{device=\"/dev/vdc\"} 0"})
+                             "tidewall_smart_readable{device=\"/dev/sdc\"} 0",
+                             "tidewall_smart_standby{device=\"/dev/sdc\"} 1",
+                             "tidewall_smart_standby{device=\"/dev/sda\"} 0",
+                             "tidewall_smart_readable{device=\"/dev/vdc\"} 0",
+                             "tidewall_smart_standby{device=\"/dev/vdc\"} 0"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
     EXPECT_EQ(text.find("/dev/loop0"), std::string::npos);
-    EXPECT_EQ(text.find("tidewall_smart_healthy{device=\"/dev/vdc\""), std::string::npos) << "no verdict, no sample";
+    for (const char* none : {"tidewall_smart_healthy{device=\"/dev/vdc\"", "tidewall_smart_healthy{device=\"/dev/sdc\""})
+        EXPECT_EQ(text.find(none), std::string::npos) << "no verdict, no sample: " << none;
+    // One call a disk, and none that could wake a sleeping one.
+    size_t calls = 0;
+    for (const auto& c : tb.commands) {
+        if (c.compare(0, 8, "smartctl") != 0) continue;
+        ++calls;
+        EXPECT_NE(c.find(" -n standby "), std::string::npos) << c;
+    }
+    EXPECT_EQ(calls, 7u);  // one each, sdd and vdc twice (plain, then SCSI)
+}
+
+TEST(MetricsCollectors, SmartCutShortAtTheDeadlineReportsEveryDiskUnread) {
+    test_backend tb;
+    for (const char* d : {"sda", "sdb"}) tb.make_dir(std::string("/sys/block/") + d + "/device");
+    // The deadline has passed before the first disk: nothing is asked, every
+    // disk is reported unreadable, and the section is kept and marked partial.
+    const std::string text = rendered(run_collectors({{"smart", collect_smart}}, 0ms));
+    for (const char* line : {"tidewall_smart_readable{device=\"/dev/sda\"} 0",
+                             "tidewall_smart_readable{device=\"/dev/sdb\"} 0",
+                             "tidewall_collector_success{collector=\"smart\"} 0",
+                             "tidewall_collector_cut_short{collector=\"smart\"} 1"})
+        EXPECT_TRUE(has(text, line)) << line << "\n" << text;
+    EXPECT_TRUE(tb.commands.empty());
 }
 
 TEST(MetricsCollectors, MetadataVgOnlyOnceConfigured) {

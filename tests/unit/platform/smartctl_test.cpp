@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_smartctl.h>
 
+#include "platform/smart_reading.h"
 #include "platform_test_util.h"
 
 #include <gtest/gtest.h>
@@ -319,4 +320,46 @@ TEST(SmartAttributes, EveryRawValueFormKeepsItsRow) {
     EXPECT_EQ(r.extractparams(), 0);
     const auto seen = ids(r);
     EXPECT_NE(std::find(seen.begin(), seen.end(), 234u), seen.end());
+}
+
+// The metrics path's one-call reading: a sleeping disk is left asleep and said
+// to be so, whatever exit status comes with it; real combined outputs are read whole.
+TEST(SmartReading, StandbyVerdictSerialAndFaultyAttributesFromOneOutput) {
+    using tidewall::platform::parse_smart_reading;
+    using state = tidewall::platform::smart_reading::state;
+    const std::string asleep = "smartctl 7.3 2022-02-28 r5338 [x86_64-linux-6.1.0-18-amd64] (local build)\n"
+                               "Copyright (C) 2002-22, Bruce Allen, Christian Franke, www.smartmontools.org\n\n"
+                               "Device is in STANDBY mode, exit(2)\n";
+    struct row {
+        const char* what;
+        int status;
+        std::string out;
+        bool skip;
+        state result;
+        bool healthy;
+        std::string serial;
+        size_t faulty;
+    };
+    const std::vector<row> rows = {
+        {"standby", 2, asleep, false, state::standby, false, "", 0},
+        {"sleep, status overridden", 0, "Device is in SLEEP mode, exit(0)\n", false, state::standby, false, "", 0},
+        {"sas -i -H -A", 0, fixture("smartctl/iHA-sas-hgst-huh721212al5204-6.6.txt"), false, state::read, true,
+         "8HJ39K3H", 0},
+        {"sata passed", 0, fixture("smartctl/a-sata-hgst-hus724040ale640-megaraid-7.1.txt"), false, state::read, true,
+         "PKXXXXXXXXXXGB", 0},
+        {"sata failing", 8 | 0x20, fixture("smartctl/a-sata-st910021as-health-failed-5.39.txt"), false, state::read,
+         false, "3MH05H05", 1},
+        {"open failed", 2, "Smartctl open device: /dev/sdx failed: No such device\n", false, state::unreadable, false,
+         "", 0},
+        {"no verdict", 0, fixture("smartctl/info-sata-micron-5200.txt"), false, state::unreadable, false, "", 0},
+        {"verdict skipped", 0, fixture("smartctl/info-sata-micron-5200.txt"), true, state::read, true, "202028413FA9",
+         0},
+    };
+    for (const auto& r : rows) {
+        auto got = parse_smart_reading(r.status, r.out, r.skip);
+        EXPECT_EQ(got.result, r.result) << r.what;
+        EXPECT_EQ(got.healthy, r.healthy) << r.what;
+        EXPECT_EQ(got.serial, r.serial) << r.what;
+        EXPECT_EQ(got.faulty_attributes, r.faulty) << r.what;
+    }
 }

@@ -368,6 +368,28 @@ TEST_F(FstabTest, ValidEntryCheckNeedsDevicePathAndType) {
                           "BlkDev [/dev/sdb] mountpath [/tw/disk2] does not exist in /etc/fstab file."));
 }
 
+TEST_F(FstabTest, AUuidDeviceTextResolvesWithoutReadingTheFstab) {
+    tb.make_dir("/dev/disk/by-uuid");
+    std::filesystem::create_symlink("../../sdc1", tb.root + "/dev/disk/by-uuid/abc");
+    struct row {
+        const char* text;
+        int rc;
+        const char* dev;
+    };
+    for (const row& r : std::vector<row>{{"UUID=abc", 0, "/dev/sdc1"},
+                                         {"UUID=\"abc\"", 0, "/dev/sdc1"},
+                                         {"UUID=gone", -1, "untouched"},
+                                         {"UUID=../../etc/x", -1, "untouched"},
+                                         {"UUID=..", -1, "untouched"},
+                                         {"PARTUUID=abc", -1, "untouched"},
+                                         {"/dev/sdd", -1, "untouched"}}) {
+        std::string dev = "untouched";
+        EXPECT_EQ(r.rc, st.resolve_fstab_uuid(r.text, dev)) << r.text;
+        EXPECT_EQ(r.dev, dev) << r.text;
+    }
+    EXPECT_TRUE(tb.commands.empty());
+}
+
 TEST_F(FstabTest, BackingDeviceOfAUuidEntryResolvesThroughDevDiskByUuid) {
     tb.write_file("/etc/fstab",
                   "UUID=abc /tw/disk1 xfs noatime 0 0\n"
