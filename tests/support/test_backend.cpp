@@ -18,6 +18,8 @@ test_backend::test_backend() {
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") + "/twtest.XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     root = tmpl;
+    // A node always has /run, where the node-wide operation locks live.
+    std::filesystem::create_directories(root + "/run");
     host::install(this);
 }
 

@@ -33,9 +33,13 @@ int run(const twctl::args& words) {
         std::printf("Gluster log rotation is up to date (see the log for each version installed)\n");
         return 0;
     }
-    if (storage.do_first_boot_operations() != 0) {
-        std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and runs "
-                             "again next time (see the log)\n");
+    std::string failure;
+    if (storage.do_first_boot_operations(failure) != 0) {
+        if (!failure.empty())
+            std::fprintf(stderr, "twctl firstboot: %s\n", failure.c_str());
+        else
+            std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and "
+                                 "runs again next time (see the log)\n");
         return 1;
     }
     std::printf("First-boot operations done\n");
