@@ -7,7 +7,8 @@
 // version in ascending order and records each success at once, so a node
 // installed long ago and a new one end up tuned alike, and a run that stops at a
 // failing version resumes there next time. Concurrent configure() calls (in one
-// process or several) are serialised by a lock file.
+// process or several) are serialised by the node's tuning lock: a second one
+// waits up to 30 s, then fails.
 //
 // The other operations are the shared steps the versions use. All return 0 on
 // success and non-zero on failure unless said otherwise; everything is logged
@@ -31,8 +32,15 @@ public:
 
     // Applies the versions after the recorded one; 0, or the code of the version
     // that failed (the record then names the last version that succeeded). A
-    // record above kMaxVersion (from a newer release) makes this a no-op.
+    // record above kMaxVersion (from a newer release) makes this a no-op. A
+    // version applied but not recorded stops the run with 1, as does another
+    // tuning run holding the node's tuning lock past its wait.
     int configure();
+    // The same; failure says in words for people what stopped the run when it
+    // was not a version's own failure (that one is in the product log):
+    // "version 7 applied but not recorded: ...; the node stays at version 6",
+    // "another tuning is running (pid 123)".
+    int configure(std::string& failure);
 
     // Read and write nPerfParamsVersion; a missing or unreadable key is 1 and
     // leaves version as it was.

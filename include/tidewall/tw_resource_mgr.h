@@ -21,6 +21,7 @@
 
 #include <list>
 #include <string>
+#include <vector>
 
 class tw_lvm;
 class tw_fsm;
@@ -52,6 +53,9 @@ public:
     // and the physical volumes on the disks; nothing to find is success. A path
     // is unmounted only when a volume of the group or a file system stamped by
     // this node is mounted there; anything else mounted there stays.
+    // Configure and unconfigure run one at a time on a node: a second one waits
+    // up to 30 s for the node's metadata lock, then fails ("another metadata
+    // configure is running (pid N)" in get_failures()).
     int unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name, std::string& pv_list);
 
     int configure_meta_data_storage_internal(tw_md_storage_config& config);
@@ -82,8 +86,11 @@ private:
                              std::list<std::string>& disks);
     int tear_down_earlier(std::string& node_type, const std::string& vg, const std::list<std::string>& disks);
     // Records every problem of the layout's disks; false when there is one.
+    // own_mounts: paths of the outgoing layout holding a file system this node
+    // stamped for them (unmounted by the teardown).
     bool disks_can_take(const char* tag, const tw_md_storage_config& config, const std::string& outgoing_vg,
-                        const std::list<std::string>& outgoing_disks);
+                        const std::list<std::string>& outgoing_disks,
+                        const std::vector<std::string>& own_mounts = {});
     // The mounts of the layout that are mounted with the group's volumes or a
     // file system this node stamped.
     int own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::list<tw_fs_mount>& own);

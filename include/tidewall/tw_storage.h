@@ -311,6 +311,12 @@ public:
     // beside the brick (brick/../io_test.txt, left in place). One record per
     // brick directory, in order; always 0.
     int perform_io_test(std::string volume, unsigned count, std::list<io_test_info>& results);
+    // Why the last block-device test or file validation of this object failed,
+    // in words for people ("read did not complete within 60 s"); empty when it
+    // passed or no more is known than its log lines say. A single read that
+    // does not answer within 60 s fails the check by then: the stuck read goes
+    // on in a process of its own, which ends when the read returns.
+    const std::string& io_failure() const { return io_failure_; }
 
     // --- volume size tracking ---
     // The file of the largest size seen per gluster volume ("name:bytes" lines,
@@ -477,7 +483,21 @@ public:
     // configures kdump and log rotation, moves the bare-metal-recovery logs and
     // then marks first boot done (sArrowfieldFirstBootComplete); afterwards a
     // fresh iSCSI initiator name and LVM filters. 0, or -1 when a step before the mark failed.
+    // One first boot at a time on a node: a second one waits up to 30 s for
+    // the node's first-boot lock, then fails (-1). A boot after one that was
+    // cut short between the mark and the end of the steps after it finishes them.
     int do_first_boot_operations();
+    // The same; on failure, failure says why in words for people when it was
+    // not a step of its own ("another first boot is running (pid 123)").
+    int do_first_boot_operations(std::string& failure);
+    // Registry key (section Dockwright) of the once-only steps after the mark:
+    // "due" just before the mark is set, "backed-up" once the original
+    // initiator name is in its backup (a later reset keeps that backup), "done"
+    // once the steps have run to their end, whatever their results.
+    static constexpr const char* kIqnResetKey = "sTidewallIqnReset";
+    static constexpr const char* kIqnResetDue = "due";
+    static constexpr const char* kIqnResetBackedUp = "backed-up";
+    static constexpr const char* kIqnResetDone = "done";
     int process_ddb_fstab_entry();
     // Writes /etc/kdump.conf and enables and restarts kdump; 0, -1 or the command's status.
     int configure_kdump();
@@ -495,6 +515,10 @@ public:
     // Runs the LVM filter script; 0 or 1.
     int generate_lvm_filter();
     // Gives the node a fresh iSCSI initiator name; 0 or the failing step's result.
+    // The original name is first copied to /var/tmp/initiatorname.iscsi.backup,
+    // once: a backup already recorded in kIqnResetKey is kept. The backup is
+    // created afresh (O_EXCL|O_NOFOLLOW, 0600) after removing any entry there
+    // that root did not make; when that fails, the name is left as it is (-1).
     int reset_iqn();
 
     // Whether the gluster administration handle could be built.
@@ -512,8 +536,11 @@ private:
     int probe_hosted_engine();
     std::string resolve_setting(const char* key, const std::string& fallback);
     [[noreturn]] void throw_unsupported(const char* tag, const char* message, int line);
+    // The initiator name and LVM filter steps after the first-boot mark.
+    void finish_after_first_boot_mark();
 
     tw_debug log_;
+    std::string io_failure_;
     glfs_admin* glfs_ = nullptr;
     bool glfs_available_ = false;
     std::string ddb_mnt_path_default_;

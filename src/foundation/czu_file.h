@@ -38,6 +38,8 @@ public:
     // Drops the file's clean cached pages: the next reads come from the device.
     CZuError DropCache();
     CZuError Close();
+    // The open descriptor, -1 when closed (for reads made elsewhere).
+    int Descriptor() const { return fd_; }
     static CZuError Delete(const std::string& path, bool unused = false);
 
 private:

@@ -114,7 +114,10 @@ usage read_usage() {
 // outgoing_nodes: the resolved nodes of the disks of the group the configure
 // tears down first.
 std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg,
-                  const std::vector<std::string>& outgoing_nodes) {
+                  const std::vector<std::string>& outgoing_nodes, const std::vector<std::string>& own_mounts) {
+    auto own = [&](const std::string& mount_point) {
+        return std::find(own_mounts.begin(), own_mounts.end(), mount_point) != own_mounts.end();
+    };
     if (d.name.empty() || d.name[0] != '/') return "is not a device path";
     struct stat st {};
     std::string mapped = path(d.name);
@@ -145,9 +148,10 @@ std::string judge(disk_view& d, const usage& u, const std::string& outgoing_vg,
         }
     }
     for (const auto& m : u.mounts)
-        if (names_disk(m.GetBackingDevice(), d)) return "is mounted at " + m.GetMountPoint();
+        if (!own(m.GetMountPoint()) && names_disk(m.GetBackingDevice(), d)) return "is mounted at " + m.GetMountPoint();
     for (const auto& [devnum, mount_point] : u.mountinfo)
-        if (!devnum.empty() && std::find(d.devnums.begin(), d.devnums.end(), devnum) != d.devnums.end())
+        if (!own(mount_point) && !devnum.empty() &&
+            std::find(d.devnums.begin(), d.devnums.end(), devnum) != d.devnums.end())
             return "is mounted at " + mount_point;
     for (const auto& s : u.swaps)
         if (names_disk(s.GetBackingDevice(), d)) return "is used as swap";
@@ -194,7 +198,8 @@ bool is_volume_of_group(const std::string& device, const std::string& vg) {
 }
 
 std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg,
-                                            const std::list<std::string>& outgoing_disks) {
+                                            const std::list<std::string>& outgoing_disks,
+                                            const std::vector<std::string>& own_mounts) {
     std::vector<std::string> names;
     for (const auto& d : config.get_disk_list()) names.push_back(d.get_name());
     for (const auto& pv : config.get_vg().get_pv_list()) names.push_back(pv.get_name());
@@ -210,7 +215,7 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
         seen.push_back(name);
         disk_view d;
         d.name = name;
-        std::string why = judge(d, u, outgoing_vg, outgoing_nodes);
+        std::string why = judge(d, u, outgoing_vg, outgoing_nodes, own_mounts);
         if (!why.empty()) {
             problems.push_back("disk [" + name + "] " + why);
             sized = false;
@@ -239,7 +244,7 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
         seen.push_back(dev);
         disk_view d;
         d.name = dev;
-        std::string why = judge(d, u, outgoing_vg, outgoing_nodes);
+        std::string why = judge(d, u, outgoing_vg, outgoing_nodes, own_mounts);
         if (!why.empty()) problems.push_back("file system device [" + dev + "] " + why);
     }
     return problems;

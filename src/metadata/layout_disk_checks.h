@@ -23,8 +23,12 @@ namespace tidewall::metadata {
 // (empty: none): holders that are volumes of that group do not count, and only
 // those disks may carry an LVM label already (another one belongs to a group
 // that pvcreate -ff would destroy).
+// own_mounts: mount points of the outgoing layout whose file system carries
+// this node's stamps for that path; the teardown unmounts those first, so a
+// disk mounted there (and only there) is not in use by anyone else.
 std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, const std::string& outgoing_vg,
-                                            const std::list<std::string>& outgoing_disks);
+                                            const std::list<std::string>& outgoing_disks,
+                                            const std::vector<std::string>& own_mounts = {});
 
 // Whether a mounted device is a logical volume of vg by its name:
 // /dev/<vg>/<lv> or /dev/mapper/<vg with "-" doubled>-<lv>.

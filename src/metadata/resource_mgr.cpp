@@ -11,6 +11,7 @@
 #include "metadata/failure_record.h"
 #include "metadata/layout_disk_checks.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/sync.h"
 #include "foundation/tsaf_utils.h"
 
@@ -104,6 +105,11 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
                                                  std::string& vg_name, std::string& pv_list) {
     operation op(*this);
     const char* tag = "tw_resource_mgr::configure_meta_data_storage";
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::metadata_configure);
+    if (!lock.held()) {
+        fail(tag, "%s", lock.message().c_str());
+        return 1;
+    }
     // Everything that can be checked without changing the node is checked
     // before the earlier storage is torn down: a layout that cannot be built
     // must not cost the node the storage it has.
@@ -130,8 +136,17 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
         return rc;
     }
     bool teardown = !earlier_vg.empty() && !earlier_disks.empty();
+    // A file system at one of the outgoing layout's paths that this node
+    // stamped for that path is the node's own: the teardown unmounts it first.
+    std::vector<std::string> own_paths;
+    if (teardown) {
+        tw_md_storage_config outgoing;
+        if (outgoing.init(node_type) == 0 && outgoing.create_layout_as_set(earlier_disks) == 0)
+            for (const auto& m : outgoing.get_fs_mount_list())
+                if (stamped_as_own(m.get_mnt_path())) own_paths.push_back(m.get_mnt_path());
+    }
     if (!disks_can_take(tag, config, teardown ? earlier_vg : std::string(),
-                        teardown ? earlier_disks : std::list<std::string>()))
+                        teardown ? earlier_disks : std::list<std::string>(), own_paths))
         return 1;
     rc = teardown ? tear_down_earlier(node_type, earlier_vg, earlier_disks) : 0;
     if (rc != 0) {
@@ -149,8 +164,10 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
 }
 
 bool tw_resource_mgr::disks_can_take(const char* tag, const tw_md_storage_config& config,
-                                     const std::string& outgoing_vg, const std::list<std::string>& outgoing_disks) {
-    std::vector<std::string> problems = tidewall::metadata::check_layout_disks(config, outgoing_vg, outgoing_disks);
+                                     const std::string& outgoing_vg, const std::list<std::string>& outgoing_disks,
+                                     const std::vector<std::string>& own_mounts) {
+    std::vector<std::string> problems =
+        tidewall::metadata::check_layout_disks(config, outgoing_vg, outgoing_disks, own_mounts);
     for (const auto& p : problems) fail(tag, "%s", p.c_str());
     if (problems.empty()) return true;
     fail(tag, "the disks cannot take the layout, nothing was changed");
@@ -171,6 +188,11 @@ int tw_resource_mgr::build_or_clean_up(const char* tag, tw_md_storage_config& co
 int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
     operation op(*this);
     const char* tag = "tw_resource_mgr::configure_m5_meta_data_storage";
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::metadata_configure);
+    if (!lock.held()) {
+        fail(tag, "%s", lock.message().c_str());
+        return 1;
+    }
     tw_md_storage_config config;
     int rc = config.read_config_data(config_text);
     if (rc != 0) {
@@ -345,6 +367,11 @@ int tw_resource_mgr::undo_fstab_changes(const char* tag, const tw_fsm& fsm) {
 int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name,
                                                    std::string& pv_list) {
     operation op(*this);
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::metadata_configure);
+    if (!lock.held()) {
+        fail("tw_resource_mgr::unconfigure_meta_data_storage", "%s", lock.message().c_str());
+        return 1;
+    }
     std::string vg;
     std::list<std::string> disks;
     int rc = find_earlier_storage(vg_name, pv_list, vg, disks);

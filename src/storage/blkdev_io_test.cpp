@@ -4,6 +4,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "storage/block_draw.h"
+#include "storage/bounded_read.h"
 
 #include "foundation/blkdevmgr.h"
 #include "foundation/host_backend.h"
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <memory>
@@ -39,27 +41,35 @@ struct fd_closer {
 };
 
 // Reads one whole block at offset with positioned reads (one system call a
-// block, as fio's psync engine does); a read that O_DIRECT refuses (a block
-// size below the device's) is retried through the page cache.
-bool read_block(int fd, void* buf, unsigned blksize, off_t offset) {
+// block, as fio's psync engine does), each given at most limit_s to answer; a
+// read that O_DIRECT refuses (a block size below the device's) is retried
+// through the page cache. The block lands in the reader's buffer.
+enum class block_read { ok, failed, timed_out };
+
+block_read read_block(tidewall::storage::bounded_reader& reader, int fd, unsigned blksize, off_t offset,
+                      int limit_s) {
     unsigned got = 0;
     bool retried = false;
     while (got < blksize) {
-        ssize_t n = ::pread(fd, static_cast<char*>(buf) + got, blksize - got, offset + got);
-        if (n > 0) {
+        std::size_t n = 0;
+        int err = 0;
+        auto outcome = reader.read(offset + got, got, blksize - got, limit_s, n, err);
+        if (outcome == tidewall::storage::bounded_reader::timed_out) return block_read::timed_out;
+        if (outcome == tidewall::storage::bounded_reader::done && n > 0) {
             got += static_cast<unsigned>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EINVAL && !retried && got == 0) {
+        if (outcome == tidewall::storage::bounded_reader::failed && err == EINVAL && !retried && got == 0) {
+            // The flags belong to the open file, which the reading process shares.
             int flags = ::fcntl(fd, F_GETFL);
-            if (flags < 0 || !(flags & O_DIRECT) || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0) return false;
+            if (flags < 0 || !(flags & O_DIRECT) || ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0)
+                return block_read::failed;
             retried = true;
             continue;
         }
-        return false;
+        return block_read::failed;
     }
-    return true;
+    return block_read::ok;
 }
 
 } // namespace
@@ -102,6 +112,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
     info.result = 0;
     info.read_requests = 0;
     info.reads_completed = 0;
+    io_failure_.clear();
     unsigned long long blocks = 0;
     unsigned blksize = 0;
     try {
@@ -117,18 +128,19 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
 
     fd_closer dev;
     try {
-        // Aligned for O_DIRECT: the test reads the device, not the page cache.
-        void* raw = nullptr;
-        if (::posix_memalign(&raw, 4096, blksize ? blksize : kFallbackBlockSize) != 0) throw std::bad_alloc();
-        std::unique_ptr<void, decltype(&std::free)> buf(raw, &std::free);
-
         std::string path = tidewall::host::path(device_path(blkdev));
         dev.fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
         if (dev.fd < 0 && errno == EINVAL) dev.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (dev.fd < 0) {
             log_.logMessage(tag, 0, "Failed to open block device [%s]", blkdev.c_str());
+            io_failure_ = "cannot open " + blkdev + ": " + std::strerror(errno);
             return -1;
         }
+        // Page-aligned for O_DIRECT: the test reads the device, not the page
+        // cache. A read that does not answer in time fails the test at once.
+        tidewall::storage::bounded_reader reader(dev.fd, blksize ? blksize : kFallbackBlockSize);
+        if (!reader.ready()) throw std::bad_alloc();
+        const int limit_s = tidewall::storage::read_time_limit_s();
 
         std::string key_text;
         unsigned key = tsaf_utils::generate_prg_key(key_text);
@@ -145,9 +157,13 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
                 return -1;
             }
             ++info.read_requests;
-            if (!blksize || !read_block(dev.fd, buf.get(), blksize, static_cast<off_t>(offset))) {
-                log_.logMessage(tag, 0, "Failed to read block [%llu] of [%u] bytes from block device [%s]", index,
-                                blksize, blkdev.c_str());
+            block_read r = blksize ? read_block(reader, dev.fd, blksize, static_cast<off_t>(offset), limit_s)
+                                   : block_read::failed;
+            if (r != block_read::ok) {
+                io_failure_ = r == block_read::timed_out ? tidewall::storage::read_timeout_text(limit_s)
+                                                         : "read of block " + std::to_string(index) + " failed";
+                log_.logMessage(tag, 0, "Failed to read block [%llu] of [%u] bytes from block device [%s]: %s",
+                                index, blksize, blkdev.c_str(), io_failure_.c_str());
                 info.result = 0;
                 return -1;
             }
@@ -159,6 +175,10 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
         return 0;
     } catch (const TsException&) {
         log_.logMessage(tag, 0, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        return -1;
+    } catch (const std::bad_alloc&) {
+        log_.logMessage(tag, 0, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        io_failure_ = "no memory or process for the reads";
         return -1;
     }
 }

@@ -7,6 +7,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/ts_platform_info.h"
 #include "foundation/ts_process.h"
 #include "foundation/tree_move.h"
@@ -31,13 +32,33 @@ bool is_directory(const std::string& path) {
 } // namespace
 
 int tw_storage::do_first_boot_operations() {
+    std::string failure;
+    return do_first_boot_operations(failure);
+}
+
+int tw_storage::do_first_boot_operations(std::string& failure) {
     const char* tag = "tw_storage::do_first_boot_operations";
+    failure.clear();
+    // Two first boots at once would each reset the initiator name, the second
+    // backing up the first one's new name, and race on the log move.
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::first_boot);
+    if (!lock.held()) {
+        failure = lock.message();
+        log_.logMessage(tag, -1, "%s", failure.c_str());
+        return -1;
+    }
     std::string done;
     bool due = tsaf_utils::get_reg_key(kFirstBootKey, done) != 0 || done != "Yes";
 
     if (set_arrowfield_platform_type() != 0) log_.logMessage(tag, -1, "Failed to set arrowfield platform type");
     if (!due) {
         log_.logMessage(tag, -1, "Skipping logrotate configuration on the server");
+        std::string after_mark;
+        tsaf_utils::get_reg_key(kIqnResetKey, after_mark);
+        if (after_mark == kIqnResetDue || after_mark == kIqnResetBackedUp) {
+            log_.logMessage(tag, -1, "An earlier first boot stopped after its mark: finishing the steps after it");
+            finish_after_first_boot_mark();
+        }
         return 0;
     }
 
@@ -69,16 +90,30 @@ int tw_storage::do_first_boot_operations() {
         return -1;
     }
     log_.logMessage(tag, -1, "Successfully moved bmrlogs to tessaline log dir");
-    if (tsaf_utils::set_reg_key(kFirstBootKey, "Yes") != 0) {
+    // The steps after the mark run once; noted as due before the mark, so that
+    // a crash between the two leaves them for the next boot to finish. A node
+    // whose original name is already backed up keeps that backup.
+    std::string after_mark;
+    tsaf_utils::get_reg_key(kIqnResetKey, after_mark);
+    if ((after_mark != kIqnResetBackedUp && after_mark != kIqnResetDone &&
+         tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetDue) != 0) ||
+        tsaf_utils::set_reg_key(kFirstBootKey, "Yes") != 0) {
         log_.logMessage(tag, -1, "Failed to set registry key to indicate completion of first boot operation");
         return -1;
     }
+    finish_after_first_boot_mark();
+    return 0;
+}
 
+void tw_storage::finish_after_first_boot_mark() {
+    const char* tag = "tw_storage::do_first_boot_operations";
     // Once only, after the mark: their failures are reported, never retried.
     log_.logMessage(tag, -1, reset_iqn() == 0 ? "Setting the correct IQN succeeded." : "Setting the correct IQN failed.");
     log_.logMessage(tag, -1, generate_lvm_filter() == 0 ? "Adding lvm filters in file /etc/lvm/lvm.conf succeeded."
                                                         : "Adding lvm filters in file /etc/lvm/lvm.conf failed.");
-    return 0;
+    if (tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetDone) != 0)
+        log_.logMessage(tag, -1, "Failed to record in [%s] that the steps after the first-boot mark are done",
+                        kIqnResetKey);
 }
 
 int tw_storage::process_ddb_fstab_entry() {

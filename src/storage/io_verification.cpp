@@ -4,6 +4,7 @@
 #include <tidewall/tw_prune.h>
 #include <tidewall/tw_storage.h>
 
+#include "storage/bounded_read.h"
 #include "storage/chunk_pipeline.h"
 
 #include "foundation/czu_file.h"
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -26,6 +28,10 @@ namespace {
 
 // Flags and mode of the test files: read-write and create (66), rw-r--r-- (420).
 const int kWriteFlags = O_RDWR | O_CREAT;
+// A test file is made afresh (generate_random_file removes the old one first):
+// on a data disk another account may plant a link or file at its name in
+// between, which must make the open fail, never be written through.
+const int kCreateFlags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
 const int kReadFlags = O_RDONLY;
 const unsigned kFileMode = 0644;
 
@@ -145,7 +151,7 @@ long long write_stream(tw_debug& log, const std::string& path, unsigned key, uns
                        const tw_storage::io_progress& progress) {
     const char* tag = "tw_storage::write_data_to_file";
     CZuFile f;
-    open_or_throw(log, tag, f, path, kWriteFlags);
+    open_or_throw(log, tag, f, path, kCreateFlags);
     const chunking c{count};
     bool ok = true;
     {
@@ -205,7 +211,7 @@ void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, con
 // slower). -1 when the file cannot be read whole, 1 when words differ, 0 when
 // all match; throws when the file cannot be opened or closed.
 int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned count,
-                 const tw_storage::io_progress& progress) {
+                 const tw_storage::io_progress& progress, std::string& failure) {
     const char* read_tag = "tw_storage::read_data_from_file";
     CZuFile f;
     open_or_throw(log, read_tag, f, path, kReadFlags);
@@ -215,14 +221,36 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
     const chunking ch{count};
     comparison c;
     int rc = 0;
-    std::vector<unsigned> actual(ch.chunk_words());
+    // A disk that stops answering fails the check at the read limit instead
+    // of holding the caller.
+    tidewall::storage::bounded_reader reader(f.Descriptor(), ch.chunk_words() * 4);
+    const int limit_s = tidewall::storage::read_time_limit_s();
+    unsigned* actual = static_cast<unsigned*>(reader.buffer());
     std::vector<unsigned> expected;  // only once a chunk differs
     for (std::uint64_t i = 0; i < ch.chunks(); ++i) {
         const std::uint64_t at = ch.first(i);
         const unsigned n = ch.words(i);
         unsigned done = 0;
-        if (f.Read(actual.data(), n * 4, &done).IsFailure()) {
+        bool read_failed = !reader.ready();
+        while (!read_failed && done < n * 4) {
+            std::size_t got = 0;
+            int err = 0;
+            auto outcome = reader.read(-1, done, n * 4 - done, limit_s, got, err);
+            if (outcome == tidewall::storage::bounded_reader::timed_out) {
+                failure = tidewall::storage::read_timeout_text(limit_s);
+                read_failed = true;
+            } else if (outcome == tidewall::storage::bounded_reader::failed) {
+                failure = std::string("read failed: ") + std::strerror(err);
+                read_failed = true;
+            } else if (got == 0) {
+                break;
+            } else {
+                done += static_cast<unsigned>(got);
+            }
+        }
+        if (read_failed) {
             log.logMessage(read_tag, 0, "Failed to read from file [%s]", path.c_str());
+            if (!failure.empty()) log.logMessage(read_tag, 0, "[%s]: %s", path.c_str(), failure.c_str());
             rc = -1;
             break;
         }
@@ -233,10 +261,10 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
             rc = -1;
             break;
         }
-        if (!tsaf_utils::prg_data_matches_at(key, at, actual.data(), n)) {
+        if (!tsaf_utils::prg_data_matches_at(key, at, actual, n)) {
             expected.resize(ch.chunk_words());
             tsaf_utils::generate_prg_data_at(key, at, expected.data(), n);
-            compare_chunk(log, "tw_storage::compare_data", expected.data(), actual.data(), n, at, c);
+            compare_chunk(log, "tw_storage::compare_data", expected.data(), actual, n, at, c);
         }
         if (progress) progress(at + n, count);
     }
@@ -341,7 +369,8 @@ int tw_storage::validate_random_file(unsigned count, std::string path, unsigned&
         return -1;
     }
     try {
-        int rc = check_stream(log_, path, key, count, progress);
+        io_failure_.clear();
+        int rc = check_stream(log_, path, key, count, progress, io_failure_);
         if (rc < 0) {
             log_.logMessage(tag, 0, "Failed to read data from file [%s]", path.c_str());
             return -1;
@@ -368,9 +397,10 @@ int tw_storage::check_file_system(std::string mnt_path, bool check_mounted) {
         }
     }
     remove_check_leftovers(log_, mnt_path);
-    // Declared before anything is created: whatever was registered goes when
-    // this check ends, however it ends.
-    tw_fs_cleaner cleaner;
+    // Made before anything is created: whatever was registered goes when this
+    // check ends, however it ends.
+    std::unique_ptr<tw_fs_cleaner> remover(new tw_fs_cleaner);
+    tw_fs_cleaner& cleaner = *remover;
     std::string outer = mnt_path + "/" + scratch_name();
     std::string inner = outer + "/" + kScratchPrefix;
     std::string file = inner + "/test_file.txt";
@@ -393,6 +423,14 @@ int tw_storage::check_file_system(std::string mnt_path, bool check_mounted) {
         cleaner.add_cleanup_entry(entry);
         if (validate_random_file(kCheckEntries, file, key) < 0) {
             log_.logMessage(tag, 0, "Failed to validate file [%s] RPNG [%#x]", file.c_str(), key);
+            if (!io_failure_.empty() && io_failure_.rfind("read did not complete", 0) == 0) {
+                // The stuck read holds the file's lock: removing it here would
+                // wait for the disk. A process of its own removes the tree once
+                // the disk answers, and the remover is let go without its turn.
+                tidewall::storage::remove_in_background(
+                    {tidewall::host::path(file), tidewall::host::path(inner), tidewall::host::path(outer)});
+                (void)remover.release();
+            }
             return -1;
         }
         log_.logMessage(tag, 0, "Validated file [%s] PRNG [%#x]", file.c_str(), key);

@@ -4,10 +4,16 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/file_io.h"
+#include "foundation/host_backend.h"
 #include "foundation/ts_process.h"
 #include "foundation/tsaf_utils.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +61,53 @@ const char* const kLogrotateConf =
 
 const char* const kInitiatorName = "/etc/iscsi/initiatorname.iscsi";
 const char* const kInitiatorNameBackup = "/var/tmp/initiatorname.iscsi.backup";
+
+// Whether an entry at a path in a directory others can write is one only root
+// can have made: a regular file of the effective user (root on a node) with
+// one link, not writable by group or others.
+bool root_made_file(const struct stat& st) {
+    return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && st.st_nlink == 1 &&
+           (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The backup lies at a fixed name in /var/tmp, which every account can write:
+// what is found there is never followed or opened. An entry that root did not
+// make is removed, and the file is created afresh with O_EXCL|O_NOFOLLOW, so a
+// link or file planted in between makes the step fail instead of writing
+// through it. 0, or an errno value; what names the step that failed.
+int write_fresh_backup(const std::string& mapped, const std::string& content, std::string& what) {
+    struct stat st {};
+    if (::lstat(mapped.c_str(), &st) == 0) {
+        int rc = S_ISDIR(st.st_mode) ? ::rmdir(mapped.c_str()) : ::unlink(mapped.c_str());
+        if (rc != 0) {
+            what = "remove what is there";
+            return errno;
+        }
+    } else if (errno != ENOENT) {
+        what = "look at what is there";
+        return errno;
+    }
+    int fd = ::open(mapped.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        what = "create it";
+        return errno;
+    }
+    int rc = 0;
+    for (size_t done = 0; rc == 0 && done < content.size();) {
+        ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            rc = errno;
+    }
+    if (rc == 0 && ::fsync(fd) != 0) rc = errno;
+    if (::close(fd) != 0 && rc == 0) rc = errno;
+    if (rc != 0) {
+        ::unlink(mapped.c_str());
+        what = "write it";
+    }
+    return rc;
+}
 
 } // namespace
 
@@ -109,7 +162,40 @@ int tw_storage::create_global_logrotate_config() {
 int tw_storage::reset_iqn() {
     const char* tag = "tw_storage::rest_iqn";
     log_.logMessage(tag, 0, "Copying file [%s] as [%s].", kInitiatorName, kInitiatorNameBackup);
-    tsaf_utils::copy_file(kInitiatorName, kInitiatorNameBackup);
+    // The backup keeps the name the node had before its first reset: a reset
+    // repeated after a crash, or a second one, never overwrites it with a name
+    // this library made.
+    std::string state;
+    tsaf_utils::get_reg_key(kIqnResetKey, state);
+    const std::string backup = tidewall::host::path(kInitiatorNameBackup);
+    struct stat st {};
+    bool kept = (state == kIqnResetBackedUp || state == kIqnResetDone) && ::lstat(backup.c_str(), &st) == 0 &&
+                root_made_file(st);
+    if (kept) {
+        log_.logMessage(tag, 0, "Keeping [%s]: it holds the name from before the first reset", kInitiatorNameBackup);
+    } else {
+        std::string original;
+        int rc = tidewall::file_io::read_all(tidewall::host::path(kInitiatorName), original);
+        if (rc == 0) {
+            std::string what;
+            rc = write_fresh_backup(backup, original, what);
+            if (rc != 0) {
+                log_.logMessage(tag, -1, "Failed to back up [%s] as [%s]: cannot %s: %s; the name is left as it is",
+                                kInitiatorName, kInitiatorNameBackup, what.c_str(), std::strerror(rc));
+                return -1;
+            }
+        } else if (rc != ENOENT) {
+            log_.logMessage(tag, -1, "Failed to read [%s]: %s; the name is left as it is", kInitiatorName,
+                            std::strerror(rc));
+            return -1;
+        }
+        // Recorded before the name changes: a rerun must keep this backup.
+        if (tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetBackedUp) != 0) {
+            log_.logMessage(tag, -1, "Failed to record the backup of [%s] in [%s]; the name is left as it is",
+                            kInitiatorName, kIqnResetKey);
+            return -1;
+        }
+    }
 
     log_.logMessage(tag, 0, "Getting system iscsi initiator name.");
     std::string out, err;

@@ -3,19 +3,18 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/ts_platform_info.h"
 #include "foundation/tsaf_utils.h"
 #include "tuning/perf_params_versions.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace {
 
 const char* const kSection = "Dockwright";
-
-// Two overlapping runs (the node service and an operator's twctl) would apply
-// the same version twice at once and lose each other's file edits.
-const char* const kLockFile = "/run/lock/tidewall-tuning.lock";
 
 } // namespace
 
@@ -28,10 +27,21 @@ tw_perf_params_config::~tw_perf_params_config() {
 }
 
 int tw_perf_params_config::configure() {
+    std::string failure;
+    return configure(failure);
+}
+
+int tw_perf_params_config::configure(std::string& failure) {
     const char* tag = "tw_perf_params_config::configure";
-    tsaf_utils::mkdir_r("/run/lock", 0755);
-    tidewall::file_io::exclusive_lock lock(tidewall::host::path(kLockFile));
-    if (!lock.held()) log_.logMessage(tag, 1, "No lock [%s]; going on without it", kLockFile);
+    failure.clear();
+    // Two overlapping runs (the node service and an operator's twctl) would
+    // apply the same version twice at once and lose each other's file edits.
+    tidewall::locks::operation_lock lock(tidewall::locks::operation::tuning);
+    if (!lock.held()) {
+        failure = lock.message();
+        log_.logMessage(tag, -1, "%s", failure.c_str());
+        return 1;
+    }
 
     unsigned long long version = 0;
     get_configured_version(version);  // a key that cannot be read leaves 0: every version runs
@@ -46,8 +56,20 @@ int tw_perf_params_config::configure() {
             log_.logMessage(tag, -1, "configuring perf params version V%llu failed", version + 1);
             return rc;
         }
-        ++version;
-        set_configured_version(version);
+        unsigned long long applied = version + 1;
+        // A version applied but not recorded is applied again by every later
+        // run: the run stops here and says so, rather than going on as if
+        // the node had moved up.
+        errno = 0;
+        if (set_configured_version(applied) != 0) {
+            int e = errno;
+            failure = "version " + std::to_string(applied) + " applied but not recorded: " +
+                      (e != 0 ? std::string(std::strerror(e)) : std::string("the registry refused the write")) +
+                      "; the node stays at version " + std::to_string(version);
+            log_.logMessage(tag, -1, "%s", failure.c_str());
+            return 1;
+        }
+        version = applied;
     }
     return 0;
 }
@@ -78,7 +100,9 @@ int tw_perf_params_config::get_configured_version(unsigned long long& version) {
 int tw_perf_params_config::set_configured_version(unsigned long long& version) {
     const char* tag = "tw_perf_params_config::set_configured_version";
     if (TSPlatformInfo::setLongLong(kSection, kVersionKey, version) == 0) {
+        int why = errno;  // for the caller's message: logging may change it
         log_.logMessage(tag, -1, "writing reg key failed for [%s]", kVersionKey);
+        errno = why;
         return 1;
     }
     log_.logMessage(tag, 0, "reg key [%s] = [%llu]", kVersionKey, version);

@@ -38,9 +38,13 @@ int firstboot(const firstboot_options& o) {
                     twctl::log_file().c_str());
         return 0;
     }
-    if (storage.do_first_boot_operations() != 0) {
-        std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and runs "
-                             "again next time (see %s)\n", twctl::log_file().c_str());
+    std::string failure;
+    if (storage.do_first_boot_operations(failure) != 0) {
+        if (!failure.empty())
+            std::fprintf(stderr, "twctl firstboot: %s\n", failure.c_str());
+        else
+            std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and "
+                                 "runs again next time (see %s)\n", twctl::log_file().c_str());
         return 1;
     }
     std::printf("First-boot operations done\n");

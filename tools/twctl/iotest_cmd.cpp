@@ -6,21 +6,89 @@
 #include "cli.h"
 #include "progress_line.h"
 
-#include <tidewall/tw_prune.h>
 #include <tidewall/tw_storage.h>
 
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
 
 const unsigned kDefaultFileEntries = 4096;
 const unsigned kDefaultBlockReads = 1000;
+
+// The scratch file of a file test. It is removed on every way out of the
+// test, also when SIGTERM, SIGINT or SIGHUP ends twctl: the docs promise it
+// is gone when the test ends. The removal runs in a child process: on a disk
+// that stopped answering it waits for the stuck read (which holds the file's
+// lock), and twctl must still end; the child finishes it once the disk answers.
+char g_scratch[PATH_MAX];
+
+pid_t remove_in_child(const char* path) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        // It may outlive twctl: nothing of twctl's stays open in it (a pipe
+        // of twctl's output would keep its reader waiting).
+        int null = ::open("/dev/null", O_RDWR);
+        for (int fd = 0; null >= 0 && fd < 3; ++fd) ::dup2(null, fd);
+        if (::syscall(SYS_close_range, 3, ~0U, 0) != 0)
+            for (int fd = 3; fd < 1024; ++fd) ::close(fd);
+        ::unlink(path);
+        ::_exit(0);
+    }
+    return pid;
+}
+
+extern "C" void remove_scratch_and_end(int sig) {
+    if (g_scratch[0]) remove_in_child(g_scratch);
+    std::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+class scratch_guard {
+public:
+    explicit scratch_guard(const std::string& path) {
+        if (path.size() >= sizeof g_scratch) return;
+        std::memcpy(g_scratch, path.c_str(), path.size() + 1);
+        set_handlers(remove_scratch_and_end);
+    }
+    ~scratch_guard() {
+        set_handlers(SIG_DFL);
+        if (!g_scratch[0]) return;
+        // Waited for a while: on a healthy disk the file is gone when twctl ends.
+        pid_t pid = remove_in_child(g_scratch);
+        g_scratch[0] = '\0';
+        if (pid < 0) return;
+        for (int i = 0; i < 200; ++i) {
+            if (::waitpid(pid, nullptr, WNOHANG) != 0) return;
+            ::usleep(10000);
+        }
+    }
+    scratch_guard(const scratch_guard&) = delete;
+    scratch_guard& operator=(const scratch_guard&) = delete;
+
+private:
+    static void set_handlers(void (*handler)(int)) {
+        struct sigaction sa {};
+        sa.sa_handler = handler;
+        sigemptyset(&sa.sa_mask);
+        for (int sig : {SIGTERM, SIGINT, SIGHUP}) ::sigaction(sig, &sa, nullptr);
+    }
+};
+
+// ": why" when the library said why, else nothing.
+std::string reason(const tw_storage& storage) {
+    return storage.io_failure().empty() ? std::string() : ": " + storage.io_failure();
+}
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -36,7 +104,9 @@ int file_test(const std::string& mnt_path, unsigned count) {
     }
     // A name of this run's own: another test on the same disk keeps its file.
     std::string file = mnt_path + "/twctl_io_test." + std::to_string(::getpid());
-    tw_fs_cleaner cleaner;
+    // Removed on every way out: a write that fails part-way (ENOSPC, EIO)
+    // leaves a partial file, and a signal may end twctl at any point.
+    scratch_guard scratch(file);
     unsigned key = 0;
     // A large count takes a while: a terminal sees how far each pass is.
     twctl::progress_line line;
@@ -54,8 +124,6 @@ int file_test(const std::string& mnt_path, unsigned count) {
                     twctl::log_file().c_str());
         return 1;
     }
-    tw_fs_cleaning_info entry(file, "file", 1);
-    cleaner.add_cleanup_entry(entry);
     line.restart();
     t0 = std::chrono::steady_clock::now();
     int valid = storage.validate_random_file(count, file, key, pass("validate"));
@@ -63,9 +131,13 @@ int file_test(const std::string& mnt_path, unsigned count) {
     line.clear();
     double mib = count * 4.0 / (1 << 20);
     if (valid != 0) {
-        std::printf("FAILED: %s on %s (%s) did not read back as written, key %#x; the product log names the first "
-                    "differing words\n",
-                    file.c_str(), dev.c_str(), fstype.c_str(), key);
+        if (!storage.io_failure().empty())
+            std::printf("FAILED: %s on %s (%s) could not be read back%s\n", file.c_str(), dev.c_str(),
+                        fstype.c_str(), reason(storage).c_str());
+        else
+            std::printf("FAILED: %s on %s (%s) did not read back as written, key %#x; %s names the "
+                        "first differing words\n",
+                        file.c_str(), dev.c_str(), fstype.c_str(), key, twctl::log_file().c_str());
         return 1;
     }
     std::printf("PASSED: %u entries (%.1f MiB) written to %s on %s (%s) and validated, key %#x\n", count, mib,
@@ -114,8 +186,8 @@ int blkdev_test(const std::string& blkdev, unsigned count) {
     double s = seconds_since(t0);
     line.clear();
     if (rc != 0) {
-        std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks (see %s)\n", blkdev.c_str(),
-                    range.c_str(), info.reads_completed, count, info.read_requests, twctl::log_file().c_str());
+        std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks%s (see %s)\n", blkdev.c_str(), range.c_str(),
+                    info.reads_completed, count, info.read_requests, reason(storage).c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::printf("PASSED: %u random reads from %s, %s\n", info.reads_completed, blkdev.c_str(), range.c_str());

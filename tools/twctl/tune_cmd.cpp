@@ -72,13 +72,19 @@ int status(bool json) {
 int apply() {
     tw_perf_params_config tuning;
     state before = read_state(tuning);
-    int rc = tuning.configure();
+    std::string failure;
+    int rc = tuning.configure(failure);
     state after = read_state(tuning);
     if (rc != 0) {
-        std::fprintf(stderr,
-                     "twctl tune: version %llu failed with status %d; the node stays at version %llu and the next "
-                     "run starts again there (details in %s)\n",
-                     after.version + 1, rc, after.version, twctl::log_file().c_str());
+        // The library's words when it has them: a version applied but not
+        // recorded, or another run holding the tuning lock.
+        if (!failure.empty())
+            std::fprintf(stderr, "twctl tune: %s\n", failure.c_str());
+        else
+            std::fprintf(stderr,
+                         "twctl tune: version %llu failed with status %d; the node stays at version %llu and the "
+                         "next run starts again there (details in %s)\n",
+                         after.version + 1, rc, after.version, twctl::log_file().c_str());
         return 1;
     }
     if (after.version == before.version)

@@ -6,6 +6,9 @@
 #include "resource_node.h"
 
 #include <functional>
+#include <unistd.h>
+
+#include "foundation/node_lock.h"
 
 using namespace tidewall::testing;
 
@@ -220,6 +223,60 @@ TEST(ConfigureSafety, TeardownUnmountsOnlyTheGroupsAndStampedFileSystems) {
     EXPECT_TRUE(tb.logged(0, "tw_resource_mgr::unconfigure_meta_data_storage_internal",
                           "leaving [" + kIndexPath + "] mounted: [/dev/sde] is neither a volume of [metadatavg] nor "
                           "stamped by this node"));
+}
+
+// A reconfigure over the layout the node built: a file system at one of the
+// outgoing layout's paths that the node stamped for that path is its own (the
+// teardown unmounts it first); anything else mounted there still refuses.
+TEST(ConfigureSafety, OnlyTheNodesOwnStampedFileSystemAtALayoutPathIsNotInTheWay) {
+    struct row {
+        const char* name;
+        const char* stamp;  // trusted.mntstamp of the mounted file system, nullptr: none
+        bool refused;
+    };
+    for (const row& r : {row{"stamped for the path", kIndexPath.c_str(), false},
+                         row{"stamped for another path", "/tw/disk1", true}, row{"unstamped", nullptr, true}}) {
+        SCOPED_TRACE(r.name);
+        test_backend tb;
+        fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
+        std::string doc = layout_of("Data", {"/dev/sdb"});
+        move_first_file_system(doc, "/dev/sdc");
+        tb.set_key("sArrowfieldMetadataVG", "metadatavg");
+        tb.set_key("sArrowfieldMetadataPV", "old-b");
+        tb.on(kPvScan, 0, "/dev/sdb\nold-b\n");
+        node.mount("/dev/sdc", kIndexPath);
+        if (r.stamp)
+            tb.xattrs[kIndexPath] = {{"trusted.mntstamp", r.stamp}, {"trusted.tslnstamp", "arrowfield@tsln"}};
+        tb.commands.clear();
+        tw_resource_mgr mgr;
+        std::string type, vg, pvs;
+        mgr.configure_meta_data_storage(doc, type, vg, pvs);
+        const auto& f = mgr.get_failures();
+        const std::string problem = "file system device [/dev/sdc] is mounted at " + kIndexPath;
+        EXPECT_EQ(r.refused, std::find(f.begin(), f.end(), problem) != f.end()) << ::testing::PrintToString(f);
+        strings cmds = storage_commands(tb);
+        EXPECT_EQ(!r.refused, std::find(cmds.begin(), cmds.end(), "umount " + kIndexPath) != cmds.end())
+            << ::testing::PrintToString(cmds);
+    }
+}
+
+TEST(ConfigureSafety, AnotherConfigureHoldingTheNodesLockIsRefused) {
+    test_backend tb;
+    fake_node node(tb, "Data", "ReferenceArchitecture", kDell);
+    std::string doc = layout_of("Data", {"/dev/sdb"});
+    tidewall::locks::operation_lock held(tidewall::locks::operation::metadata_configure, 0);
+    ASSERT_TRUE(held.held()) << held.message();
+    const std::string busy = "another metadata configure is running (pid " + std::to_string(::getpid()) + ")";
+    tb.commands.clear();
+    tw_resource_mgr mgr;
+    std::string type = "Data", vg = "metadatavg", pvs = "/dev/sdb";
+    EXPECT_EQ(1, mgr.configure_meta_data_storage(doc, type, vg, pvs));
+    EXPECT_EQ(busy, mgr.get_failures().back());
+    EXPECT_EQ(1, mgr.configure_m5_meta_data_storage(doc));
+    EXPECT_EQ(busy, mgr.get_failures().back());
+    EXPECT_EQ(1, mgr.unconfigure_meta_data_storage(type, vg, pvs));
+    EXPECT_EQ(busy, mgr.get_failures().back());
+    EXPECT_TRUE(tb.commands.empty());
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <unistd.h>
+
+#include "foundation/node_lock.h"
 
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
@@ -276,6 +279,49 @@ TEST(DdbFstab, UnmountedDdbOrUnwritableFstabFail) {
     EXPECT_TRUE(tb.logged(-1, "tw_storage::process_ddb_fstab_entry",
                           "Failed to update system config file for [/etc/fstab] [/tw/ddb] [/dev/sdb] [xfs] "
                           "[noatime,inode64,nofail]"));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(FirstBoot, AnotherFirstBootHoldingTheLockIsWaitedForThenRefused) {
+    tidewall::locks::operation_lock held(tidewall::locks::operation::first_boot, 0);
+    ASSERT_TRUE(held.held()) << held.message();
+    std::string failure;
+    EXPECT_EQ(-1, s.storage.do_first_boot_operations(failure));
+    EXPECT_EQ("another first boot is running (pid " + std::to_string(::getpid()) + ")", failure);
+    EXPECT_TRUE(tb.commands.empty());
+    EXPECT_FALSE(tb.key(kMark));
+    EXPECT_EQ("InitiatorName=iqn.imaged\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
+}
+
+// A boot cut short after the mark: the next one finishes the once-only steps,
+// keeping a backup already made, and a boot after that runs them no more.
+TEST_F(FirstBoot, StepsAfterTheMarkCutShortAreFinishedOnce) {
+    struct row {
+        const char* state;     // sTidewallIqnReset as the crash left it
+        const char* name;      // the initiator name then
+        bool backup_made;      // the crash came after the backup
+    };
+    for (const row& r : {row{"due", "InitiatorName=iqn.imaged\n", false},
+                         row{"backed-up", "InitiatorName=iqn.imaged\n", true},
+                         row{"backed-up", "InitiatorName=iqn.1994-05.com.redhat:first-try\n", true}}) {
+        tb.commands.clear();
+        tb.set_key(kMark, "Yes");
+        tb.set_key(tw_storage::kIqnResetKey, r.state);
+        tb.write_file("/etc/iscsi/initiatorname.iscsi", r.name);
+        std::filesystem::remove(tb.root + "/var/tmp/initiatorname.iscsi.backup");
+        if (r.backup_made) tb.write_file("/var/tmp/initiatorname.iscsi.backup", "InitiatorName=iqn.imaged\n");
+        ASSERT_EQ(0, s.storage.do_first_boot_operations()) << r.state;
+        EXPECT_EQ((std::vector<std::string>{kModelCommand, "/sbin/iscsi-iname", kLvmFilter}), tb.commands) << r.state;
+        EXPECT_EQ("InitiatorName=iqn.1994-05.com.redhat:fresh\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
+        EXPECT_EQ("InitiatorName=iqn.imaged\n", tb.read_file("/var/tmp/initiatorname.iscsi.backup")) << r.name;
+        EXPECT_EQ("done", tb.key(tw_storage::kIqnResetKey));
+        tb.commands.clear();
+        ASSERT_EQ(0, s.storage.do_first_boot_operations());
+        EXPECT_EQ((std::vector<std::string>{kModelCommand}), tb.commands);
+    }
 }
 
 } // namespace

@@ -9,7 +9,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using tidewall::testing::peek;
 using tidewall::testing::poke;
@@ -306,6 +311,38 @@ TEST_F(IoVerificationTest, VolumeTestWritesBesideEachLocalBrickAndRecordsEach) {
     // A volume gluster does not know: no records.
     EXPECT_EQ(0, st.perform_io_test("novol", 10, results));
     EXPECT_TRUE(results.empty());
+}
+
+// A disk that stops answering: the validation gives up at the read limit (1 s
+// under the cap of the test aid) with the reason, instead of holding the caller.
+TEST_F(IoVerificationTest, AReadThatNeverAnswersFailsAtItsLimit) {
+    const std::string fifo = tb.root + "/tw/disk1/stuck";
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    int writer = ::open(fifo.c_str(), O_RDWR);  // holds the pipe open, writes nothing
+    ASSERT_GE(writer, 0);
+    ::setenv("TW_TIME_LIMIT_CAP_S", "1", 1);
+    unsigned key = 7;
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(-1, st.validate_random_file(1024, "/tw/disk1/stuck", key));
+    double s_taken = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    ::unsetenv("TW_TIME_LIMIT_CAP_S");
+    ::close(writer);  // the reading process sees the end of the pipe and ends
+    EXPECT_LT(s_taken, 5.0);
+    EXPECT_GE(s_taken, 0.9);
+    EXPECT_EQ("read did not complete within 1 s", st.io_failure());
+    EXPECT_TRUE(tb.logged(0, "tw_storage::read_data_from_file", "Failed to read from file [/tw/disk1/stuck]"));
+}
+
+// The test file is made afresh: a link planted at its name is replaced, and
+// what it pointed at is never written.
+TEST_F(IoVerificationTest, ATestFileIsNeverWrittenThroughALink) {
+    tb.write_file("/etc/victim", "keep\n");
+    std::filesystem::create_symlink(tb.root + "/etc/victim", tb.root + "/tw/disk1/io_test.txt");
+    unsigned key = 0;
+    EXPECT_EQ(64, st.generate_random_file(16, "/tw/disk1/io_test.txt", key));
+    EXPECT_EQ("keep\n", tb.read_file("/etc/victim"));
+    EXPECT_FALSE(std::filesystem::is_symlink(tb.root + "/tw/disk1/io_test.txt"));
+    EXPECT_EQ(0, st.validate_random_file(16, "/tw/disk1/io_test.txt", key));
 }
 
 } // namespace

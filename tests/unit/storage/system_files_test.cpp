@@ -6,7 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <sys/stat.h>
+#include <vector>
 
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;
@@ -334,6 +337,64 @@ TEST_F(SystemFiles, EmptyInitiatorNameIsRefused) {
     tb.on("/sbin/iscsi-iname", 0, "\n");
     EXPECT_NE(0, s.storage.reset_iqn());
     EXPECT_EQ("InitiatorName=iqn.old\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
+}
+
+// The backup at the fixed name in /var/tmp holds the name from before the
+// first reset: kept once recorded, made afresh otherwise, and whatever another
+// account planted there is removed, never written through.
+TEST_F(SystemFiles, InitiatorNameBackupIsMadeOnceAndNeverThroughWhatIsPlanted) {
+    const std::string backup = "/var/tmp/initiatorname.iscsi.backup";
+    struct row {
+        const char* what;
+        const char* state;  // sTidewallIqnReset before the reset
+        std::function<void(test_backend&)> plant;
+        const char* backup_after;
+    };
+    const std::vector<row> rows = {
+        {"stale file, nothing recorded", "",
+         [&](test_backend& tb) { tb.write_file(backup, "InitiatorName=iqn.from-the-image-build\n"); },
+         "InitiatorName=iqn.current\n"},
+        {"recorded backup kept", "backed-up",
+         [&](test_backend& tb) { tb.write_file(backup, "InitiatorName=iqn.original\n"); },
+         "InitiatorName=iqn.original\n"},
+        {"recorded, a link planted instead", "done",
+         [&](test_backend& tb) {
+             tb.write_file("/etc/victim", "root-only\n");
+             std::filesystem::create_symlink(tb.root + "/etc/victim", tb.root + backup);
+         },
+         "InitiatorName=iqn.current\n"},
+        {"a FIFO planted", "",
+         [&](test_backend& tb) { ASSERT_EQ(0, ::mkfifo((tb.root + backup).c_str(), 0666)); },
+         "InitiatorName=iqn.current\n"},
+    };
+    for (const row& r : rows) {
+        std::filesystem::remove_all(tb.root + backup);
+        tb.registry["Dockwright"].erase(tw_storage::kIqnResetKey);
+        if (*r.state) tb.set_key(tw_storage::kIqnResetKey, r.state);
+        tb.write_file("/etc/iscsi/initiatorname.iscsi", "InitiatorName=iqn.current\n");
+        tb.on("/sbin/iscsi-iname", 0, "iqn.1994-05.com.redhat:new\n");
+        r.plant(tb);
+        ASSERT_EQ(0, s.storage.reset_iqn()) << r.what;
+        struct stat st {};
+        ASSERT_EQ(0, ::lstat((tb.root + backup).c_str(), &st)) << r.what;
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << r.what;
+        EXPECT_EQ(r.backup_after, tb.read_file(backup)) << r.what;
+        EXPECT_EQ("backed-up", tb.key(tw_storage::kIqnResetKey)) << r.what;
+        EXPECT_EQ("InitiatorName=iqn.1994-05.com.redhat:new\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
+        if (tb.exists("/etc/victim")) {
+            EXPECT_EQ("root-only\n", tb.read_file("/etc/victim")) << r.what;
+        }
+    }
+}
+
+TEST_F(SystemFiles, InitiatorNameUnchangedWhenNoBackupCanBeMade) {
+    tb.write_file("/etc/iscsi/initiatorname.iscsi", "InitiatorName=iqn.current\n");
+    tb.write_file("/var/tmp/initiatorname.iscsi.backup/kept", "a directory that is not empty\n");
+    tb.on("/sbin/iscsi-iname", 0, "iqn.1994-05.com.redhat:new\n");
+    EXPECT_EQ(-1, s.storage.reset_iqn());
+    EXPECT_EQ("InitiatorName=iqn.current\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
+    EXPECT_TRUE(tb.commands.empty());
+    EXPECT_EQ("a directory that is not empty\n", tb.read_file("/var/tmp/initiatorname.iscsi.backup/kept"));
 }
 
 } // namespace

@@ -3,7 +3,9 @@
 
 #include "tuning_fixture.h"
 
-#include "foundation/file_io.h"
+#include "foundation/node_lock.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -133,22 +135,55 @@ TEST(VersionDriver, AnUnreadableRecordCountsAsNone) {
     EXPECT_EQ("7", tb.key("nPerfParamsVersion").value_or("absent"));
 }
 
-TEST(VersionDriver, ARunWaitsForOneAlreadyGoing) {
+TEST(VersionDriver, ARunWaitsItsBoundForOneAlreadyGoingThenRefuses) {
     test_backend tb;
     quiet_node(tb);
     tb.set_key("nPerfParamsVersion", "6");
-    tb.make_dir("/run/lock");
-    auto held = std::make_unique<tidewall::file_io::exclusive_lock>(tb.root + "/run/lock/tidewall-tuning.lock");
-    ASSERT_TRUE(held->held());
-    int rc = -1;
-    std::thread other([&] { rc = tw_perf_params_config().configure(); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(tb.commands.empty());  // still waiting: version 7 has not started
-    held.reset();
-    other.join();
-    EXPECT_EQ(0, rc);
-    EXPECT_TRUE(v7_ran(tb));
-    EXPECT_EQ("7", tb.key("nPerfParamsVersion").value_or("absent"));
+    tidewall::locks::operation_lock held(tidewall::locks::operation::tuning, 0);
+    ASSERT_TRUE(held.held()) << held.message();
+    std::string failure;
+    EXPECT_EQ(1, tw_perf_params_config().configure(failure));
+    EXPECT_EQ("another tuning is running (pid " + std::to_string(::getpid()) + ")", failure);
+    EXPECT_TRUE(tb.commands.empty());  // version 7 never started
+    unsigned waited = 0;
+    for (unsigned ms : tb.sleeps) waited += ms;
+    EXPECT_EQ(tidewall::locks::kOperationWaitMs, waited);
+    EXPECT_EQ("6", tb.key("nPerfParamsVersion").value_or("absent"));
+}
+
+// The test backend whose registry refuses the tuning record only (read-only
+// or full section).
+class unrecordable_backend : public test_backend {
+public:
+    bool reg_set(const std::string& section, const std::string& key, const std::string& value) override {
+        return key != "nPerfParamsVersion" && test_backend::reg_set(section, key, value);
+    }
+};
+
+// A version applied but not recorded would be applied again by every later
+// run while each said "nothing to do": the run fails and names both versions.
+TEST(VersionDriver, AVersionAppliedButNotRecordedFailsTheRun) {
+    struct row {
+        const char* recorded;
+        const char* message;
+    };
+    for (const row& r : {row{"6", "version 7 applied but not recorded: the registry refused the write; the node "
+                                  "stays at version 6"},
+                         row{"", "version 1 applied but not recorded: the registry refused the write; the node "
+                                 "stays at version 0"}}) {
+        unrecordable_backend tb;
+        quiet_node(tb);
+        if (*r.recorded) tb.set_key("nPerfParamsVersion", r.recorded);
+        std::string failure;
+        EXPECT_EQ(1, tw_perf_params_config().configure(failure)) << r.recorded;
+        EXPECT_EQ(r.message, failure);
+        EXPECT_TRUE(tb.logged(-1, kTag, r.message));
+        // It stopped at the first unrecorded version: nothing later ran.
+        if (!*r.recorded) {
+            EXPECT_FALSE(v5_ran(tb));
+        }
+        EXPECT_EQ(*r.recorded ? r.recorded : "absent", tb.key("nPerfParamsVersion").value_or("absent"));
+    }
 }
 
 TEST(VersionDriver, RecordIsReadAndWrittenInSectionDockwright) {
