@@ -2,6 +2,7 @@
 
 #include "foundation/file_io.h"
 #include "foundation/host_backend.h"
+#include "foundation/node_lock.h"
 #include "foundation/shell_quote.h"
 #include "foundation/ts_process.h"
 #include "foundation/ts_mnt_parser.h"
@@ -406,9 +407,11 @@ int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::str
     std::string tail = tidewall::shell_quote(public_key_path) + " -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new ";
     if (password.empty())
         return current().run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, 100).status;
-    // The password goes through a file only root can read, never through a
-    // command line that every user can see.
-    std::string tmpl = path("/tmp") + "/tw-sshpass.XXXXXX";
+    // The password goes through a file only root can read, in the root-only
+    // state directory, never through a command line that every user can see.
+    std::string dir;
+    if (int e = tidewall::locks::state_directory(dir); e != 0) return e;
+    std::string tmpl = dir + "/tw-sshpass.XXXXXX";
     int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (fd < 0) return errno;
     std::string text = password + "\n";

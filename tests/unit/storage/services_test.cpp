@@ -208,7 +208,7 @@ TEST(SshKeys, CopyWithKeyLoginOrAPasswordThatNeverReachesACommandLine) {
     test_backend tb;
     storage_under_test s(tb);
     tb.write_file("/root/.ssh/id_rsa.pub", "ssh-rsa AAAA root@node1\n");
-    tb.make_dir("/tmp");
+    tb.make_dir("/var/lib");
     tb.on("ssh-copy-id -i /root/.ssh/id_rsa.pub -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new "
           "-o BatchMode=yes root@node2sds",
           0);
@@ -227,7 +227,7 @@ TEST(SshKeys, CopyWithKeyLoginOrAPasswordThatNeverReachesACommandLine) {
     };
     EXPECT_EQ(0, s.storage.copy_ssh_key("node3sds", "s3cret pass"));
     EXPECT_EQ("s3cret pass\n", seen);
-    EXPECT_EQ(0u, password_file.rfind("/tmp/tw-sshpass.", 0));
+    EXPECT_EQ(0u, password_file.rfind("/var/lib/tidewall/tw-sshpass.", 0));
     EXPECT_FALSE(tb.exists(password_file));
     for (const auto& c : tb.commands) EXPECT_EQ(std::string::npos, c.find("s3cret"));
 
