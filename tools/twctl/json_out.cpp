@@ -130,6 +130,19 @@ int run_json_document(const std::string& command, const std::function<int()>& ru
         doc << "error" << why;
         if (status == 0) status = 1;
     }
+    const std::string stamp = "\"format_version\": " + std::to_string(kJsonFormatVersion) +
+                              ", \"exit_status\": " + std::to_string(status);
+    size_t open = document.find_first_not_of(" \t\r\n");
+    if (printed && open != std::string::npos && document[open] == '{') {
+        // The command's own text, read back above, keeps its field order and
+        // layout: scripts and people compare it, and only the two keys every
+        // document carries are put in front.
+        size_t first = document.find_first_not_of(" \t\r\n", open + 1);
+        bool empty = first != std::string::npos && document[first] == '}';
+        write_all(STDOUT_FILENO, document.substr(0, open + 1) + stamp + (empty ? "" : ", ") +
+                                     document.substr(open + 1));
+        return status;
+    }
     doc << "format_version" << twjson::Value(static_cast<twjson::Number>(kJsonFormatVersion));
     doc << "exit_status" << twjson::Value(static_cast<twjson::Number>(status));
     write_all(STDOUT_FILENO, doc.json());
