@@ -92,6 +92,11 @@ bound=$(setpriv --bounding-set=-all,"$caps" --inh-caps=-all --no-new-privs /usr/
 # ... and with the file system read-only but for the unit's ReadWritePaths, as
 # ProtectSystem=strict leaves it, writing the textfile as the service does.
 rw=$(sed -n 's/^ReadWritePaths=//p' /usr/lib/systemd/system/tidewall-metrics.service | tr ' ' '\n' | sed 's/^-//')
+# systemd makes the unit's RuntimeDirectory, writable, before the run.
+for d in $(sed -n 's/^RuntimeDirectory=//p' /usr/lib/systemd/system/tidewall-metrics.service); do
+  mkdir -p -m 0700 "/run/$d"
+  rw="$rw /run/$d"
+done
 strict=$(unshare -m --propagation private bash -c '
   for d in $1; do [ ! -d "$d" ] || mount --bind "$d" "$d"; done
   mount -o remount,bind,ro / && mount -o remount,bind,ro /run
