@@ -37,6 +37,20 @@ int time_limit_cap_s() {
     return static_cast<int>(v);
 }
 
+// TW_SLEEP_CAP_MS, a test aid: when it holds a whole number of milliseconds
+// (0-86400000), no sleep of this backend lasts longer, so a test that runs an
+// operation many times need not wait out its settle times. Unset or
+// malformed, every sleep lasts as asked.
+long sleep_cap_ms() {
+    const char* env = std::getenv("TW_SLEEP_CAP_MS");
+    if (!env || *env < '0' || *env > '9') return -1;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(env, &end, 10);
+    if (*end != '\0' || errno != 0 || v < 0 || v > 86400000) return -1;
+    return v;
+}
+
 } // namespace
 
 command_result real_backend::run(const std::string& cmd, int time_limit_s) {
@@ -97,6 +111,8 @@ bool real_backend::reg_set(const std::string& section, const std::string& key, c
 std::time_t real_backend::now() { return std::time(nullptr); }
 
 void real_backend::sleep_ms(unsigned milliseconds) {
+    const long cap = sleep_cap_ms();
+    if (cap >= 0 && milliseconds > static_cast<unsigned long>(cap)) milliseconds = static_cast<unsigned>(cap);
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
