@@ -1,0 +1,3 @@
+#!/usr/bin/env bash
+# Metadata configure: the even kill points (tests/integration/lib/metadata_crash.sh).
+source "${TW_SOURCE_DIR:?}/tests/integration/lib/metadata_crash.sh" sweep 2 2
