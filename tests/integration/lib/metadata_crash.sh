@@ -112,7 +112,7 @@ if [ "$part" = sweep ]; then
 n=$(reset_state; crash_sweep_steps run_op)
 [ "$n" -ge 5 ] || fail "an uninterrupted configure took only $n steps"
 crash_sweep "$n" reset_state run_op check_state "$2" "$3" || fail "crash sweep"
-echo "metadata crash sweep: ok (every ${3}th of $n kill points from $2, $((SECONDS - start)) s)"
+echo "metadata crash sweep: ok (kill points $2, $2+$3, ... of $n, $((SECONDS - start)) s)"
 exit 0
 fi
 
