@@ -60,6 +60,13 @@ TEST_F(NodeLock, RefusesADirectoryOrFileOthersCouldHaveMade) {
         EXPECT_EQ(ELOOP, lock.error());
     }
     EXPECT_EQ("keep", host.read_file("/victim"));
+    // A FIFO at the lock's name neither blocks the open nor serves as a lock.
+    ASSERT_EQ(0, ::mkfifo((lock_dir() + "/fifo.lock").c_str(), 0600));
+    {
+        locks::held_lock lock("fifo.lock", 0);
+        EXPECT_FALSE(lock.held());
+        EXPECT_NE(0, lock.error());
+    }
     int fd = ::open((lock_dir() + "/c.lock").c_str(), O_CREAT | O_WRONLY, 0666);
     ::fchmod(fd, 0666);
     ::close(fd);
