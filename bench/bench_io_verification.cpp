@@ -33,8 +33,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "foundation/czu_file.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/czu_file.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "shell.h"
 
 namespace {

@@ -1,6 +1,6 @@
 // Throughput of the pseudo-random data behind the I/O tests.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <benchmark/benchmark.h>
 

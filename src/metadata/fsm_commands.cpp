@@ -5,10 +5,10 @@
 #include <tidewall/tw_fsm.h>
 
 #include "metadata/failure_record.h"
-#include "foundation/host_backend.h"
-#include "foundation/mount_check.h"
-#include "foundation/shell_quote.h"
-#include "foundation/ts_process.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/mount/mount_check.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/ts_process.h"
 
 #include <cerrno>
 #include <cstdarg>

@@ -3,11 +3,11 @@
 
 #include "metadata/layout_disk_checks.h"
 
-#include "foundation/blkdev_probe.h"
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/blkdev/blkdev_probe.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <algorithm>
 #include <cerrno>

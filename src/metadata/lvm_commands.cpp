@@ -7,8 +7,8 @@
 #include <tidewall/tw_lvm.h>
 
 #include "metadata/failure_record.h"
-#include "foundation/shell_quote.h"
-#include "foundation/ts_process.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/ts_process.h"
 
 #include <cctype>
 #include <cstdarg>

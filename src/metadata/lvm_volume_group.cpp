@@ -5,7 +5,7 @@
 
 #include <tidewall/tw_lvm.h>
 
-#include "foundation/shell_quote.h"
+#include "foundation/host/shell_quote.h"
 
 #include <limits>
 

@@ -10,10 +10,10 @@
 
 #include "metadata/failure_record.h"
 #include "metadata/layout_disk_checks.h"
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/sync.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/sync.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cstdarg>
 #include <cstdio>

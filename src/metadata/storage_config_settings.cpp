@@ -5,7 +5,7 @@
 #include <tidewall/tw_md_storage_config.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "metadata/storage_config_internal.h"
 
 #include <limits>

@@ -1,8 +1,8 @@
 #include "metrics/collector.h"
 
-#include "foundation/command_deadline.h"
-#include "foundation/glfs_xml.h"
-#include "foundation/host_backend.h"
+#include "foundation/host/command_deadline.h"
+#include "gluster/glfs_xml.h"
+#include "foundation/host/host_backend.h"
 
 #include <future>
 #include <memory>

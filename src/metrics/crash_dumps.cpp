@@ -5,7 +5,7 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/host_backend.h"
+#include "foundation/host/host_backend.h"
 
 #include <filesystem>
 #include <set>

@@ -7,10 +7,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/command_deadline.h"
-#include "foundation/glfs_xml.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/host/command_deadline.h"
+#include "gluster/glfs_xml.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <chrono>
 #include <map>

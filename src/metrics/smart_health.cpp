@@ -4,8 +4,8 @@
 
 #include "metrics/collector.h"
 
-#include "foundation/tsaf_utils.h"
-#include "foundation/worker_pool.h"
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/worker_pool.h"
 #include "platform/smart_reading.h"
 
 #include <list>

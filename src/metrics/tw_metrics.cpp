@@ -2,9 +2,9 @@
 
 #include <cerrno>
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
 #include "metrics/collector.h"
 
 namespace tidewall::metrics {

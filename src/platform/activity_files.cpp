@@ -1,6 +1,6 @@
 #include <tidewall/tw_activity.h>
 
-#include "foundation/host_backend.h"
+#include "foundation/host/host_backend.h"
 #include "platform/sar_statistics.h"
 
 #include <unistd.h>

@@ -2,7 +2,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include <tidewall/tw_smartctl.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/shell_quote.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "platform/controllers.h"
 #include "platform/tool_runners.h"
 

@@ -8,10 +8,10 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/sync.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/sync.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 tw_memory& tw_platform::get_memoryinfo() {
     const char* tag = "tw_platform::get_memoryinfo";

@@ -2,9 +2,9 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/shell_quote.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "platform/mount_points.h"
 
 #include <cstdlib>

@@ -6,10 +6,10 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/twjson.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/shell_quote.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstring>

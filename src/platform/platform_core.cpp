@@ -4,7 +4,7 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <set>
 

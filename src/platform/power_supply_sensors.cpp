@@ -4,7 +4,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
 #include <boost/algorithm/string/case_conv.hpp>

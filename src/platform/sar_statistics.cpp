@@ -5,7 +5,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -4,9 +4,9 @@
 
 #include "platform/smart_reading.h"
 
-#include "foundation/shell_quote.h"
-#include "foundation/sync.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/host/sync.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cctype>
 #include <cerrno>

@@ -5,10 +5,10 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/node_lock.h"
-#include "foundation/shell_quote.h"
-#include "foundation/sync.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/host/sync.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <atomic>
 #include <memory>

@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "prune/noted_tree.h"
 
 #include <algorithm>

@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/czu_file.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/czu_file.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,8 +4,8 @@
 #include <tidewall/tw_preview.h>
 #include <tidewall/tw_prune.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <sys/stat.h>
 

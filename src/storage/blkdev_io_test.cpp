@@ -6,9 +6,9 @@
 #include "storage/block_draw.h"
 #include "storage/bounded_read.h"
 
-#include "foundation/blkdevmgr.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/blkdev/blkdevmgr.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -3,8 +3,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <climits>
 #include <cstdlib>

@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/czu_file.h"
-#include "foundation/host_backend.h"
-#include "foundation/ts_mnt_parser.h"
+#include "foundation/compat/czu_file.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/mount/ts_mnt_parser.h"
 #include "storage/datapath_prefix.h"
 
 #include <algorithm>

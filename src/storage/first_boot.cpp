@@ -6,12 +6,12 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/ts_platform_info.h"
-#include "foundation/ts_process.h"
-#include "foundation/tree_move.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/ts_platform_info.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/fs/tree_move.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <sys/stat.h>

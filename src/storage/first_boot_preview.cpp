@@ -3,7 +3,7 @@
 #include <tidewall/tw_log.h>
 #include <tidewall/tw_preview.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 namespace {
 

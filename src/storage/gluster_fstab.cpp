@@ -4,8 +4,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/tsaf_utils.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/ts_mnt_parser.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <vector>
 

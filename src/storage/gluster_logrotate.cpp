@@ -5,8 +5,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/shell_quote.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cstring>
 

@@ -4,8 +4,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/tsaf_utils.h"
 
 int tw_storage::is_on_gluster_volume(std::string path) {
     const char* tag = "tw_storage::is_on_gluster_volume";

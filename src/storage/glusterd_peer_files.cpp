@@ -3,8 +3,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/tsaf_utils.h"
 
 // The peer-file work needs no scan of the volumes: when the constructor could
 // not build the handle (glusterd was down, which is when this is called) a

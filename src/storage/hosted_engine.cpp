@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/ts_process.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/compat/tsaf_utils.h"
 
 int tw_storage::is_ovirt_enabled() { return probe_hosted_engine() == 1 ? 1 : 0; }
 

@@ -7,10 +7,10 @@
 #include "storage/bounded_read.h"
 #include "storage/chunk_pipeline.h"
 
-#include "foundation/czu_file.h"
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/czu_file.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <algorithm>
 #include <climits>

@@ -3,12 +3,12 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <sys/stat.h>
 
-#include "foundation/host_backend.h"
+#include "foundation/host/host_backend.h"
 
 namespace {
 const char* const kOtherNotSupported = "Other mount paths not supported";

@@ -2,11 +2,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/mount_check.h"
-#include "foundation/shell_quote.h"
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/ts_process.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/mount/mount_check.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/compat/tsaf_utils.h"
 
 using tidewall::shell_quote;
 

@@ -4,11 +4,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/shell_quote.h"
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,15 +4,15 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/blkdev_probe.h"
-#include "foundation/blkdevmgr.h"
-#include "foundation/czu_file.h"
-#include "foundation/host_backend.h"
-#include "foundation/mount_check.h"
-#include "foundation/shell_quote.h"
-#include "foundation/ts_process.h"
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/blkdev/blkdev_probe.h"
+#include "foundation/blkdev/blkdevmgr.h"
+#include "foundation/compat/czu_file.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/mount/mount_check.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "storage/datapath_prefix.h"
 #include "storage/provisioning_intent.h"
 

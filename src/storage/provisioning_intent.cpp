@@ -2,10 +2,10 @@
 
 #include "storage/provisioning_intent.h"
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <chrono>

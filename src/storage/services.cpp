@@ -4,10 +4,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/shell_quote.h"
-#include "foundation/glfs_admin.h"
-#include "foundation/ts_process.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/compat/tsaf_utils.h"
 
 using tidewall::shell_quote;
 

@@ -3,7 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 int tw_storage::create_ssh_keypair() {
     const char* tag = "tw_storage::create_ssh_keypair";

@@ -4,8 +4,8 @@
 #include <tidewall/tw_storage.h>
 #include <tidewall/tw_storagemonitor.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/glfs_xml.h"
+#include "gluster/glfs_admin.h"
+#include "gluster/glfs_xml.h"
 
 #include <algorithm>
 #include <list>

@@ -2,8 +2,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <new>
 

@@ -3,10 +3,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/host_backend.h"
-#include "foundation/ts_mnt_parser.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <vector>
 

@@ -3,11 +3,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/ts_platform_info.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/ts_platform_info.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <algorithm>
 

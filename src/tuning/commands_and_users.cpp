@@ -2,7 +2,7 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 int tw_perf_params_config::run_cmd(const std::string& cmd) {
     const char* tag = "tw_perf_params_config::run_cmd";

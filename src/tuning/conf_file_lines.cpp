@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "tuning/scratch_files.h"
 
 #include <cstring>

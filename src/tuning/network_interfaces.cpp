@@ -3,8 +3,8 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/shell_quote.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cctype>
 #include <vector>

@@ -2,8 +2,8 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/tsaf_utils.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "tuning/scratch_files.h"
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 #include <cerrno>
 #include <cstdlib>

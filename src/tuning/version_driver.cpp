@@ -3,10 +3,10 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/host_backend.h"
-#include "foundation/node_lock.h"
-#include "foundation/ts_platform_info.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/ts_platform_info.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "tuning/perf_params_versions.h"
 
 #include <cerrno>

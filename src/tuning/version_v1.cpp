@@ -6,9 +6,9 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/shell_quote.h"
-#include "foundation/ts_platform_info.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/compat/ts_platform_info.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cstdlib>
 

@@ -5,8 +5,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/blkdevmgr.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/blkdev/blkdevmgr.h"
+#include "foundation/compat/tsaf_utils.h"
 
 int tw_perf_params_version_v3::configure() {
     const char* tag = "tw_perf_params_version_v3::configure";

@@ -7,10 +7,10 @@
 #include <tidewall/tw_perf_params_config.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/file_io.h"
-#include "foundation/glfs_admin.h"
-#include "foundation/host_backend.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <cstring>
 

@@ -5,8 +5,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/glfs_admin.h"
-#include "foundation/ts_platform_info.h"
+#include "gluster/glfs_admin.h"
+#include "foundation/compat/ts_platform_info.h"
 
 namespace {
 

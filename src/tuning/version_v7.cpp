@@ -6,10 +6,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/file_io.h"
-#include "foundation/host_backend.h"
-#include "foundation/ts_process.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/compat/ts_process.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "tuning/scratch_files.h"
 
 #include <cstring>

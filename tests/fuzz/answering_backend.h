@@ -6,7 +6,7 @@
 // printed the rest. No file of the machine is visible, nothing is written, the
 // clock stands still.
 
-#include "foundation/host_backend.h"
+#include "foundation/host/host_backend.h"
 
 #include <cstdint>
 #include <ctime>

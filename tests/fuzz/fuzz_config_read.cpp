@@ -4,7 +4,7 @@
 
 #include <tidewall/tw_md_storage_config.h>
 
-#include "foundation/real_backend.h"
+#include "foundation/host/real_backend.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Arbitrary bytes as a mount table: parsing never crashes, and every entry it
 // yields has a device and a mount point.
 
-#include "foundation/ts_mnt_parser.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
 #include <cstddef>
 #include <cstdint>

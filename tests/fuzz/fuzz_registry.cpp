@@ -2,7 +2,7 @@
 // bytes back (a person's broken lines are never lost), and every key found reads
 // back through a fresh parse of the rendered text.
 
-#include "foundation/registry_store.h"
+#include "foundation/registry/registry_store.h"
 
 #include <cstddef>
 #include <cstdint>

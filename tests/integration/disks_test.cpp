@@ -3,7 +3,7 @@
 // out of space during an fstab rewrite, values that look like shell syntax, and
 // a wipe that must refuse a disk in use.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_storage.h>
 

@@ -4,7 +4,7 @@
 // symlinked sysctl.conf and multipath.conf. After each call, successful or
 // refused, each of them is still there, still mounted and unchanged.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_perf_params_config.h>
 #include <tidewall/tw_storage.h>

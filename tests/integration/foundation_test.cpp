@@ -2,9 +2,9 @@
 // registry updates, concurrent logging with rotation, command time limits and
 // files a person broke by hand.
 
-#include "foundation/log_file.h"
-#include "foundation/registry_store.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/log/log_file.h"
+#include "foundation/registry/registry_store.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_debug.h>
 

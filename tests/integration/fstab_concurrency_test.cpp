@@ -3,7 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/ts_mnt_parser.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
 #include <gtest/gtest.h>
 

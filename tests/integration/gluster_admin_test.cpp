@@ -1,7 +1,7 @@
 // Gluster administration against a real glusterd with a replica volume on two
 // loop-device XFS bricks (inside the sandbox).
 
-#include "foundation/glfs_admin.h"
+#include "gluster/glfs_admin.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // through its /etc/fstab entry; a stopped volume on /tw/disk3 whose brick is
 // cleaned up. One glusterd for the whole binary.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_storage.h>
 

@@ -6,8 +6,8 @@
 // thick volume of the pool's size in for the pool. File systems are made on
 // loop devices named in the documents as the block devices.
 
-#include "foundation/host_backend.h"
-#include "foundation/real_backend.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/real_backend.h"
 
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_lvm.h>

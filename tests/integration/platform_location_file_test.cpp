@@ -5,7 +5,7 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <gtest/gtest.h>
 

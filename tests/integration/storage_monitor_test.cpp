@@ -6,7 +6,7 @@
 #include <tidewall/tw_storage.h>
 #include <tidewall/tw_storagemonitor.h>
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <gtest/gtest.h>
 

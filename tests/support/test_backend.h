@@ -6,7 +6,7 @@
 // attributes, registry and clock, and sleeps that only advance the clock.
 // Constructing one installs it; destroying it restores the real backend.
 
-#include "foundation/host_backend.h"
+#include "foundation/host/host_backend.h"
 
 #include <deque>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "foundation/command_runner.h"
+#include "foundation/host/command_runner.h"
 
 #include "test_backend.h"
 

@@ -1,4 +1,4 @@
-#include "foundation/file_io.h"
+#include "foundation/fs/file_io.h"
 
 #include <gtest/gtest.h>
 
@@ -109,12 +109,16 @@ TEST_F(FileIo, LinksAreFollowedOnlyWhereOnlyRootCanHaveMadeThem) {
     };
     for (const auto& r : rows) {
         ASSERT_EQ(0, ::symlink(r.points_at.c_str(), r.link.c_str())) << r.what;
-        if (r.lchown_nobody) ASSERT_EQ(0, ::lchown(r.link.c_str(), nobody, nobody));
+        if (r.lchown_nobody) {
+            ASSERT_EQ(0, ::lchown(r.link.c_str(), nobody, nobody));
+        }
         std::string before = r.untouched.empty() ? "" : text_of(r.untouched);
         ASSERT_EQ(0, file_io::write_atomic(r.link, "new\n")) << r.what;
         EXPECT_EQ(r.followed, std::filesystem::is_symlink(r.link)) << r.what;
         EXPECT_EQ("new\n", text_of(r.link)) << r.what;
-        if (!r.untouched.empty()) EXPECT_EQ(before, text_of(r.untouched)) << r.what;
+        if (!r.untouched.empty()) {
+            EXPECT_EQ(before, text_of(r.untouched)) << r.what;
+        }
     }
     EXPECT_EQ("new\n", text_of(dir + "/etc/real"));
     EXPECT_FALSE(std::filesystem::exists(dir + "/etc/created"));

@@ -1,5 +1,5 @@
-#include "foundation/glfs_admin.h"
-#include "foundation/glfs_xml.h"
+#include "gluster/glfs_admin.h"
+#include "gluster/glfs_xml.h"
 
 #include "test_backend.h"
 

@@ -1,7 +1,7 @@
 #include <tidewall/tw_debug.h>
 
-#include "foundation/log_file.h"
-#include "foundation/node_lock.h"
+#include "foundation/log/log_file.h"
+#include "foundation/fs/node_lock.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>

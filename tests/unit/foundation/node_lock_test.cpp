@@ -1,4 +1,4 @@
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 #include "test_backend.h"
 

@@ -1,8 +1,8 @@
-#include "foundation/registry_store.h"
+#include "foundation/registry/registry_store.h"
 
-#include "foundation/file_io.h"
-#include "foundation/node_lock.h"
-#include "foundation/ts_platform_info.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/compat/ts_platform_info.h"
 
 #include "test_backend.h"
 

@@ -2,8 +2,8 @@
 // systems): contents, modes and links arrive; a repeat after an interruption
 // completes; a tree that cannot be copied whole loses nothing.
 
-#include "foundation/file_io.h"
-#include "foundation/tree_move.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/fs/tree_move.h"
 
 #include <gtest/gtest.h>
 

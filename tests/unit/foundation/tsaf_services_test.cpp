@@ -1,7 +1,7 @@
 // Host services for names, systemd units and peer nodes: which names are this
 // node's, and the exact systemctl and ssh command lines.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include "test_backend.h"
 

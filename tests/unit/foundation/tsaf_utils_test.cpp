@@ -1,8 +1,8 @@
-#include "foundation/ts_platform_info.h"
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/ts_platform_info.h"
+#include "foundation/compat/tsaf_utils.h"
 
-#include "foundation/shell_quote.h"
-#include "foundation/ts_mnt_parser.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/mount/ts_mnt_parser.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Writing a kernel setting in place.
 
-#include "foundation/file_io.h"
+#include "foundation/fs/file_io.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>

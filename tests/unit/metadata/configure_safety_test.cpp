@@ -8,7 +8,7 @@
 #include <functional>
 #include <unistd.h>
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 using namespace tidewall::testing;
 
@@ -19,7 +19,7 @@ struct refusal {
     strings disks;
     std::function<void(test_backend&, fake_node&)> setup;
     std::string problem;    // the failure that names why
-    std::string fs_device;  // when set, the first file system is made there instead of on its volume
+    std::string fs_device = {};  // when set, the first file system is made there instead of on its volume
 };
 
 // The document with its first file system (before the mounts) on device.

@@ -2,7 +2,7 @@
 // backend: exact commands, values from real outputs, and no change to the node.
 
 #include "fixture.h"
-#include "foundation/command_deadline.h"
+#include "foundation/host/command_deadline.h"
 #include "metrics/collector.h"
 #include "test_backend.h"
 

@@ -3,7 +3,7 @@
 // file's date check, days left out of averages, and the readers on the outputs
 // of several sysstat versions.
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "platform/sar_statistics.h"
 
 #include "platform_test_util.h"

@@ -3,7 +3,7 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>

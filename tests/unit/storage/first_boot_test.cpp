@@ -11,7 +11,7 @@
 #include <functional>
 #include <unistd.h>
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 using tidewall::testing::storage_under_test;
 using tidewall::testing::test_backend;

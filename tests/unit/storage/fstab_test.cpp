@@ -3,8 +3,8 @@
 
 #include "storage_fixture.h"
 
-#include "foundation/file_io.h"
-#include "foundation/node_lock.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/fs/node_lock.h"
 
 #include <gtest/gtest.h>
 

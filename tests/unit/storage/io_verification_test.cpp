@@ -3,7 +3,7 @@
 
 #include "storage_fixture.h"
 
-#include "foundation/tsaf_utils.h"
+#include "foundation/compat/tsaf_utils.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "storage_fixture.h"
 
-#include "foundation/blkdevmgr.h"
+#include "foundation/blkdev/blkdevmgr.h"
 
 #include <gtest/gtest.h>
 

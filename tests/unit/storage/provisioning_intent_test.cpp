@@ -3,7 +3,7 @@
 
 #include "storage_fixture.h"
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 #include "storage/provisioning_intent.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "tuning_fixture.h"
 
-#include "foundation/node_lock.h"
+#include "foundation/fs/node_lock.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,0 @@
-#include "foundation/sync.h"
-
-#include "foundation/host_backend.h"
-
-void ZUSLEEP_InTeRnAl(unsigned milliseconds) { tidewall::host::current().sleep_ms(milliseconds); }
