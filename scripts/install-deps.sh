@@ -3,6 +3,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  clang-format clang-tidy  # scripts/format.sh (checked in CI) and scripts/tidy.sh
   libboost-dev libblkid-dev libpugixml-dev
   libcli11-dev  # twctl's argument parser: one table for --help, usage errors and completion
   libgtest-dev libgmock-dev libbenchmark-dev
