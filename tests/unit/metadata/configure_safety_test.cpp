@@ -4,6 +4,7 @@
 // file systems.
 
 #include "resource_node.h"
+#include "fixture.h"
 
 #include <functional>
 #include <unistd.h>
@@ -173,9 +174,7 @@ TEST_F(FailedBuild, PutsFstabBackAsItWas) {
     // The system's lines and an entry an earlier build left for /tw/ddb, in
     // the node's own layout, so that putting them back gives the same bytes.
     const std::string sep = "      ";
-    const std::string before = "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-                               "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-                               "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n"
+    const std::string before = tidewall::testing::fixture("golden/fstab_header") +
                                "/dev/sda1" + sep + "/" + sep + "xfs" + sep + "defaults" + sep + "0   1\n"
                                "/dev/sda2" + sep + "/var" + sep + "xfs" + sep + "defaults" + sep + "0   2\n"
                                "/dev/oldvg/ddb" + sep + "/tw/ddb" + sep + "xfs" + sep + "noatime,inode64,nofail" + sep +

@@ -5,6 +5,7 @@
 #include <tidewall/tw_fsm.h>
 
 #include "lvm_setup.h"
+#include "fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +36,7 @@ tw_fs make_fs(const std::string& dev, const std::string& type) {
     return fs;
 }
 
-const char* const kHeader =
-    "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-    "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-    "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n";
+const std::string kHeader = tidewall::testing::fixture("golden/fstab_header");
 
 class Fsm : public ::testing::Test {
 protected:

@@ -2,6 +2,7 @@
 // what runs only once after it, and the steps of its own (DDB fstab entry,
 // bare-metal-recovery logs, LVM filters).
 
+#include "fixture.h"
 #include "storage_fixture.h"
 
 #include <gtest/gtest.h>
@@ -32,10 +33,7 @@ const std::string kLvmFilter = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py
 const char* const kMark = "sArrowfieldFirstBootComplete";
 const char* const kTag = "tw_storage::do_first_boot_operations";
 
-const std::string kFstabHeader =
-    "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-    "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-    "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n";
+const std::string kFstabHeader = tidewall::testing::fixture("golden/fstab_header");
 
 // The test backend with one registry key that cannot be written.
 class refusing_backend : public test_backend {

@@ -1,6 +1,7 @@
 // /etc/fstab as the node writes it: exact bytes, in-place replacement, removal,
 // and what a failed write leaves behind.
 
+#include "fixture.h"
 #include "storage_fixture.h"
 
 #include "foundation/fs/file_io.h"
@@ -20,14 +21,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const std::string kHeader =
-    "#\n"
-    "#/etc/fstab\n"
-    "#Created by Tessaline Tidewall Storage\n"
-    "#\n"
-    "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-    "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n"
-    "#\n";
+const std::string kHeader = tidewall::testing::fixture("golden/fstab_header");
 
 TsMntInfo entry(const std::string& dev, const std::string& mp, const std::string& type, const std::string& opts) {
     TsMntInfo e;

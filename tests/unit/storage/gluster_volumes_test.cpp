@@ -282,9 +282,7 @@ protected:
 TEST_F(CleanupBrick, RemovesTheDisksEntryStampsAndMount) {
     tb.on("umount  /tw/disk1", 0);
     EXPECT_EQ(0, s.storage.cleanup_brick("node1sds:/tw/disk1/tw_brick"));
-    EXPECT_EQ("#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-              "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-              "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n"
+    EXPECT_EQ(tidewall::testing::fixture("golden/fstab_header") +
               "UUID=aaa      /      xfs      defaults      1   1\n"
               "UUID=ccc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n",
               tb.read_file("/etc/fstab"));

@@ -94,9 +94,7 @@ TEST(VersionThree, EfiNodeGetsTheBootEfiEntryByUuidAndRemounts) {
     tb.on("mount /boot/efi", 0);
     EXPECT_EQ(0, tw_perf_params_version_v3().configure());
     EXPECT_EQ(
-        "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-        "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-        "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n"
+        tidewall::testing::fixture("golden/fstab_header") +
         "/dev/sda2      /      xfs      defaults      1   1\n"
         "UUID=\"02DC-E00F\"      /boot/efi      vfat      nofail      0   0\n",
         tb.read_file("/etc/fstab"));
@@ -154,9 +152,7 @@ TEST(VersionFour, GlusterNodeRaisesWatchesAddsNofailDisablesTendrlAndBacksUpNetw
     // The UUID reference stays (a kernel name could point at another disk after
     // a reboot); only the options change. /tw/dav_vm has no entry: none is added.
     EXPECT_EQ(
-        "#\n#/etc/fstab\n#Created by Tessaline Tidewall Storage\n#\n"
-        "#Accessible filesystems, by reference, are maintained under '/dev/disk'\n"
-        "#See man pages fstab(5), findfs(8), mount(8) and/or blkid(8) for more info\n#\n"
+        tidewall::testing::fixture("golden/fstab_header") +
         "/dev/sda2      /      xfs      defaults      1   1\n"
         "UUID=6f1c1d2e-0b55-4d2c-9a53-0e7d2a2c4a11      /tw/dav_he      xfs      noatime,inode64,nofail      0   0\n"
         "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n",
