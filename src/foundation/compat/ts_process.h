@@ -1,16 +1,16 @@
 #ifndef TIDEWALL_FOUNDATION_TS_PROCESS_H
 #define TIDEWALL_FOUNDATION_TS_PROCESS_H
 
+#include "foundation/host/time_limits.h"
+
 #include <string>
 
 class TsProcess {
 public:
-    // Every command has a time limit: a hung tool must never hang a caller.
-    static constexpr int kDefaultTimeLimitS = 100;
-    // mkfs of a large disk takes long, but not forever.
-    static constexpr int kMkfsTimeLimitS = 7200;
-    // Mounting replays a file system's log, which on a large one takes minutes.
-    static constexpr int kMountTimeLimitS = 600;
+    // The limits every caller of this class has used (foundation/host/time_limits.h).
+    static constexpr int kDefaultTimeLimitS = tidewall::time_limits::kDefaultS;
+    static constexpr int kMkfsTimeLimitS = tidewall::time_limits::kMkfsS;
+    static constexpr int kMountTimeLimitS = tidewall::time_limits::kMountS;
 
     // Runs cmd; 0 on success; standard output and error come back whole where
     // asked. time_limit_s 0 means kDefaultTimeLimitS; when it passes, the whole
