@@ -54,6 +54,7 @@ for dev in "${DISKS[@]}"; do
 done
 new=$("$TWCTL" disks new) || true
 grep -q "provisioning interrupted at /tw/disk1: the next provisioning finishes it" <<<"$new" || fail "disks new: $new"
+pn_foreign_check || fail "after the run with a read-only fstab"
 umount /etc/fstab
 out=$("$TWCTL" disks provision --yes 2>&1) || fail "rerun with a writable fstab failed: $out"
 provision_node_check || fail "after the rerun: $out"
@@ -68,6 +69,7 @@ rc=0; out=$("$TWCTL" disks provision --yes 2>&1) || rc=$?
 grep -q "^$FAULTY: .*stopped at format: mkfs exited with" <<<"$out" || fail "the failed mkfs is not reported: $out"
 slot=$(sed -n 's/^.*device='"${FAULTY//\//\\/}"'	.*mount_path=\([^	]*\).*$/\1/p' "$PN_INTENT")
 [ -n "$slot" ] || fail "no record of $FAULTY: $(cat "$PN_INTENT" 2>&1)"
+pn_foreign_check || fail "after the failed mkfs"
 new=$("$TWCTL" disks new) || true
 grep -qF "provisioning interrupted at $slot: the next provisioning finishes it (last attempt stopped at format" <<<"$new" ||
   fail "disks new does not list the failed disk: $new"

@@ -4,7 +4,12 @@
 #   source "$TW_SOURCE_DIR/tests/integration/lib/provision_node.sh"
 #   provision_node_setup 3        # DISKS=(/dev/loopN ...), registry, OS fstab
 #   provision_node_reset          # nothing provisioned, disks blank
-#   provision_node_check          # every disk provisioned once, fstab whole
+#   provision_node_check          # every disk provisioned once, fstab whole,
+#                                 # the foreign state below untouched
+#
+# Beside the test disks the node holds what provisioning must never touch: a
+# mounted foreign XFS (with its own fstab line and a file inside), a foreign
+# volume group on another disk, and a link in /tw that points at that mount.
 #
 # The caller's EXIT trap must call provision_node_cleanup.
 
@@ -12,14 +17,17 @@ PN_WORK=$(mktemp -d /tmp/twprov.XXXXXX)
 PN_INTENT=/var/lib/tidewall/provisioning-intent
 DISKS=()
 PN_ATTACHED=0
+PN_FOREIGN=()  # the foreign file system's disk, the foreign group's disk
+PN_FOREIGN_MP=/srv/twforeign
 
 pn_fail() { echo "FAIL: $*" >&2; return 1; }
 
 provision_node_cleanup() {
   local mp dev
   for mp in /tw/disk*; do mountpoint -q "$mp" 2>/dev/null && umount "$mp"; done
+  mountpoint -q "$PN_FOREIGN_MP" 2>/dev/null && umount "$PN_FOREIGN_MP"
   # Only the devices this process attached are detached.
-  [ "$PN_ATTACHED" = 1 ] && for dev in "${DISKS[@]}"; do losetup -d "$dev" 2>/dev/null; done
+  [ "$PN_ATTACHED" = 1 ] && for dev in "${DISKS[@]}" "${PN_FOREIGN[@]}"; do losetup -d "$dev" 2>/dev/null; done
   mountpoint -q "$PN_WORK/machine" && umount -l "$PN_WORK/machine"
   rm -rf "$PN_WORK"
 }
@@ -29,7 +37,38 @@ pn_os_fstab() {
   printf '%s\n' '# /etc/fstab of the OS' \
     'UUID=0f3c6a35-6d0e-4e0b-9c43-5c1c2f0a9b11 / ext4 errors=remount-ro 0 1' \
     '/dev/vda15 /boot/efi vfat umask=0077 0 1' \
-    'tmpfs /var/tmp tmpfs nodev,nosuid 0 0'
+    'tmpfs /var/tmp tmpfs nodev,nosuid 0 0' \
+    "LABEL=twforeign $PN_FOREIGN_MP xfs defaults 0 0"
+}
+
+# The foreign disks, made once per test.
+pn_foreign_setup() {
+  [ ${#PN_FOREIGN[@]} = 0 ] || return 0
+  local fs vg
+  truncate -s 320M "$PN_WORK/foreign-fs.img" "$PN_WORK/foreign-vg.img"
+  fs=$(losetup -f --show "$PN_WORK/foreign-fs.img") || return 1
+  PN_FOREIGN+=("$fs")
+  vg=$(losetup -f --show "$PN_WORK/foreign-vg.img") || return 1
+  PN_FOREIGN+=("$vg")
+  mkfs.xfs -q -L twforeign "$fs" || return 1
+  mkdir -p "$PN_FOREIGN_MP"
+  mount "$fs" "$PN_FOREIGN_MP" || return 1
+  echo "foreign data" >"$PN_FOREIGN_MP/keep"
+  "$TW_LVM_FILTER" "$vg"
+  pvcreate -q -ff -y "$vg" >/dev/null 2>&1 && vgcreate -q twforeignvg "$vg" >/dev/null 2>&1 ||
+    { pn_fail "the foreign group could not be made"; return 1; }
+  PN_FOREIGN_SUM=$(sha256sum "$vg" | cut -d' ' -f1)
+}
+
+# The foreign state as it was made.
+pn_foreign_check() {
+  local fs=${PN_FOREIGN[0]} vg=${PN_FOREIGN[1]}
+  [ "$(awk -v m="$PN_FOREIGN_MP" '$2 == m {print $1}' /proc/mounts)" = "$fs" ] ||
+    { pn_fail "the foreign file system is no longer mounted at $PN_FOREIGN_MP"; return 1; }
+  [ "$(cat "$PN_FOREIGN_MP/keep")" = "foreign data" ] || { pn_fail "the foreign file changed"; return 1; }
+  [ "$(blkid -p -c /dev/null -o value -s LABEL "$fs")" = twforeign ] || { pn_fail "the foreign XFS lost its label"; return 1; }
+  [ "$(sha256sum "$vg" | cut -d' ' -f1)" = "$PN_FOREIGN_SUM" ] || { pn_fail "the foreign group's disk changed"; return 1; }
+  [ "$(readlink /tw/twforeign-link)" = "$PN_FOREIGN_MP" ] || { pn_fail "the link in /tw changed"; return 1; }
 }
 
 # The entries of an fstab that are not data mount paths, field by field.
@@ -43,6 +82,7 @@ provision_node_setup() {
     DISKS+=("$dev")
     PN_ATTACHED=1
   done
+  pn_foreign_setup || return 1
   provision_node_use "${DISKS[@]}"
 }
 
@@ -78,6 +118,7 @@ provision_node_reset() {
   # A zeroed start is a blank disk to libblkid (xfs keeps no signature elsewhere).
   for dev in "${DISKS[@]}"; do dd if=/dev/zero of="$dev" bs=1M count=1 conv=fsync status=none; done
   cp "$PN_WORK/os-fstab" /etc/fstab
+  ln -sfn "$PN_FOREIGN_MP" /tw/twforeign-link
   rm -f "$PN_INTENT"
 }
 
@@ -101,4 +142,5 @@ provision_node_check() {
   [ "$(grep -c '^UUID=.* /tw/disk' /etc/fstab)" = "${#DISKS[@]}" ] || { pn_fail "data lines of fstab: $(cat /etc/fstab)"; return 1; }
   diff <(pn_os_entries "$PN_WORK/os-fstab") <(pn_os_entries /etc/fstab) >&2 || { pn_fail "the OS's fstab entries changed"; return 1; }
   [ ! -e "$PN_INTENT" ] || { pn_fail "record left: $(cat "$PN_INTENT")"; return 1; }
+  [ ${#PN_FOREIGN[@]} = 0 ] || pn_foreign_check
 }
