@@ -3,6 +3,7 @@
 // gate of the SAS query, and Fibre Channel hosts from a fake sysfs tree.
 
 #include "platform/controllers.h"
+#include "fixture.h"
 
 #include "platform_test_util.h"
 
@@ -15,7 +16,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const char* const kSasRaid = "lspci | grep -i controller | egrep -i 'sas|raid' | cut -d ' ' -f 1";
+const std::string kSasRaid = tidewall::testing::fixture("golden/sas_raid_controllers.cmd");
 const char* const kMegaCli = "/opt/MegaRAID/MegaCli/MegaCli64 ";
 const char* const kSsacliInstalled = "rpm -q ssacli >/dev/null 2>&1 || dpkg -s ssacli >/dev/null 2>&1";
 

@@ -2,6 +2,7 @@
 // the exact commands, drive numbers matched by serial, and the monitor key.
 
 #include "platform_test_util.h"
+#include "fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const char* const kControllers = "lspci | grep -i controller | egrep -i 'sas|raid' | cut -d ' ' -f 1";
+const std::string kControllers = tidewall::testing::fixture("golden/sas_raid_controllers.cmd");
 
 // Two data disks: /tw/disk1 on a partition of sdb, /tw/disk2 on the whole of
 // sdc; /tw/disk3 is not mounted and / is no data path.

@@ -19,16 +19,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const std::string kModelCommand =
-    " dmidecode --type system | awk -F \":\" '/Manufacturer/ || /Product Name/ {\n"
-    "\tgsub(/[\\t ]+/, \"\", $NF);\n"
-    "\tprintf(\"%s\", $NF);\n"
-    "\t\tif($1 ~ /Manufacturer/ )\n"
-    " \t\t printf(\"_\");\n"
-    "}\n"
-    "END {\n"
-    "printf(\"\\n\");\n"
-    "}'\n";
+const std::string kModelCommand = tidewall::testing::fixture("golden/server_model.cmd");
 const std::string kLvmFilter = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py";
 const char* const kMark = "sArrowfieldFirstBootComplete";
 const char* const kTag = "tw_storage::do_first_boot_operations";

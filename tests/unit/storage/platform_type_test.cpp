@@ -2,6 +2,7 @@
 // appliances, forcing reference architecture, and the C240 driver blacklist.
 
 #include "storage_fixture.h"
+#include "fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,16 +11,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const std::string kModelCommand =
-    " dmidecode --type system | awk -F \":\" '/Manufacturer/ || /Product Name/ {\n"
-    "\tgsub(/[\\t ]+/, \"\", $NF);\n"
-    "\tprintf(\"%s\", $NF);\n"
-    "\t\tif($1 ~ /Manufacturer/ )\n"
-    " \t\t printf(\"_\");\n"
-    "}\n"
-    "END {\n"
-    "printf(\"\\n\");\n"
-    "}'\n";
+const std::string kModelCommand = tidewall::testing::fixture("golden/server_model.cmd");
 
 const char* const kV1 = "Tessaline Arrowfield 1.5 build 12";
 const char* const kV2 = "Tessaline Arrowfield 2.1 build 7";

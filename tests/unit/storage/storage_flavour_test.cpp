@@ -1,6 +1,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "test_backend.h"
+#include "fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,7 @@ using tidewall::testing::test_backend;
 
 namespace {
 
-const std::string kModelCommand =
-    " dmidecode --type system | awk -F \":\" '/Manufacturer/ || /Product Name/ {\n"
-    "\tgsub(/[\\t ]+/, \"\", $NF);\n"
-    "\tprintf(\"%s\", $NF);\n"
-    "\t\tif($1 ~ /Manufacturer/ )\n"
-    " \t\t printf(\"_\");\n"
-    "}\n"
-    "END {\n"
-    "printf(\"\\n\");\n"
-    "}'\n";
+const std::string kModelCommand = tidewall::testing::fixture("golden/server_model.cmd");
 
 TEST(ServerModel, RunsTheDmidecodePipelineAndTrimsItsFirstLine) {
     test_backend tb;

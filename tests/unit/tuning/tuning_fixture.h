@@ -34,8 +34,7 @@ inline std::string tool_output(const std::string& name) {
     return text;
 }
 
-inline const std::string kIfListCommand =
-    "ifconfig -a -s | grep -Ev 'Iface|vdsmdum|bond|lo|ovirtmgm|vnet' | awk '{print $1}'";
+inline const std::string kIfListCommand = fixture("golden/network_interfaces.cmd");
 
 // The commands a run recorded, in order, that start with prefix.
 inline std::vector<std::string> commands_starting(const test_backend& tb, const std::string& prefix) {
