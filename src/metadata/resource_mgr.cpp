@@ -58,6 +58,8 @@ void tw_resource_mgr::fail(const char* tag, const char* fmt, ...) {
     va_end(args);
 }
 
+// No longer called here (inner_step_failed takes the inner failures), but the
+// library exports it: it stays.
 void tw_resource_mgr::take_failures(const std::list<std::string>& inner) {
     failures_.insert(failures_.end(), inner.begin(), inner.end());
 }
