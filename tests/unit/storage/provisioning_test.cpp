@@ -393,6 +393,8 @@ TEST_F(ProvisioningTest, UuidValidity) {
     EXPECT_FALSE(st.is_valid_uuid("00000000-0000-0000-0000-000000000000"));  // no version
     EXPECT_FALSE(st.is_valid_uuid("0baa76a6-e0c5-4d9b-b9e9"));
     EXPECT_FALSE(st.is_valid_uuid("02DC-E00F"));
+    // A refusal says why in the log.
+    EXPECT_TRUE(tb.logged(0, "tw_storage::is_valid_uuid", "[02DC-E00F] is not a UUID: invalid uuid string"));
 }
 
 } // namespace
