@@ -6,6 +6,7 @@
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/lines.h"
 
 #include <sys/stat.h>
 
@@ -20,15 +21,10 @@ const char* const kBackupStatusKey = "nGlusterdPeerFilesBackupStatus";
 // A peer file glusterd can use names the peer's uuid and at least one host name.
 bool peer_file_sound(const std::string& content) {
     bool uuid = false, host = false;
-    std::list<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t nl = content.find('\n', start);
-        std::string line = content.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        start = nl == std::string::npos ? content.size() : nl + 1;
+    tidewall::text::for_each_line(content, [&](const std::string& line) {
         if (line.rfind("uuid=", 0) == 0 && line.size() > 5) uuid = true;
         if (line.rfind("hostname1=", 0) == 0 && line.size() > 10) host = true;
-    }
+    });
     return uuid && host;
 }
 

@@ -9,6 +9,7 @@
 #include "metadata/failure_record.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
+#include "foundation/text/lines.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -23,17 +24,7 @@ namespace {
 // Room taken from a thin pool's extents for its metadata, in MiB.
 constexpr unsigned long long kThinPoolMetadataMiB = 256;
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        if (nl == std::string::npos) nl = text.size();
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    return lines;
-}
+std::vector<std::string> lines_of(const std::string& text) { return tidewall::text::split_lines(text); }
 
 // The number at the start of text after blanks; false when there is none.
 bool leading_number(const std::string& text, unsigned long long& value) {

@@ -6,6 +6,7 @@
 #include <tidewall/tw_platform.h>
 
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/local_day.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -42,17 +43,8 @@ std::string calendar_text(long t) {
     return tsaf_utils::trim(buf);
 }
 
-// Local midnight of the day after the one that begins at `midnight`. Days are
-// counted in the calendar, not in steps of 86400 s, which a change to or from
-// daylight saving time would carry off midnight.
-std::time_t next_midnight(std::time_t midnight, int days = 1) {
-    struct tm tm {};
-    ::localtime_r(&midnight, &tm);
-    tm.tm_mday += days;
-    tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
+// Local midnight of the day after the one that begins at `midnight`.
+std::time_t next_midnight(std::time_t midnight, int days = 1) { return tidewall::text::local_midnight(midnight, days); }
 
 // Calls day(year, month, mday, from, to) for each local day of [start, end],
 // with the range's own times of day on its first and last days.

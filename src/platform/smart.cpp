@@ -7,6 +7,7 @@
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/lines.h"
 
 #include <cctype>
 #include <cerrno>
@@ -270,9 +271,8 @@ bool is_verdict_line(const std::string& line) {
 
 smart_reading parse_smart_reading(int exit_status, const std::string& output, bool skip_verdict) {
     smart_reading r;
-    std::istringstream in(output);
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : tidewall::text::split_lines(output)) {
         if (says_asleep(line)) {
             r.result = smart_reading::state::standby;
             return r;

@@ -7,6 +7,7 @@
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "storage/datapath_prefix.h"
+#include "foundation/fs/file_io.h"
 
 #include <algorithm>
 #include <cctype>
@@ -93,15 +94,11 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : copy.substr(0, slash));
     bool gluster = get_sds_type() == SDS_GLUSTERFS;
 
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(tidewall::host::path(dir).c_str())) {
-        while (struct dirent* e = ::readdir(d))
-            if (accepted_slot_name(e->d_name, gluster)) names.emplace_back(e->d_name);
-        ::closedir(d);
-    } else {
-        log_.logMessage(tag, 1, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(errno));
-    }
-    std::sort(names.begin(), names.end());
+    std::vector<std::string> entries, names;
+    if (int err = tidewall::file_io::list_dir(tidewall::host::path(dir), entries))
+        log_.logMessage(tag, 1, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(err));
+    for (const auto& e : entries)  // sorted
+        if (accepted_slot_name(e, gluster)) names.push_back(e);
 
     unsigned highest = 0;
     for (const auto& name : names) {

@@ -24,11 +24,6 @@ const char* const kBmrLogs = "/var/log/bmrlogs";
 const char* const kLogDirDefault = "/var/log/tessaline";
 const char* const kLvmFilterScript = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py";
 
-bool is_directory(const std::string& path) {
-    struct stat st {};
-    return ::stat(tidewall::host::path(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 } // namespace
 
 int tw_storage::do_first_boot_operations() {
@@ -158,7 +153,7 @@ int tw_storage::move_bmrlogs() {
         return 0;
     }
     // A first boot that stopped after this step finds the logs moved already.
-    if (err == ENOENT && !is_directory(kBmrLogs) && is_directory(target)) {
+    if (err == ENOENT && !tsaf_utils::is_dir(kBmrLogs) && tsaf_utils::is_dir(target)) {
         log_.logMessage(tag, 0, "[%s] was already moved to [%s]", kBmrLogs, target.c_str());
         return 0;
     }

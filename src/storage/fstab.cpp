@@ -11,6 +11,7 @@
 #include "foundation/fs/node_lock.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/lines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -62,11 +63,7 @@ void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, s
         throw TsException(tag, "Failed to read " + file, "tw_storage", __LINE__, -1);
     }
     std::vector<std::string> pending;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        start = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string& line : tidewall::text::split_lines(text)) {
         size_t before = entries.size();
         TsMntParser::ParseText(line, entries);
         if (entries.size() != before) {

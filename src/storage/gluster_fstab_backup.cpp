@@ -13,6 +13,7 @@
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/lines.h"
 
 #include <vector>
 
@@ -100,14 +101,7 @@ int tw_storage::get_gluster_remote_vols_mount_info_from_bkp(std::string& volume,
         log_.logMessage(tag, -1, "bkp file not found on data disk");
         return 0;
     }
-    std::list<std::string> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t nl = content.find('\n', start);
-        lines.push_back(content.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
-        start = nl == std::string::npos ? content.size() : nl + 1;
-    }
-    for (const auto& line : lines) {
+    for (const auto& line : tidewall::text::split_lines(content)) {
         std::vector<std::string> fields;
         tsaf_utils::tokenize(line.c_str(), " \t", fields);
         // A line cut short (the disk filled up, the node lost power) names no whole mount.

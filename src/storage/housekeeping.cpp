@@ -8,6 +8,7 @@
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -40,15 +41,14 @@ void tw_storage::invoke_syncreg_script() {
 void tw_storage::cleanup_backup_logs() {
     const char* tag = "tw_storage::cleanup_backup_logs";
     const std::string dir = "/tw/ddb/logs/gluster_backup/";
-    DIR* d = ::opendir(tidewall::host::path(dir).c_str());
-    if (!d) {
+    std::vector<std::string> names;
+    if (tidewall::file_io::list_dir(tidewall::host::path(dir), names) != 0) {
         log_.logMessage(tag, -1, "Could not open backup directory [%s].", dir.c_str());
         return;
     }
     log_.logMessage(tag, 0, "Will clean up logs files from [%s] that are older than 7 days.", dir.c_str());
     const std::time_t now = tsaf_utils::now();
-    while (struct dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
+    for (const std::string& name : names) {
         if (name.size() < 3 || name.compare(name.size() - 3, 3, ".gz") != 0) continue;
         std::string file = tidewall::host::path(dir + name);
         struct stat st {};
@@ -59,7 +59,6 @@ void tw_storage::cleanup_backup_logs() {
         else
             log_.logMessage(tag, 1, "Removed [%s] from [%s]", name.c_str(), dir.c_str());
     }
-    ::closedir(d);
 }
 
 void tw_storage::set_drillholes_regkey() {

@@ -5,15 +5,14 @@
 
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/comma_list.h"
 
 #include <vector>
 
 namespace {
 
 size_t count_tokens(const std::string& list) {
-    std::vector<std::string> tokens;
-    tsaf_utils::tokenize(list.c_str(), ",", tokens);
-    return tokens.size();
+    return tidewall::text::split_commas(list, tidewall::text::empty_items::drop).size();
 }
 
 } // namespace

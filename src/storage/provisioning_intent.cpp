@@ -6,6 +6,7 @@
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/lines.h"
 
 #include <cerrno>
 #include <chrono>
@@ -58,11 +59,7 @@ std::string format_provisioning_intents(const std::vector<provisioning_intent_re
 
 std::vector<provisioning_intent_record> parse_provisioning_intents(const std::string& text) {
     std::vector<provisioning_intent_record> records;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        start = nl == std::string::npos ? text.size() : nl + 1;
+    for (const std::string& line : tidewall::text::split_lines(text)) {
         if (line.empty() || line[0] == '#') continue;
         provisioning_intent_record r;
         bool has_fstab = false;

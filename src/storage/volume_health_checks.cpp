@@ -7,6 +7,7 @@
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/text/comma_list.h"
 
 #include <vector>
 
@@ -128,8 +129,7 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
 std::string tw_storage::get_spvdisk_name() {
     std::string list;
     if (tsaf_utils::get_reg_key("sVDiskList", list) != 0) return "";
-    std::vector<std::string> items;
-    tsaf_utils::tokenize(list.c_str(), ",", items);
+    auto items = tidewall::text::split_commas(list, tidewall::text::empty_items::drop);
     return items.empty() ? "" : items.front();
 }
 

@@ -7,6 +7,7 @@
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "tuning/scratch_files.h"
+#include "foundation/text/lines.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -53,13 +54,7 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
     }
 
     std::list<std::string> lines;
-    size_t start = 0;
-    while (start < old_text.size()) {
-        size_t nl = old_text.find('\n', start);
-        if (nl == std::string::npos) nl = old_text.size();
-        lines.push_back(old_text.substr(start, nl - start));
-        start = nl + 1;
-    }
+    tidewall::text::append_lines(old_text, lines);
 
     std::string text;
     bool found = false;

@@ -5,6 +5,7 @@
 // extended attributes, mount state, files, strings, conversions, name
 // resolution, pseudo-random data and node facts. Everything that touches the
 // machine goes through the installed host backend.
+// One source file a topic: tsaf_utils_<topic>.cpp.
 
 #include <cstdint>
 #include <ctime>

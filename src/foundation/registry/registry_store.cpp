@@ -2,6 +2,7 @@
 
 #include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
+#include "foundation/text/lines.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -39,12 +40,9 @@ constexpr unsigned kSectionLockWaitMs = 10000;
 
 std::vector<line> parse(const std::string& content) {
     std::vector<line> lines;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t nl = content.find('\n', start);
+    for (std::string& text : tidewall::text::split_lines(content)) {
         line l;
-        l.text = content.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        start = nl == std::string::npos ? content.size() : nl + 1;
+        l.text = std::move(text);
         const std::string& t = l.text;
         // An entry starts with its key; lines that start blank, with '#' or are
         // empty are no entries (a person may have broken them) and stay as text.
