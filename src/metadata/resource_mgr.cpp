@@ -10,6 +10,7 @@
 
 #include "metadata/failure_record.h"
 #include "metadata/layout_disk_checks.h"
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/sync.h"
@@ -46,10 +47,14 @@ std::list<std::string> split_commas(const std::string& text) {
 } // namespace
 
 tw_resource_mgr::operation::operation(tw_resource_mgr& m) : mgr(m) {
+    tidewall::enter_call();
     if (mgr.depth_++ == 0) mgr.failures_.clear();
 }
 
-tw_resource_mgr::operation::~operation() { --mgr.depth_; }
+tw_resource_mgr::operation::~operation() {
+    --mgr.depth_;
+    tidewall::leave_call();
+}
 
 tw_resource_mgr::tw_resource_mgr() {
     log_.logMessage("tw_resource_mgr::tw_resource_mgr", 2, "Creating tw_resource_mgr instance");

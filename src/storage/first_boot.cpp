@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
@@ -37,6 +38,7 @@ int tw_storage::do_first_boot_operations() {
 }
 
 int tw_storage::do_first_boot_operations(std::string& failure) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::do_first_boot_operations";
     failure.clear();
     // Two first boots at once would each reset the initiator name, the second

@@ -82,9 +82,10 @@ int apply() {
             std::fprintf(stderr, "twctl tune: %s\n", failure.c_str());
         else
             std::fprintf(stderr,
-                         "twctl tune: version %llu failed with status %d; the node stays at version %llu and the "
+                         "twctl tune: version %llu failed with status %d%s; the node stays at version %llu and the "
                          "next run starts again there (details in %s)\n",
-                         after.version + 1, rc, after.version, twctl::log_file().c_str());
+                         after.version + 1, rc, twctl::failure_reason().c_str(), after.version,
+                         twctl::log_file().c_str());
         return 1;
     }
     if (after.version == before.version)
