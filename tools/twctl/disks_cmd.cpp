@@ -196,8 +196,8 @@ int disks_provision(const provision_options& o) {
     }
     plan p = make_plan(storage);
     if (p.interrupted_rc != 0) {
-        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read%s; "
-                             "nothing was changed (see %s)\n", twctl::failure_reason().c_str(),
+        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; "
+                             "nothing was changed%s (see %s)\n", twctl::failure_reason().c_str(),
                      twctl::log_file().c_str());
         return 1;
     }

@@ -43,8 +43,8 @@ int firstboot(const firstboot_options& o) {
         if (!failure.empty())
             std::fprintf(stderr, "twctl firstboot: %s\n", failure.c_str());
         else
-            std::fprintf(stderr, "twctl firstboot: a first-boot step failed%s; first boot is not marked done and "
-                                 "runs again next time (see %s)\n", twctl::failure_reason().c_str(),
+            std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and "
+                                 "runs again next time%s (see %s)\n", twctl::failure_reason().c_str(),
                          twctl::log_file().c_str());
         return 1;
     }

@@ -82,9 +82,9 @@ int apply() {
             std::fprintf(stderr, "twctl tune: %s\n", failure.c_str());
         else
             std::fprintf(stderr,
-                         "twctl tune: version %llu failed with status %d%s; the node stays at version %llu and the "
-                         "next run starts again there (details in %s)\n",
-                         after.version + 1, rc, twctl::failure_reason().c_str(), after.version,
+                         "twctl tune: version %llu failed with status %d; the node stays at version %llu and the "
+                         "next run starts again there%s (details in %s)\n",
+                         after.version + 1, rc, after.version, twctl::failure_reason().c_str(),
                          twctl::log_file().c_str());
         return 1;
     }
