@@ -19,10 +19,15 @@ void last_error::set(const std::string& reason) {
 }
 
 void last_error::note_logged(const std::string& message) {
-    // Outside any call there is no cause to keep: the latest is the news.
-    if (t_error.depth > 0 && !t_error.logged.empty()) return;
     const size_t end = message.find_last_not_of(" \t\r\n");
-    if (end != std::string::npos) t_error.logged = message.substr(0, end + 1);
+    if (end == std::string::npos) return;
+    if (t_error.depth > 0) {
+        if (t_error.logged.empty()) t_error.logged = message.substr(0, end + 1);
+        return;
+    }
+    // Outside any call there is no cause to keep: the latest failure is the news.
+    t_error.reason.clear();
+    t_error.logged = message.substr(0, end + 1);
 }
 
 const std::string& last_error::get() {

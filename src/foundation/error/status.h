@@ -35,7 +35,7 @@ namespace last_error {
 void set(const std::string& reason);
 // A failure written to the log: kept as the reason when nothing is set with
 // set(); within one call the first such failure is kept, as the later ones
-// are mostly its consequences.
+// are mostly its consequences; outside any call the latest replaces all.
 void note_logged(const std::string& message);
 // The reason: set() first, else the failure logged.
 const std::string& get();

@@ -33,7 +33,7 @@ int tw_debug::getDebugLevel() const { return backend_.getDebugLevel(); }
 
 void tw_debug::forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt,
                        va_list args) {
-    if (level == -1) {
+    if (level == -1 && fmt) {
         // A failure is a reason a caller may want: formatted whatever the log level.
         char text[512];
         va_list copy;

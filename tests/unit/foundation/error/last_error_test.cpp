@@ -86,6 +86,10 @@ TEST(LastError, ACallThatSucceedsLeavesNoReasonAndANestedCallDoesNotClearTheOute
     tb.on("umount  " + tidewall::shell_quote("/tw/disk1"), 0);
     EXPECT_EQ(0, tw_storage().unmount("/tw/disk1"));
     EXPECT_EQ("", tw_last_error());
+    // Outside any call a failure logged is the news, over an older reason.
+    tidewall::last_error::set("stale");
+    tw_debug().logError("t", "newer");
+    EXPECT_EQ("newer", tw_last_error());
 
     tidewall::call_scope outer;
     tw_debug().logError("t", "the first failure [%d]\n", 1);
