@@ -7,7 +7,6 @@
 #include "json_out.h"
 #include "progress_line.h"
 
-#include <tidewall/tw_log.h>
 #include <tidewall/tw_storage.h>
 
 #include <algorithm>
@@ -196,9 +195,8 @@ int disks_provision(const provision_options& o) {
     }
     plan p = make_plan(storage);
     if (p.interrupted_rc != 0) {
-        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; "
-                             "nothing was changed%s (see %s)\n", twctl::failure_reason().c_str(),
-                     twctl::log_file().c_str());
+        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; nothing "
+                             "was changed (see %s)\n", twctl::log_file().c_str());
         return 1;
     }
     if (p.survey_rc != 0 && p.interrupted.empty()) {
@@ -260,10 +258,8 @@ int disks_provision(const provision_options& o) {
     std::list<tw_storage::provisioning_outcome> outcomes;
     int rc = storage.provision_disks(disks, !no_fstab, outcomes, starting, finished);
     if (rc < 0) {
-        // Before any disk: the library's reason, and the log for the rest.
-        std::string why = outcomes.empty() ? "see " + twctl::log_file() : outcomes.front().message;
-        if (outcomes.empty() && !tw_last_error().empty()) why = tw_last_error() + " (" + why + ")";
-        std::fprintf(stderr, "twctl disks provision: %s; nothing was changed\n", why.c_str());
+        std::fprintf(stderr, "twctl disks provision: %s; nothing was changed\n",
+                     outcomes.empty() ? ("see " + twctl::log_file()).c_str() : outcomes.front().message.c_str());
         return 1;
     }
     // A run that stopped between disks says why.
