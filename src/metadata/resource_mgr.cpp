@@ -10,6 +10,7 @@
 
 #include "metadata/failure_record.h"
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/error/status.h"
 
 #include <cstdarg>
 
@@ -38,10 +39,14 @@ int inner_step_failed(tw_debug& log, std::list<std::string>& failures, const std
 } // namespace tidewall::metadata
 
 tw_resource_mgr::operation::operation(tw_resource_mgr& m) : mgr(m) {
+    tidewall::enter_call();
     if (mgr.depth_++ == 0) mgr.failures_.clear();
 }
 
-tw_resource_mgr::operation::~operation() { --mgr.depth_; }
+tw_resource_mgr::operation::~operation() {
+    --mgr.depth_;
+    tidewall::leave_call();
+}
 
 tw_resource_mgr::tw_resource_mgr() {
     log_.logMessage("tw_resource_mgr::tw_resource_mgr", 2, "Creating tw_resource_mgr instance");

@@ -4,6 +4,8 @@
 #include "gluster/glfs_xml.h"
 #include "foundation/host/host_backend.h"
 
+#include <tidewall/tw_debug.h>
+
 #include <future>
 #include <memory>
 #include <thread>
@@ -24,6 +26,7 @@ struct run_state {
     family_set samples;
     bool ok = false;
     bool cut_short = false;
+    std::string error;  // what the collector threw
     clock::time_point ended;
     std::promise<void> done;
 };
@@ -33,6 +36,7 @@ struct run_state {
 void report_cut_short() { cut_short_here = true; }
 
 family_set run_collectors(const std::vector<collector>& collectors, std::chrono::milliseconds time_limit) {
+    tw_debug log;
     family_set out;
     family_set status;
     status.declare("tidewall_collector_success",
@@ -59,8 +63,13 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
             cut_short_here = false;
             try {
                 state->ok = c.collect(state->samples);
-            } catch (...) {
+            } catch (const std::exception& e) {
                 state->ok = false;
+                state->error = e.what();
+            } catch (...) {
+                // Escaping this thread would end the whole scrape.
+                state->ok = false;
+                state->error = "an exception of unknown type";
             }
             state->cut_short = cut_short_here;
             state->ended = clock::now();
@@ -86,6 +95,9 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
         if (ok || partial) out.append(r.state->samples);
         double seconds = std::chrono::duration<double>(ended - started).count();
         const std::string& name = collectors[i].name;
+        if (returned && !r.state->error.empty())
+            log.logMessage("tidewall::metrics::run_collectors", -1, "Collector [%s] failed: %s", name.c_str(),
+                           r.state->error.c_str());
         status.gauge("tidewall_collector_success", "", {{"collector", name}}, ok ? 1 : 0);
         status.gauge("tidewall_collector_cut_short",
                      "Whether the collector reached the scrape's deadline and reports only part of its section (1).",

@@ -5,6 +5,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -100,6 +101,7 @@ int drivelist_find_devname(std::list<tw_driveinfo>* drives, std::string devname,
 }
 
 int tw_platform::drive_locate(const std::string& vendor, const std::string& drive_number, unsigned seconds) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_platform::drive_locate";
     if (drive_number.empty()) {
         log_.logMessage(tag, -1, "Drive number is empty. Cannot locate drive.");
@@ -149,8 +151,10 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
 }
 
 int tw_platform::drive_locate(const std::string& mount_path) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     if (!hwmon_driveops_supported()) {
         log_.logMessage("tw_platform::drive_locate", 3, "Drive Operations not supported.");
+        tidewall::last_error::set("drive operations are not supported on this system");
         return -1;
     }
     return drive_locate_mountpath(mount_path);

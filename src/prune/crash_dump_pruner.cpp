@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_prune.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -181,6 +182,7 @@ tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", 0, "Creating tw_pru
 tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", 0, "Cleaning tw_prune instance"); }
 
 int tw_prune::prune_crash_dumps() {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     error_.clear();
     removed_files_ = failed_files_ = removed_dirs_ = failed_dirs_ = 0;

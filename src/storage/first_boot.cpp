@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
@@ -32,6 +33,7 @@ int tw_storage::do_first_boot_operations() {
 }
 
 int tw_storage::do_first_boot_operations(std::string& failure) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::do_first_boot_operations";
     failure.clear();
     // Two first boots at once would each reset the initiator name, the second
@@ -42,6 +44,11 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
         log_.logMessage(tag, -1, "%s", failure.c_str());
         return -1;
     }
+    // The log keeps successes at this level too: the reason is named, not guessed from it.
+    auto failed = [this](const char* tag, const char* why) {
+        log_.logMessage(tag, -1, "%s", why);
+        return tidewall::to_rc(tidewall::status::failure(-1, why));
+    };
     std::string done;
     bool due = tsaf_utils::get_reg_key(kFirstBootKey, done) != 0 || done != "Yes";
 
@@ -58,31 +65,25 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
     }
 
     if (process_ddb_fstab_entry() != 0) {
-        log_.logMessage(tag, -1, "Failed to process fstab for DDB mount path");
-        return -1;
+        return failed(tag, "Failed to process fstab for DDB mount path");
     }
     if (configure_kdump() != 0) {
-        log_.logMessage(tag, -1, "Failed to configure kdump on the server");
-        return -1;
+        return failed(tag, "Failed to configure kdump on the server");
     }
     log_.logMessage(tag, -1, "Successfully configured kdump on the server");
     if (create_global_logrotate_config() != 0) {
-        log_.logMessage(tag, -1, "Failed to configure logrotate configuration on the server");
-        return -1;
+        return failed(tag, "Failed to configure logrotate configuration on the server");
     }
     log_.logMessage(tag, -1, "Successfully configured logrotate configuration on the server");
     if (switcher(1) != 0) {
-        log_.logMessage(tag, -1, "Failed to configure glusterfs logrotate configuration on the server");
-        return -1;
+        return failed(tag, "Failed to configure glusterfs logrotate configuration on the server");
     }
     if (switcher(2) != 0) {
-        log_.logMessage(tag, -1, "Failed to configure glusterfs logrotate configuration with maxsize parameter on the server");
-        return -1;
+        return failed(tag, "Failed to configure glusterfs logrotate configuration with maxsize parameter on the server");
     }
     log_.logMessage(tag, -1, "Successfully configured glusterfs logrotate configuration with maxsize parameter on the server");
     if (move_bmrlogs() != 0) {
-        log_.logMessage(tag, -1, "Failed to move bmrlogs to tessaline log dir");
-        return -1;
+        return failed(tag, "Failed to move bmrlogs to tessaline log dir");
     }
     log_.logMessage(tag, -1, "Successfully moved bmrlogs to tessaline log dir");
     // The steps after the mark run once; noted as due before the mark, so that
@@ -93,8 +94,7 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
     if ((after_mark != kIqnResetBackedUp && after_mark != kIqnResetDone &&
          tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetDue) != 0) ||
         tsaf_utils::set_reg_key(kFirstBootKey, "Yes") != 0) {
-        log_.logMessage(tag, -1, "Failed to set registry key to indicate completion of first boot operation");
-        return -1;
+        return failed(tag, "Failed to set registry key to indicate completion of first boot operation");
     }
     finish_after_first_boot_mark();
     return 0;

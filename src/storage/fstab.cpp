@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
@@ -43,7 +44,7 @@ std::unique_ptr<tidewall::locks::held_lock> lock_fstab_rewrites(tw_debug& log, c
     auto lock = std::make_unique<tidewall::locks::held_lock>("fstab.lock", 30000);
     if (!lock->held()) {
         log.logMessage(tag, -1, "Cannot lock /etc/fstab rewrites: %s", lock->why().c_str());
-        throw TsException(tag, "Cannot lock /etc/fstab rewrites: " + lock->why(), "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Cannot lock /etc/fstab rewrites: " + lock->why());
     }
     return lock;
 }
@@ -60,7 +61,7 @@ void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, s
     if (rc == ENOENT) return;
     if (rc != 0) {
         log.logMessage(tag, -1, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
-        throw TsException(tag, "Failed to read " + file, "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to read " + file);
     }
     std::vector<std::string> pending;
     for (const std::string& line : tidewall::text::split_lines(text)) {
@@ -172,7 +173,7 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
         log_.logMessage(tag, -1, "Failed to add entry to [%s]", file.c_str());
         log_.logMessage(tag, -1, "Failed to write [%s] error [%s]; the file is unchanged", file.c_str(),
                         std::strerror(rc));
-        throw TsException(tag, "Failed to add entry to " + file, "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to add entry to " + file);
     }
     return 0;
 }
@@ -246,7 +247,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
     }
     if (write_sysconfig_file(entries, comments, file) != 0) {
         log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
-        throw TsException(tag, "Failed to create system config file " + file, "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to create system config file " + file);
     }
     return 0;
 }
@@ -271,7 +272,7 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
     }
     if (write_sysconfig_file(entries, comments, file) != 0) {
         log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
-        throw TsException(tag, "Failed to create system config file " + file, "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to create system config file " + file);
     }
     return 0;
 }

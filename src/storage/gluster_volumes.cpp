@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "gluster/glfs_admin.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -143,7 +144,7 @@ void tw_storage::mount_gluster_mnt_path(std::string host, std::string volume) {
     // is a failure for the caller too.
     if (mount(g) != 0) {
         log_.logMessage(tag, -1, "Failed to mount gluster volume [%s]", source.c_str());
-        throw TsException(tag, "Failed to mount gluster volume " + source, "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to mount gluster volume " + source);
     }
     log_.logMessage(tag, 0, "Successfully mounted gluster volume [%s] at [%s]", source.c_str(), g.c_str());
 }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
 #include "gluster/glfs_admin.h"
 #include "foundation/host/host_backend.h"
@@ -69,7 +70,7 @@ int tw_storage::get_loop_back_hname(std::list<std::string>& names, std::string& 
     const char* tag = "tw_storage::get_loop_back_hname";
     std::string tw_hname, tw_address;
     if (get_tw_hname(tw_hname, tw_address) != 0)
-        throw TsException(tag, "Failed to extract storagepool network hostname ", "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Failed to extract storagepool network hostname ");
     log_.logMessage(tag, 0, "Tidewall Hostname [%s] IP address [%s]", tw_hname.c_str(), tw_address.c_str());
     for (const auto& name : names) {
         std::string address;
@@ -82,7 +83,7 @@ int tw_storage::get_loop_back_hname(std::list<std::string>& names, std::string& 
     }
     const char* message = "Failed to find storagepool network hostname";
     log_.logMessage(tag, -1, "%s", message);
-    throw TsException(tag, message, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, message);
 }
 
 int tw_storage::is_loop_back_hname(std::string name) { return tsaf_utils::is_loop_back_hname(name); }

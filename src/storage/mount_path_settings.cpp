@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
@@ -22,7 +23,7 @@ std::string tw_storage::resolve_setting(const char* key, const std::string& fall
 
 void tw_storage::throw_unsupported(const char* tag, const char* message, int line) {
     log_.logMessage(tag, -1, "%s", message);
-    throw TsException(tag, message, "tw_storage", line, -1);
+    tidewall::throw_storage_error(tag, message, line);
 }
 
 int tw_storage::get_mnt_path(mnt_path_type kind, std::string& path) {
@@ -65,7 +66,7 @@ int tw_storage::get_mnt_path(mnt_path_type, std::string vendor, std::string prod
     log_.logMessage(tag, 0, "Mount path search criteria [%s:%s]", vendor.c_str(), product.c_str());
     const char* message = "Search by [vendor:product] currently not supported";
     log_.logMessage(tag, 0, "%s", message);
-    throw TsException(tag, message, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, message);
 }
 
 std::string tw_storage::get_brick_dir() { return resolve_setting("sTidewallGlusterBrickDir", "tw_brick"); }
@@ -143,5 +144,5 @@ int tw_storage::mkdir(std::string path, unsigned mode) {
     if (::stat(real.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
     if (::mkdir(real.c_str(), static_cast<mode_t>(mode)) == 0) return 0;
     log_.logMessage(tag, -1, "Failed to create directory [%s]", path.c_str());
-    throw TsException(tag, "Failed to create directory " + path, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, "Failed to create directory " + path);
 }

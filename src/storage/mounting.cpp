@@ -2,6 +2,8 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
+#include "foundation/error/throw_error.h"
 #include "foundation/mount/mount_check.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/mount/ts_mnt_parser.h"
@@ -11,13 +13,14 @@
 using tidewall::shell_quote;
 
 int tw_storage::unmount(std::string path) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::unmount";
     std::string cmd = "umount  " + shell_quote(path);
     log_.logMessage(tag, 0, "unmount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
     log_.logMessage(tag, -1, "unmount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
-    throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, cmd + " failed");
 }
 
 int tw_storage::is_mounted(std::string path, std::string& blkdev, std::string& fstype,
@@ -36,14 +39,14 @@ int tw_storage::get_blk_dev(std::string path, std::string fstype, std::string& b
         }
         log_.logMessage(tag, 0, "Blkdev [%s] currently mounted at [%s] through a different file system [%s]",
                         dev.c_str(), path.c_str(), type.c_str());
-        throw TsException(tag, path + " mounted through different file system " + type, "tw_storage", __LINE__,
-                          -1);
+        tidewall::throw_storage_error(tag, path + " mounted through different file system " + type);
     }
     log_.logMessage(tag, 0, "No blkdev currently mounted at [%s]", path.c_str());
-    throw TsException(tag, path + " No blkdev currently mounted at " + path, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, path + " No blkdev currently mounted at " + path);
 }
 
 int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, std::string options) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::mount";
     std::string cmd = "mount -t " + shell_quote(fstype);
     if (!options.empty()) cmd += "  -o " + shell_quote(options);
@@ -65,6 +68,7 @@ int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, 
 }
 
 int tw_storage::mount(std::string path) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::mount";
     std::string cmd = "mount " + shell_quote(path);
     log_.logMessage(tag, 0, "Mount command [%s]", cmd.c_str());

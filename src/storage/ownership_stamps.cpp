@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/shell_quote.h"
@@ -184,6 +185,7 @@ bool tw_storage::is_logicalvol(std::string blkdev, std::string& vg, std::string&
 }
 
 int tw_storage::fix_tsln_stamps() {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::fix_tsln_stamps";
     // Two repairs at once would each find the other's half-written stamps missing.
     tidewall::locks::operation_lock lock(tidewall::locks::operation::stamp_repair);

@@ -7,6 +7,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "storage/provisioning_intent.h"
@@ -177,6 +178,7 @@ int tw_storage::provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, 
                                 std::list<provisioning_outcome>& outcomes,
                                 const std::function<void(const provisioning_outcome&, size_t, size_t)>& starting,
                                 const std::function<void(const provisioning_outcome&)>& finished) {
+    tidewall::call_scope call;  // a failure's reason belongs to this call
     const char* tag = "tw_storage::provision_disks";
     try {
         return run_provisioning(*this, log_, tag, &disks, record_fstab, outcomes, starting, finished);
@@ -191,6 +193,7 @@ int tw_storage::provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, 
 }
 
 int tw_storage::mount_new_blkdev() {
+    tidewall::call_scope call;  // a failure's reason belongs to this call
     const char* tag = "tw_storage::mount_new_blkdev";
     std::list<provisioning_outcome> outcomes;
     // The mounts' /etc/fstab entries are the caller's: a disk's record ends
@@ -216,6 +219,7 @@ int tw_storage::mount_new_blkdev() {
 }
 
 int tw_storage::mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_path) {
+    tidewall::call_scope call;  // a failure's reason belongs to this call
     const char* tag = "tw_storage::mount_new_blkdev";
     const std::string& dev = disk.get_devpath();
     try {

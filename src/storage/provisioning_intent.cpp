@@ -2,6 +2,7 @@
 
 #include "storage/provisioning_intent.h"
 
+#include "foundation/error/status.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
@@ -141,12 +142,14 @@ provisioning_hold::provisioning_hold() {
     // Another thread of this process provisioning counts as another provisioning.
     if (!s.mutex.try_lock_for(std::chrono::milliseconds(locks::kOperationWaitMs))) {
         message_ = "another provisioning is running (pid " + std::to_string(::getpid()) + ")";
+        last_error::set(message_);
         return;
     }
     if (s.depth == 0) {
         s.lock = std::make_unique<locks::operation_lock>(locks::operation::provisioning);
         if (!s.lock->held()) {
             message_ = s.lock->message();
+            last_error::set(message_);
             s.lock.reset();
             s.mutex.unlock();
             return;

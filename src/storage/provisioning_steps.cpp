@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
@@ -113,13 +114,13 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
         cmd = "blkid " + dev + " | awk '{print $2}' | cut -f 2 -d '=' | tr -d '\"'";
     } else {
         log_.logMessage(tag, -1, "Filesystem [%s] not supported", fstype.c_str());
-        throw TsException(tag, "Filesystem not supported", "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, "Filesystem not supported");
     }
     log_.logMessage(tag, 0, "UUID will be extracted using command %s", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
         log_.logMessage(tag, -1, "Command [%s] failed error [%s]", cmd.c_str(), err.c_str());
-        throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, cmd + " failed");
     }
     // The pipeline's status is that of its last command: a blank or missing
     // device gives status 0 and no UUID, which is no success.
@@ -127,7 +128,7 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
     if (!looks_like_fs_uuid(value)) {
         log_.logMessage(tag, -1, "Command [%s] gave no file-system UUID for [%s]: [%s]", cmd.c_str(), blkdev.c_str(),
                         value.c_str());
-        throw TsException(tag, cmd + " failed", "tw_storage", __LINE__, -1);
+        tidewall::throw_storage_error(tag, cmd + " failed");
     }
     uuid = value;
     return 0;

@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/status.h"
 #include "foundation/compat/ts_process.h"
 #include "storage/provisioning_intent.h"
 
@@ -16,6 +17,7 @@
 
 int tw_storage::mount_new_blkdev_with_uuid(tsaf_blkdev_basic_info& disk, const std::string& uuid,
                                            const std::string& mnt_path) {
+    tidewall::call_scope call;  // a failure's reason belongs to this call
     const char* tag = "tw_storage::mount_new_blkdev_with_uuid";
     const std::string& dev = disk.get_devpath();
     tidewall::storage::provisioning_hold hold;

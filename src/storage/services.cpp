@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/error/throw_error.h"
 #include "foundation/host/shell_quote.h"
 #include "gluster/glfs_admin.h"
 #include "foundation/compat/ts_process.h"
@@ -69,7 +70,7 @@ int tw_storage::make_glusterd_active() {
         bool repaired = false;
         if (heal_glusterd_peer_files(repaired) != 0 || !repaired) {
             log_.logMessage(tag, -1, "Failed to start gluster daemon [%s]", err.c_str());
-            throw TsException(tag, err, "tw_storage", __LINE__, -1);
+            tidewall::throw_storage_error(tag, err);
         }
     }
     log_.logMessage(tag, 0, "Succesfully started gluster daemon");

@@ -118,10 +118,12 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
             // whatever the others say.
             if (!brick.get_is_online()) online = false;
         }
-    } catch (const TsException&) {
-        log_.logMessage(tag, -1, "Failed to extract brick details for volume [%s]", volume.c_str());
-    } catch (...) {
-        log_.logMessage(tag, -1, "Unknown Exception. Failed to extract brick details for volume [%s]", volume.c_str());
+    } catch (const std::exception& e) {
+        // Brick details half read are no verdict: the check did not run, not
+        // "every brick online".
+        log_.logMessage(tag, -1, "Failed to extract brick details for volume [%s]: %s", volume.c_str(), e.what());
+        online = true;
+        return -2;
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
@@ -32,6 +33,7 @@ int tw_perf_params_config::configure() {
 }
 
 int tw_perf_params_config::configure(std::string& failure) {
+    tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_perf_params_config::configure";
     failure.clear();
     // Two overlapping runs (the node service and an operator's twctl) would

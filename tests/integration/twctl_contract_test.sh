@@ -94,7 +94,13 @@ nosuch|2|twctl: unknown command 'nosuch'
 disks bogus|2|twctl disks: unknown command 'bogus'
 tune --json|2|--json goes with --status
 metadata configure x --m5 --old-vg vg|2|excludes
+metadata configure /nonexistent|1|twctl metadata configure: cannot read '/nonexistent': No such file or directory
+metadata check /nonexistent|1|twctl metadata check: cannot read '/nonexistent': No such file or directory
 EOF_TABLE
+# A library call that fails gives its reason ahead of the log's name.
+run gluster bricks novol
+[ "$rc" = 1 ] && grep -qE "^twctl gluster bricks: cannot read volume 'novol' from gluster: .+ \(see /.+/TSTidewall\.log\)$" \
+  <<<"$err" || fail "gluster bricks of no volume: rc=$rc err=$err"
 run stamps check --json "$work/plain"
 [ "$rc" = 1 ] || fail "stamps check of a plain directory: rc=$rc"
 valid stamps-check

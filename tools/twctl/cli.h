@@ -41,6 +41,10 @@ std::string command_path(const CLI::App* command);
 // The product log file, for messages that send people to it.
 std::string log_file();
 
+// ": <reason>" of the library call that just failed, or "" when it gave none:
+// for a failure message, between what failed and its "(see <log file>)".
+std::string failure_reason();
+
 // Each command group file adds its commands here; main.cpp calls them in the
 // order twctl --help lists them.
 void add_storage_commands(CLI::App& root);

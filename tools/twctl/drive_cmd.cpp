@@ -21,8 +21,8 @@ int drive_locate(const std::string& mount_path) {
     }
     tw_platform platform;
     if (platform.drive_locate(words[0]) != 0) {
-        std::fprintf(stderr, "twctl drive locate: could not locate the drive of %s (see %s)\n",
-                     words[0].c_str(), twctl::log_file().c_str());
+        std::fprintf(stderr, "twctl drive locate: could not locate the drive of %s%s (see %s)\n",
+                     words[0].c_str(), twctl::failure_reason().c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::printf("Located the drive of %s\n", words[0].c_str());

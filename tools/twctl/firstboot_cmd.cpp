@@ -44,7 +44,8 @@ int firstboot(const firstboot_options& o) {
             std::fprintf(stderr, "twctl firstboot: %s\n", failure.c_str());
         else
             std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and "
-                                 "runs again next time (see %s)\n", twctl::log_file().c_str());
+                                 "runs again next time%s (see %s)\n", twctl::failure_reason().c_str(),
+                         twctl::log_file().c_str());
         return 1;
     }
     std::printf("First-boot operations done\n");

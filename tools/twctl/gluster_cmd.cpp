@@ -24,8 +24,8 @@ int gluster_bricks(const std::string& volume, bool json) {
     tw_storage storage;
     std::list<gluster_brick_info> bricks;
     if (storage.get_gluster_brick_list(volume, bricks) != 0) {
-        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster (see %s)\n", volume.c_str(),
-                     twctl::log_file().c_str());
+        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster%s (see %s)\n",
+                     volume.c_str(), twctl::failure_reason().c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::vector<brick_row> rows;

@@ -28,6 +28,11 @@ std::string command_path(const CLI::App* command) {
 
 std::string log_file() { return tw_log_file_path(); }
 
+std::string failure_reason() {
+    const std::string reason = tw_last_error();
+    return reason.empty() ? "" : ": " + reason;
+}
+
 CLI::App* add_group(CLI::App& parent, const std::string& name, const std::string& about) {
     CLI::App* group = parent.add_subcommand(name, about);
     group->require_subcommand(1);

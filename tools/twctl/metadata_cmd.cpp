@@ -15,7 +15,9 @@
 #include <tidewall/tw_resource_mgr.h>
 #include <tidewall/twjson.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -82,6 +84,7 @@ bool read_input(const std::string& file, std::string& text) {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) return false;
     text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -144,7 +147,8 @@ void print_summary(const std::string& file, const tw_md_storage_config& c) {
 int check(const std::string& file, bool json) {
     std::string text;
     if (!read_input(file, text)) {
-        std::fprintf(stderr, "twctl metadata check: cannot read '%s'\n", file.c_str());
+        std::fprintf(stderr, "twctl metadata check: cannot read '%s': %s\n", file.c_str(),
+                     errno ? std::strerror(errno) : "unreadable");
         return 1;
     }
     tw_md_storage_config config;
@@ -237,7 +241,8 @@ int configure(const configure_options& o) {
     std::string file = o.file, node_type = o.node_type, old_vg = o.old_vg, old_disks = o.old_disks;
     std::string text;
     if (!read_input(file, text)) {
-        std::fprintf(stderr, "twctl metadata configure: cannot read '%s'\n", file.c_str());
+        std::fprintf(stderr, "twctl metadata configure: cannot read '%s': %s\n", file.c_str(),
+                     errno ? std::strerror(errno) : "unreadable");
         return 1;
     }
     // Read it the way the build will before anything is torn down.

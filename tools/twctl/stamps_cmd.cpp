@@ -130,8 +130,13 @@ int stamps_fix(bool dry_run) {
     tw_storage storage;
     if (dry_run) return print_fix_steps(storage);
     int rc = storage.fix_tsln_stamps();
-    if (rc == 0) std::printf("Every mounted appliance drive carries valid stamps.\n");
-    return rc == 0 ? 0 : 1;
+    if (rc == 0) {
+        std::printf("Every mounted appliance drive carries valid stamps.\n");
+        return 0;
+    }
+    std::fprintf(stderr, "twctl stamps fix: failed%s (see %s)\n", twctl::failure_reason().c_str(),
+                 twctl::log_file().c_str());
+    return 1;
 }
 
 } // namespace

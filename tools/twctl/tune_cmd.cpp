@@ -83,8 +83,9 @@ int apply() {
         else
             std::fprintf(stderr,
                          "twctl tune: version %llu failed with status %d; the node stays at version %llu and the "
-                         "next run starts again there (details in %s)\n",
-                         after.version + 1, rc, after.version, twctl::log_file().c_str());
+                         "next run starts again there%s (details in %s)\n",
+                         after.version + 1, rc, after.version, twctl::failure_reason().c_str(),
+                         twctl::log_file().c_str());
         return 1;
     }
     if (after.version == before.version)

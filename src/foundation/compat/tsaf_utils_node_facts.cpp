@@ -1,3 +1,4 @@
+#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include "foundation/fs/file_kind.h"
@@ -45,7 +46,7 @@ void tsaf_utils::manage_subscriptions() {
     if (get_reg_key("sSubscriptionRefreshCommand", cmd) != 0 || trim(cmd).empty()) return;
     auto r = current().run(cmd, 100);
     if (r.status != 0)
-        throw TsException("tsaf_utils::manage_subscriptions",
-                          "Subscription refresh [" + cmd + "] failed with error [" + trim(r.err) + "]",
-                          "tsaf_utils", __LINE__, -1);
+        tidewall::throw_error("tsaf_utils::manage_subscriptions",
+                              "Subscription refresh [" + cmd + "] failed with error [" + trim(r.err) + "]",
+                              "tsaf_utils");
 }

@@ -11,7 +11,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -20,11 +22,14 @@ namespace tidewall::host {
 // Runs job(i) for i in [0, count) on at most `workers` threads and returns the
 // number of jobs started: those from that number on never ran because the
 // deadline passed first. setup, when given, runs first on each worker (to
-// adopt per-thread state of the caller).
+// adopt per-thread state of the caller). A job that throws stops no other job;
+// once all have ended, the first exception thrown is rethrown to the caller.
 inline size_t run_bounded(size_t count, size_t workers, const std::function<void(size_t)>& job,
                           const std::function<void()>& setup = nullptr) {
     const auto deadline = thread_deadline();
     std::atomic<size_t> next{0};
+    std::mutex fault_mutex;
+    std::exception_ptr fault;
     auto work = [&] {
         std::optional<command_deadline> limit;
         if (deadline) limit.emplace(*deadline);
@@ -36,7 +41,9 @@ inline size_t run_bounded(size_t count, size_t workers, const std::function<void
             try {
                 job(i);
             } catch (...) {
-                // A job keeps its own result; one that threw left it unset.
+                // Carried to the caller's thread: escaping a worker would end the process.
+                std::lock_guard<std::mutex> hold(fault_mutex);
+                if (!fault) fault = std::current_exception();
             }
         }
     };
@@ -45,6 +52,7 @@ inline size_t run_bounded(size_t count, size_t workers, const std::function<void
     for (size_t t = 1; t < n; ++t) threads.emplace_back(work);
     if (n > 0) work();  // the caller is one of the workers
     for (auto& t : threads) t.join();
+    if (fault) std::rethrow_exception(fault);
     return std::min(next.load(), count);
 }
 

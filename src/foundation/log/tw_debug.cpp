@@ -1,5 +1,10 @@
 #include <tidewall/tw_debug.h>
 
+#include "foundation/error/status.h"
+
+#include <cstdarg>
+#include <cstdio>
+
 const std::string tw_debug::sLogFileName = "TSTidewall";
 
 namespace {
@@ -28,6 +33,15 @@ int tw_debug::getDebugLevel() const { return backend_.getDebugLevel(); }
 
 void tw_debug::forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt,
                        va_list args) {
+    if (level == -1 && fmt) {
+        // A failure is a reason a caller may want: formatted whatever the log level.
+        char text[512];
+        va_list copy;
+        va_copy(copy, args);
+        std::vsnprintf(text, sizeof text, fmt, copy);
+        va_end(copy);
+        tidewall::last_error::note_logged(text);
+    }
     backend_.handleMsgEventDebug_NEW(level, tag, extra32, -1, extra64, nullptr, fmt, args);
 }
 

@@ -7,6 +7,7 @@
 #include "storage/bounded_read.h"
 #include "storage/chunk_pipeline.h"
 
+#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <algorithm>
@@ -66,13 +67,13 @@ void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, con
 void open_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path, int flags) {
     if (f.Open(path, flags, kFileMode).IsSuccess()) return;
     log.logMessage(tag, 0, "Failed to open file [%s]", path.c_str());
-    throw TsException(tag, "Failed to open file " + path, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, "Failed to open file " + path);
 }
 
 void close_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path) {
     if (f.Close().IsSuccess()) return;
     log.logMessage(tag, 0, "Failed to close file [%s]", path.c_str());
-    throw TsException(tag, "Failed to close file " + path, "tw_storage", __LINE__, -1);
+    tidewall::throw_storage_error(tag, "Failed to close file " + path);
 }
 
 // A worker generates the next chunks while the current one is written.

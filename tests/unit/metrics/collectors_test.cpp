@@ -42,6 +42,8 @@ TEST(MetricsRunner, AFailingOrLateCollectorCostsItsOwnSectionOnly) {
                              "tidewall_collector_success{collector=\"last\"} 1",
                              "tidewall_last_collection_timestamp_seconds 1700000000"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
+    // What a collector threw is in the log, not lost.
+    EXPECT_TRUE(tb.logged(-1, "tidewall::metrics::run_collectors", "Collector [throws] failed: x"));
 }
 
 TEST(MetricsRunner, CollectorsRunSideBySideAndACutShortOneKeepsItsSamples) {

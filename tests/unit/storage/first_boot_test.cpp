@@ -5,6 +5,8 @@
 #include "fixture.h"
 #include "storage_fixture.h"
 
+#include <tidewall/tw_log.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -179,6 +181,7 @@ TEST_P(FirstBootFailure, StopsWithTheMarkUnsetAndRunsNothingLater) {
     EXPECT_EQ(-1, s.storage.do_first_boot_operations()) << step.name;
     EXPECT_FALSE(tb.key(kMark)) << step.name;
     EXPECT_TRUE(tb.logged(-1, kTag, step.message)) << step.name;
+    EXPECT_EQ(step.message, tw_last_error()) << step.name;  // not a success logged at the same level
     ASSERT_FALSE(tb.commands.empty());
     EXPECT_EQ(step.last_command ? step.last_command : kModelCommand, tb.commands.back()) << step.name;
     EXPECT_EQ(tb.commands.end(), std::find(tb.commands.begin(), tb.commands.end(), "/sbin/iscsi-iname"));
