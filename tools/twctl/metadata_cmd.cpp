@@ -9,6 +9,8 @@
 
 #include "cli.h"
 
+#include "foundation/blkdev/dm_names.h"
+
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_lvm.h>
 #include <tidewall/tw_md_storage_config.h>
@@ -328,14 +330,7 @@ int unconfigure(const unconfigure_options& o) {
 }
 
 // Device-mapper's name of a logical volume: dashes inside names doubled.
-std::string mapper_name(const std::string& vg, const std::string& lv) {
-    auto dashes = [](const std::string& s) {
-        std::string out;
-        for (char c : s) out += c == '-' ? std::string("--") : std::string(1, c);
-        return out;
-    };
-    return "/dev/mapper/" + dashes(vg) + "-" + dashes(lv);
-}
+std::string mapper_name(const std::string& vg, const std::string& lv) { return tidewall::blkdev::dm_mapper_path(vg, lv); }
 
 struct mount_row {
     std::string device, mnt_path, fs_type;

@@ -8,13 +8,14 @@
 #include "json_out.h"
 #include "platform_devices.h"
 
+#include "foundation/blkdev/physical_disks.h"
+
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_smartctl.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,17 +36,6 @@ struct smart_row {
     std::string serial;
     std::vector<smart_param> faulty;
 };
-
-// Whole disks backed by a device (not loop, RAM or zram devices), as /dev paths.
-std::vector<std::string> physical_disks() {
-    std::vector<std::string> out;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator("/sys/block", ec)) {
-        if (std::filesystem::exists(e.path() / "device", ec)) out.push_back("/dev/" + e.path().filename().string());
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
 
 smart_row read_smart(const std::string& device) {
     smart_row row;
@@ -91,7 +81,7 @@ report gather() {
     r.supplies = platform.get_pwrsupplyinfo();
     r.fans = platform.get_faninfo();
     r.drives = platform.get_driveinfo();
-    for (const auto& dev : physical_disks()) r.smart.push_back(read_smart(dev));
+    for (const auto& dev : tw_physical_disks()) r.smart.push_back(read_smart(dev));
 
     const bool no_dmi = r.system.get_vendor().empty() && r.system.get_modelno().empty();
     if (no_dmi) r.unavailable["system"] = "dmidecode gave no system information (no DMI tables on this machine)";

@@ -63,49 +63,6 @@ int list_dir(const std::string& mapped, std::vector<std::string>& names) {
     return 0;
 }
 
-// Kernel-name order: runs of digits compare as numbers, and drive letters as
-// the kernel hands them out, so sdb < sdaa and loop2 < loop10.
-bool kernel_order(const std::string& a, const std::string& b) {
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size()) {
-        bool da = std::isdigit(static_cast<unsigned char>(a[i])), db = std::isdigit(static_cast<unsigned char>(b[j]));
-        size_t ei = i, ej = j;
-        while (ei < a.size() && (std::isdigit(static_cast<unsigned char>(a[ei])) != 0) == da) ++ei;
-        while (ej < b.size() && (std::isdigit(static_cast<unsigned char>(b[ej])) != 0) == db) ++ej;
-        std::string ra = a.substr(i, ei - i), rb = b.substr(j, ej - j);
-        if (da != db) return da;
-        if (da) {
-            std::string za = ra.substr(std::min(ra.find_first_not_of('0'), ra.size()));
-            std::string zb = rb.substr(std::min(rb.find_first_not_of('0'), rb.size()));
-            if (za.size() != zb.size()) return za.size() < zb.size();
-            if (za != zb) return za < zb;
-        } else if (ra != rb) {
-            // Drive letters run sdz, sdaa: within one family of names (same
-            // first two letters) fewer letters come first.
-            bool same_family = ra.size() >= 2 && rb.size() >= 2 && ra.compare(0, 2, rb, 0, 2) == 0;
-            if (same_family && ra.size() != rb.size()) return ra.size() < rb.size();
-            return ra < rb;
-        }
-        i = ei;
-        j = ej;
-    }
-    return a.size() - i < b.size() - j;
-}
-
-// The kernel names partitions of "sdb" sdb1, sdb2, and those of a disk whose
-// name ends in a digit with a "p": nvme0n1p1, loop3p1.
-bool is_partition_name(const std::string& disk_dev, const std::string& candidate) {
-    if (candidate.size() <= disk_dev.size() || candidate.compare(0, disk_dev.size(), disk_dev) != 0) return false;
-    std::string rest = candidate.substr(disk_dev.size());
-    if (std::isdigit(static_cast<unsigned char>(disk_dev.back()))) {
-        if (rest[0] != 'p') return false;
-        rest = rest.substr(1);
-    }
-    return !rest.empty() && rest.find_first_not_of("0123456789") == std::string::npos;
-}
-
-std::string devnum_of(dev_t rdev) { return std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev)); }
-
 std::string join(const std::vector<std::string>& items, const char* sep) {
     std::string out;
     for (const auto& i : items) out += (out.empty() ? "" : sep) + i;
@@ -124,7 +81,16 @@ bool is_partition_dir(const std::string& disk_sysdir, const std::string& entry) 
     return exists(disk_sysdir + "/" + entry + "/partition");
 }
 
+std::vector<std::string> names_of(const std::vector<tidewall::blkdev::sysfs_device>& devices) {
+    std::vector<std::string> out;
+    for (const auto& d : devices) out.push_back(d.name);
+    return out;
+}
+
 } // namespace
+
+using tidewall::blkdev::in_use;
+using tidewall::blkdev::kernel_order;
 
 tsaf_blkdevmgr::tsaf_blkdevmgr() = default;
 
@@ -162,129 +128,83 @@ int tsaf_blkdevmgr::enumerate_blkdevs(bool include_partitions) {
 }
 
 void tsaf_blkdevmgr::add_disk(const std::string& name, bool include_partitions) {
-    unsigned long long sectors = 0;
-    std::string text;
     disk_facts d;
-    d.sysdir = path("/sys/block/" + name);
+    d.view = tidewall::blkdev::read_disk_view("/sys/block/" + name, "/dev/" + name);
+    const auto& v = d.view;
     d.info.set_devpath("/dev/" + name);
     d.info.set_name(name);
-    if (read_number(d.sysdir + "/size", sectors)) d.info.set_size(sectors * 512ULL);
-    if (read_attr(d.sysdir + "/device/model", text)) d.info.set_model(text);
-    if (read_attr(d.sysdir + "/dev", text)) {
-        d.info.set_devnum(text);
-        d.devnums.push_back(text);
-    }
-    std::vector<std::string> entries;
-    list_dir(d.sysdir, entries);
-    for (const auto& e : entries)
-        if (is_partition_dir(d.sysdir, e)) d.partitions.push_back(e);
-    std::sort(d.partitions.begin(), d.partitions.end(), kernel_order);
-    struct stat st {};
-    if (::stat(path(d.info.get_devpath()).c_str(), &st) == 0) {
-        d.node_exists = true;
-        d.node_dev = st.st_dev;
-        d.node_ino = st.st_ino;
-    }
+    if (v.disk.size_known) d.info.set_size(v.disk.sectors * 512ULL);
+    if (!v.model.empty()) d.info.set_model(v.model);
+    if (!v.disk.devnum.empty()) d.info.set_devnum(v.disk.devnum);
     devices_.push_back(d.info);
-    for (const auto& p : d.partitions) {
-        tsaf_blkdev_basic_info part("/dev/" + p);
-        part.set_name(p);
+    for (const auto& p : v.partitions) {
+        tsaf_blkdev_basic_info part("/dev/" + p.name);
+        part.set_name(p.name);
         part.set_is_partition(true);
-        if (read_number(d.sysdir + "/" + p + "/size", sectors)) part.set_size(sectors * 512ULL);
-        if (read_attr(d.sysdir + "/" + p + "/dev", text)) {
-            part.set_devnum(text);
-            d.devnums.push_back(text);
-        }
+        if (p.size_known) part.set_size(p.sectors * 512ULL);
+        if (!p.devnum.empty()) part.set_devnum(p.devnum);
         if (include_partitions) devices_.push_back(part);
     }
     log_.logMessage("tsaf_blkdevmgr::enumerate_blkdevs", 2, "Block device [%s] size [%llu] partitions [%s]",
-                    d.info.get_devpath().c_str(), d.info.get_size(), join(d.partitions, ",").c_str());
+                    d.info.get_devpath().c_str(), d.info.get_size(), join(names_of(v.partitions), ",").c_str());
     disks_.push_back(std::move(d));
 }
 
 int tsaf_blkdevmgr::load_usage_tables(usage_tables& t) {
-    int rc = read_table("/etc/mtab", t.mounts, false);
-    if (rc != 0) {
-        t.problem = std::string("mount table /etc/mtab unreadable (") + std::strerror(rc) + ")";
-        return rc;
+    t.in_use = tidewall::blkdev::read_usage_tables();
+    const auto& u = t.in_use;
+    int rc = 0;
+    if (u.unreadable == "/etc/mtab") {
+        t.problem = std::string("mount table /etc/mtab unreadable (") + std::strerror(u.error) + ")";
+        return u.error;
     }
     rc = read_table("/etc/fstab", t.fstab, true);
     if (rc != 0) {
         t.problem = std::string("/etc/fstab unreadable (") + std::strerror(rc) + ")";
         return rc;
     }
-    rc = read_table("/proc/swaps", t.swaps, true);
-    if (rc != 0) {
-        t.problem = std::string("/proc/swaps unreadable (") + std::strerror(rc) + ")";
-        return rc;
-    }
     // mountinfo names the device number of every mount, whatever path the
     // source was given by; where it exists it must be readable.
-    std::string text;
-    rc = tidewall::file_io::read_all(path("/proc/self/mountinfo"), text);
-    if (rc == ENOENT) return 0;
-    if (rc != 0) {
-        t.problem = std::string("/proc/self/mountinfo unreadable (") + std::strerror(rc) + ")";
-        return rc;
-    }
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        std::string line = text.substr(start, nl == std::string::npos ? std::string::npos : nl - start);
-        start = nl == std::string::npos ? text.size() : nl + 1;
-        std::vector<std::string> f;
-        tsaf_utils::tokenize(line.c_str(), " ", f);
-        if (f.size() >= 5) t.mountinfo.emplace_back(f[2], f[4]);
+    if (!u.unreadable.empty()) {
+        t.problem = u.unreadable + " unreadable (" + std::strerror(u.error) + ")";
+        return u.error;
     }
     return 0;
 }
 
-bool tsaf_blkdevmgr::names_device(const std::string& source, const disk_facts& d) {
-    const std::string& dev = d.info.get_devpath();
-    if (source.empty() || source[0] != '/') return false;
-    if (source == dev || is_partition_name(dev, source)) return true;
-    struct stat st {};
-    if (::stat(path(source).c_str(), &st) != 0) return false;
-    if (S_ISBLK(st.st_mode) &&
-        std::find(d.devnums.begin(), d.devnums.end(), devnum_of(st.st_rdev)) != d.devnums.end())
-        return true;
-    return d.node_exists && st.st_dev == d.node_dev && st.st_ino == d.node_ino;
-}
-
 std::string tsaf_blkdevmgr::judge(const disk_facts& d, const usage_tables& t) {
     if (!t.problem.empty()) return t.problem;
+    const auto& v = d.view;
     const std::string& name = d.info.get_name();
     const std::string& dev = d.info.get_devpath();
     if (name.compare(0, 4, "loop") == 0) {
         if (!loop_allowed(dev)) return std::string("loop device not named in ") + kTestDisksKey;
-    } else if (!exists(d.sysdir + "/device")) {
+    } else if (!v.hardware) {
         return "no hardware device behind it (virtual block device)";
     }
-    unsigned long long sectors = 0;
-    if (!read_number(d.sysdir + "/size", sectors)) return "size unreadable";
-    if (sectors == 0) return "zero size (no medium)";
-    std::string flag;
-    if (!read_attr(d.sysdir + "/ro", flag) || (flag != "0" && flag != "1")) return "read-only flag unreadable";
-    if (flag == "1") return "read-only";
-    if (!read_attr(d.sysdir + "/removable", flag) || (flag != "0" && flag != "1")) return "removable flag unreadable";
-    if (flag == "1") return "removable media";
-    if (!d.partitions.empty()) return "has partitions (" + join(d.partitions, ", ") + ")";
+    if (!v.disk.size_known) return "size unreadable";
+    if (v.disk.sectors == 0) return "zero size (no medium)";
+    if (!v.ro_read || (v.ro != "0" && v.ro != "1")) return "read-only flag unreadable";
+    if (v.ro == "1") return "read-only";
+    if (!v.removable_read || (v.removable != "0" && v.removable != "1")) return "removable flag unreadable";
+    if (v.removable == "1") return "removable media";
+    if (!v.partitions.empty()) return "has partitions (" + join(names_of(v.partitions), ", ") + ")";
+    // Policy: any holder, mount or swap of the disk rules it out; the
+    // holders are named together.
     std::vector<std::string> holders;
-    if (list_dir(d.sysdir + "/holders", holders) != 0) return "holders unreadable";
-    if (!holders.empty()) {
-        std::sort(holders.begin(), holders.end(), kernel_order);
-        return "held by " + join(holders, ", ");
+    for (const auto& r : tidewall::blkdev::why_in_use(v, t.in_use)) {
+        if (r.kind == in_use::cannot_tell) return "holders unreadable";
+        if (r.kind == in_use::held) holders.push_back(r.holder);
     }
-    for (const auto& m : t.mounts)
-        if (names_device(m.GetBackingDevice(), d)) return "mounted at " + m.GetMountPoint();
-    for (const auto& [devnum, mnt] : t.mountinfo)
-        if (std::find(d.devnums.begin(), d.devnums.end(), devnum) != d.devnums.end()) return "mounted at " + mnt;
-    for (const auto& s : t.swaps)
-        if (names_device(s.GetBackingDevice(), d)) return "used as swap (" + s.GetBackingDevice() + ")";
+    if (!holders.empty()) return "held by " + join(holders, ", ");
+    for (const auto& r : tidewall::blkdev::why_in_use(v, t.in_use)) {
+        if (r.kind == in_use::mounted) return "mounted at " + r.mount_point;
+        if (r.kind == in_use::swap) return "used as swap (" + r.source + ")";
+    }
     for (const auto& f : t.fstab)
-        if (names_device(f.GetBackingDevice(), d))
+        if (tidewall::blkdev::names_disk(f.GetBackingDevice(), v))
             return "named in /etc/fstab (" + f.GetBackingDevice() + " on " + f.GetMountPoint() + ")";
-    if (!d.node_exists) return "no device node " + dev;
+    if (!v.node_exists) return "no device node " + dev;
 
     std::string node = path(dev);
     struct stat st {};
@@ -425,10 +345,10 @@ int tsaf_blkdevmgr::get_vfat_partition(std::string& partition, std::string& uuid
     std::string first, first_uuid;
     for (const auto& d : disks_) {
         if (d.info.get_name().compare(0, 4, "loop") == 0 && !loop_allowed(d.info.get_devpath())) continue;
-        std::string removable;
         // A USB stick's vfat is never the node's EFI system partition.
-        if (read_attr(d.sysdir + "/removable", removable) && removable == "1") continue;
-        for (const auto& p : d.partitions) {
+        if (d.view.removable_read && d.view.removable == "1") continue;
+        for (const auto& part : d.view.partitions) {
+            const std::string& p = part.name;
             auto probe = tidewall::blkdev::probe_signatures(path("/dev/" + p));
             if (probe.what != tidewall::blkdev::probe_result::found || probe.type != "vfat") continue;
             bool esp = probe.part_entry_type == "0xef" ||

@@ -14,6 +14,8 @@
 // held open exclusively by the kernel, and without any signature libblkid finds.
 // Anything that cannot be read counts against the disk.
 
+#include "foundation/blkdev/why_in_use.h"
+
 #include <tidewall/ts_mnt_info.h>
 #include <tidewall/tsaf_blkdev.h>
 #include <tidewall/tw_debug.h>
@@ -59,18 +61,12 @@ private:
     // What sysfs and the device node say about one whole disk.
     struct disk_facts {
         tsaf_blkdev_basic_info info;
-        std::string sysdir;                  // mapped /sys/block/<name>
-        std::vector<std::string> partitions; // kernel names
-        std::vector<std::string> devnums;    // "major:minor" of the disk and its partitions
-        bool node_exists = false;            // /dev/<name>
-        unsigned long long node_dev = 0, node_ino = 0;
+        tidewall::blkdev::disk_view view;
     };
     // The tables that tell what the machine uses.
     struct usage_tables {
-        std::list<TsMntInfo> mounts;  // /etc/mtab
-        std::vector<std::pair<std::string, std::string>> mountinfo;  // devnum, mount point
+        tidewall::blkdev::usage_tables in_use;  // mtab, swaps, mountinfo
         std::list<TsMntInfo> fstab;
-        std::list<TsMntInfo> swaps;
         std::string problem;  // why every disk is in doubt, when a table is unreadable
     };
 
@@ -78,9 +74,6 @@ private:
     void add_disk(const std::string& name, bool include_partitions);
     int load_usage_tables(usage_tables& t);
     std::string judge(const disk_facts& d, const usage_tables& t);
-    // Whether a device text of a table (a path, possibly a link) names the disk
-    // or one of its partitions.
-    static bool names_device(const std::string& source, const disk_facts& d);
     bool loop_allowed(const std::string& devpath);
 
     tw_debug log_;

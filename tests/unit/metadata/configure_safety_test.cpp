@@ -42,8 +42,7 @@ TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
          [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); }, "disk [/dev/sdc] is mounted at /srv/data"},
         {"mounted partition", {"/dev/sdc"},
          [](test_backend& tb, fake_node& n) {
-             tb.write_file("/sys/class/block/sdc/sdc1/partition", "1\n");
-             tb.write_file("/sys/class/block/sdc/sdc1/dev", "8:33\n");
+             add_partition(tb, "sdc", "sdc1", 1, "8:33");
              tb.write_file("/dev/sdc1", "");
              n.mount("/dev/sdc1", "/boot");
          },
@@ -56,6 +55,12 @@ TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
         {"held by another group's volume", {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { hold_disk(tb, "sdc", "dm-4", "othervg-data"); },
          "disk [/dev/sdc] is held by dm-4"},
+        {"held by a volume of a group named like the outgoing one", {"/dev/sdc"},
+         [](test_backend& tb, fake_node&) { hold_disk(tb, "sdc", "dm-5", "metadatavg--old-data"); },
+         "disk [/dev/sdc] is held by dm-5"},
+        {"mountinfo unreadable", {"/dev/sdc"},
+         [](test_backend& tb, fake_node&) { tb.make_dir("/proc/self/mountinfo"); },
+         "disk [/dev/sdc] cannot be checked: /proc/self/mountinfo is unreadable"},
         {"RAID member", {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { tb.make_dir("/sys/class/block/sdc/holders/md0"); },
          "disk [/dev/sdc] is held by md0"},

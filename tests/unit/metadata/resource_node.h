@@ -5,6 +5,7 @@
 // mount table that its mount and umount commands change as the real ones do,
 // and disks sdb to sdf of 1 TiB in a fake sysfs with image files as nodes.
 
+#include "fake_sysfs.h"
 #include "lvm_setup.h"
 #include "test_backend.h"
 
@@ -33,11 +34,7 @@ constexpr unsigned long long kTiB = 1ULL << 40;
 // A disk as sysfs shows it: size, device number, holders, partitions.
 inline void add_block_device(test_backend& tb, const std::string& name, unsigned long long bytes,
                              const std::string& devnum) {
-    std::string sys = "/sys/class/block/" + name;
-    tb.write_file(sys + "/size", std::to_string(bytes / 512) + "\n");
-    tb.write_file(sys + "/dev", devnum + "\n");
-    tb.make_dir(sys + "/holders");
-    tb.write_file("/dev/" + name, "");
+    add_disk(tb, fake_disk(name).size(bytes).devnum_is(devnum).empty_node());
 }
 
 // An LVM physical-volume label in the disk's image (made 4 MiB: libblkid
@@ -69,8 +66,7 @@ inline void write_lvm_label(test_backend& tb, const std::string& disk) {
 // A device-mapper volume named dm_name holding the disk.
 inline void hold_disk(test_backend& tb, const std::string& disk, const std::string& holder,
                       const std::string& dm_name) {
-    tb.make_dir("/sys/class/block/" + disk + "/holders/" + holder);
-    tb.write_file("/sys/class/block/" + holder + "/dm/name", dm_name + "\n");
+    add_holder(tb, disk, holder, dm_name);
 }
 
 // A node whose mount and umount commands change its mount table, as the real

@@ -168,6 +168,12 @@ TEST_F(NewDisksTest, UnreadableTablesLeaveNoDiskNew) {
     std::filesystem::remove(tb.root + "/proc/swaps");  // no fstab, no swap support: nothing to doubt
     EXPECT_EQ(new_disks(), std::vector<std::string>{"/dev/sdb"});
 
+    tb.make_dir("/proc/self/mountinfo");  // there, but not readable as a table
+    EXPECT_EQ(new_disks(), std::vector<std::string>{});
+    EXPECT_NE(last_rc, 0);
+    EXPECT_EQ(reasons()["/dev/sdb"], "/proc/self/mountinfo unreadable (Is a directory)");
+    std::filesystem::remove(tb.root + "/proc/self/mountinfo");
+
     std::filesystem::remove_all(tb.root + "/sys");
     EXPECT_EQ(new_disks(), std::vector<std::string>{});
     EXPECT_NE(last_rc, 0);

@@ -1,9 +1,10 @@
 #ifndef TIDEWALL_TESTS_UNIT_STORAGE_FIXTURE_H
 #define TIDEWALL_TESTS_UNIT_STORAGE_FIXTURE_H
 
-// Shared set-up of the storage tests: a test backend, a node flavour, and a
-// fake sysfs tree with sparse image files standing in for disks.
+// Shared set-up of the storage tests: a test backend, a node flavour, and
+// signatures written into the fake disks' image files (fake_sysfs.h).
 
+#include "fake_sysfs.h"
 #include "test_backend.h"
 
 #include <tidewall/tw_storage.h>
@@ -19,61 +20,6 @@ namespace tidewall::testing {
 
 inline void use_gluster_flavour(test_backend& tb) { tb.set_key("sArrowfieldApplianceType", "RM-110"); }
 inline void use_maldor_flavour(test_backend& tb) { tb.set_key("sArrowfieldApplianceType", "RM-500"); }
-
-// A fake whole disk under /sys/block, described by name and what differs from
-// a plain, writable hardware disk of 64 MiB.
-struct fake_disk {
-    explicit fake_disk(std::string n) : name(std::move(n)) {}
-    fake_disk& size(unsigned long long b) { bytes = b; return *this; }
-    fake_disk& virtual_device() { hardware = false; return *this; }  // loop, dm: no "device" link
-    fake_disk& ro_flag(std::string v) { ro = std::move(v); return *this; }
-    fake_disk& removable_media() { removable = "1"; return *this; }
-    fake_disk& with_partitions(std::vector<std::string> p) { partitions = std::move(p); return *this; }
-    fake_disk& held_by(std::vector<std::string> h) { holders = std::move(h); return *this; }
-    fake_disk& without_node() { node = false; return *this; }
-    fake_disk& devnum_is(std::string d) { devnum = std::move(d); return *this; }
-
-    std::string name;
-    unsigned long long bytes = 64ULL << 20;
-    bool hardware = true;
-    std::string ro = "0";
-    std::string removable = "0";
-    std::vector<std::string> partitions;
-    std::vector<std::string> holders;
-    bool node = true;  // an image file at /dev/<name>
-    std::string devnum;
-};
-
-inline int next_minor() {
-    static int minor = 16;
-    return minor += 16;
-}
-
-// Builds /sys/block/<name> as the kernel lays it out, and a sparse image file
-// at /dev/<name>.
-inline void add_disk(test_backend& tb, fake_disk d) {
-    std::string sys = "/sys/block/" + d.name;
-    if (d.devnum.empty()) d.devnum = "8:" + std::to_string(next_minor());
-    tb.write_file(sys + "/size", std::to_string(d.bytes / 512) + "\n");
-    tb.write_file(sys + "/ro", d.ro + "\n");
-    tb.write_file(sys + "/removable", d.removable + "\n");
-    tb.write_file(sys + "/dev", d.devnum + "\n");
-    tb.write_file(sys + "/queue/logical_block_size", "512\n");
-    tb.make_dir(sys + "/holders");
-    if (d.hardware) tb.write_file(sys + "/device/model", "QEMU HARDDISK   \n");
-    int n = 1;
-    for (const auto& p : d.partitions) {
-        tb.write_file(sys + "/" + p + "/partition", std::to_string(n) + "\n");
-        tb.write_file(sys + "/" + p + "/size", "2048\n");
-        tb.write_file(sys + "/" + p + "/dev", d.devnum.substr(0, d.devnum.find(':')) + ":" + std::to_string(n) + "\n");
-        ++n;
-    }
-    for (const auto& h : d.holders) tb.make_dir(sys + "/holders/" + h);
-    if (d.node) {
-        tb.write_file("/dev/" + d.name, "");
-        std::filesystem::resize_file(tb.root + "/dev/" + d.name, d.bytes);
-    }
-}
 
 // Writes bytes into an image file at an offset.
 inline void poke(test_backend& tb, const std::string& path, long offset, const std::string& bytes) {
