@@ -7,6 +7,7 @@
 #include <tidewall/export.h>
 
 #include <string>
+#include <vector>
 
 // One block device as the enumeration found it. The device path comes first:
 // it is what provisioning works on.
@@ -78,5 +79,9 @@ private:
     bool is_new_ = false;
     std::string reason_;
 };
+
+// The node's whole disks with a hardware device behind them (no loop, device-
+// mapper, md or RAM devices), as /dev paths in name order.
+TW_API std::vector<std::string> tw_physical_disks();
 
 #endif

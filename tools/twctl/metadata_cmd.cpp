@@ -9,7 +9,7 @@
 
 #include "cli.h"
 
-#include "foundation/blkdev/dm_names.h"
+#include <tidewall/tw_dm_names.h>
 
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_lvm.h>

@@ -8,7 +8,7 @@
 #include "json_out.h"
 #include "platform_devices.h"
 
-#include "foundation/blkdev/physical_disks.h"
+#include <tidewall/tsaf_blkdev.h>
 
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_smartctl.h>
