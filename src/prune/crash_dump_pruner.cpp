@@ -8,6 +8,7 @@
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "prune/noted_tree.h"
+#include "prune/walk_only.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -175,7 +176,57 @@ void walk(prune_state& s, int fd, size_t dir, int depth) {
     }
 }
 
+// A run's start: empty lists (what an earlier run noted is gone or kept for a
+// reason that no longer holds) and the clock that ages the dumps.
+void begin_run(prune_state& s) {
+    s.prune_paths.clear();
+    s.noted.clear();
+    s.prune_dirs_set.clear();
+    s.ignore_dirs.clear();
+    s.short_of_space.clear();
+    s.tree.clear();
+    s.scan_start = tsaf_utils::now();
+}
+
+// Outside a run, walks alone ask the file systems afresh (see scan_and_prune).
+struct run_mark {
+    bool& flag;
+    explicit run_mark(bool& f) : flag(f) { flag = true; }
+    ~run_mark() { flag = false; }
+};
+
+// The settings, the locations and one walk of each: what the removals, or the
+// walk-only listing, then act on.
+void read_settings_and_walk(tw_prune& pruner) {
+    pruner.get_kernel_crashdump_validity();
+    pruner.get_min_freespace_percentage();
+    pruner.form_prune_set();
+    for (const auto& [loc, dirs] : pruner.locations()) pruner.scan_and_prune(loc, dirs);
+}
+
+// The noted directories to try, deepest first: a directory sorts after every
+// prefix of it, so in reverse order a noted directory inside another noted one
+// goes before it, and the outer one is empty by the time its turn comes. A
+// directory whose file could not be removed, or a walked location, is not tried.
+template <typename Visit>
+void for_each_dir_to_try(const prune_state& s, const std::map<std::string, bool>& locations, Visit visit) {
+    for (auto it = s.prune_dirs_set.rbegin(); it != s.prune_dirs_set.rend(); ++it)
+        if (!s.ignore_dirs.count(it->first) && !locations.count(it->first)) visit(it->first, it->second);
+}
+
 } // namespace
+
+tidewall::prune::would_remove tidewall::prune::walk_only(tw_prune& pruner) {
+    std::lock_guard<std::recursive_mutex> lock(state_mutex());
+    prune_state& s = state();
+    begin_run(s);
+    run_mark mark(s.in_run);
+    read_settings_and_walk(pruner);
+    would_remove out;
+    for (const auto& file : s.prune_paths) out.files.push_back(file.path);
+    for_each_dir_to_try(s, pruner.locations(), [&](const std::string& dir, size_t) { out.dirs.push_back(dir); });
+    return out;
+}
 
 tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", 0, "Creating tw_prune instance"); }
 
@@ -194,26 +245,9 @@ int tw_prune::prune_crash_dumps() {
         return 1;
     }
     prune_state& s = state();
-    // Every run starts from empty lists: what an earlier run noted is gone or kept
-    // for a reason that no longer holds.
-    s.prune_paths.clear();
-    s.noted.clear();
-    s.prune_dirs_set.clear();
-    s.ignore_dirs.clear();
-    s.short_of_space.clear();
-    s.tree.clear();
-    // Outside a run, walks alone ask the file systems afresh (see scan_and_prune).
-    struct run_mark {
-        bool& flag;
-        explicit run_mark(bool& f) : flag(f) { flag = true; }
-        ~run_mark() { flag = false; }
-    } mark(s.in_run);
-    s.scan_start = tsaf_utils::now();
-
-    get_kernel_crashdump_validity();
-    get_min_freespace_percentage();
-    form_prune_set();
-    for (const auto& loc : prune_locations_) scan_and_prune(loc, dir_flags_[loc]);
+    begin_run(s);
+    run_mark mark(s.in_run);
+    read_settings_and_walk(*this);
     prune_files();
     prune_dirs();
     prune_ovirt_crash_dumps();
@@ -331,13 +365,8 @@ void tw_prune::prune_dirs() {
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     prune_state& s = state();
     tp::dir_reopener dirs(s.tree);
-    // Deepest first: a directory sorts after every prefix of it, so in reverse
-    // order a noted directory inside another noted one goes before it, and the
-    // outer one is empty by the time its turn comes.
-    for (auto it = s.prune_dirs_set.rbegin(); it != s.prune_dirs_set.rend(); ++it) {
-        const std::string& dir = it->first;
-        if (s.ignore_dirs.count(dir) || prune_locations_.count(dir)) continue;
-        const tp::noted_dir& noted = s.tree.at(it->second);
+    for_each_dir_to_try(s, dir_flags_, [&](const std::string& dir, size_t at) {
+        const tp::noted_dir& noted = s.tree.at(at);
         std::string where;
         int err = 0;
         tp::outcome done = tp::remove_noted(dirs, static_cast<size_t>(noted.parent), noted.name, noted.id, true, where, err);
@@ -353,5 +382,5 @@ void tw_prune::prune_dirs() {
                 log_.logMessage(tag, -1, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
                                 dir.c_str(), where.empty() ? dir.c_str() : where.c_str());
         }
-    }
+    });
 }

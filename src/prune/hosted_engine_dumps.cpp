@@ -2,7 +2,6 @@
 // the engine's node over SSH.
 
 #include <tidewall/tw_prune.h>
-#include <tidewall/tw_storage.h>
 
 #include "foundation/compat/tsaf_utils.h"
 
@@ -17,11 +16,9 @@ const char* const kEngineDumpDir = "/var/log/ovirt-engine/dump";
 int tw_prune::prune_ovirt_crash_dumps() {
     const char* tag = "tw_prune::prune_ovirt_crash_dumps";
     std::string engine;
-    int rc = 0;
-    {
-        tw_storage storage;
-        rc = storage.get_hosted_engine(engine);
-    }
+    // The name the storage layer records (sOvirtHname), read straight from the
+    // registry: a whole storage object would scan the gluster volumes first.
+    int rc = tsaf_utils::get_reg_key("sOvirtHname", engine);
     if (rc != 0) {
         log_.logMessage(tag, -1, "Failed to detemine the ovirt engine hostname");
         return rc;

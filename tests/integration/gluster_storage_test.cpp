@@ -7,9 +7,11 @@
 #include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_storage.h>
+#include <tidewall/twjson.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -134,23 +136,60 @@ TEST_F(GlusterStorage, TwctlListsBricksAndMounts) {
     int status = -1;
     std::string bricks = sh(std::string(twctl) + " gluster bricks testvol --json", &status);
     ASSERT_EQ(0, status) << bricks;
+    // Each listed record as its own object, compared whole.
+    auto records = [](const std::string& text, const char* list) {
+        std::vector<std::string> out;
+        twjson::Object doc;
+        if (doc.parse(text) && doc.has<twjson::Array>(list))
+            for (const auto& v : doc.get<twjson::Array>(list).values())
+                if (v.is<twjson::Object>()) out.push_back(v.get<twjson::Object>().json());
+        return out;
+    };
+    auto record = [](std::initializer_list<std::pair<const char*, twjson::Value>> fields) {
+        twjson::Object o;
+        for (const auto& [k, v] : fields) o << k << v;
+        return o.json();
+    };
+    auto has = [](const std::vector<std::string>& all, const std::string& one) {
+        return std::find(all.begin(), all.end(), one) != all.end();
+    };
+    const auto brick_records = records(bricks, "bricks");
     for (auto [dir, dev] : {std::pair<std::string, std::string>{"/tw/disk1/tw_brick", disk1}, {"/tw/disk2/tw_brick", disk2}})
-        EXPECT_NE(std::string::npos, bricks.find("{\"host\": \"" + host_name() + "\", \"path\": \"" + dir +
-                                                 "\", \"local\": true, \"online\": true, \"brick_attributes\": true, "
-                                                 "\"device\": \"" + dev + "\"}"))
+        EXPECT_TRUE(has(brick_records, record({{"host", host_name()}, {"path", dir}, {"local", true}, {"online", true},
+                                               {"brick_attributes", true}, {"device", dev}})))
             << bricks;
-    EXPECT_NE(std::string::npos, bricks.find("\"heal_in_progress\": false")) << bricks;
+    // As its schema describes it.
+    const char* source = std::getenv("TW_SOURCE_DIR");
+    ASSERT_TRUE(source);
+    {
+        std::ofstream(::testing::TempDir() + "bricks.json") << bricks;
+    }
+    sh("python3 -c \"import json, sys, jsonschema; jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))"
+       ".validate(json.load(open(sys.argv[2])))\" " + std::string(source) + "/docs/schemas/gluster-bricks.schema.json " +
+           ::testing::TempDir() + "bricks.json",
+       &status);
+    EXPECT_EQ(0, status) << bricks;
+    twjson::Object brick_doc;
+    ASSERT_TRUE(brick_doc.parse(bricks)) << bricks;
+    EXPECT_TRUE(brick_doc.has<twjson::Boolean>("heal_in_progress") && !brick_doc.get<twjson::Boolean>("heal_in_progress"))
+        << bricks;
 
     std::string mounts = sh(std::string(twctl) + " gluster mounts --json", &status);
     ASSERT_EQ(0, status) << mounts;
-    EXPECT_NE(std::string::npos, mounts.find("{\"host\": \"node9sds\", \"volume\": \"remotevol\", \"mount_path\": "
-                                             "\"/tw/glus_remote\", \"options\": \"defaults,_netdev,backup-volfile-"
-                                             "servers=node8sds\", \"served\": \"remote\", \"mounted\": false, "
-                                             "\"mounted_device\": null}"))
+    const auto mount_records = records(mounts, "mounts");
+    EXPECT_TRUE(has(mount_records, record({{"host", "node9sds"}, {"volume", "remotevol"}, {"mount_path", "/tw/glus_remote"},
+                                           {"options", "defaults,_netdev,backup-volfile-servers=node8sds"},
+                                           {"served", "remote"}, {"mounted", false}, {"mounted_device", twjson::Null()}})))
         << mounts;
-    EXPECT_NE(std::string::npos, mounts.find("\"volume\": \"testvol\", \"mount_path\": \"/tw/glus\", \"options\": "
-                                             "\"defaults,_netdev\", \"served\": \"local\""))
-        << mounts;
+    bool local_testvol = false;
+    twjson::Object mount_doc;
+    ASSERT_TRUE(mount_doc.parse(mounts)) << mounts;
+    for (const auto& v : mount_doc.get<twjson::Array>("mounts").values()) {
+        const auto& m = v.get<twjson::Object>();
+        local_testvol |= m.get<twjson::String>("volume") == "testvol" && m.get<twjson::String>("mount_path") == "/tw/glus" &&
+                         m.get<twjson::String>("options") == "defaults,_netdev" && m.get<twjson::String>("served") == "local";
+    }
+    EXPECT_TRUE(local_testvol) << mounts;
 
     sh(std::string(twctl) + " gluster bricks novol 2>/dev/null", &status);
     EXPECT_EQ(1, status);

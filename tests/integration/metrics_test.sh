@@ -189,6 +189,11 @@ json=$("$TWCTL" platform drives --json) || fail "twctl platform drives failed"
 check "$json" "[(x['device'], x['serial'], x['drive_number'], x['healthy']) for x in d['drives']] == [('${loops[0]}', 'SN-$l1', '0/32:0', True), ('${loops[1]}', 'SN-$l2', '0/32:1', True)]" \
   "drive inventory wrong"
 check "$json" "all(x['size'] == '536870912' for x in d['drives'])" "lsblk size not taken"
+check "$json" "all(x['size_bytes'] == 536870912 for x in d['drives'])" "lsblk size not a number of bytes"
+python3 - "$TW_SOURCE_DIR/docs/schemas/platform-drives.schema.json" "$json" <<'PY' || fail "platform drives: not as its schema says"
+import json, sys, jsonschema
+jsonschema.Draft202012Validator(json.load(open(sys.argv[1]))).validate(json.loads(sys.argv[2]))
+PY
 [ "$(registry_sum)" = "$before" ] || fail "twctl platform drives changed the registry"
 : > "$CALLS"
 start=$(date +%s)

@@ -75,6 +75,10 @@ check "$json" "d['nics'][0]['speed'] == '0Mb/s'" "eth0's Unknown! speed not show
 check "$json" "d['nics'][0]['mac'] == '$mac' and d['nics'][0]['pci_address'] == '$bus'" "eth0 address facts wrong"
 check "$json" "d['nics'][0]['model'] == '''$model'''" "eth0 model is not lspci's"
 check "$json" "d['nics'][0]['link'] == 'yes' and d['nics'][0]['firmware'] == ''" "eth0 link or firmware wrong"
+python3 - "$TW_SOURCE_DIR/docs/schemas/platform-nics.schema.json" "$json" <<'PY' || fail "platform nics: not as its schema says"
+import json, sys, jsonschema
+jsonschema.Draft202012Validator(json.load(open(sys.argv[1]))).validate(json.loads(sys.argv[2]))
+PY
 # A look leaves the monitoring service's interval alone.
 grep -q "sLastMonitorTimeNW" $reg/Dockwright/registry.conf && fail "twctl platform nics wrote sLastMonitorTimeNW"
 grep -q 'Interface \[lo\] is not configured. Not reporting it.' "$log" || fail "lo not logged as not configured"

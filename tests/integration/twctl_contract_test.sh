@@ -163,6 +163,8 @@ fstab show --json|fstab-show
 disks new --json|disks-new
 platform controllers --json|platform-controllers
 platform report --json|platform-report
+platform nics --json|platform-nics
+monitor --json|monitor
 metadata status --json|metadata-status
 metadata check $work/layout.json --json|metadata-check
 metadata check $work/broken.json --json|metadata-check

@@ -92,30 +92,30 @@ int disks_new(bool json) {
     tw_storage storage;
     plan p = make_plan(storage);
     if (json) {
-        std::printf("{\n  \"complete\": %s,\n  \"datapath_prefix\": %s,\n  \"file_system\": %s,\n"
-                    "  \"mount_options\": %s,\n  \"last_slot\": %u,\n  \"disks\": [\n",
-                    p.survey_rc == 0 ? "true" : "false", twctl::json_string(p.prefix).c_str(),
-                    twctl::json_string(p.fstype).c_str(), twctl::json_string(p.options).c_str(), p.last_slot);
-        size_t i = 0;
+        twjson::Array disks;
         for (const auto& v : p.verdicts) {
             const auto& d = v.get_info();
-            std::printf("    {\"device\": %s, \"name\": %s, \"size_bytes\": %llu, \"model\": %s, \"new\": %s",
-                        twctl::json_string(d.get_devpath()).c_str(), twctl::json_string(d.get_name()).c_str(),
-                        d.get_size(), twctl::json_string(d.get_model()).c_str(), v.get_is_new() ? "true" : "false");
+            twjson::Object o;
+            o << "device" << d.get_devpath() << "name" << d.get_name() << "size_bytes" << d.get_size() << "model"
+              << d.get_model() << "new" << v.get_is_new();
             if (v.get_is_new())
-                std::printf(", \"mount_path\": %s", twctl::json_string(target_of(p, d.get_devpath())).c_str());
+                o << "mount_path" << target_of(p, d.get_devpath());
             else
-                std::printf(", \"reason\": %s", twctl::json_string(v.get_reason()).c_str());
-            std::printf("}%s\n", ++i < p.verdicts.size() ? "," : "");
+                o << "reason" << v.get_reason();
+            disks << std::move(o);
         }
-        std::printf("  ],\n  \"interrupted\": [\n");
-        i = 0;
-        for (const auto& r : p.interrupted)
-            std::printf("    {\"device\": %s, \"mount_path\": %s, \"uuid\": %s, \"last_failure\": %s}%s\n",
-                        twctl::json_string(r.device).c_str(), twctl::json_string(r.mnt_path).c_str(),
-                        twctl::json_string(r.uuid).c_str(), twctl::json_string(r.last_failure).c_str(),
-                        ++i < p.interrupted.size() ? "," : "");
-        std::printf("  ]\n}\n");
+        twjson::Array interrupted;
+        for (const auto& r : p.interrupted) {
+            twjson::Object o;
+            o << "device" << r.device << "mount_path" << r.mnt_path << "uuid" << r.uuid << "last_failure"
+              << r.last_failure;
+            interrupted << std::move(o);
+        }
+        twjson::Object doc;
+        doc << "complete" << (p.survey_rc == 0) << "datapath_prefix" << p.prefix << "file_system" << p.fstype
+            << "mount_options" << p.options << "last_slot" << p.last_slot << "disks" << std::move(disks)
+            << "interrupted" << std::move(interrupted);
+        twctl::print_document(doc);
         return p.survey_rc == 0 && p.interrupted_rc == 0 ? 0 : 1;
     }
     if (p.survey_rc != 0)

@@ -57,20 +57,19 @@ int fstab_show(bool json) {
         rows.push_back(std::move(r));
     }
     if (json) {
-        std::printf("{\n  \"entries\": [\n");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const row& r = rows[i];
-            std::printf("    {\"device\": %s, \"mount_point\": %s, \"type\": %s, \"options\": %s, \"dump\": %d, "
-                        "\"pass\": %d, \"mounted\": %s, \"mounted_device\": %s, \"resolves_to\": %s}%s\n",
-                        twctl::json_string(r.entry.GetBackingDevice()).c_str(),
-                        twctl::json_string(r.entry.GetMountPoint()).c_str(),
-                        twctl::json_string(r.entry.GetFileSystemType()).c_str(), twctl::json_string(r.options).c_str(),
-                        r.entry.GetDumpFrequency(), r.entry.GetPassNumber(), r.mounted ? "true" : "false",
-                        r.mounted ? twctl::json_string(r.mounted_device).c_str() : "null",
-                        r.resolved.empty() ? "null" : twctl::json_string(r.resolved).c_str(),
-                        i + 1 < rows.size() ? "," : "");
+        twjson::Array list;
+        for (const row& r : rows) {
+            twjson::Object o;
+            o << "device" << r.entry.GetBackingDevice() << "mount_point" << r.entry.GetMountPoint() << "type"
+              << r.entry.GetFileSystemType() << "options" << r.options << "dump" << r.entry.GetDumpFrequency()
+              << "pass" << r.entry.GetPassNumber() << "mounted" << r.mounted << "mounted_device"
+              << (r.mounted ? twjson::Value(r.mounted_device) : twjson::Value()) << "resolves_to"
+              << twctl::text_or_null(r.resolved);
+            list << std::move(o);
         }
-        std::printf("  ]\n}\n");
+        twjson::Object doc;
+        doc << "entries" << std::move(list);
+        twctl::print_document(doc);
         return 0;
     }
     std::printf("%-44s %-20s %-8s %-28s %s\n", "DEVICE", "MOUNT POINT", "TYPE", "OPTIONS", "STATE");

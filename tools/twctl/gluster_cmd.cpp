@@ -40,19 +40,17 @@ int gluster_bricks(const std::string& volume, bool json) {
     }
     bool healing = storage.heal_in_progress(volume) == 1;
     if (json) {
-        std::printf("{\n  \"volume\": %s,\n  \"heal_in_progress\": %s,\n  \"bricks\": [\n",
-                    twctl::json_string(volume).c_str(), healing ? "true" : "false");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const auto& r = rows[i];
-            std::printf("    {\"host\": %s, \"path\": %s, \"local\": %s, \"online\": %s", twctl::json_string(r.info.host_name).c_str(),
-                        twctl::json_string(r.info.mnt_path).c_str(), r.info.local ? "true" : "false",
-                        r.info.online ? "true" : "false");
-            if (r.info.local)
-                std::printf(", \"brick_attributes\": %s, \"device\": %s", r.brick_attrs ? "true" : "false",
-                            r.device.empty() ? "null" : twctl::json_string(r.device).c_str());
-            std::printf("}%s\n", i + 1 < rows.size() ? "," : "");
+        twjson::Array list;
+        for (const auto& r : rows) {
+            twjson::Object o;
+            o << "host" << r.info.host_name << "path" << r.info.mnt_path << "local" << r.info.local << "online"
+              << r.info.online;
+            if (r.info.local) o << "brick_attributes" << r.brick_attrs << "device" << twctl::text_or_null(r.device);
+            list << std::move(o);
         }
-        std::printf("  ]\n}\n");
+        twjson::Object doc;
+        doc << "volume" << volume << "heal_in_progress" << healing << "bricks" << std::move(list);
+        twctl::print_document(doc);
         return 0;
     }
     std::printf("Volume %s: %s\n", volume.c_str(), healing ? "entries waiting to heal" : "nothing to heal");
@@ -95,18 +93,18 @@ int gluster_mounts(bool json) {
         return m.host_name == hname ? "local" : "remote";
     };
     if (json) {
-        std::printf("{\n  \"storage_host_name\": %s,\n  \"mounts\": [\n",
-                    know_name ? twctl::json_string(hname).c_str() : "null");
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const auto& r = rows[i];
-            std::printf("    {\"host\": %s, \"volume\": %s, \"mount_path\": %s, \"options\": %s, \"served\": %s, "
-                        "\"mounted\": %s, \"mounted_device\": %s}%s\n",
-                        twctl::json_string(r.m.host_name).c_str(), twctl::json_string(r.m.vol_name).c_str(),
-                        twctl::json_string(r.m.mnt_path).c_str(), twctl::json_string(r.m.mnt_opts).c_str(),
-                        twctl::json_string(served(r.m)).c_str(), r.mounted ? "true" : "false",
-                        r.mounted ? twctl::json_string(r.device).c_str() : "null", i + 1 < rows.size() ? "," : "");
+        twjson::Array list;
+        for (const auto& r : rows) {
+            twjson::Object o;
+            o << "host" << r.m.host_name << "volume" << r.m.vol_name << "mount_path" << r.m.mnt_path << "options"
+              << r.m.mnt_opts << "served" << served(r.m) << "mounted" << r.mounted << "mounted_device"
+              << (r.mounted ? twjson::Value(r.device) : twjson::Value());
+            list << std::move(o);
         }
-        std::printf("  ]\n}\n");
+        twjson::Object doc;
+        doc << "storage_host_name" << (know_name ? twjson::Value(hname) : twjson::Value()) << "mounts"
+            << std::move(list);
+        twctl::print_document(doc);
         return 0;
     }
     std::printf("Storage host name: %s\n", know_name ? hname.c_str() : ("(does not resolve; see " + twctl::log_file() + ")").c_str());

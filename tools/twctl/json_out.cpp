@@ -6,31 +6,10 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 namespace twctl {
-
-std::string json_string(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (c < 0x20 || c >= 0x7f) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                out += buf;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
 
 namespace {
 
@@ -90,6 +69,16 @@ void write_all(int fd, const std::string& text) {
 
 } // namespace
 
+void print_document(const twjson::Object& doc) { std::fputs(doc.json().c_str(), stdout); }
+
+twjson::Value text_or_null(const std::string& s) { return s.empty() ? twjson::Value() : twjson::Value(s); }
+
+twjson::Value rounded(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return twjson::Value(std::strtold(text, nullptr));
+}
+
 void print_json_error(const std::string& error, int status) {
     twjson::Object doc;
     doc << "error" << error;
@@ -129,19 +118,6 @@ int run_json_document(const std::string& command, const std::function<int()>& ru
         if (why.empty()) why = status == 0 ? "the command printed no document" : "failed";
         doc << "error" << why;
         if (status == 0) status = 1;
-    }
-    const std::string stamp = "\"format_version\": " + std::to_string(kJsonFormatVersion) +
-                              ", \"exit_status\": " + std::to_string(status);
-    size_t open = document.find_first_not_of(" \t\r\n");
-    if (printed && open != std::string::npos && document[open] == '{') {
-        // The command's own text, read back above, keeps its field order and
-        // layout: scripts and people compare it, and only the two keys every
-        // document carries are put in front.
-        size_t first = document.find_first_not_of(" \t\r\n", open + 1);
-        bool empty = first != std::string::npos && document[first] == '}';
-        write_all(STDOUT_FILENO, document.substr(0, open + 1) + stamp + (empty ? "" : ", ") +
-                                     document.substr(open + 1));
-        return status;
     }
     doc << "format_version" << twjson::Value(static_cast<twjson::Number>(kJsonFormatVersion));
     doc << "exit_status" << twjson::Value(static_cast<twjson::Number>(status));

@@ -1,6 +1,8 @@
 #ifndef TWCTL_JSON_OUT_H
 #define TWCTL_JSON_OUT_H
 
+#include <tidewall/twjson.h>
+
 #include <functional>
 #include <string>
 
@@ -10,8 +12,17 @@ namespace twctl {
 // field changes meaning or goes away, not when one is added.
 constexpr int kJsonFormatVersion = 1;
 
-// A JSON string literal of s (bytes that are not valid text pass as \u00XX).
-std::string json_string(const std::string& s);
+// Prints a command's document on stdout through the one writer; the output
+// stage (run_json_document) adds "format_version" and "exit_status".
+void print_document(const twjson::Object& doc);
+
+// A text that may be unknown: null for "", the text otherwise. Only for fields
+// where "" can mean nothing but "not known".
+twjson::Value text_or_null(const std::string& s);
+
+// A number as its text with `decimals` places would show it ("%.2f"), so that
+// the document does not carry the binary fraction's tail.
+twjson::Value rounded(double value, int decimals);
 
 // Runs a command that was asked for --json and prints its document through the
 // one writer: with "format_version" and "exit_status" added, and, when the

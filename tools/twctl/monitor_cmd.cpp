@@ -16,7 +16,13 @@ const char* text(bool supported, bool bad, const char* good_text, const char* ba
     return !supported ? "-" : bad ? bad_text : good_text;
 }
 
-const char* json(bool supported, bool value) { return !supported ? "null" : value ? "true" : "false"; }
+twjson::Value verdict(bool supported, bool value) { return supported ? twjson::Value(value) : twjson::Value(); }
+
+twjson::Array texts(const std::list<std::string>& lines) {
+    twjson::Array out;
+    for (const auto& line : lines) out << line;
+    return out;
+}
 
 int monitor_pass(bool as_json) {
     tw_storagemonitor monitor;
@@ -38,27 +44,19 @@ int monitor_pass(bool as_json) {
                  : !not_run.empty()             ? twctl::exit_not_checked
                                                 : twctl::exit_ok;
     if (as_json) {
-        std::printf("{\n  \"healthy\": %s,\n  \"volumes\": [", status == 0 ? "true" : "false");
-        bool first = true;
+        twjson::Array records;
         for (const auto& v : volumes) {
-            std::printf("%s\n    {\"name\": %s, \"mounted\": %s, \"brick_daemons_online\": %s, \"size_shrunk\": %s}",
-                        first ? "" : ",", twctl::json_string(v.get_volumename()).c_str(),
-                        json(v.is_mountcheck_supp(), !v.get_notmounted_status()),
-                        json(v.is_brickcheck_supp(), !v.get_brickoffline_status()),
-                        json(v.is_sizecheck_supp(), v.get_sizeincorrect_status()));
-            first = false;
+            twjson::Object r;
+            r << "name" << v.get_volumename() << "mounted"
+              << verdict(v.is_mountcheck_supp(), !v.get_notmounted_status()) << "brick_daemons_online"
+              << verdict(v.is_brickcheck_supp(), !v.get_brickoffline_status()) << "size_shrunk"
+              << verdict(v.is_sizecheck_supp(), v.get_sizeincorrect_status());
+            records << std::move(r);
         }
-        std::printf("%s],\n", volumes.empty() ? "" : "\n  ");
-        for (const auto* list : {&degraded, &not_run}) {
-            std::printf("  \"%s\": [", list == &degraded ? "degraded" : "checks_not_run");
-            first = true;
-            for (const auto& line : *list) {
-                std::printf("%s%s", first ? "" : ", ", twctl::json_string(line).c_str());
-                first = false;
-            }
-            std::printf("]%s\n", list == &degraded ? "," : "");
-        }
-        std::printf("}\n");
+        twjson::Object doc;
+        doc << "healthy" << (status == 0) << "volumes" << std::move(records) << "degraded" << texts(degraded)
+            << "checks_not_run" << texts(not_run);
+        twctl::print_document(doc);
         return status;
     }
     if (volumes.empty() && not_run.empty()) {

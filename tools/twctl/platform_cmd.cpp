@@ -106,7 +106,6 @@ report gather() {
 }
 
 const char* yes_no(bool b) { return b ? "yes" : "no"; }
-const char* json_bool(bool b) { return b ? "true" : "false"; }
 
 void print_text(const report& r) {
     // The reason a section is empty, if it is; false when it has something to show.
@@ -180,93 +179,65 @@ void print_text(const report& r) {
 }
 
 void print_json(const report& r) {
-    using twctl::json_string;
-    std::printf("{\n  \"hw_monitoring_supported\": %s,\n", json_bool(r.monitoring));
-    std::printf("  \"system\": {\"vendor\": %s, \"model\": %s, \"serial\": %s},\n", json_string(r.system.get_vendor()).c_str(),
-                json_string(r.system.get_modelno()).c_str(), json_string(r.system.get_serialnum()).c_str());
-    std::printf("  \"chipset\": {\"manufacturer\": %s, \"product\": %s, \"version\": %s, \"serial\": %s},\n",
-                json_string(r.chipset.get_manu()).c_str(), json_string(r.chipset.get_prodname()).c_str(),
-                json_string(r.chipset.get_version()).c_str(), json_string(r.chipset.get_serialnum()).c_str());
-    std::printf("  \"bios\": {\"vendor\": %s, \"version\": %s, \"release_date\": %s, \"revision\": %s},\n",
-                json_string(r.bios.get_vendor()).c_str(), json_string(r.bios.get_version()).c_str(),
-                json_string(r.bios.get_reldate()).c_str(), json_string(r.bios.get_revision()).c_str());
-
-    std::printf("  \"processors\": [");
-    const char* sep = "";
+    twjson::Object doc, system, chipset, bios, memory, unavailable;
+    system << "vendor" << r.system.get_vendor() << "model" << r.system.get_modelno() << "serial"
+           << r.system.get_serialnum();
+    chipset << "manufacturer" << r.chipset.get_manu() << "product" << r.chipset.get_prodname() << "version"
+            << r.chipset.get_version() << "serial" << r.chipset.get_serialnum();
+    bios << "vendor" << r.bios.get_vendor() << "version" << r.bios.get_version() << "release_date"
+         << r.bios.get_reldate() << "revision" << r.bios.get_revision();
+    twjson::Array processors, mounts, supplies, fans, drives, smart;
     for (const auto& p : r.processors) {
-        std::printf("%s\n    {\"socket\": %s, \"version\": %s, \"cores\": %u, \"cores_enabled\": %u, \"threads\": %u, "
-                    "\"temp_c\": %u}",
-                    sep, json_string(trimmed(p.get_name())).c_str(), json_string(trimmed(p.get_version())).c_str(),
-                    p.get_numcores(), p.get_coresenabled(), p.get_threadcount(), p.get_temp());
-        sep = ",";
+        twjson::Object o;
+        o << "socket" << trimmed(p.get_name()) << "version" << trimmed(p.get_version()) << "cores" << p.get_numcores()
+          << "cores_enabled" << p.get_coresenabled() << "threads" << p.get_threadcount() << "temp_c" << p.get_temp();
+        processors << std::move(o);
     }
-    std::printf("%s],\n", r.processors.empty() ? "" : "\n  ");
     // The library counts MiB; the byte fields carry the same figures in bytes, null when unknown.
     const unsigned long long total = r.memory.get_totalmem(), used = r.memory.get_usedmem();
-    auto bytes = [&](unsigned long long mib) { return total ? std::to_string(mib << 20) : std::string("null"); };
-    std::printf("  \"memory\": {\"total_mb\": %llu, \"used_mb\": %llu, \"total_bytes\": %s, \"used_bytes\": %s},\n",
-                total, used, bytes(total).c_str(), bytes(used).c_str());
-
-    std::printf("  \"mount_points\": [");
-    sep = "";
+    auto bytes = [&](unsigned long long mib) { return total ? twjson::Value(mib << 20) : twjson::Value(); };
+    memory << "total_mb" << total << "used_mb" << used << "total_bytes" << bytes(total) << "used_bytes" << bytes(used);
     for (const auto& m : r.mounts) {
-        std::printf("%s\n    {\"path\": %s, \"mounted\": %s, \"percent_used\": %u}", sep, json_string(m.get_mntpath()).c_str(),
-                    json_bool(m.get_mounted()), m.get_percentused());
-        sep = ",";
+        twjson::Object o;
+        o << "path" << m.get_mntpath() << "mounted" << m.get_mounted() << "percent_used" << m.get_percentused();
+        mounts << std::move(o);
     }
-    std::printf("%s],\n", r.mounts.empty() ? "" : "\n  ");
-
-    std::printf("  \"power_supplies\": [");
-    sep = "";
     for (const auto& p : r.supplies) {
-        std::printf("%s\n    {\"name\": %s, \"redundancy\": %s, \"healthy\": %s}", sep, json_string(p.get_name()).c_str(),
-                    json_string(p.get_redundancy()).c_str(), json_bool(p.get_status()));
-        sep = ",";
+        twjson::Object o;
+        o << "name" << p.get_name() << "redundancy" << p.get_redundancy() << "healthy" << p.get_status();
+        supplies << std::move(o);
     }
-    std::printf("%s],\n", r.supplies.empty() ? "" : "\n  ");
-
-    std::printf("  \"fans\": [");
-    sep = "";
     for (const auto& f : r.fans) {
-        std::printf("%s\n    {\"name\": %s, \"value\": %s, \"healthy\": %s}", sep, json_string(f.get_name()).c_str(),
-                    json_string(f.get_value()).c_str(), json_bool(f.get_status()));
-        sep = ",";
+        twjson::Object o;
+        o << "name" << f.get_name() << "value" << f.get_value() << "healthy" << f.get_status();
+        fans << std::move(o);
     }
-    std::printf("%s],\n", r.fans.empty() ? "" : "\n  ");
-
-    std::printf("  \"drives\": [");
-    sep = "";
     for (const auto& d : r.drives) {
-        std::printf("%s\n    {\"device\": %s, \"model\": %s, \"serial\": %s, \"healthy\": %s}", sep,
-                    json_string(d.get_devname()).c_str(), json_string(d.get_model()).c_str(),
-                    json_string(d.get_serialnum()).c_str(), json_bool(d.get_overallhealth()));
-        sep = ",";
+        twjson::Object o;
+        o << "device" << d.get_devname() << "model" << d.get_model() << "serial" << d.get_serialnum() << "healthy"
+          << d.get_overallhealth();
+        drives << std::move(o);
     }
-    std::printf("%s],\n", r.drives.empty() ? "" : "\n  ");
-    std::printf("  \"smart\": [");
-    sep = "";
     for (const auto& s : r.smart) {
-        std::printf("%s\n    {\"device\": %s, \"readable\": %s, \"healthy\": %s, \"serial\": %s, \"faulty_attributes\": [",
-                    sep, json_string(s.device).c_str(), json_bool(s.readable), json_bool(s.healthy),
-                    json_string(s.serial).c_str());
-        const char* asep = "";
+        twjson::Array faulty;
         for (const auto& a : s.faulty) {
-            std::printf("%s{\"id\": %u, \"name\": %s, \"value\": %u, \"threshold\": %u}", asep, a.get_id(),
-                        json_string(a.get_name()).c_str(), a.get_value(), a.get_threshold());
-            asep = ", ";
+            twjson::Object o;
+            o << "id" << a.get_id() << "name" << a.get_name() << "value" << a.get_value() << "threshold"
+              << a.get_threshold();
+            faulty << std::move(o);
         }
-        std::printf("]}");
-        sep = ",";
+        twjson::Object o;
+        o << "device" << s.device << "readable" << s.readable << "healthy" << s.healthy << "serial" << s.serial
+          << "faulty_attributes" << std::move(faulty);
+        smart << std::move(o);
     }
-    std::printf("%s],\n", r.smart.empty() ? "" : "\n  ");
-
-    std::printf("  \"unavailable\": {");
-    sep = "";
-    for (const auto& [section, why] : r.unavailable) {
-        std::printf("%s\n    %s: %s", sep, json_string(section).c_str(), json_string(why).c_str());
-        sep = ",";
-    }
-    std::printf("%s}\n}\n", r.unavailable.empty() ? "" : "\n  ");
+    for (const auto& [section, why] : r.unavailable) unavailable << section << why;
+    doc << "hw_monitoring_supported" << r.monitoring << "system" << std::move(system) << "chipset"
+        << std::move(chipset) << "bios" << std::move(bios) << "processors" << std::move(processors) << "memory"
+        << std::move(memory) << "mount_points" << std::move(mounts) << "power_supplies" << std::move(supplies)
+        << "fans" << std::move(fans) << "drives" << std::move(drives) << "smart" << std::move(smart)
+        << "unavailable" << std::move(unavailable);
+    twctl::print_document(doc);
 }
 
 int platform_report(bool json) {

@@ -20,18 +20,15 @@ namespace {
 
 const char* or_dash(const std::string& s) { return s.empty() ? "-" : s.c_str(); }
 
-void print_ctrl_json(const char* name, const std::list<tw_ctrlinfo>& ctrls, const char* after) {
-    std::printf("  \"%s\": [", name);
-    const char* sep = "";
+twjson::Array ctrl_json(const std::list<tw_ctrlinfo>& ctrls) {
+    twjson::Array out;
     for (const auto& c : ctrls) {
-        std::printf("%s\n    {\"type\": %s, \"model\": %s, \"pci_address\": %s, \"wwn\": %s, \"firmware\": %s, "
-                    "\"state\": %s}",
-                    sep, json_string(c.get_type()).c_str(), json_string(c.get_model()).c_str(),
-                    json_string(c.get_bdf()).c_str(), json_string(c.get_wwn()).c_str(),
-                    json_string(c.get_fwversion()).c_str(), json_string(c.get_state()).c_str());
-        sep = ",";
+        twjson::Object o;
+        o << "type" << c.get_type() << "model" << c.get_model() << "pci_address" << c.get_bdf() << "wwn"
+          << c.get_wwn() << "firmware" << c.get_fwversion() << "state" << c.get_state();
+        out << std::move(o);
     }
-    std::printf("%s]%s\n", ctrls.empty() ? "" : "\n  ", after);
+    return out;
 }
 
 void print_ctrl_text(const char* heading, const std::list<tw_ctrlinfo>& ctrls, const char* none) {
@@ -49,18 +46,18 @@ int platform_nics(bool json) {
     tw_platform platform;
     const std::list<tw_nicinfo> nics = platform.get_nicinfo(false);  // a look: leaves the monitoring interval alone
     if (json) {
-        std::printf("{\n  \"nics\": [");
-        const char* sep = "";
+        twjson::Array list;
         for (const auto& n : nics) {
-            std::printf("%s\n    {\"device\": %s, \"pci_address\": %s, \"model\": %s, \"firmware\": %s, \"link\": %s, "
-                        "\"speed\": %s, \"mac\": %s, \"rx_kbps\": %.2f, \"tx_kbps\": %.2f}",
-                        sep, json_string(n.get_devname()).c_str(), json_string(n.get_busaddr()).c_str(),
-                        json_string(n.get_model()).c_str(), json_string(n.get_fwversion()).c_str(),
-                        json_string(n.get_linkstatus()).c_str(), json_string(n.get_linkspeed()).c_str(),
-                        json_string(n.get_macaddr()).c_str(), n.get_rxkbps(), n.get_txkbps());
-            sep = ",";
+            twjson::Object o;
+            o << "device" << n.get_devname() << "pci_address" << n.get_busaddr() << "model" << n.get_model()
+              << "firmware" << n.get_fwversion() << "link" << n.get_linkstatus() << "speed" << n.get_linkspeed()
+              << "mac" << n.get_macaddr() << "rx_kbps" << rounded(n.get_rxkbps(), 2) << "tx_kbps"
+              << rounded(n.get_txkbps(), 2);
+            list << std::move(o);
         }
-        std::printf("%s]\n}\n", nics.empty() ? "" : "\n  ");
+        twjson::Object doc;
+        doc << "nics" << std::move(list);
+        print_document(doc);
         return 0;
     }
     std::printf("Network interfaces:\n");
@@ -81,10 +78,9 @@ int platform_controllers(bool json) {
     tw_platform platform;
     const std::list<tw_ctrlinfo> fc = platform.get_fcinfo();
     if (json) {
-        std::printf("{\n");
-        print_ctrl_json("sas", sas, ",");
-        print_ctrl_json("fc", fc, "");
-        std::printf("}\n");
+        twjson::Object doc;
+        doc << "sas" << ctrl_json(sas) << "fc" << ctrl_json(fc);
+        print_document(doc);
         return 0;
     }
     print_ctrl_text("SAS/RAID controllers:", sas, "lspci lists no SAS or RAID controller that amCLI, MegaCli64 or "

@@ -14,9 +14,9 @@ namespace twctl {
 
 namespace {
 // lsblk's size as a JSON number of bytes, null when it is not a whole number.
-std::string size_bytes(const std::string& size) {
-    if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos) return "null";
-    return size;
+twjson::Value size_bytes(const std::string& size) {
+    if (size.empty() || size.size() > 19 || size.find_first_not_of("0123456789") != std::string::npos) return {};
+    return std::stoull(size);
 }
 } // namespace
 
@@ -29,21 +29,19 @@ int platform_drives(bool json) {
     tw_platform platform;
     const std::list<tw_driveinfo> drives = platform.get_driveinfo(30);
     if (json) {
-        std::printf("{\"drives\": [");
-        const char* sep = "";
+        twjson::Array list;
         for (const auto& d : drives) {
-            std::printf("%s\n  {\"device\": %s, \"vendor\": %s, \"model\": %s, \"serial\": %s, \"revision\": %s, "
-                        "\"type\": %s, \"size\": %s, \"size_bytes\": %s, \"phy_id\": %s, \"healthy\": %s, "
-                        "\"read_sectors_per_second\": %.6f, \"write_sectors_per_second\": %.6f, \"drive_number\": %s}",
-                        sep, json_string(d.get_devname()).c_str(), json_string(d.get_vendor()).c_str(),
-                        json_string(d.get_model()).c_str(), json_string(d.get_serialnum()).c_str(),
-                        json_string(d.get_revision()).c_str(), json_string(d.get_type()).c_str(),
-                        json_string(d.get_size()).c_str(), size_bytes(d.get_size()).c_str(), json_string(d.get_phyid()).c_str(),
-                        d.get_overallhealth() ? "true" : "false", d.get_rdsectps(), d.get_wrsectps(),
-                        json_string(d.get_drivenum()).c_str());
-            sep = ",";
+            twjson::Object o;
+            o << "device" << d.get_devname() << "vendor" << d.get_vendor() << "model" << d.get_model() << "serial"
+              << d.get_serialnum() << "revision" << d.get_revision() << "type" << d.get_type() << "size"
+              << d.get_size() << "size_bytes" << size_bytes(d.get_size()) << "phy_id" << d.get_phyid() << "healthy"
+              << d.get_overallhealth() << "read_sectors_per_second" << rounded(d.get_rdsectps(), 6)
+              << "write_sectors_per_second" << rounded(d.get_wrsectps(), 6) << "drive_number" << d.get_drivenum();
+            list << std::move(o);
         }
-        std::printf("\n]}\n");
+        twjson::Object doc;
+        doc << "drives" << std::move(list);
+        print_document(doc);
         return 0;
     }
     if (drives.empty()) std::printf("No drive backs a mounted data mount path.\n");

@@ -38,16 +38,16 @@ int prune(bool json, bool dry_run) {
     // only files that could not be removed fail the command.
     int status = pruner.failed_files() ? 1 : 0;
     if (json) {
-        std::printf("{\n  \"locations\": [");
-        bool first = true;
+        twjson::Array locations;
         for (const auto& [path, dirs] : pruner.locations()) {
-            std::printf("%s{\"path\": %s, \"remove_emptied_dirs\": %s}", first ? "" : ", ",
-                        twctl::json_string(path).c_str(), dirs ? "true" : "false");
-            first = false;
+            twjson::Object l;
+            l << "path" << path << "remove_emptied_dirs" << dirs;
+            locations << std::move(l);
         }
-        std::printf("],\n  \"removed_files\": %u,\n  \"failed_files\": %u,\n  \"removed_dirs\": %u,\n"
-                    "  \"failed_dirs\": %u\n}\n",
-                    pruner.removed_files(), pruner.failed_files(), pruner.removed_dirs(), pruner.failed_dirs());
+        twjson::Object doc;
+        doc << "locations" << std::move(locations) << "removed_files" << pruner.removed_files() << "failed_files"
+            << pruner.failed_files() << "removed_dirs" << pruner.removed_dirs() << "failed_dirs" << pruner.failed_dirs();
+        twctl::print_document(doc);
         return status;
     }
     for (const auto& [path, dirs] : pruner.locations())

@@ -50,7 +50,7 @@ void inspect(tw_storage& storage, drive& d) {
     d.has_blkdev = storage.getextendedattribute(d.path, tw_storage::kBlkdevStamp, d.blkdev) >= 0;
 }
 
-std::string json_optional(bool has, const std::string& v) { return has ? twctl::json_string(v) : "null"; }
+twjson::Value optional(bool has, const std::string& v) { return has ? twjson::Value(v) : twjson::Value(); }
 
 std::string problem(const drive& d) {
     if (d.not_mounted) return "not a mount point";
@@ -91,18 +91,17 @@ int stamps_check(const std::vector<std::string>& words, bool json) {
         if (!d.valid) ++invalid;
     }
     if (json) {
-        std::printf("{\n  \"drives\": [\n");
-        for (size_t i = 0; i < drives.size(); ++i) {
-            const drive& d = drives[i];
-            std::printf("    {\"path\": %s, \"device\": %s, \"valid\": %s, \"mntstamp\": %s, \"tslnstamp\": %s, "
-                        "\"blkdevstamp\": %s, \"problem\": %s}%s\n",
-                        twctl::json_string(d.path).c_str(),
-                        d.device.empty() ? "null" : twctl::json_string(d.device).c_str(), d.valid ? "true" : "false",
-                        json_optional(d.has_mnt, d.mnt).c_str(), json_optional(d.has_tsln, d.tsln).c_str(),
-                        json_optional(d.has_blkdev, d.blkdev).c_str(),
-                        d.valid ? "null" : twctl::json_string(problem(d)).c_str(), i + 1 < drives.size() ? "," : "");
+        twjson::Array list;
+        for (const drive& d : drives) {
+            twjson::Object o;
+            o << "path" << d.path << "device" << twctl::text_or_null(d.device) << "valid" << d.valid << "mntstamp"
+              << optional(d.has_mnt, d.mnt) << "tslnstamp" << optional(d.has_tsln, d.tsln) << "blkdevstamp"
+              << optional(d.has_blkdev, d.blkdev) << "problem" << (d.valid ? twjson::Value() : twjson::Value(problem(d)));
+            list << std::move(o);
         }
-        std::printf("  ]\n}\n");
+        twjson::Object doc;
+        doc << "drives" << std::move(list);
+        twctl::print_document(doc);
     } else if (drives.empty()) {
         std::printf("No mounted appliance drives.\n");
     } else {

@@ -54,9 +54,7 @@ const char* flavour_name(unsigned t) {
     }
 }
 
-std::string json_field(const field& f) {
-    return f.ok ? twctl::json_string(f.text) : "null";
-}
+twjson::Value json_field(const field& f) { return f.ok ? twjson::Value(f.text) : twjson::Value(); }
 
 int storage_info(bool json) {
     tw_storage storage;
@@ -98,39 +96,38 @@ int storage_info(bool json) {
     }
 
     if (json) {
-        std::printf("{\n  \"flavour\": %u,\n  \"flavour_name\": %s,\n  \"server_model\": %s,\n  \"image_version\": %s,\n",
-                    flavour, twctl::json_string(flavour_name(flavour)).c_str(), twctl::json_string(model).c_str(),
-                    have_image ? twctl::json_string(image).c_str() : "null");
-        std::printf("  \"gluster_admin_available\": %s,\n", storage.gluster_admin_available() ? "true" : "false");
-        std::printf("  \"datapath_prefix\": %s,\n  \"mount_paths\": [\n",
-                    twctl::json_string(storage.get_datapath_prefix()).c_str());
-        for (size_t i = 0; i < rows.size(); ++i) {
-            const row& r = rows[i];
-            std::printf("    {\"kind\": %s, \"kind_value\": %d, \"path\": %s, \"options\": %s, \"file_system\": %s",
-                        twctl::json_string(r.k->name).c_str(), static_cast<int>(r.k->kind), json_field(r.path).c_str(),
-                        json_field(r.options).c_str(), json_field(r.fs).c_str());
+        twjson::Array paths;
+        for (const row& r : rows) {
+            twjson::Object o;
+            o << "kind" << r.k->name << "kind_value" << static_cast<int>(r.k->kind) << "path" << json_field(r.path)
+              << "options" << json_field(r.options) << "file_system" << json_field(r.fs);
             std::string why;
             for (const field* f : {&r.path, &r.options, &r.fs})
                 if (!f->ok) why += (why.empty() ? "" : "; ") + f->text;
-            if (!why.empty()) std::printf(", \"unavailable\": %s", twctl::json_string(why).c_str());
+            if (!why.empty()) o << "unavailable" << why;
             if (r.k->list_form) {
-                std::printf(", \"mounted\": [");
-                bool first = true;
+                twjson::Array mounted;
                 for (const auto& m : r.mounted) {
                     // free_gib is the library's whole GiB; free_bytes is exact, null when unknown.
                     struct statvfs vfs {};
-                    std::string bytes = ::statvfs(m.mnt_path.c_str(), &vfs) == 0
-                                            ? std::to_string(static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize)
-                                            : "null";
-                    std::printf("%s{\"path\": %s, \"free_gib\": %llu, \"free_bytes\": %s}", first ? "" : ", ",
-                                twctl::json_string(m.mnt_path).c_str(), m.free_space, bytes.c_str());
-                    first = false;
+                    twjson::Value bytes;
+                    if (::statvfs(m.mnt_path.c_str(), &vfs) == 0)
+                        bytes = static_cast<unsigned long long>(vfs.f_bavail) * vfs.f_frsize;
+                    twjson::Object one;
+                    one << "path" << m.mnt_path << "free_gib" << m.free_space << "free_bytes" << std::move(bytes);
+                    mounted << std::move(one);
                 }
-                std::printf("]");
+                o << "mounted" << std::move(mounted);
             }
-            std::printf("}%s\n", i + 1 < rows.size() ? "," : "");
+            paths << std::move(o);
         }
-        std::printf("  ]\n}\n");
+        twjson::Object doc;
+        // An empty model is dmidecode telling none: not known, rather than a name.
+        doc << "flavour" << flavour << "flavour_name" << flavour_name(flavour) << "server_model"
+            << twctl::text_or_null(model) << "image_version" << (have_image ? twjson::Value(image) : twjson::Value())
+            << "gluster_admin_available" << storage.gluster_admin_available() << "datapath_prefix"
+            << storage.get_datapath_prefix() << "mount_paths" << std::move(paths);
+        twctl::print_document(doc);
         return 0;
     }
 

@@ -2,6 +2,7 @@
 // twctl tune --status [--json]: the version recorded and the versions that would run.
 
 #include "cli.h"
+#include "json_out.h"
 
 #include <tidewall/tw_perf_params_config.h>
 
@@ -48,10 +49,12 @@ int status(bool json) {
     auto due = pending(s);
     const unsigned long long max = tw_perf_params_config::kMaxVersion;
     if (json) {
-        std::printf("{\n  \"recorded\": %s,\n  \"version\": %llu,\n  \"supported\": %llu,\n  \"pending\": [",
-                    s.recorded ? "true" : "false", s.version, max);
-        for (size_t i = 0; i < due.size(); ++i) std::printf("%s%llu", i ? ", " : "", due[i]);
-        std::printf("]\n}\n");
+        twjson::Array versions;
+        for (unsigned long long v : due) versions << v;
+        twjson::Object doc;
+        doc << "recorded" << s.recorded << "version" << s.version << "supported" << max << "pending"
+            << std::move(versions);
+        twctl::print_document(doc);
         return 0;
     }
     if (s.recorded)

@@ -75,6 +75,12 @@ TEST_P(PrunePreview, ListsWhatTheRunRemoves) {
     const auto after = files_left();
     std::set_difference(before.begin(), before.end(), after.begin(), after.end(), std::back_inserter(removed));
     EXPECT_EQ(listed, removed);
+    // One walk: the preview lists the files in the order the run removes them.
+    std::vector<std::string> removal_order;
+    for (const auto& l : tb.logs)
+        if (l.tag == "tw_prune::prune_files" && l.text.rfind("Successfully removed file [", 0) == 0)
+            removal_order.push_back(l.text.substr(27, l.text.size() - 28));
+    EXPECT_EQ(p.files, removal_order);
     for (const auto& d : p.dirs) EXPECT_FALSE(tb.exists(d)) << d;
 }
 

@@ -1,8 +1,10 @@
 // The deferred remover: files and directories registered during a check are
-// removed when the check's scope ends, highest order first.
+// removed when the check's scope ends, highest order first; and its engine,
+// the removal of a whole tree.
 
-#include <tidewall/tw_prune.h>
+#include <tidewall/tw_fs_cleaner.h>
 
+#include "foundation/fs/tree_cleaner.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -67,8 +69,9 @@ int empty_dir(int fd, dev_t dev) {
     return first;
 }
 
-// Removes a directory and everything in it; 0 or an errno value.
-int remove_tree(std::string system_path) {
+} // namespace
+
+int tidewall::fs::remove_tree(std::string system_path) {
     while (system_path.size() > 1 && system_path.back() == '/') system_path.pop_back();
     std::string parent = tsaf_utils::dirname(system_path);
     std::string name = system_path.substr(system_path.find_last_of('/') + 1);
@@ -89,8 +92,6 @@ int remove_tree(std::string system_path) {
     return rc;
 }
 
-} // namespace
-
 tw_fs_cleaner::tw_fs_cleaner() = default;
 
 void tw_fs_cleaner::add_cleanup_entry(tw_fs_cleaning_info& info) {
@@ -109,7 +110,7 @@ tw_fs_cleaner::~tw_fs_cleaner() {
         if (e.get_type() == "dir") {
             // Recursive: whatever a failed step left inside (a half-written test
             // file) goes with the directory.
-            if (remove_tree(e.get_path()) == 0)
+            if (tidewall::fs::remove_tree(e.get_path()) == 0)
                 log_.logMessage(tag, 0, "Deleted the directory [%s]", path);
             else
                 log_.logMessage(tag, -1, "Failed to delete the directory [%s]", path);
