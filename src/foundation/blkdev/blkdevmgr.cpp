@@ -297,7 +297,7 @@ void tsaf_blkdevmgr::get_capacity(tsaf_blkdev& dev) {
     const std::string& devpath = dev.get_devpath();
     auto fail = [&](int line) {
         log_.logMessage(tag, -1, "Failed to read the capacity of block device [%s]", devpath.c_str());
-        tidewall::throw_error(tag, "Failed to read the capacity of block device " + devpath, "tsaf_blkdevmgr", line);
+        throw TsException(tag, "Failed to read the capacity of block device " + devpath, "tsaf_blkdevmgr", line, -1);
     };
     if (devpath.compare(0, 5, "/dev/") != 0) fail(__LINE__);
     std::string name = devpath.substr(5);

@@ -4,7 +4,7 @@
 
 #include "storage/io/io_internal.h"
 
-#include <tidewall/tw_prune.h>
+#include <tidewall/tw_fs_cleaner.h>
 
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
