@@ -4,8 +4,10 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/compat/czu_file.h"
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/host/system_paths.h"
 #include "storage/datapath_prefix.h"
 
 #include <algorithm>
@@ -57,7 +59,7 @@ std::string tw_storage::last_datapath_prefix() {
 int tw_storage::get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
                                       bool from_fstab) {
     std::list<TsMntInfo> entries;
-    TsMntParser(from_fstab ? "/etc/fstab" : "/etc/mtab").ParseMountPointInfo(entries);
+    TsMntParser(from_fstab ? tidewall::host::system_paths::fstab : tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
     list.clear();
     for (const auto& e : entries) {
         const std::string& mp = e.GetMountPoint();
@@ -94,14 +96,11 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
     bool gluster = get_sds_type() == SDS_GLUSTERFS;
 
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(tidewall::host::path(dir).c_str())) {
-        while (struct dirent* e = ::readdir(d))
-            if (accepted_slot_name(e->d_name, gluster)) names.emplace_back(e->d_name);
-        ::closedir(d);
-    } else {
-        log_.logMessage(tag, 1, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(errno));
-    }
-    std::sort(names.begin(), names.end());
+    if (int e = tidewall::file_io::list_dir(tidewall::host::path(dir), names); e != 0)
+        log_.logMessage(tag, 1, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(e));
+    names.erase(std::remove_if(names.begin(), names.end(),
+                               [gluster](const std::string& n) { return !accepted_slot_name(n, gluster); }),
+                names.end());
 
     unsigned highest = 0;
     for (const auto& name : names) {

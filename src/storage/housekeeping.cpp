@@ -4,12 +4,12 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,26 +40,24 @@ void tw_storage::invoke_syncreg_script() {
 void tw_storage::cleanup_backup_logs() {
     const char* tag = "tw_storage::cleanup_backup_logs";
     const std::string dir = "/tw/ddb/logs/gluster_backup/";
-    DIR* d = ::opendir(tidewall::host::path(dir).c_str());
-    if (!d) {
+    std::vector<std::string> names;
+    if (tidewall::file_io::list_dir(tidewall::host::path(dir), names) != 0) {
         log_.logMessage(tag, -1, "Could not open backup directory [%s].", dir.c_str());
         return;
     }
     log_.logMessage(tag, 0, "Will clean up logs files from [%s] that are older than 7 days.", dir.c_str());
     const std::time_t now = tsaf_utils::now();
-    while (struct dirent* e = ::readdir(d)) {
-        std::string name = e->d_name;
+    for (const auto& name : names) {
         if (name.size() < 3 || name.compare(name.size() - 3, 3, ".gz") != 0) continue;
         std::string file = tidewall::host::path(dir + name);
         struct stat st {};
-        if (::stat(file.c_str(), &st) != 0) continue;
+        if (tidewall::file_io::status_of(file, st, true) != 0) continue;
         if (now - st.st_mtime < kBackupLogMaxAge) continue;
-        if (::unlink(file.c_str()) != 0)
+        if (tidewall::file_io::remove_file(file) != 0)
             log_.logMessage(tag, -1, "Failed to unlink file [%s] from directory [%s].", name.c_str(), dir.c_str());
         else
             log_.logMessage(tag, 1, "Removed [%s] from [%s]", name.c_str(), dir.c_str());
     }
-    ::closedir(d);
 }
 
 void tw_storage::set_drillholes_regkey() {
