@@ -7,6 +7,7 @@
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/lines.h"
+#include "foundation/host/system_paths.h"
 
 #include <sys/stat.h>
 
@@ -101,7 +102,7 @@ int glfs_admin::restore_glusterd_peer_files() {
 int glfs_admin::start_glusterd() {
     const char* tag = "glfs_admin::start_glusterd";
     struct stat st {};
-    bool systemd = ::stat(tidewall::host::path("/run/systemd/system").c_str(), &st) == 0;
+    bool systemd = tidewall::file_io::status_of(tidewall::host::path(tidewall::host::system_paths::systemd_run), st, true) == 0;
     std::string cmd = systemd ? "systemctl start glusterd" : "glusterd";
     log_.logMessage(tag, 0, "Starting glusterd with command [%s]", cmd.c_str());
     auto r = tidewall::host::current().run(cmd, kTimeLimit);

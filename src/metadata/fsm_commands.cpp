@@ -5,6 +5,7 @@
 #include <tidewall/tw_fsm.h>
 
 #include "metadata/failure_record.h"
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/mount_check.h"
 #include "foundation/host/shell_quote.h"
@@ -116,7 +117,8 @@ int tw_fsm::create_dir(const std::string& path, unsigned mode) {
         prefix += "/" + piece;
         std::string real = tidewall::host::path(prefix);
         struct stat st {};
-        if (::stat(real.c_str(), &st) == 0) {
+        const int err = tidewall::file_io::status_of(real, st, true);
+        if (err == 0) {
             log_.logMessage(tag, 0, "path [%s] [%s] exist", path.c_str(), prefix.c_str());
             if (!S_ISDIR(st.st_mode)) {
                 fail(tag, "path [%s] [%s] is not a directory", path.c_str(), prefix.c_str());
@@ -124,12 +126,12 @@ int tw_fsm::create_dir(const std::string& path, unsigned mode) {
             }
             continue;
         }
-        if (errno != ENOENT) {
-            fail(tag, "stat failed dir [%s] error [%d]", prefix.c_str(), errno);
+        if (err != ENOENT) {
+            fail(tag, "stat failed dir [%s] error [%d]", prefix.c_str(), err);
             return 1;
         }
         log_.logMessage(tag, 0, "creating dir [%s]", prefix.c_str());
-        if (::mkdir(real.c_str(), static_cast<mode_t>(mode)) != 0) {
+        if (tidewall::file_io::make_dir(real, static_cast<mode_t>(mode)) != 0) {
             fail(tag, "creating dir [%s] failed", prefix.c_str());
             return 1;
         }

@@ -7,6 +7,7 @@
 
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ int tw_fsm::update_fstab(std::list<tw_fs_mount>& mounts) {
             // What the rewrite will replace, so that a clean-up can put it back.
             fstab_change change{m.get_mnt_path(), {}};
             std::list<TsMntInfo> before;
-            TsMntParser("/etc/fstab").ParseMountPointInfo(before);
+            TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(before);
             bool present = false;
             for (const auto& e : before) {
                 if (e.GetMountPoint() != m.get_mnt_path() && e.GetBackingDevice() != m.get_blk_device()) continue;
@@ -122,7 +123,7 @@ int tw_fsm::update_fstab(std::list<tw_fs_mount>& mounts) {
                                       tsaf_utils::create_file_sys_args(e.MountOptions()) == options);
                 change.replaced.push_back(e);
             }
-            rc = storage.update_sysconfig_files(m.get_mnt_path(), m.get_blk_device(), "xfs", options, "/etc/fstab");
+            rc = storage.update_sysconfig_files(m.get_mnt_path(), m.get_blk_device(), "xfs", options, tidewall::host::system_paths::fstab);
             if (rc == 0 && !present) fstab_changes_.push_back(std::move(change));
         } catch (const TsException&) {
             rc = -1;  // the storage manager has logged why; the file is unchanged
@@ -164,7 +165,7 @@ int tw_fsm::scan_mounted_fs(std::list<std::string>& mounted) {
 int tw_fsm::scan_mounted_fs(std::list<TsMntInfo>& entries) {
     const char* tag = "tw_fsm::scan_mounted_fs";
     std::list<TsMntInfo> read;
-    if (TsMntParser("/etc/mtab").ParseMountPointInfo(read) != 0) {
+    if (TsMntParser(tidewall::host::system_paths::mtab).ParseMountPointInfo(read) != 0) {
         fail(tag, "failed to open mount config file");
         return 1;
     }

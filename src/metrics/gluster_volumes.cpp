@@ -9,6 +9,7 @@
 
 #include "gluster/glfs_admin.h"
 #include "foundation/host/command_deadline.h"
+#include "foundation/host/host_backend.h"
 #include "gluster/glfs_xml.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -87,7 +88,7 @@ bool collect_gluster(family_set& out) {
     }
     glfs_admin::prefetch_heal_info(heals, kHealQueries);
     const auto deadline = tidewall::host::thread_deadline();
-    const bool late = deadline && std::chrono::steady_clock::now() >= *deadline;
+    const bool late = deadline && tidewall::host::steady_now() >= *deadline;
     const auto& answers = pass.shared();
     bool cut_short = false;
     i = 0;

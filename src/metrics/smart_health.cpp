@@ -5,7 +5,9 @@
 #include "metrics/collector.h"
 
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/worker_pool.h"
+#include "foundation/host/system_paths.h"
 #include "platform/smart_reading.h"
 
 #include <list>
@@ -18,7 +20,7 @@ namespace {
 std::vector<std::string> physical_disks() {
     std::list<std::string> names;
     std::vector<std::string> disks;
-    tsaf_utils::read_directory("/sys/block", names);
+    tsaf_utils::read_directory(tidewall::host::system_paths::sys_block, names);
     names.sort();
     for (const auto& n : names)
         if (n != "." && n != ".." && tsaf_utils::is_dir("/sys/block/" + n + "/device")) disks.push_back("/dev/" + n);
@@ -39,7 +41,7 @@ bool collect_smart(family_set& out) {
     });
 
     const auto deadline = host::thread_deadline();
-    const bool late = deadline && std::chrono::steady_clock::now() >= *deadline;
+    const bool late = deadline && tidewall::host::steady_now() >= *deadline;
     bool cut_short = false;
     for (size_t i = 0; i < disks.size(); ++i) {
         const std::string& disk = disks[i];

@@ -1,5 +1,7 @@
 #include "storage/bounded_read.h"
 
+#include "foundation/host/host_backend.h"
+
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -107,8 +109,9 @@ void keep_only(int a, int b) {
 } // namespace
 
 int read_time_limit_s() {
-    const char* env = std::getenv("TW_TIME_LIMIT_CAP_S");
-    if (env && *env) {
+    const std::string text = tidewall::host::env("TW_TIME_LIMIT_CAP_S");
+    const char* env = text.c_str();
+    if (*env) {
         char* end = nullptr;
         long v = std::strtol(env, &end, 10);
         if (*end == '\0' && v >= 1 && v < kReadTimeLimitS) return static_cast<int>(v);
@@ -184,9 +187,9 @@ bounded_reader::outcome bounded_reader::read(long long offset, std::size_t at, s
         err = EIO;
         return failed;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limit_s);
+    const auto deadline = tidewall::host::steady_now() + std::chrono::seconds(limit_s);
     for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - tidewall::host::steady_now());
         if (left.count() <= 0) break;
         struct pollfd p {
             sock_, POLLIN, 0

@@ -5,6 +5,7 @@
 
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 #include <climits>
 #include <cstdlib>
@@ -90,7 +91,7 @@ int tw_storage::cleanup_brick(std::string brick) {
 
     std::list<std::string> removed;
     try {
-        trim_sysconfig_files(disk, "/etc/fstab", removed);
+        trim_sysconfig_files(disk, tidewall::host::system_paths::fstab, removed);
     } catch (const TsException&) {
         log_.logMessage(tag, -1, "Failed to remove mount path [%s] from /etc/fstab", disk.c_str());
         return -1;

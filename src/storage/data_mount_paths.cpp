@@ -4,8 +4,10 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/compat/czu_file.h"
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/host/system_paths.h"
 #include "storage/datapath_prefix.h"
 #include "foundation/fs/file_io.h"
 
@@ -58,7 +60,7 @@ std::string tw_storage::last_datapath_prefix() {
 int tw_storage::get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
                                       bool from_fstab) {
     std::list<TsMntInfo> entries;
-    TsMntParser(from_fstab ? "/etc/fstab" : "/etc/mtab").ParseMountPointInfo(entries);
+    TsMntParser(from_fstab ? tidewall::host::system_paths::fstab : tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
     list.clear();
     for (const auto& e : entries) {
         const std::string& mp = e.GetMountPoint();

@@ -7,12 +7,14 @@
 #include <tidewall/tw_storage.h>
 
 #include "foundation/error/status.h"
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/fs/tree_move.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -22,7 +24,7 @@ namespace {
 const char* const kFirstBootKey = "sArrowfieldFirstBootComplete";
 const char* const kBmrLogs = "/var/log/bmrlogs";
 // The product log directory when EventManager has no dEVLOGDIR (as for the log itself).
-const char* const kLogDirDefault = "/var/log/tessaline";
+const char* const kLogDirDefault = tidewall::host::system_paths::product_log_dir;
 const char* const kLvmFilterScript = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py";
 
 } // namespace
@@ -128,7 +130,7 @@ int tw_storage::process_ddb_fstab_entry() {
         log_.logMessage(tag, -1, "Failed to extract the mount path for DDB");
         return -1;
     }
-    const std::string file = "/etc/fstab";
+    const std::string file = tidewall::host::system_paths::fstab;
     try {
         update_sysconfig_files(path, device, fstype, options, file);
     } catch (const TsException&) {

@@ -13,6 +13,7 @@
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/lines.h"
+#include "foundation/host/system_paths.h"
 
 #include <cerrno>
 #include <cstring>
@@ -185,7 +186,7 @@ int tw_storage::is_valid_sysconfig_file_entry(std::string path, std::string blkd
     log_.logMessage(tag, 0, "Mount path            [%s]", path.c_str());
     log_.logMessage(tag, 0, "File system           [%s]", fstype.c_str());
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/fstab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         e.GetMountOptions(options);
         if (e.GetBackingDevice() == blkdev && e.GetMountPoint() == path && e.GetFileSystemType() == fstype) {
@@ -210,7 +211,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
     auto lock = lock_fstab_rewrites(log_, tag);
     std::list<TsMntInfo> entries;
     kept_comments comments;
-    read_for_rewrite(log_, tag, "/etc/fstab", entries, comments);
+    read_for_rewrite(log_, tag, tidewall::host::system_paths::fstab, entries, comments);
     bool matched = false;
     for (auto it = entries.begin(); it != entries.end();) {
         if (it->GetMountPoint() != path && it->GetBackingDevice() != blkdev) {
@@ -281,7 +282,7 @@ int tw_storage::get_fstab_backing_device(std::string path, std::string& blkdev) 
     const char* tag = "tw_storage::get_fstab_backing_device";
     log_.logMessage(tag, 0, "Mount path [%s]", path.c_str());
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/fstab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     const TsMntInfo* found = nullptr;
     for (const auto& e : entries) {
         if (e.GetMountPoint() == path) {
@@ -320,7 +321,7 @@ int tw_storage::resolve_fstab_uuid(const std::string& device_text, std::string& 
 int tw_storage::get_uuid_from_fstab(const std::string& path, std::string& uuid) {
     const char* tag = "tw_storage::get_uuid_from_fstab";
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/fstab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         const std::string& dev = e.GetBackingDevice();

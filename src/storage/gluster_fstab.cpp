@@ -6,6 +6,7 @@
 
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ bool split_source(const std::string& source, std::string& host, std::string& vol
 // The gluster mounts of /etc/fstab in file order; false when it cannot be read.
 bool read_gluster_mounts(std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts) {
     std::list<TsMntInfo> entries;
-    if (TsMntParser("/etc/fstab").ParseMountPointInfo(entries) != 0) return false;
+    if (TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries) != 0) return false;
     for (const auto& e : entries) {
         if (e.GetMountPoint().compare(0, std::char_traits<char>::length(kGlusterMountPrefix), kGlusterMountPrefix) != 0)
             continue;
@@ -66,7 +67,7 @@ int mounts_with_storage_name(tw_storage& storage, tw_debug& log, const char* tag
 void tw_storage::get_info_by_fstab(std::string, std::string& host, std::string& volume) {
     const char* tag = "tw_storage::get_info_by_fstab";
     std::list<std::string> lines;
-    if (tsaf_utils::read_file("/etc/fstab", lines) != 0) return;
+    if (tsaf_utils::read_file(tidewall::host::system_paths::fstab, lines) != 0) return;
     for (const auto& raw : lines) {
         std::string line = tsaf_utils::trim(raw);
         // Comments name paths too; only entries count.

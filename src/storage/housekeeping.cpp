@@ -4,13 +4,13 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,9 +52,9 @@ void tw_storage::cleanup_backup_logs() {
         if (name.size() < 3 || name.compare(name.size() - 3, 3, ".gz") != 0) continue;
         std::string file = tidewall::host::path(dir + name);
         struct stat st {};
-        if (::stat(file.c_str(), &st) != 0) continue;
+        if (tidewall::file_io::status_of(file, st, true) != 0) continue;
         if (now - st.st_mtime < kBackupLogMaxAge) continue;
-        if (::unlink(file.c_str()) != 0)
+        if (tidewall::file_io::remove_file(file) != 0)
             log_.logMessage(tag, -1, "Failed to unlink file [%s] from directory [%s].", name.c_str(), dir.c_str());
         else
             log_.logMessage(tag, 1, "Removed [%s] from [%s]", name.c_str(), dir.c_str());

@@ -6,6 +6,7 @@
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/comma_list.h"
+#include "foundation/host/system_paths.h"
 
 #include <vector>
 
@@ -111,7 +112,7 @@ int tw_storage::enumerate_maldor_metadata_drives(std::vector<std::string>& mnt_p
     if (tsaf_utils::get_reg_key("sArrowfieldMaldorMetaVG", vg) != 0) vg = "maldormetavg";
     std::string prefix = "/dev/" + vg;
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/fstab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     for (const auto& e : entries)
         if (e.GetBackingDevice().compare(0, prefix.size(), prefix) == 0) mnt_paths.push_back(e.GetMountPoint());
     return 0;

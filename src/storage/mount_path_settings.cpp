@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 
 namespace {
@@ -141,8 +142,8 @@ int tw_storage::mkdir(std::string path, unsigned mode) {
     const char* tag = "tw_storage::mkdir";
     std::string real = tidewall::host::path(path);
     struct stat st {};
-    if (::stat(real.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
-    if (::mkdir(real.c_str(), static_cast<mode_t>(mode)) == 0) return 0;
+    if (tidewall::file_io::status_of(real, st, true) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
+    if (tidewall::file_io::make_dir(real, static_cast<mode_t>(mode)) == 0) return 0;
     log_.logMessage(tag, -1, "Failed to create directory [%s]", path.c_str());
     tidewall::throw_storage_error(tag, "Failed to create directory " + path);
 }

@@ -9,6 +9,7 @@
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 using tidewall::shell_quote;
 
@@ -95,7 +96,7 @@ int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {
         return -1;
     }
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/mtab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         blkdev = e.GetBackingDevice();

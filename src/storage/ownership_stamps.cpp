@@ -10,6 +10,7 @@
 #include "foundation/host/shell_quote.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 #include <cstdio>
 #include <cstring>
@@ -195,7 +196,7 @@ int tw_storage::fix_tsln_stamps() {
         return -1;
     }
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/mtab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         if (e.GetFileSystemType() != "xfs") continue;
         const std::string& dev = e.GetBackingDevice();

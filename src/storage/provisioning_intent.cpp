@@ -106,7 +106,10 @@ int save_provisioning_intents(const std::vector<provisioning_intent_record>& rec
     std::string file;
     int rc = provisioning_intent_file(file);
     if (rc != 0) return rc;
-    if (records.empty()) return ::unlink(file.c_str()) == 0 || errno == ENOENT ? 0 : errno;
+    if (records.empty()) {
+        rc = file_io::remove_file(file);
+        return rc == ENOENT ? 0 : rc;
+    }
     return file_io::write_atomic(file, format_provisioning_intents(records), 0600);
 }
 

@@ -8,6 +8,7 @@
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/comma_list.h"
+#include "foundation/host/system_paths.h"
 
 #include <vector>
 
@@ -65,7 +66,7 @@ int tw_storage::davvol_ismounted(const std::string& volume, bool& mounted) {
     const char* tag = "davvol_ismounted";
     mounted = false;
     std::list<TsMntInfo> entries;
-    TsMntParser("/etc/mtab").ParseMountPointInfo(entries);
+    TsMntParser(tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         // The volume the source names, not any source that holds the name:
         // dav_vm_vol_2 mounted does not make dav_vm_vol mounted.
@@ -150,7 +151,7 @@ int tw_storage::get_maldor_vdisk_mount_status(const std::string& vdisk, bool& mo
 int tw_storage::enumerate_maldor_vdisk_mpaths(std::list<maldor_vdisk_mount_info>& list) {
     const char* tag = "tw_storage::enumerate_maldor_vdisk_mpaths";
     std::list<TsMntInfo> entries;
-    if (TsMntParser("/etc/fstab").ParseMountPointInfo(entries) != 0) {
+    if (TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries) != 0) {
         log_.logMessage(tag, -1, "failed to open mount config file");
         return 1;
     }

@@ -1,6 +1,8 @@
 #include "tuning/scratch_files.h"
 
+#include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
+#include "foundation/host/system_paths.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -12,7 +14,7 @@ namespace tidewall::tuning {
 
 namespace {
 
-const char* const kStateDir = "/var/lib/tidewall";
+const char* const kStateDir = tidewall::host::system_paths::state_dir;
 
 int write_fully(int fd, const std::string& text) {
     size_t done = 0;
@@ -42,8 +44,8 @@ int keep_private_copy(const std::string& name, const std::string& text) {
     int rc = locks::safe_private_file(fd) ? 0 : EPERM;
     if (rc == 0) rc = write_fully(fd, text);
     if (::close(fd) != 0 && rc == 0) rc = errno;
-    if (rc == 0 && ::rename(temp.c_str(), target.c_str()) != 0) rc = errno;
-    if (rc != 0) ::unlink(temp.c_str());
+    if (rc == 0) rc = file_io::rename_path(temp, target);
+    if (rc != 0) file_io::remove_file(temp);
     return rc;
 }
 

@@ -7,6 +7,7 @@
 
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 int tw_perf_params_version_v3::configure() {
     const char* tag = "tw_perf_params_version_v3::configure";
@@ -31,7 +32,7 @@ int tw_perf_params_version_v3::update_boot_efi_fstab() {
     tw_storage storage;
     try {
         storage.update_sysconfig_files(mnt_path, "UUID=\"" + uuid + "\"", "vfat",
-                                       storage.get_mount_options(tw_storage::MNT_PATH_EFI_BOOT), "/etc/fstab");
+                                       storage.get_mount_options(tw_storage::MNT_PATH_EFI_BOOT), tidewall::host::system_paths::fstab);
     } catch (const TsException& e) {
         log_.logMessage(tag, -1, "Failed to update fstab with /boot/efi mount path");
         return 1;

@@ -11,12 +11,13 @@
 #include "gluster/glfs_admin.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 
 #include <cstring>
 
 namespace {
 
-const char* const kInotifyWatches = "/proc/sys/fs/inotify/max_user_watches";
+const char* const kInotifyWatches = tidewall::host::system_paths::inotify_max_user_watches;
 const char* const kWatches = "524288";
 const char* const kWatchesKey = "fs.inotify.max_user_watches";
 const char* const kTendrlService = "tendrl-node-agent.service";
@@ -59,7 +60,7 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
         // since a kernel name such as /dev/sdc1 may name another disk after the
         // next boot.
         std::list<TsMntInfo> entries;
-        storage.read_sysconfig_file("/etc/fstab", entries);
+        storage.read_sysconfig_file(tidewall::host::system_paths::fstab, entries);
         const TsMntInfo* entry = nullptr;
         for (const auto& e : entries)
             if (e.GetMountPoint() == path) {
@@ -69,7 +70,7 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
         if (!entry) continue;
         try {
             storage.update_sysconfig_files(path, entry->GetBackingDevice(), "xfs",
-                                           storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH), "/etc/fstab");
+                                           storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH), tidewall::host::system_paths::fstab);
         } catch (const TsException& e) {
             log_.logMessage(tag, -1, "Failed to update fstab %s argument with nofail.", path.c_str());
             return 1;

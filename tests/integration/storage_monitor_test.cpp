@@ -148,12 +148,13 @@ TEST_F(StorageMonitor, AStoppedBrickDaemonIsOffline) {
             found |= v.is<twjson::Object>() && v.get<twjson::Object>().json() == want.json();
         EXPECT_TRUE(found) << doc;
         // As its schema describes it, with real volumes in it.
-        if (const char* source = std::getenv("TW_SOURCE_DIR"))
+        if (const char* source = std::getenv("TW_SOURCE_DIR")) {
             EXPECT_EQ(0, std::system(("python3 -c \"import json, sys, jsonschema; "
                                       "jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))"
                                       ".validate(json.load(open(sys.argv[2])))\" " +
                                       std::string(source) + "/docs/schemas/monitor.schema.json /tmp/monitor.json")
                                          .c_str()));
+        }
     }
     ASSERT_EQ(0, sh("gluster --mode=script volume start dav_vm_vol_1 force >/dev/null"));
     EXPECT_TRUE(pass()["dav_vm_vol_1"].online);

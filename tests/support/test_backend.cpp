@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -14,16 +15,27 @@
 
 namespace tidewall::testing {
 
+namespace {
+// The test backends alive, oldest first; the newest is the one installed.
+std::vector<test_backend*>& alive() {
+    static std::vector<test_backend*> all;
+    return all;
+}
+} // namespace
+
 test_backend::test_backend() {
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") + "/twtest.XXXXXX";
     if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     root = tmpl;
     make_dir("/run");  // the library's lock directory is made under it, as on a node
+    alive().push_back(this);
     host::install(this);
 }
 
 test_backend::~test_backend() {
-    host::install(nullptr);
+    auto& all = alive();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    host::install(all.empty() ? nullptr : all.back());
     std::error_code ec;
     std::filesystem::remove_all(root, ec);
 }
@@ -160,9 +172,42 @@ std::optional<std::string> test_backend::key(const std::string& k) const {
 void test_backend::sleep_ms(unsigned ms) {
     std::lock_guard<std::recursive_mutex> guard(mu_);
     sleeps.push_back(ms);
+    steady += std::chrono::milliseconds(ms);
     sleep_remainder_ms_ += ms;
     clock += sleep_remainder_ms_ / 1000;
     sleep_remainder_ms_ %= 1000;
+}
+
+std::chrono::steady_clock::time_point test_backend::steady_now() {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
+    steady_readers_.insert(std::this_thread::get_id());
+    return steady;
+}
+
+size_t test_backend::steady_readers() const {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
+    return steady_readers_.size();
+}
+
+bool test_backend::get_env(const std::string& name, std::string& value) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
+    auto it = env.find(name);
+    if (it != env.end()) {
+        value = it->second;
+        return true;
+    }
+    return host::backend::get_env(name, value);
+}
+
+void test_backend::fail_file(const std::string& op, const std::string& path, int err) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
+    file_faults_[{op, path}] = err;
+}
+
+int test_backend::file_fault(const char* op, const std::string& mapped_path) {
+    std::lock_guard<std::recursive_mutex> guard(mu_);
+    auto it = file_faults_.find({op, unmap(mapped_path)});
+    return it == file_faults_.end() ? 0 : it->second;
 }
 
 int test_backend::host_name(std::string& name) {

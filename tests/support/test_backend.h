@@ -4,16 +4,21 @@
 // The unit tier's host: scripted commands keyed by exact text (every command run
 // is recorded in order), files under a temporary root, in-memory extended
 // attributes, registry and clock, and sleeps that only advance the clock.
-// Constructing one installs it; destroying it restores the real backend.
+// Constructing one installs it; destroying it installs the newest test backend
+// still alive, else the real one (a test backend made inside another hands the
+// library back to the outer one, never to the machine while its objects live).
 
 #include "foundation/host/host_backend.h"
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tidewall::testing {
@@ -66,6 +71,18 @@ public:
     // --- clock ---
     std::time_t clock = 1700000000;
     std::vector<unsigned> sleeps;
+    // The steady clock; like clock it moves only with sleeps.
+    std::chrono::steady_clock::time_point steady{std::chrono::hours(1000)};
+    // How many threads have read the steady clock (a latch for tests that must
+    // move it only once the others have taken their time).
+    size_t steady_readers() const;
+
+    // --- environment: these names read as given; any other as the process has it ---
+    std::map<std::string, std::string> env;
+
+    // --- file faults: the library's file helper op ("read", "write", "rename", ...)
+    // on the system path fails with err ---
+    void fail_file(const std::string& op, const std::string& path, int err);
 
     // --- identity ---
     std::string hostname = "node1.example.net";
@@ -95,6 +112,9 @@ public:
         return clock;
     }
     void sleep_ms(unsigned ms) override;
+    std::chrono::steady_clock::time_point steady_now() override;
+    bool get_env(const std::string& name, std::string& value) override;
+    int file_fault(const char* op, const std::string& mapped_path) override;
     int host_name(std::string& name) override;
     int resolve(const std::string& name, std::string& address) override;
     int name_of(const std::string& address, std::string& name) override;
@@ -110,6 +130,8 @@ public:
 private:
     std::string unmap(const std::string& real) const;
     std::map<std::string, std::deque<host::command_result>> scripts_;
+    std::map<std::pair<std::string, std::string>, int> file_faults_;
+    std::set<std::thread::id> steady_readers_;
     unsigned sleep_remainder_ms_ = 0;
     // The library calls in from several threads (metrics collectors, disk pools).
     mutable std::recursive_mutex mu_;

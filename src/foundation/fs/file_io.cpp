@@ -1,11 +1,12 @@
 #include "foundation/fs/file_io.h"
+#include "foundation/fs/file_kind.h"
 
 #include "foundation/host/crash_point.h"
+#include "foundation/host/host_backend.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <cctype>
 #include <csignal>
 #include <ctime>
@@ -36,6 +37,9 @@ int write_fully(int fd, const char* data, size_t len) {
     return 0;
 }
 
+// The backend's verdict on op at path: 0 to go on, else the errno to fail with.
+int fault(const char* op, const std::string& path) { return host::current().file_fault(op, path); }
+
 std::string directory_of(const std::string& path) {
     auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -47,6 +51,7 @@ std::string directory_of(const std::string& path) {
 
 int list_dir(const std::string& path, std::vector<std::string>& names) {
     names.clear();
+    if (int e = fault("list", path)) return e;
     DIR* d = ::opendir(path.c_str());
     if (!d) return errno;
     while (struct dirent* e = ::readdir(d))
@@ -57,6 +62,7 @@ int list_dir(const std::string& path, std::vector<std::string>& names) {
 }
 
 int read_all(const std::string& path, std::string& content) {
+    if (int e = fault("read", path)) return e;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
     content.clear();
@@ -247,6 +253,7 @@ int write_atomic(const std::string& link_or_file, const std::string& content, mo
     // directory. A link another account could have planted or redirected (a
     // textfile directory, a data disk) is replaced by the new file instead, so
     // that root never writes where that account chose.
+    if (int e = fault("write", link_or_file)) return e;
     std::string path = link_or_file;
     struct stat named {};
     if (::lstat(link_or_file.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
@@ -296,6 +303,7 @@ int write_atomic(const std::string& link_or_file, const std::string& content, mo
 int append(const std::string& path, const std::string& content, mode_t mode) {
     // The same rule for links as for rewrites: only a link only root can have
     // made is appended through; any other is replaced by a file of the content.
+    if (int e = fault("append", path)) return e;
     std::string target = path;
     struct stat named {};
     if (::lstat(path.c_str(), &named) == 0 && S_ISLNK(named.st_mode)) {
@@ -311,6 +319,7 @@ int append(const std::string& path, const std::string& content, mode_t mode) {
 }
 
 int write_no_follow(const std::string& path, const std::string& content, mode_t mode) {
+    if (int e = fault("write", path)) return e;
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) return errno;
     struct stat st {};
@@ -325,6 +334,7 @@ int write_no_follow(const std::string& path, const std::string& content, mode_t 
 }
 
 int write_in_place(const std::string& path, const std::string& content) {
+    if (int e = fault("write", path)) return e;
     int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) return errno;
     int rc = write_fully(fd, content.data(), content.size());
@@ -332,7 +342,40 @@ int write_in_place(const std::string& path, const std::string& content) {
     return rc;
 }
 
+int make_dir(const std::string& path, mode_t mode) {
+    if (int e = fault("mkdir", path)) return e;
+    return ::mkdir(path.c_str(), mode) == 0 ? 0 : errno;
+}
+
+int rename_path(const std::string& from, const std::string& to) {
+    if (int e = fault("rename", from)) return e;
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+int remove_file(const std::string& path) {
+    if (int e = fault("unlink", path)) return e;
+    return ::unlink(path.c_str()) == 0 ? 0 : errno;
+}
+
+int remove_dir(const std::string& path) {
+    if (int e = fault("rmdir", path)) return e;
+    return ::rmdir(path.c_str()) == 0 ? 0 : errno;
+}
+
+int status_of(const std::string& path, struct stat& st, bool follow_links) {
+    if (int e = fault("stat", path)) return e;
+    return (follow_links ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) == 0 ? 0 : errno;
+}
+
+bool is_dir(const std::string& path) { return is_directory(path, links::follow); }
+
+bool exists(const std::string& path) {
+    struct stat st {};
+    return status_of(path, st) == 0;
+}
+
 exclusive_lock::exclusive_lock(const std::string& lock_path, unsigned wait_ms) {
+    if (fault("lock", lock_path)) return;
     // Never through a link, and only on a private file of ours: a lock file
     // another account made or may open could be held by it for good.
     int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -343,15 +386,16 @@ exclusive_lock::exclusive_lock(const std::string& lock_path, unsigned wait_ms) {
         ::close(fd);
         return;
     }
-    // The wait is for a real holder in another process or thread, so it is
-    // measured on the real clock.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    // Measured on the backend's clock and slept with its sleeps: the machine's
+    // for a real holder, the fake one in the unit tier.
+    auto& machine = host::current();
+    const auto deadline = machine.steady_now() + std::chrono::milliseconds(wait_ms);
     while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || machine.steady_now() >= deadline) {
             ::close(fd);
             return;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        machine.sleep_ms(20);
     }
     fd_ = fd;
 }

@@ -3,9 +3,11 @@
 
 // Plain file primitives on paths that are already mapped by the host layer.
 // Whole-file rewrites go through write_atomic: a crash or a full disk never
-// leaves half a file behind.
+// leaves half a file behind. Each helper first asks the backend's file_fault
+// hook, so that the unit tier can make any of them fail.
 
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -43,6 +45,28 @@ int write_no_follow(const std::string& path, const std::string& content, mode_t 
 // truncate, one write): for kernel settings under /proc/sys, which cannot be
 // replaced by rename. A link at path is not followed. 0 or an errno value.
 int write_in_place(const std::string& path, const std::string& content);
+
+// Creates one directory with mode (before the umask); 0 or an errno value
+// (EEXIST when something is already there).
+int make_dir(const std::string& path, mode_t mode = 0755);
+
+// Renames from over to (same file system); 0 or an errno value.
+int rename_path(const std::string& from, const std::string& to);
+
+// Removes a file or link (never a directory); 0 or an errno value.
+int remove_file(const std::string& path);
+
+// Removes an empty directory; 0 or an errno value.
+int remove_dir(const std::string& path);
+
+// The status of path, of the link itself unless follow_links; 0 or an errno value.
+int status_of(const std::string& path, struct stat& st, bool follow_links = false);
+
+// True when path is, after links, a directory.
+bool is_dir(const std::string& path);
+
+// True when something (a dangling link too) is at path.
+bool exists(const std::string& path);
 
 // An exclusive flock on a lock file, held for the guard's lifetime. Whole-file
 // rewrites that read, change and replace a file take one so that concurrent

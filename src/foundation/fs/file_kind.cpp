@@ -1,5 +1,7 @@
 #include "foundation/fs/file_kind.h"
 
+#include "foundation/fs/file_io.h"
+
 #include <sys/stat.h>
 
 namespace tidewall::file_io {
@@ -8,8 +10,8 @@ namespace {
 
 bool kind_is(const std::string& path, links how, mode_t kind) {
     struct stat st {};
-    int rc = how == links::follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st);
-    return rc == 0 && (st.st_mode & S_IFMT) == kind;
+    // Through status_of, so that a test can fail the look.
+    return status_of(path, st, how == links::follow) == 0 && (st.st_mode & S_IFMT) == kind;
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "foundation/fs/node_lock.h"
 
 #include "foundation/host/host_backend.h"
+#include "foundation/host/system_paths.h"
 
 #include <cctype>
 #include <cerrno>
@@ -17,8 +18,8 @@ namespace tidewall::locks {
 
 namespace {
 
-constexpr const char* kLockDir = "/run/tidewall";
-constexpr const char* kStateDir = "/var/lib/tidewall";
+constexpr const char* kLockDir = tidewall::host::system_paths::lock_dir;
+constexpr const char* kStateDir = tidewall::host::system_paths::state_dir;
 constexpr unsigned kRetryMs = 50;
 
 bool safe_directory(const struct stat& st) {

@@ -1,5 +1,7 @@
 #include "foundation/host/command_deadline.h"
 
+#include "foundation/host/host_backend.h"
+
 #include <optional>
 
 namespace tidewall::host {
@@ -26,7 +28,7 @@ std::optional<clock::time_point> thread_deadline() { return deadline; }
 
 int time_limit_within_deadline(int time_limit_s) {
     if (!deadline) return time_limit_s;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - clock::now()).count();
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - steady_now()).count();
     if (left <= 0) return -1;
     long long seconds = (left + 999) / 1000;
     if (time_limit_s > 0 && time_limit_s < seconds) return time_limit_s;

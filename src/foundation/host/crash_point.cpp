@@ -1,5 +1,7 @@
 #include "foundation/host/crash_point.h"
 
+#include "foundation/host/host_backend.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -15,8 +17,9 @@ namespace tidewall::host {
 namespace {
 
 long configured_step() {
-    const char* env = std::getenv("TW_CRASH_AT_STEP");
-    if (!env || !*env) return 0;
+    const std::string text = host::env("TW_CRASH_AT_STEP");
+    const char* env = text.c_str();
+    if (!*env) return 0;
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(env, &end, 10);
@@ -30,10 +33,12 @@ std::atomic<long> steps{0};
 
 void crash_point(const char* kind, const char* what) {
     static const long at = configured_step();
-    static const char* trace = std::getenv("TW_CRASH_TRACE");
-    if (at == 0 && (!trace || !*trace)) return;
+    // Never destroyed: a rewrite at exit may still count a step.
+    static const std::string* trace_file = new std::string(host::env("TW_CRASH_TRACE"));
+    const char* trace = trace_file->c_str();
+    if (at == 0 && !*trace) return;
     long k = ++steps;
-    if (trace && *trace) {
+    if (*trace) {
         std::string line = std::to_string(k) + " " + kind + " ";
         for (const char* p = what; p && *p && line.size() < 400; ++p) line += *p == '\n' ? ' ' : *p;
         line += '\n';

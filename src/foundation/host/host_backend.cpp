@@ -2,10 +2,19 @@
 
 #include "foundation/host/real_backend.h"
 
+#include <cstdlib>
+
 namespace tidewall::host {
 
 namespace {
 backend* installed = nullptr;
+}
+
+bool backend::get_env(const std::string& name, std::string& value) {
+    const char* v = std::getenv(name.c_str());
+    if (!v) return false;
+    value = v;
+    return true;
 }
 
 backend& real() {
@@ -16,6 +25,10 @@ backend& real() {
 
 backend& current() { return installed ? *installed : real(); }
 
-void install(backend* b) { installed = b; }
+backend* install(backend* b) {
+    backend* before = installed;
+    installed = b;
+    return before;
+}
 
 } // namespace tidewall::host

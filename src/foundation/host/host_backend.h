@@ -6,6 +6,7 @@
 // backend installed here, so that the unit tier can drive the whole library with
 // scripted commands, files under a temporary root and a fake clock.
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -53,6 +54,18 @@ public:
     // Clock and sleep. Sleeps in tests only advance the fake clock.
     virtual std::time_t now() = 0;
     virtual void sleep_ms(unsigned milliseconds) = 0;
+    // The monotonic clock that deadlines and bounded waits are measured on. A
+    // fake clock moves only with the backend's own sleeps.
+    virtual std::chrono::steady_clock::time_point steady_now() { return std::chrono::steady_clock::now(); }
+
+    // A variable of the process environment; false when it is unset.
+    virtual bool get_env(const std::string& name, std::string& value);
+
+    // Consulted by the library's file helpers before each operation op ("read",
+    // "write", "append", "list", "mkdir", "rename", "unlink", "rmdir", "stat",
+    // "lock") on a mapped path: 0 lets it go on, any other value is the errno the
+    // helper fails with. The machine never refuses here.
+    virtual int file_fault(const char* op, const std::string& mapped_path) { return 0; }
 
     // Identity of this host and name resolution; 0 on success.
     virtual int host_name(std::string& name) = 0;
@@ -75,9 +88,10 @@ public:
 // The backend in force; the real one unless a test installed another.
 backend& current();
 
-// Installs b as the backend (nullptr restores the real one). Not thread-safe:
-// tests install a backend before they drive the library.
-void install(backend* b);
+// Installs b as the backend (nullptr restores the real one) and returns the one
+// installed before (nullptr for the real one). Not thread-safe: tests install a
+// backend before they drive the library.
+backend* install(backend* b);
 
 // The real backend, for code that needs the machine even under a test backend
 // (nothing in the library does).
@@ -85,6 +99,15 @@ backend& real();
 
 // Convenience: the mapped form of an absolute system path.
 inline std::string path(const std::string& p) { return current().map_path(p); }
+
+// Convenience: an environment variable of the backend in force, "" when unset.
+inline std::string env(const std::string& name) {
+    std::string value;
+    return current().get_env(name, value) ? value : std::string();
+}
+
+// Convenience: the steady clock of the backend in force.
+inline std::chrono::steady_clock::time_point steady_now() { return current().steady_now(); }
 
 } // namespace tidewall::host
 

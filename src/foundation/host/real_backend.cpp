@@ -5,6 +5,7 @@
 #include "foundation/host/crash_point.h"
 #include "foundation/log/log_file.h"
 #include "foundation/registry/registry_store.h"
+#include "foundation/host/system_paths.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -28,8 +29,9 @@ namespace {
 // prove a hung tool is killed without waiting out the real limits. Unset or
 // malformed, the callers' limits hold as given.
 int time_limit_cap_s() {
-    const char* env = std::getenv("TW_TIME_LIMIT_CAP_S");
-    if (!env || !*env) return 0;
+    const std::string text = env("TW_TIME_LIMIT_CAP_S");
+    const char* env = text.c_str();
+    if (!*env) return 0;
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(env, &end, 10);
@@ -42,8 +44,9 @@ int time_limit_cap_s() {
 // operation many times need not wait out its settle times. Unset or
 // malformed, every sleep lasts as asked.
 long sleep_cap_ms() {
-    const char* env = std::getenv("TW_SLEEP_CAP_MS");
-    if (!env || *env < '0' || *env > '9') return -1;
+    const std::string text = env("TW_SLEEP_CAP_MS");
+    const char* env = text.c_str();
+    if (*env < '0' || *env > '9') return -1;
     char* end = nullptr;
     errno = 0;
     long v = std::strtol(env, &end, 10);
@@ -186,8 +189,9 @@ std::uint32_t real_backend::random_u32() {
 }
 
 int real_backend::debug_level() {
-    const char* env = std::getenv("TW_DEBUG_LEVEL");
-    if (env && *env) {
+    const std::string text = host::env("TW_DEBUG_LEVEL");
+    const char* env = text.c_str();
+    if (*env) {
         char* end = nullptr;
         long v = std::strtol(env, &end, 10);
         if (end && *end == '\0') return static_cast<int>(v);
@@ -205,7 +209,7 @@ std::string real_backend::log_path() {
     std::call_once(log_once_, [this] {
         std::string dir;
         if (!registry::machine_store().get("EventManager", "dEVLOGDIR", dir) || dir.empty())
-            dir = "/var/log/tessaline";
+            dir = tidewall::host::system_paths::product_log_dir;
         ::mkdir(dir.c_str(), 0755);
         log_path_ = dir + "/TSTidewall.log";
     });

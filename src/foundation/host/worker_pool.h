@@ -7,6 +7,7 @@
 // once it has passed no job starts, and a job's commands are cut to it.
 
 #include "foundation/host/command_deadline.h"
+#include "foundation/host/host_backend.h"
 
 #include <algorithm>
 #include <atomic>
@@ -35,7 +36,7 @@ inline size_t run_bounded(size_t count, size_t workers, const std::function<void
         if (deadline) limit.emplace(*deadline);
         if (setup) setup();
         for (;;) {
-            if (deadline && std::chrono::steady_clock::now() >= *deadline) return;
+            if (deadline && steady_now() >= *deadline) return;
             size_t i = next.fetch_add(1);
             if (i >= count) return;
             try {

@@ -3,6 +3,8 @@
 #include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/text/lines.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/system_paths.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -96,8 +98,8 @@ bool valid_instance(const std::string& name) {
 
 bool machine_instance(std::string& instance, std::string& why) {
     why.clear();
-    const char* env = std::getenv("TW_REGISTRY_INSTANCE");
-    instance = env && *env ? env : kDefaultInstance;
+    instance = host::env("TW_REGISTRY_INSTANCE");
+    if (instance.empty()) instance = kDefaultInstance;
     if (valid_instance(instance)) return true;
     why = "TW_REGISTRY_INSTANCE [" + instance +
           "] refused: an instance is one name of letters, digits, '_', '-' and '.' not starting with '.'";
@@ -170,12 +172,12 @@ bool store::set(const std::string& section, const std::string& key, const std::s
 
 store machine_store() {
     std::string instance, why;
-    if (machine_instance(instance, why)) return store("/etc/TessalineRegistry/Tolvan", instance);
+    if (machine_instance(instance, why)) return store(tidewall::host::system_paths::registry_root, instance);
     // Said once on stderr, where the caller who set it looks; never through the
     // log, whose own location is read from this registry.
     static std::once_flag told;
     std::call_once(told, [&] { std::fprintf(stderr, "tidewall: %s; the registry is not used\n", why.c_str()); });
-    return store("/etc/TessalineRegistry/Tolvan", instance, why);
+    return store(tidewall::host::system_paths::registry_root, instance, why);
 }
 
 } // namespace tidewall::registry

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -112,6 +114,11 @@ TEST_F(ProvisioningIntentTest, RecordsSurviveTheirFileAndCutLinesAreNoRecords) {
     ASSERT_EQ(tidewall::storage::provisioning_intent_file(file), 0);
     EXPECT_EQ(std::filesystem::status(file).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    // A record that cannot be removed is an error, and stays.
+    tb.fail_file("unlink", file.substr(tb.root.size()), EROFS);
+    EXPECT_EQ(tidewall::storage::save_provisioning_intents({}), EROFS);
+    EXPECT_TRUE(std::filesystem::exists(file));
+    tb.fail_file("unlink", file.substr(tb.root.size()), 0);
     ASSERT_EQ(tidewall::storage::save_provisioning_intents({}), 0);
     EXPECT_FALSE(std::filesystem::exists(file));
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <sys/time.h>
 
@@ -268,6 +269,18 @@ TEST(Housekeeping, BackupLogsGoAtSevenDaysAndOnlyCompressedOnes) {
     EXPECT_TRUE(tb.exists(dir + "future.gz"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::cleanup_backup_logs",
                           "Will clean up logs files from [/tw/ddb/logs/gluster_backup/] that are older than 7 days."));
+}
+
+TEST(Housekeeping, AnOldLogThatCannotBeRemovedIsReportedAndKept) {
+    test_backend tb;
+    storage_under_test s(tb);
+    const std::string dir = "/tw/ddb/logs/gluster_backup/";
+    age_file(tb, dir + "eight-days.gz", 8 * 24 * 3600);
+    tb.fail_file("unlink", dir + "eight-days.gz", EBUSY);
+    s.storage.cleanup_backup_logs();
+    EXPECT_TRUE(tb.exists(dir + "eight-days.gz"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::cleanup_backup_logs",
+                          "Failed to unlink file [eight-days.gz] from directory [/tw/ddb/logs/gluster_backup/]."));
 }
 
 TEST(Housekeeping, MissingBackupDirectoryIsReported) {
