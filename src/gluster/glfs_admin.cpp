@@ -4,6 +4,7 @@
 #include "gluster/glfs_admin.h"
 
 #include "gluster/glfs_xml.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -33,7 +34,7 @@ glfs_admin::glfs_admin(std::list<std::string>&) {
     const char* tag = "glfs_admin::glfs_admin";
     std::string error;
     if (query_volumes(scanned_, error) != 0) {
-        log_.logMessage(tag, 1, "Failed to list gluster volumes error [%s]", error.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "Failed to list gluster volumes error [%s]", error.c_str());
         throw TsException(tag, error, "glfs_admin", __LINE__, -1);
     }
 }
@@ -78,7 +79,7 @@ int glfs_admin::query_volumes(std::list<std::string>& names, std::string& error)
 int glfs_admin::list_volumes(std::list<std::string>& names) {
     std::string error;
     int rc = query_volumes(names, error);
-    if (rc != 0) log_.logMessage("glfs_admin::list_volumes", -1, "Failed to list volumes error [%s]", error.c_str());
+    if (rc != 0) log_.logMessage("glfs_admin::list_volumes", tidewall::log_level::failure, "Failed to list volumes error [%s]", error.c_str());
     return rc;
 }
 
@@ -107,7 +108,7 @@ bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, boo
     if (!pass) return false;
     auto& views = all_volume_info(*pass);
     if (views.info_busy) {
-        log_.logMessage(tag, -1, "Failed to read volume [%s] error [gluster stayed busy]", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [gluster stayed busy]", name.c_str());
         rc = -1;
         return true;
     }
@@ -140,7 +141,7 @@ bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, boo
     }
     // Not in the answer for all (started since, or gluster could not say): asked alone.
     if (vol.read_status() != 0) {
-        log_.logMessage(tag, -1, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
                         vol.status_error_.c_str());
         rc = -2;
     }
@@ -172,11 +173,11 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     glfs_volume found;
     if (tidewall::glfs_xml::ask("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||
         glfs_volume::parse_info(xml, found, error) != 0) {
-        log_.logMessage(tag, -1, "Failed to read volume [%s] error [%s]", name.c_str(), error.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [%s]", name.c_str(), error.c_str());
         return -1;
     }
     if (found.name_ != name) {
-        log_.logMessage(tag, -1, "Gluster answered for volume [%s] when asked for [%s]", found.name_.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Gluster answered for volume [%s] when asked for [%s]", found.name_.c_str(),
                         name.c_str());
         return -1;
     }
@@ -189,7 +190,7 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     if (with_status) {
         int rc = vol.read_status();
         if (rc != 0) {
-            log_.logMessage(tag, -1, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
+            log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
                             vol.status_error_.c_str());
             return rc;
         }
@@ -215,11 +216,11 @@ int glfs_admin::set_volume_property(const std::string& volume, const std::string
     std::string xml, error;
     std::string cmd = "gluster --mode=script volume set " + shell_quote(volume) + " " + shell_quote(key) + " " +
                       shell_quote(value) + " --xml";
-    log_.logMessage(tag, 0, "Will set volume property using command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Will set volume property using command [%s]", cmd.c_str());
     int rc = tidewall::glfs_xml::run(cmd, xml, error);
     if (rc == 0) rc = parse_op_result(xml, error);
     if (rc != 0)
-        log_.logMessage(tag, -1, "Failed to set [%s] to [%s] on volume [%s] error [%s]", key.c_str(), value.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set [%s] to [%s] on volume [%s] error [%s]", key.c_str(), value.c_str(),
                         volume.c_str(), error.c_str());
     return rc;
 }

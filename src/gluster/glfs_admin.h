@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/host/time_limits.h"
+
 class glfs_brick {
 public:
     glfs_brick() = default;
@@ -96,7 +98,7 @@ private:
 
 class glfs_admin {
 public:
-    static const int kTimeLimit = 100;
+    static const int kTimeLimit = tidewall::time_limits::kDefaultS;
 
     glfs_admin();
     // Scans the volumes at once; throws TsException when gluster cannot be asked.

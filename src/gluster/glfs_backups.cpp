@@ -3,6 +3,7 @@
 
 #include "gluster/glfs_admin.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -43,7 +44,7 @@ int glfs_admin::glusterd_peer_files_healthy() {
     for (const auto& name : list_files(kPeersDir)) {
         std::string content;
         if (tsaf_utils::read(std::string(kPeersDir) + "/" + name, content) != 0 || !peer_file_sound(content)) {
-            log_.logMessage("glfs_admin::glusterd_peer_files_healthy", -1, "Peer file [%s/%s] is damaged", kPeersDir,
+            log_.logMessage("glfs_admin::glusterd_peer_files_healthy", tidewall::log_level::failure, "Peer file [%s/%s] is damaged", kPeersDir,
                             name.c_str());
             return 1;
         }
@@ -64,7 +65,7 @@ int glfs_admin::backup_glusterd_peer_files_local() {
         } else if (peer_file_sound(content)) {
             rc = tsaf_utils::copy_file(from, std::string(kPeersBackup) + "/" + name);
         } else {
-            log_.logMessage(tag, -1, "Not backing up damaged peer file [%s]", from.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Not backing up damaged peer file [%s]", from.c_str());
         }
     }
     if (rc == 0 && tsaf_utils::is_file(kGlusterdInfo))
@@ -79,7 +80,7 @@ int glfs_admin::restore_glusterd_peer_files() {
     const char* tag = "glfs_admin::restore_glusterd_peer_files";
     auto saved = list_files(kPeersBackup);
     if (saved.empty()) {
-        log_.logMessage(tag, -1, "No backup of glusterd peer files in [%s]", kPeersBackup);
+        log_.logMessage(tag, tidewall::log_level::failure, "No backup of glusterd peer files in [%s]", kPeersBackup);
         return -1;
     }
     tsaf_utils::mkdir_r(kPeersDir, 0755);
@@ -104,10 +105,10 @@ int glfs_admin::start_glusterd() {
     struct stat st {};
     bool systemd = tidewall::file_io::status_of(tidewall::host::path(tidewall::host::system_paths::systemd_run), st, true) == 0;
     std::string cmd = systemd ? "systemctl start glusterd" : "glusterd";
-    log_.logMessage(tag, 0, "Starting glusterd with command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Starting glusterd with command [%s]", cmd.c_str());
     auto r = tidewall::host::current().run(cmd, kTimeLimit);
     if (r.status != 0)
-        log_.logMessage(tag, -1, "Command [%s] failed with error [%s]", cmd.c_str(), tsaf_utils::trim(r.err).c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] failed with error [%s]", cmd.c_str(), tsaf_utils::trim(r.err).c_str());
     return r.status;
 }
 
@@ -125,7 +126,7 @@ int glfs_admin::backup_network_files_local() {
         for (char& c : flat)
             if (c == '/') c = '_';
         rc = tsaf_utils::copy_file(f, std::string(kNetworkBackup) + "/" + flat);
-        if (rc != 0) log_.logMessage(tag, -1, "Failed to back up [%s] error [%d]", f.c_str(), rc);
+        if (rc != 0) log_.logMessage(tag, tidewall::log_level::failure, "Failed to back up [%s] error [%d]", f.c_str(), rc);
     }
     return rc;
 }

@@ -3,6 +3,7 @@
 #include "gluster/glfs_admin.h"
 
 #include "gluster/glfs_xml.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 
 namespace {
@@ -166,11 +167,11 @@ std::set<std::string> glfs_volume::get_heal_info() {
     std::string error;
     if (read_heal_info(entries, error) != 0) {
         // The heal state unknown must not read as "healed".
-        log_.logMessage(tag, -1, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
                         error.c_str());
         entries.insert(name_ + ":heal state unknown: " + error);
     } else if (!error.empty()) {
-        log_.logMessage(tag, 1, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
     }
     return entries;
 }

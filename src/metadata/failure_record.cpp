@@ -1,3 +1,4 @@
+#include "foundation/log/log_level.h"
 #include "metadata/failure_record.h"
 
 #include <cstdio>
@@ -8,7 +9,7 @@ void record_failure(tw_debug& log, std::list<std::string>& failures, const char*
                     va_list args) {
     char buf[2048];
     std::vsnprintf(buf, sizeof buf, fmt, args);
-    log.logMessage(tag, -1, "%s", buf);
+    log.logMessage(tag, tidewall::log_level::failure, "%s", buf);
     failures.push_back(buf);
 }
 

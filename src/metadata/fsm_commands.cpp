@@ -5,6 +5,7 @@
 #include <tidewall/tw_fsm.h>
 
 #include "metadata/failure_record.h"
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/mount_check.h"
@@ -19,9 +20,9 @@
 
 using tidewall::shell_quote;
 
-tw_fsm::tw_fsm() { log_.logMessage("tw_fsm::tw_fsm", 2, "Creating tw_fsm instance"); }
+tw_fsm::tw_fsm() { log_.logMessage("tw_fsm::tw_fsm", tidewall::log_level::trace, "Creating tw_fsm instance"); }
 
-tw_fsm::~tw_fsm() { log_.logMessage("tw_fsm::~tw_fsm", 2, "Cleaning tw_fsm instance"); }
+tw_fsm::~tw_fsm() { log_.logMessage("tw_fsm::~tw_fsm", tidewall::log_level::trace, "Cleaning tw_fsm instance"); }
 
 void tw_fsm::fail(const char* tag, const char* fmt, ...) {
     va_list args;
@@ -31,7 +32,7 @@ void tw_fsm::fail(const char* tag, const char* fmt, ...) {
 }
 
 int tw_fsm::run_cmd(const char* tag, const std::string& cmd, int time_limit_s) {
-    log_.logMessage(tag, 0, "command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, time_limit_s, false) != 0) {
         fail(tag, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
@@ -46,7 +47,7 @@ int tw_fsm::mkfs_cmd(const std::string& blk_device, const std::string& fs_type) 
     if (fs_type == "xfs") cmd += "-i size=512 -f ";
     cmd += shell_quote(blk_device);
     if (run_cmd(tag, cmd, TsProcess::kMkfsTimeLimitS) != 0) return 1;
-    log_.logMessage(tag, 0, "fs created name [%s] type [%s]", blk_device.c_str(), fs_type.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "fs created name [%s] type [%s]", blk_device.c_str(), fs_type.c_str());
     return 0;
 }
 
@@ -63,14 +64,14 @@ int tw_fsm::mount_cmd(const std::string& blk_device, const std::string& mnt_path
              mnt_path.c_str());
         return 1;
     }
-    log_.logMessage(tag, 0, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(), mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(), mnt_path.c_str());
     return 0;
 }
 
 int tw_fsm::umount_cmd(const std::string& mnt_path) {
     const char* tag = "tw_fsm::umount_cmd";
     if (run_cmd(tag, "umount " + shell_quote(mnt_path)) != 0) return 1;
-    log_.logMessage(tag, 0, "fs umounted name mnt path [%s]", mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "fs umounted name mnt path [%s]", mnt_path.c_str());
     return 0;
 }
 
@@ -119,7 +120,7 @@ int tw_fsm::create_dir(const std::string& path, unsigned mode) {
         struct stat st {};
         const int err = tidewall::file_io::status_of(real, st, true);
         if (err == 0) {
-            log_.logMessage(tag, 0, "path [%s] [%s] exist", path.c_str(), prefix.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "path [%s] [%s] exist", path.c_str(), prefix.c_str());
             if (!S_ISDIR(st.st_mode)) {
                 fail(tag, "path [%s] [%s] is not a directory", path.c_str(), prefix.c_str());
                 return 1;
@@ -130,7 +131,7 @@ int tw_fsm::create_dir(const std::string& path, unsigned mode) {
             fail(tag, "stat failed dir [%s] error [%d]", prefix.c_str(), err);
             return 1;
         }
-        log_.logMessage(tag, 0, "creating dir [%s]", prefix.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "creating dir [%s]", prefix.c_str());
         if (tidewall::file_io::make_dir(real, static_cast<mode_t>(mode)) != 0) {
             fail(tag, "creating dir [%s] failed", prefix.c_str());
             return 1;

@@ -5,6 +5,7 @@
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/system_paths.h"
@@ -54,7 +55,7 @@ int tw_fsm::configure_fs_mount(std::list<tw_fs_mount>& mounts) {
 
 int tw_fsm::fs_mount(std::list<tw_fs_mount>& mounts) {
     const char* tag = "tw_fsm::fs_mount";
-    if (tsaf_utils::systemctl_reload_cmd() != 0) log_.logMessage(tag, -1, "systemctl reload failed");
+    if (tsaf_utils::systemctl_reload_cmd() != 0) log_.logMessage(tag, tidewall::log_level::failure, "systemctl reload failed");
     for (const auto& m : mounts) {
         const std::string& path = m.get_mnt_path();
         int rc = create_dir(path, kMountPointMode);
@@ -71,7 +72,7 @@ int tw_fsm::fs_mount(std::list<tw_fs_mount>& mounts) {
             if (is_mounted(path)) {
                 mounted = true;
             } else if (mount_cmd(m.get_blk_device(), path, m.get_fs_type(), m.get_fs_args()) == 0) {
-                log_.logMessage(tag, 0, "Successfully mounted blkdev [%s] on mntpath [%s]", m.get_blk_device().c_str(),
+                log_.logMessage(tag, tidewall::log_level::step, "Successfully mounted blkdev [%s] on mntpath [%s]", m.get_blk_device().c_str(),
                                 path.c_str());
                 mounted = true;
             } else {

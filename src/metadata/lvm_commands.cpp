@@ -7,6 +7,7 @@
 #include <tidewall/tw_lvm.h>
 
 #include "metadata/failure_record.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/text/lines.h"
@@ -43,13 +44,13 @@ bool leading_number(const std::string& text, unsigned long long& value) {
 
 } // namespace
 
-tw_lvm::tw_lvm() { log_.logMessage("tw_lvm::tw_lvm", 2, "Creating tw_lvm instance"); }
+tw_lvm::tw_lvm() { log_.logMessage("tw_lvm::tw_lvm", tidewall::log_level::trace, "Creating tw_lvm instance"); }
 
 tw_lvm::tw_lvm(tw_vg& vg) : vg_(vg) {
-    log_.logMessage("tw_lvm::tw_lvm", 2, "Creating tw_lvm instance vg [%s]", vg_.get_name().c_str());
+    log_.logMessage("tw_lvm::tw_lvm", tidewall::log_level::trace, "Creating tw_lvm instance vg [%s]", vg_.get_name().c_str());
 }
 
-tw_lvm::~tw_lvm() { log_.logMessage("tw_lvm::~tw_lvm", 2, "Cleaning tw_lvm instance"); }
+tw_lvm::~tw_lvm() { log_.logMessage("tw_lvm::~tw_lvm", tidewall::log_level::trace, "Cleaning tw_lvm instance"); }
 
 void tw_lvm::fail(const char* tag, const char* fmt, ...) {
     va_list args;
@@ -59,7 +60,7 @@ void tw_lvm::fail(const char* tag, const char* fmt, ...) {
 }
 
 int tw_lvm::run_cmd(const char* tag, const std::string& cmd, std::string& out) {
-    log_.logMessage(tag, 0, "command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "command [%s]", cmd.c_str());
     std::string err;
     if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
         fail(tag, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
@@ -79,7 +80,7 @@ int tw_lvm::create_vg_cmd(const std::string& vg, unsigned long long& extent_size
                       pv_text;
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, 0, "VG created [%s] extent size [%llu]", vg.c_str(), extent_size);
+    log_.logMessage(tag, tidewall::log_level::step, "VG created [%s] extent size [%llu]", vg.c_str(), extent_size);
     return 0;
 }
 
@@ -89,7 +90,7 @@ int tw_lvm::create_thick_lv_cmd(const std::string& vg, const std::string& lv, un
                       shell_quote(vg);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, 0, "lv created name [%s] num extents [%llu]", lv.c_str(), extents);
+    log_.logMessage(tag, tidewall::log_level::step, "lv created name [%s] num extents [%llu]", lv.c_str(), extents);
     return 0;
 }
 
@@ -108,7 +109,7 @@ int tw_lvm::create_thin_pool_cmd(const std::string& vg, const std::string& pool,
     std::string cmd = "lvcreate -y --extents " + std::to_string(extents) + " -T " + shell_quote(vg + "/" + pool);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, 0, "thin pool created name [%s] num extents [%llu]", pool.c_str(), extents);
+    log_.logMessage(tag, tidewall::log_level::step, "thin pool created name [%s] num extents [%llu]", pool.c_str(), extents);
     return 0;
 }
 
@@ -119,7 +120,7 @@ int tw_lvm::create_thin_lv_cmd(const std::string& vg, const std::string& pool, c
                       shell_quote(vg + "/" + pool) + " -n " + shell_quote(lv);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, 0, "thin lv created name [%s] num extents [%llu]", lv.c_str(), extents);
+    log_.logMessage(tag, tidewall::log_level::step, "thin lv created name [%s] num extents [%llu]", lv.c_str(), extents);
     return 0;
 }
 
@@ -127,7 +128,7 @@ int tw_lvm::remove_vg_cmd(const std::string& vg) {
     const char* tag = "tw_lvm::remove_vg_cmd";
     std::string out;
     if (run_cmd(tag, "vgremove -ff " + shell_quote(vg), out) != 0) return 1;
-    log_.logMessage(tag, 0, "vg removed [%s]", vg.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "vg removed [%s]", vg.c_str());
     return 0;
 }
 
@@ -135,7 +136,7 @@ int tw_lvm::remove_pv_cmd(const std::string& pv) {
     const char* tag = "tw_lvm::remove_pv_cmd";
     std::string out;
     if (run_cmd(tag, "pvremove -ff -y " + shell_quote(pv), out) != 0) return 1;
-    log_.logMessage(tag, 0, "pv removed [%s]", pv.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "pv removed [%s]", pv.c_str());
     return 0;
 }
 
@@ -150,14 +151,14 @@ int tw_lvm::query_extents(const char* tag, const std::string& vg, const char* fi
 int tw_lvm::get_vg_free_extents(const std::string& vg, unsigned long long& free_extents) {
     const char* tag = "tw_lvm::get_vg_free_extents";
     if (query_extents(tag, vg, "Free", free_extents) != 0) return 1;
-    log_.logMessage(tag, 0, "vg name [%s] free extents [%llu]", vg.c_str(), free_extents);
+    log_.logMessage(tag, tidewall::log_level::step, "vg name [%s] free extents [%llu]", vg.c_str(), free_extents);
     return 0;
 }
 
 int tw_lvm::get_vg_alloc_extents(const std::string& vg, unsigned long long& alloc_extents) {
     const char* tag = "tw_lvm::get_vg_alloc_extents";
     if (query_extents(tag, vg, "Alloc", alloc_extents) != 0) return 1;
-    log_.logMessage(tag, 0, "vg name [%s] alloc extents [%llu]", vg.c_str(), alloc_extents);
+    log_.logMessage(tag, tidewall::log_level::step, "vg name [%s] alloc extents [%llu]", vg.c_str(), alloc_extents);
     return 0;
 }
 
@@ -166,7 +167,7 @@ int tw_lvm::scan_vg_cmd(std::list<std::string>& vg_names) {
     std::string out;
     if (run_cmd(tag, "vgdisplay 2>/dev/null | grep \"VG Name\" | awk '{print $3}'", out) != 0) return 1;
     for (const auto& line : lines_of(out)) {
-        log_.logMessage(tag, 0, "vg name [%s]", line.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "vg name [%s]", line.c_str());
         vg_names.push_back(line);
     }
     return 0;
@@ -180,10 +181,10 @@ int tw_lvm::scan_pv(std::list<tw_pv>& pv_list) {
     size_t n = 0;
     for (const auto& line : lines_of(out)) {
         if (n++ % 2 == 0) {
-            log_.logMessage(tag, 0, "pv name [%s]", line.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "pv name [%s]", line.c_str());
             pv.set_name(line);
         } else {
-            log_.logMessage(tag, 0, "pv uuid [%s]", line.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "pv uuid [%s]", line.c_str());
             pv.set_uuid(line);
             pv_list.push_back(pv);
         }
@@ -217,7 +218,7 @@ int tw_lvm::scan_lv(const std::string& vg, std::list<tw_lv>& lv_list) {
         lv.set_name(f[0]);
         lv.set_thin_volume(!f[1].empty() && f[1][0] == 'V');
         lv.set_num_extents(extent ? size / extent : 0);
-        log_.logMessage(tag, 1, "lv name [%s] attr [%s] num extents [%llu]", f[0].c_str(), f[1].c_str(),
+        log_.logMessage(tag, tidewall::log_level::detail, "lv name [%s] attr [%s] num extents [%llu]", f[0].c_str(), f[1].c_str(),
                         lv.get_num_extents());
         lv_list.push_back(lv);
     }

@@ -5,6 +5,7 @@
 
 #include <tidewall/tw_lvm.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 
 #include <limits>
@@ -71,7 +72,7 @@ int tw_lvm::create_pv() {
             return rc;
         }
         created_pvs_.push_back(pv.get_name());
-        log_.logMessage(tag, 0, "pv created for disk [%s]", pv.get_name().c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "pv created for disk [%s]", pv.get_name().c_str());
     }
     return 0;
 }
@@ -109,7 +110,7 @@ int tw_lvm::create_vg() {
         fail(tag, "get alloc extents failed [%s]", name.c_str());
         return rc;
     }
-    log_.logMessage(tag, 0, "vg [%s] alloc extents [%llu]", name.c_str(), alloc);
+    log_.logMessage(tag, tidewall::log_level::step, "vg [%s] alloc extents [%llu]", name.c_str(), alloc);
     vg_.set_alloc_extents(alloc);
 
     unsigned long long free_extents = 0;
@@ -123,8 +124,8 @@ int tw_lvm::create_vg() {
     // A cap above 100 % reserves everything, never more than there is.
     if (reserved > free_extents) reserved = free_extents;
     free_extents -= reserved;
-    log_.logMessage(tag, 0, "vg [%s] reserved extents [%llu]", name.c_str(), reserved);
-    log_.logMessage(tag, 0, "vg [%s] free extents [%llu]", name.c_str(), free_extents);
+    log_.logMessage(tag, tidewall::log_level::step, "vg [%s] reserved extents [%llu]", name.c_str(), reserved);
+    log_.logMessage(tag, tidewall::log_level::step, "vg [%s] free extents [%llu]", name.c_str(), free_extents);
     vg_.set_free_extents(free_extents);
     vg_.set_total_extents(free_extents);
     return 0;
@@ -145,7 +146,7 @@ int tw_lvm::create_lv() {
         unsigned long long by_cap = scaled(lv.get_max_size(), 1024, extent_size);
         tw_lv sized = lv;
         sized.set_num_extents(by_cap < by_share ? by_cap : by_share);
-        log_.logMessage(tag, 1, "lv [%s] share [%llu] cap [%llu] extents [%llu]", lv.get_name().c_str(), by_share,
+        log_.logMessage(tag, tidewall::log_level::detail, "lv [%s] share [%llu] cap [%llu] extents [%llu]", lv.get_name().c_str(), by_share,
                         by_cap, sized.get_num_extents());
         int rc = sized.is_thin_volume() ? create_thin_lv(sized) : create_thick_lv(sized);
         if (rc != 0) {
@@ -220,7 +221,7 @@ int tw_lvm::remove_vg() {
         }
         return 0;
     }
-    log_.logMessage(tag, 1, "vg [%s] not found, nothing to remove", vg_.get_name().c_str());
+    log_.logMessage(tag, tidewall::log_level::detail, "vg [%s] not found, nothing to remove", vg_.get_name().c_str());
     return 0;
 }
 
@@ -228,7 +229,7 @@ int tw_lvm::remove_pv() {
     const char* tag = "tw_lvm::remove_pv";
     for (const auto& pv : vg_.get_pv_list()) {
         if (pv.get_name() == "unknown") {
-            log_.logMessage(tag, 0, "Skipping deleting pv[unknown].");
+            log_.logMessage(tag, tidewall::log_level::step, "Skipping deleting pv[unknown].");
             continue;
         }
         int rc = remove_pv_cmd(pv.get_name());

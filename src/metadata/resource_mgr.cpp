@@ -10,6 +10,7 @@
 
 #include "metadata/failure_record.h"
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 
 #include <cstdarg>
@@ -49,11 +50,11 @@ tw_resource_mgr::operation::~operation() {
 }
 
 tw_resource_mgr::tw_resource_mgr() {
-    log_.logMessage("tw_resource_mgr::tw_resource_mgr", 2, "Creating tw_resource_mgr instance");
+    log_.logMessage("tw_resource_mgr::tw_resource_mgr", tidewall::log_level::trace, "Creating tw_resource_mgr instance");
 }
 
 tw_resource_mgr::~tw_resource_mgr() {
-    log_.logMessage("tw_resource_mgr::~tw_resource_mgr", 2, "Cleaning tw_resource_mgr instance");
+    log_.logMessage("tw_resource_mgr::~tw_resource_mgr", tidewall::log_level::trace, "Cleaning tw_resource_mgr instance");
 }
 
 void tw_resource_mgr::fail(const char* tag, const char* fmt, ...) {

@@ -7,6 +7,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 using tidewall::metadata::inner_step_failed;
@@ -28,7 +29,7 @@ int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, con
         int rc = group.remove_vg();
         if (rc != 0) return inner_step_failed(log_, failures_, group.get_failures(), tag, "VG unconfig failed", rc);
     } else {
-        log_.logMessage(tag, 0, "vg [%s] was not created by this configure, leaving it alone",
+        log_.logMessage(tag, tidewall::log_level::step, "vg [%s] was not created by this configure, leaving it alone",
                         config.get_vg().get_name().c_str());
     }
     tw_vg labelled = config.get_vg();
@@ -55,7 +56,7 @@ int tw_resource_mgr::undo_fstab_changes(const char* tag, const tw_fsm& fsm) {
             for (const auto& e : it->replaced)
                 storage.update_sysconfig_files(e.GetMountPoint(), e.GetBackingDevice(), e.GetFileSystemType(),
                                                tsaf_utils::create_file_sys_args(e.MountOptions()), "/etc/fstab");
-            log_.logMessage(tag, 0, "fstab entry for [%s] undone, %zu earlier entr%s put back", it->path.c_str(),
+            log_.logMessage(tag, tidewall::log_level::step, "fstab entry for [%s] undone, %zu earlier entr%s put back", it->path.c_str(),
                             it->replaced.size(), it->replaced.size() == 1 ? "y" : "ies");
         }
     } catch (const TsException&) {

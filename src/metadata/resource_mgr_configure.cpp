@@ -8,6 +8,7 @@
 
 #include "metadata/layout_disk_checks.h"
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/log/log_level.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/sync.h"
 
@@ -33,7 +34,7 @@ int tw_resource_mgr::create_meta_data_storage_config(std::list<std::string>& dis
     if (rc != 0)
         return inner_step_failed(log_, failures_, config.get_failures(), tag, "creating storage config data failed",
                                  rc);
-    log_.logMessage(tag, 0, "config data:\n%s\n", config_out.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "config data:\n%s\n", config_out.c_str());
     return 0;
 }
 
@@ -90,7 +91,7 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
     // finds it whatever the document named it.
     if (!vg_name.empty() && write_reg_key(tag, tidewall::metadata::kMetadataVgKey, config.get_vg().get_name()) != 0)
         return 1;
-    log_.logMessage(tag, 0, "configure meta data storage completed.");
+    log_.logMessage(tag, tidewall::log_level::step, "configure meta data storage completed.");
     return 0;
 }
 
@@ -132,7 +133,7 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
     if (!disks_can_take(tag, config, "", {})) return 1;
     rc = build_or_clean_up(tag, config, "configure meta data storage failed");
     if (rc != 0) return rc;
-    log_.logMessage(tag, 0, "configure meta data storage completed.");
+    log_.logMessage(tag, tidewall::log_level::step, "configure meta data storage completed.");
     return 0;
 }
 

@@ -6,6 +6,7 @@
 #include <tidewall/tw_resource_mgr.h>
 
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 using tidewall::metadata::kMetadataPvKey;
@@ -36,7 +37,7 @@ int tw_resource_mgr::write_reg_key(const char* tag, const std::string& key, cons
         fail(tag, "writing reg key failed for [%s]", key.c_str());
         return 1;
     }
-    log_.logMessage(tag, 0, "reg key [%s] = [%s]", key.c_str(), value.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "reg key [%s] = [%s]", key.c_str(), value.c_str());
     return 0;
 }
 

@@ -9,6 +9,7 @@
 
 #include "metadata/layout_disk_checks.h"
 #include "metadata/resource_mgr_internal.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 
@@ -27,7 +28,7 @@ int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::
     int rc = find_earlier_storage(vg_name, pv_list, vg, disks);
     if (rc != 0) return rc;
     if (vg.empty() || disks.empty()) {
-        log_.logMessage("tw_resource_mgr::unconfigure_meta_data_storage", 0, "skipping cleanup no old VG or PV found");
+        log_.logMessage("tw_resource_mgr::unconfigure_meta_data_storage", tidewall::log_level::step, "skipping cleanup no old VG or PV found");
         return 0;
     }
     return tear_down_earlier(node_type, vg, disks);
@@ -86,7 +87,7 @@ int tw_resource_mgr::own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::
         if (tidewall::metadata::is_volume_of_group(top->GetBackingDevice(), vg) || stamped_as_own(path)) {
             own.push_back(m);
         } else {
-            log_.logMessage(tag, 0, "leaving [%s] mounted: [%s] is neither a volume of [%s] nor stamped by this node",
+            log_.logMessage(tag, tidewall::log_level::step, "leaving [%s] mounted: [%s] is neither a volume of [%s] nor stamped by this node",
                             path.c_str(), top->GetBackingDevice().c_str(), vg.c_str());
         }
     }

@@ -3,6 +3,8 @@
 // that is missing or of the wrong kind.
 
 #include <tidewall/tw_md_storage_config.h>
+
+#include "foundation/log/log_level.h"
 #include <tidewall/twjson.h>
 
 #include <limits>
@@ -114,7 +116,7 @@ int tw_md_storage_config::read_config_data(const std::string& config_data) {
         fail(tag, "reading fs mount config data failed");
         return 1;
     }
-    log_.logMessage(tag, 1, "read [%zu] disks, volume group [%s] with [%zu] logical volumes, [%zu] mounts",
+    log_.logMessage(tag, tidewall::log_level::detail, "read [%zu] disks, volume group [%s] with [%zu] logical volumes, [%zu] mounts",
                     disk_list_.size(), vg_.get_name().c_str(), vg_.get_lv_list().size(), fs_mount_list_.size());
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_md_storage_config.h>
 
+#include "foundation/log/log_level.h"
 #include "metadata/storage_config_internal.h"
 
 using namespace tidewall::md;
@@ -60,7 +61,7 @@ int tw_md_storage_config::create_layout_as_set(std::list<std::string> disk_list)
     create_vg_config();
     create_fs_config();
     create_fs_mount_config();
-    log_.logMessage("tw_md_storage_config::create_config_data", 1,
+    log_.logMessage("tw_md_storage_config::create_config_data", tidewall::log_level::detail,
                     "layout for node type [%s]: [%zu] disks, [%zu] logical volumes, [%zu] mounts", get_type().c_str(),
                     disk_list_.size(), vg_.get_lv_list().size(), fs_mount_list_.size());
     return 0;

@@ -5,6 +5,7 @@
 #include <tidewall/tw_md_storage_config.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "metadata/storage_config_internal.h"
 
@@ -43,7 +44,7 @@ bool valid_node_type(const std::string& type) { return type == kControlNode || t
 tw_md_storage_config::tw_md_storage_config() = default;
 
 void tw_md_storage_config::fail(const char* tag, const std::string& message) {
-    log_.logMessage(tag, -1, "%s", message.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "%s", message.c_str());
     failures_.push_back(message);
 }
 
@@ -104,7 +105,7 @@ int tw_md_storage_config::init(std::string node_type) {
     }
     settings_[kModel] = model;
     settings_[kCsMaxSize] = std::to_string(model == kFujitsuRx2540M4 ? TW_MD_CS_MAX_SIZE_RX2540M4 : TW_MD_CS_MAX_SIZE);
-    log_.logMessage(tag, 1, "node type [%s] platform type [%s] model [%s]", node_type.c_str(), platform_type.c_str(),
+    log_.logMessage(tag, tidewall::log_level::detail, "node type [%s] platform type [%s] model [%s]", node_type.c_str(), platform_type.c_str(),
                     model.c_str());
 
     if (node_type == kControlNode)

@@ -1,5 +1,6 @@
 #include "metrics/collector.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/command_deadline.h"
 #include "gluster/glfs_xml.h"
 #include "foundation/host/host_backend.h"
@@ -113,7 +114,7 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
         double seconds = std::chrono::duration<double>(ended - started).count();
         const std::string& name = collectors[i].name;
         if (returned && !r.state->error.empty())
-            log.logMessage("tidewall::metrics::run_collectors", -1, "Collector [%s] failed: %s", name.c_str(),
+            log.logMessage("tidewall::metrics::run_collectors", tidewall::log_level::failure, "Collector [%s] failed: %s", name.c_str(),
                            r.state->error.c_str());
         status.gauge("tidewall_collector_success", "", {{"collector", name}}, ok ? 1 : 0);
         status.gauge("tidewall_collector_cut_short",

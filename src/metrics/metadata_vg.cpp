@@ -3,6 +3,7 @@
 
 #include "metrics/collector.h"
 
+#include "foundation/host/time_limits.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -15,7 +16,7 @@ bool collect_metadata_vg(family_set& out) {
     if (tsaf_utils::get_reg_key("sArrowfieldMetadataVG", vg) != 0 || vg.empty()) return true;  // not configured
     std::list<std::string> lines;
     std::string cmd = "vgs --noheadings --units b --nosuffix -o vg_size,vg_free " + tidewall::shell_quote(vg);
-    if (tsaf_utils::popen(cmd, lines, 100) != 0 || lines.empty()) return false;
+    if (tsaf_utils::popen(cmd, lines, tidewall::time_limits::kDefaultS) != 0 || lines.empty()) return false;
     std::istringstream in(lines.front());
     double size = 0, free = 0;
     if (!(in >> size >> free)) return false;

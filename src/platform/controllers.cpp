@@ -5,6 +5,8 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
@@ -37,10 +39,10 @@ tw_ctrlinfo sas_record() {
 void list_amcli(tw_debug& log, const char* tag, std::list<tw_ctrlinfo>& out) {
     std::list<std::string> devnums;
     if (amcli_list_devnum(log, "SAS adapter", devnums) != 0 || devnums.empty()) {
-        log.logMessage(tag, -1, "No SAS adapters found");
+        log.logMessage(tag, tidewall::log_level::failure, "No SAS adapters found");
         return;
     }
-    log.logMessage(tag, 2, "amCLI SAS adapters found. Count: %u", static_cast<unsigned>(devnums.size()));
+    log.logMessage(tag, tidewall::log_level::trace, "amCLI SAS adapters found. Count: %u", static_cast<unsigned>(devnums.size()));
     for (const auto& devnum : devnums) {
         tw_ctrlinfo c = sas_record();
         std::string v;
@@ -54,7 +56,7 @@ void list_amcli(tw_debug& log, const char* tag, std::list<tw_ctrlinfo>& out) {
 
 void list_megacli(tw_debug& log, const char* tag, std::list<tw_ctrlinfo>& out) {
     unsigned count = megacli_get_adpcount(log);
-    log.logMessage(tag, 2, "Megacli SAS adapters found. Count: %u", count);
+    log.logMessage(tag, tidewall::log_level::trace, "Megacli SAS adapters found. Count: %u", count);
     for (unsigned adp = 0; adp < count; ++adp) {
         tw_ctrlinfo c = sas_record();
         std::string v;
@@ -106,7 +108,7 @@ int amcli_list_devnum(tw_debug& log, std::string searchstr, std::list<std::strin
     devnums.clear();
     std::list<std::string> out;
     if (run_amcli(log, "-l struct | grep -i " + double_quoted_arg(searchstr), out) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "amCLI: Failed to get devnum for searchstr - [%s]", searchstr.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Failed to get devnum for searchstr - [%s]", searchstr.c_str());
         return -1;
     }
     for (const auto& line : out) {
@@ -122,7 +124,7 @@ int amcli_devnum_get_prop(tw_debug& log, std::string devnum, std::string prop, s
     const char* tag = "amcli_devnum_get_prop";
     std::list<std::string> out;
     if (run_amcli(log, "--get " + shell_quote(devnum) + " " + shell_quote(prop), out) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "amCLI: Devnum [%s] Failed to get property - [%s]", devnum.c_str(), prop.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Devnum [%s] Failed to get property - [%s]", devnum.c_str(), prop.c_str());
         return -1;
     }
     value = tsaf_utils::trim(out.front());
@@ -157,7 +159,7 @@ int megacli_adp_get_prop(tw_debug& log, unsigned adp, std::string prop, std::str
     std::list<std::string> out;
     std::string args = "adpallinfo a" + std::to_string(adp) + " | grep -i " + double_quoted_arg(prop);
     if (run_megacli(log, args, out) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "megacli: adpnum [%u] Failed to get property - [%s]", adp, prop.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "megacli: adpnum [%u] Failed to get property - [%s]", adp, prop.c_str());
         return -1;
     }
     // "Product Name    : PERC 6/i Integrated": the column layout's blanks are no part of it.
@@ -170,7 +172,7 @@ int megacli_adp_get_pciaddr(tw_debug& log, unsigned adp, std::string& pciaddr) {
     pciaddr.clear();
     std::list<std::string> out;
     if (run_megacli(log, "AdpGetPciInfo a" + std::to_string(adp), out) != 0) {
-        log.logMessage(tag, -1, "megacli: Failed to get PCI info for adp num [%u]", adp);
+        log.logMessage(tag, tidewall::log_level::failure, "megacli: Failed to get PCI info for adp num [%u]", adp);
         return -1;
     }
     for (const auto& line : out) {
@@ -200,7 +202,7 @@ int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target
     std::string args = "controller slot=" + shell_quote(slot) + " " + words + "show | grep -i " +
                        double_quoted_arg(prop);
     if (run_hpcli(log, args, out) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "hpcli: Ctrl_slot [%s] Drive_target [%s] Failed to get property - [%s]", slot.c_str(),
+        log.logMessage(tag, tidewall::log_level::failure, "hpcli: Ctrl_slot [%s] Drive_target [%s] Failed to get property - [%s]", slot.c_str(),
                        target.c_str(), prop.c_str());
         return -1;
     }
@@ -211,8 +213,8 @@ int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target
 int hpcli_slot_map(tw_debug& log, std::map<int, std::string>& slots) {
     const char* tag = "hpcli_slot_map";
     std::list<std::string> addresses;
-    if (tsaf_utils::popen(kSasRaidControllers, addresses, 100) != 0 || addresses.empty()) {
-        log.logMessage(tag, -1, "No SAS controllers found");
+    if (tsaf_utils::popen(kSasRaidControllers, addresses, tidewall::time_limits::kDefaultS) != 0 || addresses.empty()) {
+        log.logMessage(tag, tidewall::log_level::failure, "No SAS controllers found");
         return -1;
     }
     for (const auto& line : addresses) {
@@ -220,8 +222,8 @@ int hpcli_slot_map(tw_debug& log, std::map<int, std::string>& slots) {
         if (address.empty()) continue;  // "lspci -s ''" would answer for every device
         std::list<std::string> out;
         std::string cmd = "lspci -v -s " + shell_quote(address) + " | grep -i \"Physical Slot\"";
-        if (tsaf_utils::popen(cmd, out, 100) != 0 || out.empty()) {
-            log.logMessage(tag, -1, "lspci: Failed to get Physical Slot for PCI ID: %s", address.c_str());
+        if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
+            log.logMessage(tag, tidewall::log_level::failure, "lspci: Failed to get Physical Slot for PCI ID: %s", address.c_str());
             continue;
         }
         std::string slot = value_of(out.front());
@@ -271,11 +273,11 @@ void tw_platform::get_sasctrl_driverlist(std::set<std::string>& drivers) {
     const char* tag = "tw_platform::get_sasctrl_driverlist";
     drivers.clear();
     std::list<std::string> addresses;
-    if (tsaf_utils::popen(kSasRaidControllers, addresses, 100) != 0 || addresses.empty()) {
-        log_.logMessage(tag, -1, "No SAS controllers found");
+    if (tsaf_utils::popen(kSasRaidControllers, addresses, tidewall::time_limits::kDefaultS) != 0 || addresses.empty()) {
+        log_.logMessage(tag, tidewall::log_level::failure, "No SAS controllers found");
         return;
     }
-    log_.logMessage(tag, 2, "SAS adapters found. Count: %u", static_cast<unsigned>(addresses.size()));
+    log_.logMessage(tag, tidewall::log_level::trace, "SAS adapters found. Count: %u", static_cast<unsigned>(addresses.size()));
     for (const auto& line : addresses) {
         std::string kmod, address = tsaf_utils::trim(line);
         if (address.empty()) continue;  // "lspci -s ''" would answer for every device
@@ -288,14 +290,14 @@ int tw_platform::get_controller_kmod(std::string pci_id, std::string& kmod) {
     const char* tag = "tw_platform::get_controller_kmod";
     kmod.clear();
     std::list<std::string> out;
-    int status = tsaf_utils::popen("lspci -k -s " + shell_quote(pci_id) + " | grep -i \"Kernel driver in use\"", out, 100);
+    int status = tsaf_utils::popen("lspci -k -s " + shell_quote(pci_id) + " | grep -i \"Kernel driver in use\"", out, tidewall::time_limits::kDefaultS);
     if (status != 0 || out.empty()) {
-        log_.logMessage(tag, -1, "Failed to get kernel driver for PCI device: [%s] with error [%d]", pci_id.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get kernel driver for PCI device: [%s] with error [%d]", pci_id.c_str(),
                         status);
         return -1;
     }
     kmod = value_of(out.front());  // "\tKernel driver in use: megaraid_sas"
-    log_.logMessage(tag, 2, "PCI device: [%s] Kernel driver: [%s]", pci_id.c_str(), kmod.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "PCI device: [%s] Kernel driver: [%s]", pci_id.c_str(), kmod.c_str());
     return 0;
 }
 
@@ -303,7 +305,7 @@ std::list<tw_ctrlinfo>& tw_platform::get_sascontrolinfo() {
     const char* tag = "tw_platform::get_sascontrolinfo";
     sas_ctrls_.clear();
     if (!hwmon_driveops_supported()) {
-        log_.logMessage(tag, 3, "Drive Operations not supported.");
+        log_.logMessage(tag, tidewall::log_level::dump, "Drive Operations not supported.");
         return sas_ctrls_;
     }
     collect_sas_controllers(*this, log_, tag, sas_ctrls_);

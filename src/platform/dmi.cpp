@@ -2,6 +2,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
@@ -24,24 +25,24 @@ tw_system& tw_platform::get_systeminfo() {
             std::string name, value;
 
             if (++it == out.end()) {
-                log_.logMessage(tag, -1, "Manufacturer field not found");
+                log_.logMessage(tag, tidewall::log_level::failure, "Manufacturer field not found");
                 break;
             }
             if (contains(*it, "Manufacturer")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0) {
-                    log_.logMessage(tag, -1, "Failed to extract Manufacturer name [%s]", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Manufacturer name [%s]", it->c_str());
                     break;
                 }
                 vendor = value;
             }
 
             if (++it == out.end()) {
-                log_.logMessage(tag, -1, "Product Name field not found");
+                log_.logMessage(tag, tidewall::log_level::failure, "Product Name field not found");
                 break;
             }
             if (contains(*it, "Product Name")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0) {
-                    log_.logMessage(tag, -1, "Failed to extract Product Name [%s]", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Product Name [%s]", it->c_str());
                     break;
                 }
                 model = value;
@@ -49,12 +50,12 @@ tw_system& tw_platform::get_systeminfo() {
 
             // Skip the version line.
             if (++it == out.end() || ++it == out.end()) {
-                log_.logMessage(tag, -1, "Serial Number field not found");
+                log_.logMessage(tag, tidewall::log_level::failure, "Serial Number field not found");
                 break;
             }
             if (contains(*it, "Serial Number")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0)
-                    log_.logMessage(tag, -1, "Failed to extract Serial Number %s", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Serial Number %s", it->c_str());
                 else
                     serial = value;
                 break;
@@ -114,7 +115,7 @@ tw_bios& tw_platform::get_biosinfo() {
                 if (!contains(*it, l.text)) continue;
                 std::string name, value;
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0) {
-                    log_.logMessage(tag, -1, l.failure, it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, l.failure, it->c_str());
                     stop = true;
                     break;
                 }

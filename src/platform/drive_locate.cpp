@@ -5,6 +5,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
@@ -23,7 +24,7 @@ namespace {
 
 // The blink time, in pieces a millisecond count holds whatever its length.
 void blink_for(tw_debug& log, const char* tag, unsigned seconds) {
-    log.logMessage(tag, 2, "Blinking drive LED for %d seconds", static_cast<int>(std::min(seconds, 0x7fffffffU)));
+    log.logMessage(tag, tidewall::log_level::trace, "Blinking drive LED for %d seconds", static_cast<int>(std::min(seconds, 0x7fffffffU)));
     for (unsigned left = seconds; left > 0;) {
         unsigned piece = std::min(left, 3600U);
         ZUSLEEP_InTeRnAl(piece * 1000);
@@ -36,16 +37,16 @@ int blink_with_stop(tw_debug& log, const char* tag, const std::string& stop_args
                     unsigned seconds, int (*run)(tw_debug&, std::string, std::list<std::string>&),
                     const std::string& stop_failed, const std::string& locate_failed) {
     std::list<std::string> out;
-    if (run(log, stop_args, out) != 0) log.logMessage(tag, -1, "%s", stop_failed.c_str());
+    if (run(log, stop_args, out) != 0) log.logMessage(tag, tidewall::log_level::failure, "%s", stop_failed.c_str());
     out.clear();
     if (run(log, locate_args, out) != 0) {
-        log.logMessage(tag, -1, "%s", locate_failed.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "%s", locate_failed.c_str());
         return -1;
     }
     blink_for(log, tag, seconds);
     out.clear();
     if (run(log, stop_args, out) != 0) {
-        log.logMessage(tag, -1, "%s", stop_failed.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "%s", stop_failed.c_str());
         return -1;
     }
     return 0;
@@ -80,7 +81,7 @@ int hpcli_ctrl_locate_drive(tw_debug& log, std::string slot, std::string drive, 
     std::string args = "controller slot=" + shell_quote(slot) + " physicaldrive " + shell_quote(drive) +
                        " modify led=on duration=" + std::to_string(seconds);
     if (run_hpcli(log, args, out) != 0) {
-        log.logMessage(tag, -1, "hpcli: Ctrl_slot [%s] Failed to locate Physical Drive [%s].", slot.c_str(),
+        log.logMessage(tag, tidewall::log_level::failure, "hpcli: Ctrl_slot [%s] Failed to locate Physical Drive [%s].", slot.c_str(),
                        drive.c_str());
         return -1;
     }
@@ -104,22 +105,22 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
     tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_platform::drive_locate";
     if (drive_number.empty()) {
-        log_.logMessage(tag, -1, "Drive number is empty. Cannot locate drive.");
+        log_.logMessage(tag, tidewall::log_level::failure, "Drive number is empty. Cannot locate drive.");
         return -1;
     }
     auto known = vendor_strmap.find(vendor);
     if (known == vendor_strmap.end()) {
-        log_.logMessage(tag, 2, "Drive locate not supported for vendor [%s]", vendor.c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Drive locate not supported for vendor [%s]", vendor.c_str());
         return -1;
     }
-    log_.logMessage(tag, 0, "Locating [%s] drive with number [%s]", vendor.c_str(), drive_number.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Locating [%s] drive with number [%s]", vendor.c_str(), drive_number.c_str());
 
     // HPE and DELL numbers are "controller/drive"; the drive part may hold
     // colons of its own ("1I:1:1", "32:5").
     std::string controller, drive;
     if ((known->second == VENDOR_HPE || known->second == VENDOR_DELL) &&
         tsaf_utils::get_name_value_pair(drive_number, '/', controller, drive) != 0) {
-        log_.logMessage(tag, -1, "Drive number [%s] of vendor [%s] is not of the form controller/drive",
+        log_.logMessage(tag, tidewall::log_level::failure, "Drive number [%s] of vendor [%s] is not of the form controller/drive",
                         drive_number.c_str(), vendor.c_str());
         return -1;
     }
@@ -129,23 +130,23 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
     case VENDOR_FUJITSU:
         rc = amcli_devnum_locate(log_, drive_number, seconds);
         if (rc == 0)
-            log_.logMessage(tag, 0, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
                             drive_number.c_str());
         return rc;
     case VENDOR_HPE:
         rc = hpcli_ctrl_locate_drive(log_, controller, drive, seconds);
         if (rc == 0)
-            log_.logMessage(tag, 0, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
                             drive_number.c_str());
         return rc;
     case VENDOR_DELL:
         rc = megacli_adp_locate_drive(log_, controller, drive, seconds);
         if (rc == 0)
-            log_.logMessage(tag, 0, "Successfully located [%s] drive with number [%s] adapter number [%s]",
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s] adapter number [%s]",
                             vendor.c_str(), drive.c_str(), controller.c_str());
         return rc;
     default:
-        log_.logMessage(tag, 2, "Drive locate not supported for vendor [%s]", vendor.c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Drive locate not supported for vendor [%s]", vendor.c_str());
         return -1;
     }
 }
@@ -153,7 +154,7 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
 int tw_platform::drive_locate(const std::string& mount_path) {
     tidewall::call_scope scope;  // the reason of a failure is this call's
     if (!hwmon_driveops_supported()) {
-        log_.logMessage("tw_platform::drive_locate", 3, "Drive Operations not supported.");
+        log_.logMessage("tw_platform::drive_locate", tidewall::log_level::dump, "Drive Operations not supported.");
         tidewall::last_error::set("drive operations are not supported on this system");
         return -1;
     }
@@ -165,12 +166,12 @@ int tw_platform::drive_locate_mountpath(const std::string& mount_path) {
     const std::string key = drive_locate_getregkey();
     unsigned minutes = 0;
     if (tsaf_utils::get_reg_key(key, minutes) != 0) {
-        log_.logMessage(tag, 3, "Failed to get value for registry [%s]. Using default locate time of %u mins.",
+        log_.logMessage(tag, tidewall::log_level::dump, "Failed to get value for registry [%s]. Using default locate time of %u mins.",
                         key.c_str(), drive_locate_get_default_timeintervalmins());
         minutes = drive_locate_get_default_timeintervalmins();
     }
     if (minutes == 0) minutes = drive_locate_get_default_timeintervalmins();
-    log_.logMessage(tag, 3, "Using Drive Locate interval of %u mins", minutes);
+    log_.logMessage(tag, tidewall::log_level::dump, "Using Drive Locate interval of %u mins", minutes);
 
     std::string vendor = get_systeminfo().get_vendor();
     if (boost::algorithm::to_lower_copy(vendor).find("dell") != std::string::npos) vendor = "DELL";
@@ -180,7 +181,7 @@ int tw_platform::drive_locate_mountpath(const std::string& mount_path) {
     if (!mpath_info_.mpath_fileinfo_search(file, mount_path, number)) {
         mpath_fileinfo_update();
         if (!mpath_info_.mpath_fileinfo_search(file, mount_path, number)) {
-            log_.logMessage(tag, -1, "Mountpath [%s] not found in Mpath fileinfo.", mount_path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Mountpath [%s] not found in Mpath fileinfo.", mount_path.c_str());
             return -1;
         }
     }

@@ -13,6 +13,8 @@
 #include <tidewall/tw_smartctl.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/controllers.h"
@@ -49,8 +51,8 @@ std::map<std::string, std::string> lsblk_pairs(const std::string& line) {
 // does not know the device.
 std::string disk_of(tw_debug& log, const std::string& device) {
     std::list<std::string> out;
-    if (tsaf_utils::popen("lsblk -n -o PKNAME " + shell_quote(device), out, 100) != 0 || out.empty()) {
-        log.logMessage("disk_of", -1, "lsblk: Failed to get the disk of device [%s]", device.c_str());
+    if (tsaf_utils::popen("lsblk -n -o PKNAME " + shell_quote(device), out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
+        log.logMessage("disk_of", tidewall::log_level::failure, "lsblk: Failed to get the disk of device [%s]", device.c_str());
         return "";
     }
     std::string parent = tsaf_utils::trim(out.front());
@@ -60,8 +62,8 @@ std::string disk_of(tw_debug& log, const std::string& device) {
 void fill_lsblk_facts(tw_debug& log, const std::string& disk, tw_driveinfo& d) {
     std::list<std::string> out;
     std::string cmd = "lsblk -d -n -b -P -o NAME,VENDOR,MODEL,SERIAL,REV,TRAN,SIZE,HCTL " + shell_quote(disk);
-    if (tsaf_utils::popen(cmd, out, 100) != 0 || out.empty()) {
-        log.logMessage("fill_lsblk_facts", -1, "lsblk: Failed to get the facts of drive [%s]", disk.c_str());
+    if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
+        log.logMessage("fill_lsblk_facts", tidewall::log_level::failure, "lsblk: Failed to get the facts of drive [%s]", disk.c_str());
         return;
     }
     auto f = lsblk_pairs(out.front());
@@ -79,7 +81,7 @@ void fill_lsblk_facts(tw_debug& log, const std::string& disk, tw_driveinfo& d) {
 void megacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_inquiry) {
     std::list<std::string> out;
     if (run_megacli(log, "-PDList -aALL", out) != 0) {
-        log.logMessage("megacli_drive_numbers", -1, "megacli: Failed to list physical drives");
+        log.logMessage("megacli_drive_numbers", tidewall::log_level::failure, "megacli: Failed to list physical drives");
         return;
     }
     std::string adapter = "0", enclosure, slot;
@@ -110,7 +112,7 @@ void ssacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_
                           std::map<std::string, std::string>& by_disk) {
     std::list<std::string> out;
     if (run_hpcli(log, "controller all show config", out) != 0) {
-        log.logMessage("ssacli_drive_numbers", -1, "hpcli: Failed to list physical drives");
+        log.logMessage("ssacli_drive_numbers", tidewall::log_level::failure, "hpcli: Failed to list physical drives");
         return;
     }
     std::string slot;
@@ -194,7 +196,7 @@ drive_numbers controller_drive_numbers(tw_platform& platform, tw_debug& log) {
             ssacli_drive_numbers(log, numbers.by_serial, numbers.by_disk);
             ssacli_asked = true;
         } else if (driver == "mpt3sas") {
-            log.logMessage("controller_drive_numbers", 2, "amCLI drive numbers are not read; drives on [%s] have none",
+            log.logMessage("controller_drive_numbers", tidewall::log_level::trace, "amCLI drive numbers are not read; drives on [%s] have none",
                            driver.c_str());
         }
     }
@@ -243,7 +245,7 @@ std::list<tw_driveinfo>& tw_platform::get_driveinfo() {
     const char* tag = "tw_platform::get_driveinfo";
     drives_.clear();
     if (!hwmon_driveops_supported()) {
-        log_.logMessage(tag, 3, "Drive Operations not supported.");
+        log_.logMessage(tag, tidewall::log_level::dump, "Drive Operations not supported.");
         return drives_;
     }
     drives_examine(*this, log_, 0, drives_);
@@ -256,7 +258,7 @@ std::list<tw_driveinfo>& tw_platform::get_driveinfo() {
 std::list<tw_driveinfo>& tw_platform::get_driveinfo(unsigned rate_minutes) {
     drives_.clear();
     if (!hwmon_driveops_supported()) {
-        log_.logMessage("tw_platform::get_driveinfo", 3, "Drive Operations not supported.");
+        log_.logMessage("tw_platform::get_driveinfo", tidewall::log_level::dump, "Drive Operations not supported.");
         return drives_;
     }
     drives_examine(*this, log_, rate_minutes == 0 ? 1 : rate_minutes, drives_);

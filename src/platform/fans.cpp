@@ -2,6 +2,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
@@ -16,7 +17,7 @@ std::list<tw_faninfo>& tw_platform::get_faninfo_internal() {
 
     std::list<std::string> out;
     if (run_ipmitool_local(log_, "sdr type fan | grep -i FAN", out, 2) != 0 || out.empty()) {
-        log_.logMessage(tag, -1, "Failed to get fan info from sdr");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get fan info from sdr");
         return fans_;
     }
 
@@ -35,7 +36,7 @@ std::list<tw_faninfo>& tw_platform::get_faninfo_internal() {
                 if (last_entity != "0" && last_entity == entity) continue;
                 last_entity = entity;
             } else {
-                log_.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+                log_.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             }
         }
 
@@ -44,11 +45,11 @@ std::list<tw_faninfo>& tw_platform::get_faninfo_internal() {
         if (fields.size() > 4)
             fan.set_value(tsaf_utils::trim(fields[4]));
         else
-            log_.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
         if (fields.size() > 2)
             fan.set_status(tsaf_utils::trim(fields[2]) == "ok");
         else
-            log_.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
         fans_.push_back(fan);
     }
 

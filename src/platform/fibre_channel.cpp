@@ -4,6 +4,8 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -48,7 +50,7 @@ std::list<tw_ctrlinfo>& tw_platform::get_fcinfo() {
     struct dirent** entries = nullptr;
     int count = ::scandir(tidewall::host::path(kFcHosts).c_str(), &entries, host_select, alphasort);
     if (count < 0) {
-        log_.logMessage(tag, -1, "No hosts found in %s\n", kFcHosts);
+        log_.logMessage(tag, tidewall::log_level::failure, "No hosts found in %s\n", kFcHosts);
         loginfo(PINFO_FCCTRL);
         return fc_ctrls_;
     }
@@ -59,10 +61,10 @@ std::list<tw_ctrlinfo>& tw_platform::get_fcinfo() {
     }
     std::free(entries);
 
-    log_.logMessage(tag, 2, "Found hosts: %u\n", static_cast<unsigned>(hosts.size()));
+    log_.logMessage(tag, tidewall::log_level::trace, "Found hosts: %u\n", static_cast<unsigned>(hosts.size()));
     for (const auto& h : hosts) {
         const std::string base = std::string(kFcHosts) + "/" + h;
-        log_.logMessage(tag, 2, "Fetching info for : %s\n", h.c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Fetching info for : %s\n", h.c_str());
         tw_ctrlinfo c;
         c.set_type("FC");
         std::string v;
@@ -76,7 +78,7 @@ std::list<tw_ctrlinfo>& tw_platform::get_fcinfo() {
             std::list<std::string> out;
             std::string cmd =
                 "lspci -s " + tidewall::shell_quote(c.get_bdf()) + " | cut -d ' ' -f 2- | cut -d ':' -f 2-";
-            if (tsaf_utils::popen(cmd, out, 100) == 0 && !out.empty()) c.set_model(tsaf_utils::trim(out.front()));
+            if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) == 0 && !out.empty()) c.set_model(tsaf_utils::trim(out.front()));
         }
         fc_ctrls_.push_back(c);
     }

@@ -8,6 +8,7 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/sync.h"
@@ -35,7 +36,7 @@ public:
     location_lock(tw_debug& log, const std::string& file)
         : guard_(), lock_(tidewall::locks::lock_name_for("location", tidewall::host::path(file)), kLockWaitMs) {
         if (!lock_.held())
-            log.logMessage("tw_mpathfileinfo", -1, "Cannot lock [%s]: %s", file.c_str(), lock_.why().c_str());
+            log.logMessage("tw_mpathfileinfo", tidewall::log_level::failure, "Cannot lock [%s]: %s", file.c_str(), lock_.why().c_str());
     }
     bool held() const { return lock_.held(); }
     location_lock(const location_lock&) = delete;
@@ -63,7 +64,7 @@ std::string tw_mpathfileinfo::mpath_file() {
 
 void tw_mpathfileinfo::mpath_add_filedata(std::string& mount_path, mpath_file_data_s& data) {
     if (map_.count(mount_path)) return;  // the first entry of a mount path holds
-    log_.logMessage("tw_mpathfileinfo::mpath_add_filedata", 2, "Inserting in mpath-filemap: [%s] -> %s,%s",
+    log_.logMessage("tw_mpathfileinfo::mpath_add_filedata", tidewall::log_level::trace, "Inserting in mpath-filemap: [%s] -> %s,%s",
                     mount_path.c_str(), data.devuuid.c_str(), data.drivenum.c_str());
     map_.emplace(mount_path, data);
 }
@@ -74,7 +75,7 @@ namespace {
 template <typename Add>
 void parse_location_lines(tw_debug& log, const char* tag, const std::list<std::string>& lines, Add add) {
     for (const auto& raw : lines) {
-        log.logMessage(tag, 3, "Handling mountpath file info: [%s]", raw.c_str());
+        log.logMessage(tag, tidewall::log_level::dump, "Handling mountpath file info: [%s]", raw.c_str());
         std::string line = tsaf_utils::trim(raw);
         if (line.empty()) continue;
         std::vector<std::string> tokens;
@@ -83,10 +84,10 @@ void parse_location_lines(tw_debug& log, const char* tag, const std::list<std::s
         std::string mount_path;
         mpath_file_data_s data;
         for (size_t i = 0; i < tokens.size(); ++i) {
-            log.logMessage(tag, 3, "Tokens[%d]=%s", static_cast<int>(i), tokens[i].c_str());
+            log.logMessage(tag, tidewall::log_level::dump, "Tokens[%d]=%s", static_cast<int>(i), tokens[i].c_str());
             std::string name, value;
             if (tsaf_utils::get_name_value_pair(tokens[i], ':', name, value) != 0) {
-                log.logMessage(tag, -1, "Failed to get name, value pair from token (%s)", tokens[i].c_str());
+                log.logMessage(tag, tidewall::log_level::failure, "Failed to get name, value pair from token (%s)", tokens[i].c_str());
                 continue;
             }
             if (name == tw_mpathfileinfo::mnt_str())
@@ -119,7 +120,7 @@ void tw_mpathfileinfo::create_mntpath_backingdev_list() {
     struct dirent** entries = nullptr;
     int count = ::scandir(tidewall::host::path("/tw").c_str(), &entries, disk_select, alphasort);
     if (count < 0) {
-        log_.logMessage(tag, 2, "No disk* directories found in %s", "/tw");
+        log_.logMessage(tag, tidewall::log_level::trace, "No disk* directories found in %s", "/tw");
         return;
     }
     for (int i = 0; i < count; ++i) {
@@ -146,14 +147,14 @@ void tw_mpathfileinfo::mpath_map_find_insert(const std::string& mount_path, cons
 void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
     const char* tag = "tw_mpathfileinfo::mpath_fileinfo_update_incore";
     if (!drives_) {
-        log_.logMessage(tag, -1, "Failed to update mpath fileinfo as drivelist pointer is NULL.");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update mpath fileinfo as drivelist pointer is NULL.");
         return;
     }
     std::unique_ptr<tw_storage> storage;
     for (const auto& [mount_path, device] : mounts_) {
         tw_driveinfo drive;
         if (!drivelist_find_devname(drives_, device, drive)) {
-            log_.logMessage(tag, -1, "Cannot find disk name [%s] in driveinfo list. Skipping mount path [%s].",
+            log_.logMessage(tag, tidewall::log_level::failure, "Cannot find disk name [%s] in driveinfo list. Skipping mount path [%s].",
                             device.c_str(), mount_path.c_str());
             continue;
         }
@@ -167,7 +168,7 @@ void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
             have_uuid = false;
         }
         if (!have_uuid) {
-            log_.logMessage(tag, -1,
+            log_.logMessage(tag, tidewall::log_level::failure,
                             "Could not get UUID for block device=%s. Skipping addition of this block device to "
                             "location registry.",
                             device.c_str());
@@ -176,11 +177,11 @@ void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
         mpath_file_data_s data{uuid, drive.get_drivenum()};
         if (!storable(mount_path) || !storable(data.devuuid) || !storable(data.drivenum)) {
             // A blank would split the entry's line into more tokens than a reader accepts.
-            log_.logMessage(tag, -1, "Mount path [%s] (UUID [%s], drive [%s]) cannot be stored in the location file",
+            log_.logMessage(tag, tidewall::log_level::failure, "Mount path [%s] (UUID [%s], drive [%s]) cannot be stored in the location file",
                             mount_path.c_str(), data.devuuid.c_str(), data.drivenum.c_str());
             continue;
         }
-        log_.logMessage(tag, 3, "Find and insert Mpath[%s] DevUuid[%s] Drivenum[%s]", mount_path.c_str(),
+        log_.logMessage(tag, tidewall::log_level::dump, "Find and insert Mpath[%s] DevUuid[%s] Drivenum[%s]", mount_path.c_str(),
                         data.devuuid.c_str(), data.drivenum.c_str());
         mpath_map_find_insert(mount_path, data);
     }
@@ -188,14 +189,14 @@ void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
 
 int tw_mpathfileinfo::mpath_map_writefile(const std::string& file) {
     const char* tag = "tw_mpathfileinfo::mpath_map_writefile";
-    log_.logMessage(tag, 2, "Updating file: %s", file.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Updating file: %s", file.c_str());
     std::string text;
     for (const auto& [mount_path, data] : map_)
         text += "\n" + mnt_str() + ":" + mount_path + " " + devuuid_str() + ":" + data.devuuid + " " + drvnum_str() +
                 ":" + data.drivenum + "\n";
     int rc = tsaf_utils::write(file, text);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to write file [%s] error [%d]", file.c_str(), rc);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write file [%s] error [%d]", file.c_str(), rc);
         return -1;
     }
     return 0;
@@ -215,7 +216,7 @@ int tw_mpathfileinfo::mpath_fileinfo_update() {
 bool tw_mpathfileinfo::mpath_fileinfo_search(const std::string& file, const std::string& mount_path,
                                              std::string& drive_number) {
     const char* tag = "tw_mpathfileinfo::mpath_fileinfo_search";
-    log_.logMessage(tag, 2, "Reading mountpath file info: [%s]", file.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Reading mountpath file info: [%s]", file.c_str());
     std::list<std::string> lines;
     {
         location_lock lock(log_, file);  // a reader goes on without it: the file is replaced whole
@@ -235,11 +236,11 @@ int tw_platform::mpath_fileinfo_update() {
     if (drives_.empty()) get_driveinfo();
     if (drives_.empty()) {
         if (!hwmon_driveops_supported())
-            log_.logMessage(tag, 3,
+            log_.logMessage(tag, tidewall::log_level::dump,
                             "No drives found. Cannot update location information in registry. Drive operations not "
                             "supported.");
         else
-            log_.logMessage(tag, -1, "No drives found. Cannot update location information in registry.");
+            log_.logMessage(tag, tidewall::log_level::failure, "No drives found. Cannot update location information in registry.");
         return -1;
     }
     mpath_info_.mpath_assign_drivelistp(&drives_);

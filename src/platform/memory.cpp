@@ -2,14 +2,16 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 tw_memory& tw_platform::get_memoryinfo() {
     const char* tag = "tw_platform::get_memoryinfo";
     std::list<std::string> out;
-    int status = tsaf_utils::popen("cat /proc/meminfo", out, 100);
+    int status = tsaf_utils::popen("cat /proc/meminfo", out, tidewall::time_limits::kDefaultS);
     if (status != 0 || out.empty()) {
-        log_.logMessage(tag, -1, "Failed to get memory info with error [%d].", status);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get memory info with error [%d].", status);
         loginfo(PINFO_MEMORY);
         return memory_;
     }
@@ -20,7 +22,7 @@ tw_memory& tw_platform::get_memoryinfo() {
         std::string name, value;
         if (line.find("MemTotal") != std::string::npos) {
             if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-                log_.logMessage(tag, -1, "Failed to extract MemTotal value from string: %s", line.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract MemTotal value from string: %s", line.c_str());
                 scanned = false;
                 break;
             }
@@ -28,7 +30,7 @@ tw_memory& tw_platform::get_memoryinfo() {
         }
         if (line.find("MemAvailable") != std::string::npos) {
             if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-                log_.logMessage(tag, -1, "Failed to extract MemAvailable value from string: %s", line.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract MemAvailable value from string: %s", line.c_str());
                 scanned = false;
                 break;
             }

@@ -2,6 +2,8 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -23,7 +25,7 @@ void examine(tw_debug& log, const char* tag, std::list<tw_mntpointinfo>& out) {
     struct dirent** entries = nullptr;
     int count = ::scandir(tidewall::host::path("/tw").c_str(), &entries, disk_select, alphasort);
     if (count < 0) {
-        log.logMessage(tag, 2, "No disk* directories found in %s\n", "/tw");
+        log.logMessage(tag, tidewall::log_level::trace, "No disk* directories found in %s\n", "/tw");
     } else {
         for (int i = 0; i < count; ++i) {
             paths.push_back(std::string("/tw/") + entries[i]->d_name);
@@ -60,9 +62,9 @@ unsigned mntpath_get_percentused(tw_debug& log, std::string path) {
     const char* tag = "mntpath_get_percentused";
     std::string df = "df -Ph " + tidewall::shell_quote(path);
     std::list<std::string> out;
-    log.logMessage(tag, 2, "Exec command: %s", df.c_str());
-    if (tsaf_utils::popen(df, out, 100) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "Failed to get output for cmd [%s]", df.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Exec command: %s", df.c_str());
+    if (tsaf_utils::popen(df, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get output for cmd [%s]", df.c_str());
         return 0;
     }
     // A header and one file system; a long device name wraps onto a third line.
@@ -70,9 +72,9 @@ unsigned mntpath_get_percentused(tw_debug& log, std::string path) {
 
     std::string cmd = df + "  | awk 'NR==2' | awk -F \" \" '{print $5}'";
     out.clear();
-    log.logMessage(tag, 2, "Get Mntpath percent used with cmd: %s", cmd.c_str());
-    if (tsaf_utils::popen(cmd, out, 100) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "Failed to get mntpath percentage used with cmd [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Get Mntpath percent used with cmd: %s", cmd.c_str());
+    if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get mntpath percentage used with cmd [%s]", cmd.c_str());
         return 0;
     }
     return tsaf_utils::string_to_uint(tsaf_utils::trim_right(out.front(), "%"));
@@ -82,7 +84,7 @@ std::list<tw_mntpointinfo>& tw_platform::get_mntpointinfo() {
     const char* tag = "tw_platform::get_mntpointinfo";
     mntpoints_.clear();
     if (!hwmon_driveops_supported()) {
-        log_.logMessage(tag, 3, "Drive Operations not supported.");
+        log_.logMessage(tag, tidewall::log_level::dump, "Drive Operations not supported.");
         return mntpoints_;
     }
     examine(log_, tag, mntpoints_);

@@ -6,6 +6,8 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/twjson.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/shell_quote.h"
@@ -23,15 +25,15 @@ int nwconf_file_generate(std::string path, tw_debug& log) {
     const char* tag = "nwconf_file_generate";
     std::string home;
     if (tsaf_utils::get_reg_key("dHOME", home) != 0) {
-        log.logMessage(tag, 2, "Failed to get Home directory regkey value from registry. Using default.");
+        log.logMessage(tag, tidewall::log_level::trace, "Failed to get Home directory regkey value from registry. Using default.");
         home = "/opt/tessaline/Dockwright";
     }
     std::string cmd = "PYTHONPATH=" + shell_quote(home) + " python " + shell_quote(home) + "/tsnwconfigmgr.py get " +
                       shell_quote(path);
-    log.logMessage(tag, 2, "Generate NW config file with cmd - [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Generate NW config file with cmd - [%s]", cmd.c_str());
     std::list<std::string> out;
-    int status = tsaf_utils::popen(cmd, out, 100);
-    if (status != 0) log.logMessage(tag, -1, "Error [%d] executing cmd [%s]. Continuing..", status, cmd.c_str());
+    int status = tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS);
+    if (status != 0) log.logMessage(tag, tidewall::log_level::failure, "Error [%d] executing cmd [%s]. Continuing..", status, cmd.c_str());
     return 0;
 }
 
@@ -77,7 +79,7 @@ std::map<std::string, eth_adp_s> port_map(tw_debug& log, const char* tag, const 
     for (size_t i = 0; i < adapters.size(); ++i) {
         if (!adapters.has<twjson::Object>(i) ||
             !adapters.get<twjson::Object>(i).has<twjson::String>("pci_bus_info")) {
-            log.logMessage(tag, -1, "PCIbus info missing in ethernet adapter info at index[%u]", static_cast<unsigned>(i));
+            log.logMessage(tag, tidewall::log_level::failure, "PCIbus info missing in ethernet adapter info at index[%u]", static_cast<unsigned>(i));
             continue;
         }
         const twjson::Object& adapter = adapters.get<twjson::Object>(i);
@@ -87,7 +89,7 @@ std::map<std::string, eth_adp_s> port_map(tw_debug& log, const char* tag, const 
         for (int k = 0; adapter_ports.has<twjson::Object>(std::to_string(k)); ++k) {
             const twjson::Object& port = adapter_ports.get<twjson::Object>(std::to_string(k));
             if (!port.has<twjson::String>("intfx")) {
-                log.logMessage(tag, -1, "No interface name for the adapter [%s] port [%d]",
+                log.logMessage(tag, tidewall::log_level::failure, "No interface name for the adapter [%s] port [%d]",
                                adapter.get<twjson::String>("pci_bus_info").c_str(), k);
                 continue;
             }
@@ -110,34 +112,34 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
     std::string text;
     int rc = read_trusted_document(path, text);
     if (rc == EPERM || rc == EFBIG)
-        log_.logMessage(tag, -1, "Network config file [%s] not read: %s", path.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Network config file [%s] not read: %s", path.c_str(),
                         rc == EPERM ? "not a regular file of root's alone" : "too large");
     if (rc != 0 || !doc.parse(text)) {
-        log_.logMessage(tag, -1, "Error parsing network config file");
+        log_.logMessage(tag, tidewall::log_level::failure, "Error parsing network config file");
         return nics;
     }
 
     std::map<std::string, eth_adp_s> ports = port_map(log_, tag, doc);
     if (log_.getDebugLevel() > 2)
         for (const auto& [name, p] : ports)
-            log_.logMessage(tag, 3, "Eth-Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
+            log_.logMessage(tag, tidewall::log_level::dump, "Eth-Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
                             p.hwaddr.c_str(), p.pci_bus_info.c_str(), p.speed.c_str());
 
     if (!doc.has<twjson::Array>("interfaces")) {
-        log_.logMessage(tag, -1, "Interfaces data missing");
+        log_.logMessage(tag, tidewall::log_level::failure, "Interfaces data missing");
         return nics;
     }
     const twjson::Array& interfaces = doc.get<twjson::Array>("interfaces");
-    log_.logMessage(tag, 3, "Number of Interfaces [%d]", static_cast<int>(interfaces.size()));
+    log_.logMessage(tag, tidewall::log_level::dump, "Number of Interfaces [%d]", static_cast<int>(interfaces.size()));
     for (size_t j = 0; j < interfaces.size(); ++j) {
         if (!interfaces.has<twjson::Object>(j) || !interfaces.get<twjson::Object>(j).has<twjson::String>("device")) {
-            log_.logMessage(tag, 2, "Device name missing in interface object at index [%d]", static_cast<int>(j));
+            log_.logMessage(tag, tidewall::log_level::trace, "Device name missing in interface object at index [%d]", static_cast<int>(j));
             continue;
         }
         const twjson::Object& intf = interfaces.get<twjson::Object>(j);
         const std::string& device = intf.get<twjson::String>("device");
         if (text_of(intf, "ipaddr").empty()) {
-            log_.logMessage(tag, 3, "Skipping device [%s] as IP Address is missing", device.c_str());
+            log_.logMessage(tag, tidewall::log_level::dump, "Skipping device [%s] as IP Address is missing", device.c_str());
             continue;
         }
         if (device.find("bond") == std::string::npos) {
@@ -151,19 +153,19 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
         }
         // A bond is reported through its members, with their ports' facts.
         if (!intf.has<twjson::Array>("slave_devices")) {
-            log_.logMessage(tag, 2, "Slave devices data missing for interface [%s]", device.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Slave devices data missing for interface [%s]", device.c_str());
             continue;
         }
         for (const auto& member_value : intf.get<twjson::Array>("slave_devices").values()) {
             if (!member_value.is<twjson::String>()) continue;
             const std::string& member = member_value.get<twjson::String>();
             if (nics.count(member)) {
-                log_.logMessage(tag, -1, "Interface [%s] is already in the NIC list", member.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Interface [%s] is already in the NIC list", member.c_str());
                 continue;
             }
             auto port = ports.find(member);
             if (port == ports.end()) {
-                log_.logMessage(tag, -1, "Data for [%s] slave interface [%s] not available", device.c_str(),
+                log_.logMessage(tag, tidewall::log_level::failure, "Data for [%s] slave interface [%s] not available", device.c_str(),
                                 member.c_str());
                 continue;
             }
@@ -182,7 +184,7 @@ void tw_platform::config_get_nicmap(std::map<std::string, tw_nicinfo>& nics) {
     const char* tag = "tw_platform::config_get_nicmap";
     std::string dir;
     if (int rc = tidewall::locks::state_directory(dir); rc != 0) {
-        log_.logMessage(tag, -1, "No safe directory for the network config file [%s]: %s", kNwconfPath,
+        log_.logMessage(tag, tidewall::log_level::failure, "No safe directory for the network config file [%s]: %s", kNwconfPath,
                         std::strerror(rc));
         nics.clear();
         return;
@@ -191,6 +193,6 @@ void tw_platform::config_get_nicmap(std::map<std::string, tw_nicinfo>& nics) {
     nics = nwconf_json_parse(kNwconfPath);
     if (log_.getDebugLevel() > 2)
         for (const auto& [name, n] : nics)
-            log_.logMessage(tag, 3, "Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
+            log_.logMessage(tag, tidewall::log_level::dump, "Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
                             n.get_macaddr().c_str(), n.get_busaddr().c_str(), n.get_linkspeed().c_str());
 }

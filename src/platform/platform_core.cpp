@@ -4,6 +4,7 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <set>
@@ -20,9 +21,9 @@ int retry_count_get(int requested, int maximum) {
     return requested;
 }
 
-tw_platform::tw_platform() { log_.logMessage("tw_platform::tw_platform", 2, "Creating tw_platform instance"); }
+tw_platform::tw_platform() { log_.logMessage("tw_platform::tw_platform", tidewall::log_level::trace, "Creating tw_platform instance"); }
 
-tw_platform::~tw_platform() { log_.logMessage("tw_platform::~tw_platform", 2, "Cleaning tw_platform instance"); }
+tw_platform::~tw_platform() { log_.logMessage("tw_platform::~tw_platform", tidewall::log_level::trace, "Cleaning tw_platform instance"); }
 
 bool tw_platform::hwmon_driveops_supported() {
     // Off unless an operator turns it on: drive tools and LED blinking are

@@ -10,6 +10,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
@@ -43,7 +44,7 @@ void judge_by_entity(tw_debug& log, const char* tag, tw_powersupply& ps) {
     std::string number = supply_number(ps.get_name());
     bool ok = false;
     if (number.empty()) {
-        log.logMessage(tag, -1, "No supply number in name [%s]", ps.get_name().c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "No supply number in name [%s]", ps.get_name().c_str());
     } else {
         std::string instance = tsaf_utils::trim_left(number, "0");
         if (ipmi_entityid_get_psstatus(log, "10." + (instance.empty() ? "0" : instance), ok) != 0) ok = false;
@@ -52,7 +53,7 @@ void judge_by_entity(tw_debug& log, const char* tag, tw_powersupply& ps) {
 }
 
 void report_failure(tw_debug& log, const char* tag, const tw_powersupply& ps) {
-    if (!ps.get_status()) log.logMessage(tag, -1, "Power Supply failure for '%s'", ps.get_name().c_str());
+    if (!ps.get_status()) log.logMessage(tag, tidewall::log_level::failure, "Power Supply failure for '%s'", ps.get_name().c_str());
 }
 
 } // namespace
@@ -60,9 +61,9 @@ void report_failure(tw_debug& log, const char* tag, const tw_powersupply& ps) {
 void fujitsu_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "fujitsu_get_psinfo";
     std::list<std::string> ids;
-    log.logMessage(tag, 2, "Fetching PS* ID names from FRU list.");
+    log.logMessage(tag, tidewall::log_level::trace, "Fetching PS* ID names from FRU list.");
     if (ipmi_fru_get_ids(log, "PS", ids) != 0) {
-        log.logMessage(tag, 2, "PS* ID names not present in FRU IDs.");
+        log.logMessage(tag, tidewall::log_level::trace, "PS* ID names not present in FRU IDs.");
         return;
     }
     for (const auto& id : ids) {
@@ -70,7 +71,7 @@ void fujitsu_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         ps.set_name(id);
         std::string redundancy;
         if (ipmi_get_ps_redundancy_wretry(log, "Power Unit", redundancy, 0) != 0)
-            log.logMessage(tag, -1, "Failed to get redundancy with search string 'Power Unit' for - %s", id.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'Power Unit' for - %s", id.c_str());
         ps.set_redundancy(redundancy);
 
         // A supply that reads ok but delivers no power is not healthy; such a
@@ -97,14 +98,14 @@ void hpe_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "hpe_get_psinfo";
     std::list<std::string> names;
     if (dmi_get_powersupply_names(log, names) != 0) {
-        log.logMessage(tag, 2, "No power supply names in the firmware tables.");
+        log.logMessage(tag, tidewall::log_level::trace, "No power supply names in the firmware tables.");
         return;
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "Power Supplies", redundancy, 0) != 0)
-        log.logMessage(tag, -1, "Failed to get redundancy with search string 'Power Supplies'");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'Power Supplies'");
     std::list<sdr_row> rows;
-    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, -1, "Failed to get power supply sensors");
+    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
 
     for (const auto& name : names) {
         tw_powersupply ps;
@@ -114,14 +115,14 @@ void hpe_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         std::string entity;
         for (const auto& row : rows) {
             if (row.name != name) continue;
-            log.logMessage(tag, 2, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
             ok = ps_event_healthy(row.event);
             entity = row.entity;
             break;
         }
         for (const auto& row : rows) {
             if (entity.empty() || row.entity != entity || row.name.find("Output") == std::string::npos) continue;
-            log.logMessage(tag, 2, "ipmi entity '%s' - Output: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Output: %s", row.name.c_str(), row.event.c_str());
             std::string text = boost::algorithm::to_lower_copy(row.event);
             if (text.find("failure") != std::string::npos || text.find("ac lost") != std::string::npos) ok = false;
         }
@@ -137,12 +138,12 @@ void dell_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "dell_get_psinfo";
     std::list<std::string> ids;
     if (ipmi_fru_get_ids(log, "PS", ids) != 0) {
-        log.logMessage(tag, 2, "PS* ID names not present in FRU IDs.");
+        log.logMessage(tag, tidewall::log_level::trace, "PS* ID names not present in FRU IDs.");
         return;
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "PS Redundancy", redundancy, 0) != 0)
-        log.logMessage(tag, -1, "Failed to get redundancy with search string 'PS Redundancy'");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'PS Redundancy'");
     for (const auto& id : ids) {
         tw_powersupply ps;
         ps.set_name(id);
@@ -159,12 +160,12 @@ void supermicro_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "supermicro_get_psinfo";
     std::list<sdr_row> rows;
     if (ps_sensor_rows(log, rows) != 0) {
-        log.logMessage(tag, -1, "Failed to get power supply sensors");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
         return;
     }
     for (const auto& row : rows) {
         if (row.name.find("Status") == std::string::npos) continue;
-        log.logMessage(tag, 2, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
         std::string name = tsaf_utils::trim_right(row.name.substr(0, row.name.rfind("Status")), " _");
         tw_powersupply ps;
         ps.set_name(name.empty() ? row.name : name);
@@ -181,10 +182,10 @@ void lenovo_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     std::list<std::string> ids;
     // XClarity names them "PSU1"; older IMM boards "Power Supply 1".
     if (ipmi_fru_get_ids(log, "PS", ids) != 0 && ipmi_fru_get_ids(log, "Power Supply", ids) != 0) {
-        log.logMessage(tag, 2, "PS* ID names not present in FRU IDs.");
+        log.logMessage(tag, tidewall::log_level::trace, "PS* ID names not present in FRU IDs.");
         return;
     }
-    log.logMessage(tag, 2, "No PS redundancy info.");
+    log.logMessage(tag, tidewall::log_level::trace, "No PS redundancy info.");
     for (const auto& id : ids) {
         tw_powersupply ps;
         ps.set_name(id);
@@ -200,14 +201,14 @@ void cisco_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "cisco_get_psinfo";
     std::list<std::string> ids;
     if (ipmi_fru_get_ids(log, "FRU_PS", ids) != 0) {
-        log.logMessage(tag, 2, "FRU_PS* ID names not present in FRU IDs.");
+        log.logMessage(tag, tidewall::log_level::trace, "FRU_PS* ID names not present in FRU IDs.");
         return;
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "PS_RDNDNT_MODE", redundancy, 0) != 0)
-        log.logMessage(tag, -1, "Failed to get redundancy with search string 'PS_RDNDNT_MODE'");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'PS_RDNDNT_MODE'");
     std::list<sdr_row> rows;
-    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, -1, "Failed to get power supply sensors");
+    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
 
     for (const auto& id : ids) {
         tw_powersupply ps;
@@ -218,11 +219,11 @@ void cisco_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         for (const auto& row : rows) {
             if (row.name != sensor) continue;
             found = true;
-            log.logMessage(tag, 2, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
             ok = ps_event_healthy(row.event);
             break;
         }
-        if (!found) log.logMessage(tag, 2, "No sensor [%s] for '%s'", sensor.c_str(), id.c_str());
+        if (!found) log.logMessage(tag, tidewall::log_level::trace, "No sensor [%s] for '%s'", sensor.c_str(), id.c_str());
         ps.set_status(ok);
         report_failure(log, tag, ps);
         supplies.push_back(ps);
@@ -245,7 +246,7 @@ std::list<tw_powersupply>& tw_platform::get_pwrsupplyinfo() {
         else if (lower.find("cisco") != std::string::npos)
             maker = VENDOR_CISCO;
         else
-            log_.logMessage(tag, 2, "Unsupported vendor as per vendor strmap [%s]", vendor.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Unsupported vendor as per vendor strmap [%s]", vendor.c_str());
     }
 
     switch (maker) {

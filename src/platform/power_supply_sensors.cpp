@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
@@ -40,7 +41,7 @@ int ipmi_fru_get_ids(tw_debug& log, std::string pattern, std::list<std::string>&
     // ipmitool fails the whole listing when one FRU device times out, yet
     // prints every other device: use what it printed.
     if (status != 0 && out.empty()) {
-        log.logMessage(tag, 2, "Failed to get from fru data");
+        log.logMessage(tag, tidewall::log_level::trace, "Failed to get from fru data");
         return -1;
     }
     const std::string wanted = "FRU Device Description : " + pattern;
@@ -48,7 +49,7 @@ int ipmi_fru_get_ids(tw_debug& log, std::string pattern, std::list<std::string>&
         if (line.find(wanted) == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, -1, "Failed to extract FRU ID from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract FRU ID from string: %s", line.c_str());
             return -1;
         }
         if (value.empty()) continue;
@@ -65,7 +66,7 @@ int ipmi_get_ps_redundancy(tw_debug& log, std::string search, std::string& redun
     redundancy.clear();
     std::list<std::string> out;
     if (run_ipmitool_local(log, "sdr elist", out, 2) != 0 || out.empty()) {
-        log.logMessage(tag, -1, "Failed to get sdr elist");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get sdr elist");
         return -1;
     }
     for (const auto& line : out) {
@@ -76,7 +77,7 @@ int ipmi_get_ps_redundancy(tw_debug& log, std::string search, std::string& redun
             redundancy = tsaf_utils::trim(fields[4]);
             return 0;
         }
-        log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
     }
     return -1;
 }
@@ -92,20 +93,20 @@ int ipmi_sdr_get_psstatus(tw_debug& log, std::string sensor, bool& ok) {
     const char* tag = "ipmi_sdr_get_psstatus";
     std::list<std::string> out;
     if (run_ipmitool_local(log, "sdr get " + ipmi_quote_sensor(sensor), out, 2) != 0) {
-        log.logMessage(tag, -1, "Failed to get details for sdr ID: %s", sensor.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get details for sdr ID: %s", sensor.c_str());
         return -1;
     }
     for (const auto& line : out) {
         if (line.find("Status") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, -1, "Failed to extract Status from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Status from string: %s", line.c_str());
             return -1;
         }
         // "Status : ok": the value carries the blank after the colon.
         value = tsaf_utils::trim(value);
         if (value.empty()) return -1;
-        log.logMessage(tag, 2, "ipmi entity '%s'- Status: %s", sensor.c_str(), value.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s'- Status: %s", sensor.c_str(), value.c_str());
         ok = boost::algorithm::to_lower_copy(value) == "ok";
         return 0;
     }
@@ -116,17 +117,17 @@ int ipmi_sdr_get_pswatts(tw_debug& log, std::string sensor) {
     const char* tag = "ipmi_sdr_get_pswatts";
     std::list<std::string> out;
     if (run_ipmitool_local(log, "sdr get " + ipmi_quote_sensor(sensor), out, 2) != 0) {
-        log.logMessage(tag, -1, "Failed to get details for sdr ID: %s", sensor.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get details for sdr ID: %s", sensor.c_str());
         return -1;
     }
     for (const auto& line : out) {
         if (line.find("Sensor Reading") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, -1, "Failed to extract Sensor Reading from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Sensor Reading from string: %s", line.c_str());
             return -1;
         }
-        log.logMessage(tag, 2, "ipmi entity '%s'- Reading: %s", sensor.c_str(), value.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s'- Reading: %s", sensor.c_str(), value.c_str());
         // "Sensor Reading : 110 (+/- 0) Watts": the first word is the number.
         std::vector<std::string> words;
         tsaf_utils::tokenize(value.c_str(), " \t", words);
@@ -144,7 +145,7 @@ int sdr_entity_rows(tw_debug& log, const char* tag, const std::string& entity, s
     // Entity IDs are numbers with a dot; nothing else may reach the shell.
     if (entity.empty() || entity.find_first_not_of("0123456789.") != std::string::npos ||
         run_ipmitool_local(log, "sdr entity " + entity, out, 2) != 0) {
-        log.logMessage(tag, -1, "Failed to get details for entity ID: %s", entity.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get details for entity ID: %s", entity.c_str());
         return -1;
     }
     for (const auto& line : out) {
@@ -165,7 +166,7 @@ int ipmi_entityid_get_psstatus(tw_debug& log, std::string entity, bool& ok) {
     for (const auto& row : rows) {
         if (boost::algorithm::to_lower_copy(row.name).find("status") == std::string::npos) continue;
         found = true;
-        log.logMessage(tag, 2, "ipmi entity ID '%s'- %s: %s", entity.c_str(), row.name.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- %s: %s", entity.c_str(), row.name.c_str(), row.event.c_str());
         if (!ps_event_healthy(row.event)) healthy = false;
     }
     if (!found) return -1;
@@ -179,7 +180,7 @@ int ipmi_entityid_get_pswatts(tw_debug& log, std::string entity) {
     if (sdr_entity_rows(log, tag, entity, rows) != 0) return -1;
     for (const auto& row : rows) {
         if (row.event.find("Watts") == std::string::npos) continue;
-        log.logMessage(tag, 2, "ipmi entity ID '%s'- Wattage value: %s", entity.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- Wattage value: %s", entity.c_str(), row.event.c_str());
         unsigned watts = tsaf_utils::string_to_uint(row.event);
         return watts > 0x7fffffffU ? 0x7fffffff : static_cast<int>(watts);
     }
@@ -195,7 +196,7 @@ int dmi_get_powersupply_names(tw_debug& log, std::list<std::string>& names) {
         if (line.find("Name:") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, -1, "Failed to extract Power Supply name [%s]", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Power Supply name [%s]", line.c_str());
             continue;
         }
         value = tsaf_utils::trim(value);

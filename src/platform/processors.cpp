@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
@@ -15,8 +16,8 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
 
     std::map<int, unsigned int> temps;
     int n = proc_temp_map_init(log_, temps);
-    if (n < 1) log_.logMessage(tag, 2, "Failed to init processor temperature list");
-    log_.logMessage(tag, 2, "Processor temperature list count: %d", n);
+    if (n < 1) log_.logMessage(tag, tidewall::log_level::trace, "Failed to init processor temperature list");
+    log_.logMessage(tag, tidewall::log_level::trace, "Processor temperature list count: %d", n);
 
     // Sockets are counted in firmware-table order, populated or not, so the k-th
     // socket takes the k-th processor temperature sensor.
@@ -46,13 +47,13 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
 
             if (line == "Processor Information") {
                 if (record) {
-                    log_.logMessage(tag, 3, "Previous tw_processor object was not deleted. Deleting now [%p].",
+                    log_.logMessage(tag, tidewall::log_level::dump, "Previous tw_processor object was not deleted. Deleting now [%p].",
                                     static_cast<void*>(record.get()));
                     record.reset();
                 }
                 record.reset(new (std::nothrow) tw_processor());
                 if (!record) {
-                    log_.logMessage(tag, -1, "Error creating new tw_processor object. ");
+                    log_.logMessage(tag, tidewall::log_level::failure, "Error creating new tw_processor object. ");
                     break;
                 }
                 populated = false;
@@ -62,7 +63,7 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
             std::string name, value;
             auto split = [&](const char* failure) {
                 if (tsaf_utils::get_name_value_pair(line, name, value) == 0) return true;
-                log_.logMessage(tag, -1, failure, line.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, failure, line.c_str());
                 return false;
             };
             if (line.find("Socket Designation") != std::string::npos &&
@@ -73,7 +74,7 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
                 record->set_version(value);
             if (line.find("Status") != std::string::npos && split("Failed to extract Processor Status from string: %s")) {
                 populated = value.find("Unpopulated") == std::string::npos;
-                log_.logMessage(tag, 3, "Set CPU status: %s", populated ? "1" : "0");
+                log_.logMessage(tag, tidewall::log_level::dump, "Set CPU status: %s", populated ? "1" : "0");
             }
             if (line.find("Core Count") != std::string::npos &&
                 split("Failed to extract Processor Core Count from string: %s"))

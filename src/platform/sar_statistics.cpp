@@ -5,6 +5,8 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/local_day.h"
 
@@ -16,7 +18,7 @@
 
 namespace {
 
-constexpr int kTimeLimit = 100;
+constexpr int kTimeLimit = tidewall::time_limits::kDefaultS;
 
 // sar keeps one file per day of the month and overwrites it a month later, so
 // no file holds a day more than 31 days before the end of a range.
@@ -55,7 +57,7 @@ void for_each_day(tw_debug& log, const char* tag, long start, long end, F day) {
     std::time_t first = start_day;
     const std::time_t oldest = next_midnight(last, -(kDaysInFiles - 1));
     if (first < oldest) {
-        log.logMessage(tag, 1, "Days before '%s' are no longer in the sar files. Skipping them.",
+        log.logMessage(tag, tidewall::log_level::detail, "Days before '%s' are no longer in the sar files. Skipping them.",
                        calendar_text(oldest).c_str());
         first = oldest;
     }
@@ -72,14 +74,14 @@ void for_each_day(tw_debug& log, const char* tag, long start, long end, F day) {
 // false with the failure logged.
 bool sar_day_output(tw_debug& log, const char* tag, const std::string& cmd, int year, int month, int day,
                     int run_failure_level, const char* run_failure_fmt, std::list<std::string>& out) {
-    log.logMessage(tag, 2, "Exec cmd - [%s]\n", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Exec cmd - [%s]\n", cmd.c_str());
     int status = tsaf_utils::popen(cmd, out, kTimeLimit);
     if (status != 0 || out.empty()) {
         log.logMessage(tag, run_failure_level, run_failure_fmt, cmd.c_str(), status);
         return false;
     }
     if (!sar_filedate_check(log, out.front(), year, month, day)) {
-        log.logMessage(tag, -1, "Error executing command [%s]", cmd.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Error executing command [%s]", cmd.c_str());
         return false;
     }
     return true;
@@ -141,8 +143,8 @@ bool sar_filedate_check(tw_debug& log, std::string first_line, int year, int mon
     if (first_line.find(full) != std::string::npos || first_line.find(brief) != std::string::npos ||
         first_line.find(iso) != std::string::npos)
         return true;
-    log.logMessage(tag, -1, "SA file accessed is not same as date. Expected date: %s or %s", full, brief);
-    log.logMessage(tag, -1, "First line in SA file: %s", first_line.c_str());
+    log.logMessage(tag, tidewall::log_level::failure, "SA file accessed is not same as date. Expected date: %s or %s", full, brief);
+    log.logMessage(tag, tidewall::log_level::failure, "First line in SA file: %s", first_line.c_str());
     return false;
 }
 
@@ -151,11 +153,11 @@ long get_intervalstart_datetime(tw_debug& log, std::string regkey, long now, uns
     if (minutes != 0) return now - static_cast<long>(minutes) * 60;
     std::string value;
     if (tsaf_utils::get_reg_key(regkey, value) != 0) {
-        log.logMessage(tag, 2, "Failed to get value for registry [%s]. Getting average of last half an hour.",
+        log.logMessage(tag, tidewall::log_level::trace, "Failed to get value for registry [%s]. Getting average of last half an hour.",
                        regkey.c_str());
         return now - 1800;
     }
-    log.logMessage(tag, 2, "Get registry - key [%s] value [%s]", regkey.c_str(), value.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Get registry - key [%s] value [%s]", regkey.c_str(), value.c_str());
     return static_cast<long>(tsaf_utils::string_to_ulong(value));
 }
 
@@ -169,7 +171,7 @@ double cpu_date_getused(tw_debug& log, int year, int month, int day, std::string
         if (line.find("Average") == std::string::npos) continue;
         std::vector<std::string> f = fields_of(line);
         if (f.size() < 8) {
-            log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             continue;
         }
         // Average: all %user %nice %system %iowait %steal %idle
@@ -181,11 +183,11 @@ double cpu_date_getused(tw_debug& log, int year, int month, int day, std::string
 double cpu_timerange_getused(tw_debug& log, long start, long end) {
     const char* tag = "cpu_timerange_getused";
     if (end < start) {
-        log.logMessage(tag, -1, "Start timeval [%llu] is greater than End timeval [%llu].",
+        log.logMessage(tag, tidewall::log_level::failure, "Start timeval [%llu] is greater than End timeval [%llu].",
                        static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
         return 0;
     }
-    log.logMessage(tag, 2, "Get CPU average between '%s' and '%s'", calendar_text(start).c_str(),
+    log.logMessage(tag, tidewall::log_level::trace, "Get CPU average between '%s' and '%s'", calendar_text(start).c_str(),
                    calendar_text(end).c_str());
     double sum = 0;
     unsigned count = 0;
@@ -211,12 +213,12 @@ int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int da
         if (line.find("Average") == std::string::npos) continue;
         std::vector<std::string> f = fields_of(line);
         if (f.size() < 2) {
-            log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             continue;
         }
         if (f[1] != dev) continue;
         if (f.size() < 6) {
-            log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             continue;
         }
         // Average: IFACE rxpck/s txpck/s rxkB/s txkB/s ...
@@ -243,12 +245,12 @@ int drive_date_getstats(tw_debug& log, std::string dev, int year, int month, int
         }
         std::vector<std::string> f = fields_of(line);
         if (f.size() <= cols.dev) {
-            log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             continue;
         }
         if (f[cols.dev] != dev) continue;
         if (f.size() < cols.needed()) {
-            log.logMessage(tag, 2, "Unexpected output line: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line: %s", line.c_str());
             continue;
         }
         rdsectps = tsaf_utils::string_to_double(f[cols.rd]) * cols.to_sectors;
@@ -266,11 +268,11 @@ template <typename Reader>
 int rates_over_range(tw_debug& log, const char* tag, const std::string& dev, long start, long end, double& a,
                      double& b, const char* range_fmt, Reader read_day) {
     if (end < start) {
-        log.logMessage(tag, -1, "Start timeval [%llu] is greater than End timeval [%llu].",
+        log.logMessage(tag, tidewall::log_level::failure, "Start timeval [%llu] is greater than End timeval [%llu].",
                        static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
         return -1;
     }
-    log.logMessage(tag, 2, range_fmt, dev.c_str(), calendar_text(start).c_str(), calendar_text(end).c_str());
+    log.logMessage(tag, tidewall::log_level::trace, range_fmt, dev.c_str(), calendar_text(start).c_str(), calendar_text(end).c_str());
     double sum_a = 0, sum_b = 0;
     unsigned count_a = 0, count_b = 0;
     for_each_day(log, tag, start, end, [&](int y, int m, int d, const std::string& from, const std::string& to) {
@@ -317,7 +319,7 @@ double tw_platform::get_cpu_usage(unsigned int minutes, bool record_interval) {
     long start = get_intervalstart_datetime(log_, "sLastMonitorTimeCPU", now, minutes);
     cpu_usage_ = cpu_timerange_getused(log_, start, now);
     if (record_interval) tsaf_utils::set_reg_key("sLastMonitorTimeCPU", std::to_string(now));
-    log_.logMessage(tag, 2, "CPU Usage: [%f]%%", cpu_usage_);
+    log_.logMessage(tag, tidewall::log_level::trace, "CPU Usage: [%f]%%", cpu_usage_);
     return cpu_usage_;
 }
 

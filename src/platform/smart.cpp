@@ -4,6 +4,8 @@
 
 #include "platform/smart_reading.h"
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -17,7 +19,7 @@
 
 namespace {
 
-constexpr int kTimeLimit = 100;
+constexpr int kTimeLimit = tidewall::time_limits::kDefaultS;
 
 // smartctl's exit status is a bit mask. Bits 0-2 say the command line, the
 // device open or the SMART command failed: there is no usable output. Bits 3-7
@@ -122,13 +124,13 @@ int tw_smartctl::extractoverallhealth(std::string options) {
     const char* tag = "tw_smartctl::extractoverallhealth";
     std::string skip;
     if (tsaf_utils::get_reg_key("sArrowfieldSkipSmartHealthCheck", skip) == 0 && (skip.c_str()[0] == 'y' || skip.c_str()[0] == 'Y')) {
-        log_.logMessage(tag, 1, "Skipping Smart Health Check. Smart Health set as good by default.");
+        log_.logMessage(tag, tidewall::log_level::detail, "Skipping Smart Health Check. Smart Health set as good by default.");
         overall_health_ = true;
         return 0;
     }
     unsigned interval = 100;
     if (tsaf_utils::get_reg_key("nArrowfieldSmartctlRetryInterval", interval) == 0)
-        log_.logMessage(tag, 1, "smartctl retry interval [%u] milliseconds", interval);
+        log_.logMessage(tag, tidewall::log_level::detail, "smartctl retry interval [%u] milliseconds", interval);
 
     const std::string suffix = options + " " + tidewall::shell_quote(device_);
     const std::string scsi_cmd = "smartctl -d scsi -H " + suffix;
@@ -154,7 +156,7 @@ int tw_smartctl::extractoverallhealth(std::string options) {
         ZUSLEEP_InTeRnAl(interval);
     }
     if (!ran) {
-        log_.logMessage(tag, 0, "Execution failed for commands [%s] and [%s]", scsi_cmd.c_str(), plain_cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Execution failed for commands [%s] and [%s]", scsi_cmd.c_str(), plain_cmd.c_str());
         return status;
     }
 
@@ -173,7 +175,7 @@ int tw_smartctl::extractoverallhealth(std::string options) {
     // signal made look like findings): the health was not read, which is not
     // the same as failing.
     if (!have_verdict) {
-        log_.logMessage(tag, 0, "No health verdict in the output of smartctl for [%s], exit status [%d]",
+        log_.logMessage(tag, tidewall::log_level::step, "No health verdict in the output of smartctl for [%s], exit status [%d]",
                         device_.c_str(), status);
         return -1;
     }
@@ -186,7 +188,7 @@ int tw_smartctl::extractparams() {
     std::list<std::string> out;
     int status = tsaf_utils::popen(cmd, out, kTimeLimit);
     if (!smartctl_output_usable(status)) {
-        log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Execution of [%s] failed", cmd.c_str());
         return status;
     }
     bool in_table = false, brief = false;
@@ -226,7 +228,7 @@ std::string tw_smartctl::getdriveserialnum(std::string options) {
         "smartctl " + options + " -i " + tidewall::shell_quote(device_) + " | grep -i \"Serial number\"";
     std::list<std::string> out;
     if (tsaf_utils::popen(cmd, out, kTimeLimit) != 0 || out.empty()) {
-        log_.logMessage(tag, 0, "Execution of [%s] failed", cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Execution of [%s] failed", cmd.c_str());
         return "";
     }
     std::string name, value;

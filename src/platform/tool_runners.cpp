@@ -5,6 +5,8 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
@@ -21,17 +23,17 @@
 
 namespace {
 
-constexpr int kTimeLimit = 100;
+constexpr int kTimeLimit = tidewall::time_limits::kDefaultS;
 
 // Steps shared by every runner once its command line is built and logged.
 int run_logged(tw_debug& log, const char* tag, const std::string& cmd, std::list<std::string>& out,
                const char* failure_fmt, const char* header_fmt) {
     int status = tsaf_utils::popen(cmd, out, kTimeLimit);
-    if (status != 0) log.logMessage(tag, -1, failure_fmt, cmd.c_str(), status);
+    if (status != 0) log.logMessage(tag, tidewall::log_level::failure, failure_fmt, cmd.c_str(), status);
     // Dumps can be long: build none of them unless they will be written.
     if (log.getDebugLevel() > 2) {
-        log.logMessage(tag, 3, header_fmt, cmd.c_str());
-        for (const auto& line : out) log.logMessage(tag, 3, "%s", line.c_str());
+        log.logMessage(tag, tidewall::log_level::dump, header_fmt, cmd.c_str());
+        for (const auto& line : out) log.logMessage(tag, tidewall::log_level::dump, "%s", line.c_str());
     }
     return status;
 }
@@ -88,7 +90,7 @@ private:
 int run_dmidecode(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_dmidecode";
     std::string cmd = "dmidecode " + args;
-    log.logMessage(tag, 2, "DebugLow dmidecode command - [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "DebugLow dmidecode command - [%s]", cmd.c_str());
     return run_logged(log, tag, cmd, out, "Failed to run dmidecode command - [%s] Error [%d]",
                       "Output of dmidecode cmd - [%s]");
 }
@@ -101,7 +103,7 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
     if (remote) {
         secret = std::make_unique<password_file>(password);
         if (secret->error() != 0) {
-            log.logMessage(tag, -1, "Failed to keep the BMC password for ipmitool in [%s] error [%s]",
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to keep the BMC password for ipmitool in [%s] error [%s]",
                            secret->path().c_str(), std::strerror(secret->error()));
             return -1;
         }
@@ -110,7 +112,7 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
                tidewall::shell_quote(secret->path()) + " ";
     }
     cmd += args;
-    log.logMessage(tag, 2, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
+    log.logMessage(tag, tidewall::log_level::trace, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
 
     int attempts_left = retry_count_get(retry_count, 10);
     const size_t kept = out.size();
@@ -131,7 +133,7 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
 int run_amcli(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_amcli";
     std::string cmd = "amCLI " + args;
-    log.logMessage(tag, 2, "amcli command - [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "amcli command - [%s]", cmd.c_str());
     return run_logged(log, tag, cmd, out, "Failed to run amcli command - [%s] Error [%d]",
                       "Output of amcli cmd - [%s]");
 }
@@ -139,7 +141,7 @@ int run_amcli(tw_debug& log, std::string args, std::list<std::string>& out) {
 int run_megacli(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_megacli";
     std::string cmd = "/opt/MegaRAID/MegaCli/MegaCli64 " + args;
-    log.logMessage(tag, 2, "MegaCli64 command - [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "MegaCli64 command - [%s]", cmd.c_str());
     return run_logged(log, tag, cmd, out, "Failed to run MegaCli64 command - [%s] Error [%d]",
                       "Output of MegaCli64 cmd - [%s]");
 }
@@ -147,11 +149,11 @@ int run_megacli(tw_debug& log, std::string args, std::list<std::string>& out) {
 int run_hpcli(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_hpcli";
     if (tsaf_utils::check_rpm("ssacli") != 0) {
-        log.logMessage(tag, -1, "HP CLI binaries missing. Cannot run command [%s]", args.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "HP CLI binaries missing. Cannot run command [%s]", args.c_str());
         return -1;
     }
     std::string cmd = "ssacli " + args;
-    log.logMessage(tag, 2, "HP CLI command - [%s]", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "HP CLI command - [%s]", cmd.c_str());
     return run_logged(log, tag, cmd, out, "Failed to run HP CLI command - [%s] Error [%d]",
                       "Output of hp cli cmd - [%s]");
 }
@@ -180,7 +182,7 @@ int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entit
         if (line.find("Entity ID") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, -1, "Failed to extract Entity ID from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Entity ID from string: %s", line.c_str());
             return -1;
         }
         // "Entity ID : 10.1 (Power Supply)": the value starts with a blank.
@@ -189,7 +191,7 @@ int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entit
         break;
     }
     if (entity_id.empty()) {
-        log.logMessage(tag, -1, "Failed to obtain Entity ID for name [%s]", sensor_name.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to obtain Entity ID for name [%s]", sensor_name.c_str());
         return -1;
     }
     return 0;
@@ -207,7 +209,7 @@ int proc_temp_map_init(tw_debug& log, std::map<int, unsigned int>& temps) {
         std::vector<std::string> fields;
         tsaf_utils::tokenize(line.c_str(), "|", fields);
         if (fields.size() < 4) {
-            log.logMessage(tag, 2, "Unexpected output line : %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "Unexpected output line : %s", line.c_str());
             continue;
         }
         // Entity 3 is a processor; 65 the processor module some BMCs report.
@@ -219,7 +221,7 @@ int proc_temp_map_init(tw_debug& log, std::map<int, unsigned int>& temps) {
             ++count;
             temps[count] = tsaf_utils::string_to_uint(digits);
         } else {
-            log.logMessage(tag, 2, "Temperature value unavailable. Setting it to 0. Output string [%s]",
+            log.logMessage(tag, tidewall::log_level::trace, "Temperature value unavailable. Setting it to 0. Output string [%s]",
                            line.c_str());
             ++count;
             temps[count] = 0;

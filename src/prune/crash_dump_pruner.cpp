@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_prune.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
@@ -95,7 +96,7 @@ unsigned long read_number_key(tw_debug& log, const char* tag, const char* key, u
     if (tsaf_utils::get_reg_key(key, text) != 0) return fallback;
     std::string t = tsaf_utils::trim(text);
     if (t.empty() || t[0] < '0' || t[0] > '9') {
-        log.logMessage(tag, -1, "Registry key [%s] value [%s] is not a number, using [%lu]", key, text.c_str(),
+        log.logMessage(tag, tidewall::log_level::failure, "Registry key [%s] value [%s] is not a number, using [%lu]", key, text.c_str(),
                        fallback);
         return fallback;
     }
@@ -125,7 +126,7 @@ void note_if_due(prune_state& s, const std::string& file, const struct stat& st,
     if (!due) due = short_of_space(s, st.st_dev, file) == 1;
     if (!due || !s.noted.insert(file).second) return;
     s.prune_paths.push_back({file, dir, name, tp::identity_of(st)});
-    if (s.log) s.log->logMessage("tw_prune::scan_and_prune", 2, "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
+    if (s.log) s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::trace, "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
     // The location itself stays: kdump writes its next dump there.
     if (s.prune_dirs && s.tree.at(dir).parent != tp::kNoParent) s.prune_dirs_set.emplace(s.tree.at(dir).system_path, dir);
 }
@@ -139,7 +140,7 @@ void walk(prune_state& s, int fd, size_t dir, int depth) {
     if (!d) {
         if (listing >= 0) ::close(listing);
         if (s.log)
-            s.log->logMessage("tw_prune::scan_and_prune", -1, "Failed to read directory [%s] error [%s]",
+            s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure, "Failed to read directory [%s] error [%s]",
                               s.tree.at(dir).system_path.c_str(), std::strerror(errno));
         return;
     }
@@ -160,11 +161,11 @@ void walk(prune_state& s, int fd, size_t dir, int depth) {
         if (!S_ISDIR(st.st_mode)) continue;
         if (st.st_dev != s.root_dev) {
             if (s.log)
-                s.log->logMessage("tw_prune::scan_and_prune", 1, "[%s] is another file system: not walked", path.c_str());
+                s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::detail, "[%s] is another file system: not walked", path.c_str());
             continue;
         }
         if (depth >= kMaxDepth) {
-            if (s.log) s.log->logMessage("tw_prune::scan_and_prune", -1, "[%s] is too deep: not walked", path.c_str());
+            if (s.log) s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure, "[%s] is too deep: not walked", path.c_str());
             continue;
         }
         int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
@@ -228,9 +229,9 @@ tidewall::prune::would_remove tidewall::prune::walk_only(tw_prune& pruner) {
     return out;
 }
 
-tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", 0, "Creating tw_prune instance"); }
+tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", tidewall::log_level::step, "Creating tw_prune instance"); }
 
-tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", 0, "Cleaning tw_prune instance"); }
+tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", tidewall::log_level::step, "Cleaning tw_prune instance"); }
 
 int tw_prune::prune_crash_dumps() {
     tidewall::call_scope scope;  // the reason of a failure is this call's
@@ -241,7 +242,7 @@ int tw_prune::prune_crash_dumps() {
     tidewall::locks::operation_lock node_wide(tidewall::locks::operation::pruning);
     if (!node_wide.held()) {
         error_ = node_wide.message();
-        log_.logMessage("tw_prune::prune_crash_dumps", -1, "%s", error_.c_str());
+        log_.logMessage("tw_prune::prune_crash_dumps", tidewall::log_level::failure, "%s", error_.c_str());
         return 1;
     }
     prune_state& s = state();
@@ -259,7 +260,7 @@ int tw_prune::get_kernel_crashdump_loc(std::string& loc) { return tsaf_utils::ge
 void tw_prune::get_kernel_crashdump_validity() {
     const char* tag = "tw_prune::get_kernel_crashdump_validity";
     unsigned long hours = read_number_key(log_, tag, "nArrowfieldDumpValidityHours", kDefaultValidityHours);
-    log_.logMessage(tag, -1, "Will prune the crash dumps older than [%lu] hours",
+    log_.logMessage(tag, tidewall::log_level::failure, "Will prune the crash dumps older than [%lu] hours",
                     hours);
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     const unsigned long long most = ~0ULL / 3600;
@@ -270,7 +271,7 @@ int tw_prune::get_min_freespace_percentage() {
     const char* tag = "tw_prune::get_min_freespace_percentage";
     unsigned long percent = read_number_key(log_, tag, "nArrowfieldMinFreeSpacePercent", kDefaultMinFreePercent);
     unsigned value = percent > 0xffffffffUL ? 0xffffffffU : static_cast<unsigned>(percent);
-    log_.logMessage(tag, -1,
+    log_.logMessage(tag, tidewall::log_level::failure,
                     "Will prune the crash dumps if the file system free space is less than [%u] percentage", value);
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     state().min_free_percent = value;
@@ -283,15 +284,15 @@ void tw_prune::form_prune_set() {
     dir_flags_.clear();
     std::string loc;
     if (get_kernel_crashdump_loc(loc) != 0) {
-        log_.logMessage(tag, -1, "Failed to determine the KDUMP location");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to determine the KDUMP location");
         loc = kDefaultKdumpLoc;
     } else if (loc.empty() || loc[0] != '/') {
         // A relative location would be walked from wherever the caller stands.
-        log_.logMessage(tag, -1, "KDUMP location [%s] is not an absolute path", loc.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "KDUMP location [%s] is not an absolute path", loc.c_str());
         loc = kDefaultKdumpLoc;
     }
     loc = without_trailing_slashes(loc);
-    log_.logMessage(tag, -1, "Will prune the contents of [%s]", loc.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "Will prune the contents of [%s]", loc.c_str());
     for (const auto& [path, flag] : {std::pair<std::string, bool>{loc, true}, {"/var/crash", true}, {"/var/log/core", false}}) {
         prune_locations_.insert(path);
         dir_flags_.emplace(path, flag);  // a location named twice keeps its first flag
@@ -300,7 +301,7 @@ void tw_prune::form_prune_set() {
 
 int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
     const char* tag = "tw_prune::scan_and_prune";
-    log_.logMessage(tag, 0, "Received new prune request [%s:%s] ", path.c_str(), prune_dirs ? "true" : "false");
+    log_.logMessage(tag, tidewall::log_level::step, "Received new prune request [%s:%s] ", path.c_str(), prune_dirs ? "true" : "false");
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     prune_state& s = state();
     // Outside a run the file systems are asked afresh on each walk.
@@ -315,9 +316,9 @@ int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
         int err = errno;
         if (fd >= 0) ::close(fd);
         if (err == ENOENT)
-            log_.logMessage(tag, 1, "Prune location [%s] does not exist", s.root_system.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Prune location [%s] does not exist", s.root_system.c_str());
         else
-            log_.logMessage(tag, -1, "Failed to walk prune location [%s] error [%s]", s.root_system.c_str(),
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to walk prune location [%s] error [%s]", s.root_system.c_str(),
                             std::strerror(err));
         return -1;
     }
@@ -340,22 +341,22 @@ void tw_prune::prune_files() {
         tp::outcome done = tp::remove_noted(dirs, file.dir, file.name, file.id, false, where, err);
         if (done == tp::outcome::done) {
             ++removed_files_;
-            log_.logMessage(tag, 0, "Successfully removed file [%s]", file.path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully removed file [%s]", file.path.c_str());
             continue;
         }
         if (done == tp::outcome::gone) {
             // Another pruner (or an operator) was faster: nothing failed, and its
             // directory may still be emptied.
-            log_.logMessage(tag, 0, "Dump file [%s] was already removed by someone else", file.path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Dump file [%s] was already removed by someone else", file.path.c_str());
             continue;
         }
         ++failed_files_;
-        log_.logMessage(tag, -1, "Failed to remove the file [%s]", file.path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove the file [%s]", file.path.c_str());
         if (done == tp::outcome::swapped)
-            log_.logMessage(tag, -1, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+            log_.logMessage(tag, tidewall::log_level::failure, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
                             file.path.c_str(), where.empty() ? file.path.c_str() : where.c_str());
         else
-            log_.logMessage(tag, 1, "error [%s]", std::strerror(err));
+            log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(err));
         s.ignore_dirs.insert(tsaf_utils::dirname(file.path));
     }
 }
@@ -372,14 +373,14 @@ void tw_prune::prune_dirs() {
         tp::outcome done = tp::remove_noted(dirs, static_cast<size_t>(noted.parent), noted.name, noted.id, true, where, err);
         if (done == tp::outcome::done) {
             ++removed_dirs_;
-            log_.logMessage(tag, 0, "Successfully removed directory [%s]", dir.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully removed directory [%s]", dir.c_str());
         } else if (done == tp::outcome::gone) {
-            log_.logMessage(tag, 0, "Directory [%s] was already removed by someone else", dir.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] was already removed by someone else", dir.c_str());
         } else {
             ++failed_dirs_;
-            log_.logMessage(tag, -1, "Failed to remove directory [%s]", dir.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove directory [%s]", dir.c_str());
             if (done == tp::outcome::swapped)
-                log_.logMessage(tag, -1, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+                log_.logMessage(tag, tidewall::log_level::failure, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
                                 dir.c_str(), where.empty() ? dir.c_str() : where.c_str());
         }
     });

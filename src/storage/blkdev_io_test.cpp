@@ -6,6 +6,7 @@
 #include "storage/block_draw.h"
 #include "storage/bounded_read.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -85,7 +86,7 @@ unsigned long long tidewall::storage::draw_block(boost::random::mt19937& mt, uns
 
 int tw_storage::get_blkdev_capacity(std::string name, unsigned long long& blocks, unsigned& blksize) {
     const char* tag = "tw_storage::get_blkdev_capacity";
-    log_.logMessage(tag, 0, "Will extract capacity of block device [%s]", name.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Will extract capacity of block device [%s]", name.c_str());
     try {
         tsaf_blkdev dev(device_path(name));
         tsaf_blkdevmgr mgr;
@@ -96,7 +97,7 @@ int tw_storage::get_blkdev_capacity(std::string name, unsigned long long& blocks
     } catch (const TsException& e) {
         blocks = 0;
         blksize = 0;
-        log_.logMessage(tag, 0, "Failed to extract capacity of block device [%s]", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to extract capacity of block device [%s]", name.c_str());
         throw TsException(e);
     }
 }
@@ -108,7 +109,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
 int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_test_info& info,
                                        const io_progress& progress) {
     const char* tag = "tw_storage::perform_blkdev_io_test";
-    log_.logMessage(tag, 0, "Will perform I/O test on block device [%s]", blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Will perform I/O test on block device [%s]", blkdev.c_str());
     info.result = 0;
     info.read_requests = 0;
     info.reads_completed = 0;
@@ -118,7 +119,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
     try {
         get_blkdev_capacity(blkdev, blocks, blksize);
     } catch (const TsException&) {
-        log_.logMessage(tag, 0,
+        log_.logMessage(tag, tidewall::log_level::step,
                         "Failed to extract the capacity of block device [%s]. Will use a size of 1 TB for performing "
                         "block device I/O test",
                         blkdev.c_str());
@@ -132,7 +133,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
         dev.fd = ::open(path.c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
         if (dev.fd < 0 && errno == EINVAL) dev.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (dev.fd < 0) {
-            log_.logMessage(tag, 0, "Failed to open block device [%s]", blkdev.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Failed to open block device [%s]", blkdev.c_str());
             io_failure_ = "cannot open " + blkdev + ": " + std::strerror(errno);
             return -1;
         }
@@ -144,7 +145,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
 
         std::string key_text;
         unsigned key = tsaf_utils::generate_prg_key(key_text);
-        log_.logMessage(tag, 0, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
+        log_.logMessage(tag, tidewall::log_level::step, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
         boost::random::mt19937 mt(key);
 
         for (unsigned i = 0; i < count; ++i) {
@@ -152,7 +153,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
             if (blocks >= 2 && index > blocks - 2) index = blocks - 2;
             unsigned long long offset = index * blksize;
             if (offset > static_cast<unsigned long long>(std::numeric_limits<off_t>::max())) {
-                log_.logMessage(tag, 0, "Failed to seek to offset [%llu] on block device [%s]", offset,
+                log_.logMessage(tag, tidewall::log_level::step, "Failed to seek to offset [%llu] on block device [%s]", offset,
                                 blkdev.c_str());
                 return -1;
             }
@@ -162,7 +163,7 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
             if (r != block_read::ok) {
                 io_failure_ = r == block_read::timed_out ? tidewall::storage::read_timeout_text(limit_s)
                                                          : "read of block " + std::to_string(index) + " failed";
-                log_.logMessage(tag, 0, "Failed to read block [%llu] of [%u] bytes from block device [%s]: %s",
+                log_.logMessage(tag, tidewall::log_level::step, "Failed to read block [%llu] of [%u] bytes from block device [%s]: %s",
                                 index, blksize, blkdev.c_str(), io_failure_.c_str());
                 info.result = 0;
                 return -1;
@@ -174,10 +175,10 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
         info.result = 1;
         return 0;
     } catch (const TsException&) {
-        log_.logMessage(tag, 0, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
         return -1;
     } catch (const std::bad_alloc&) {
-        log_.logMessage(tag, 0, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
         io_failure_ = "no memory or process for the reads";
         return -1;
     }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
@@ -98,13 +99,13 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
 
     std::vector<std::string> entries, names;
     if (int err = tidewall::file_io::list_dir(tidewall::host::path(dir), entries))
-        log_.logMessage(tag, 1, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(err));
+        log_.logMessage(tag, tidewall::log_level::detail, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(err));
     for (const auto& e : entries)  // sorted
         if (accepted_slot_name(e, gluster)) names.push_back(e);
 
     unsigned highest = 0;
     for (const auto& name : names) {
-        log_.logMessage(tag, 0, "Directory : %s\n", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Directory : %s\n", name.c_str());
         size_t first = name.find_first_of("0123456789");
         std::string digits = name.substr(first);
         if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
@@ -113,12 +114,12 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
         // A slot number beyond what a slot can hold would wrap the next slot
         // round to 0: such a name is no slot.
         if (errno == ERANGE || num > UINT_MAX - 1) {
-            log_.logMessage(tag, 1, "Ignoring directory [%s]: slot number out of range", name.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Ignoring directory [%s]: slot number out of range", name.c_str());
             continue;
         }
-        log_.logMessage(tag, 0, "Dirnum: %u\n", static_cast<unsigned>(num));
+        log_.logMessage(tag, tidewall::log_level::step, "Dirnum: %u\n", static_cast<unsigned>(num));
         highest = std::max(highest, static_cast<unsigned>(num));
     }
-    log_.logMessage(tag, 0, "last_highest_num: %u\n", highest);
+    log_.logMessage(tag, tidewall::log_level::step, "last_highest_num: %u\n", highest);
     return highest;
 }

@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
@@ -44,7 +45,7 @@ using tidewall::mount_table::escape_field;
 std::unique_ptr<tidewall::locks::held_lock> lock_fstab_rewrites(tw_debug& log, const char* tag) {
     auto lock = std::make_unique<tidewall::locks::held_lock>("fstab.lock", 30000);
     if (!lock->held()) {
-        log.logMessage(tag, -1, "Cannot lock /etc/fstab rewrites: %s", lock->why().c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Cannot lock /etc/fstab rewrites: %s", lock->why().c_str());
         tidewall::throw_storage_error(tag, "Cannot lock /etc/fstab rewrites: " + lock->why());
     }
     return lock;
@@ -61,7 +62,7 @@ void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, s
     int rc = tidewall::file_io::read_all(tidewall::host::path(file), text);
     if (rc == ENOENT) return;
     if (rc != 0) {
-        log.logMessage(tag, -1, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
         tidewall::throw_storage_error(tag, "Failed to read " + file);
     }
     std::vector<std::string> pending;
@@ -137,7 +138,7 @@ std::string dump_and_pass(const TsMntInfo& e, bool system_path) {
 
 std::string tw_storage::create_file_sys_args(std::list<std::string>& options) {
     std::string args = tsaf_utils::create_file_sys_args(options);
-    log_.logMessage("tw_storage::create_file_sys_args", 2, "File system arguments [%s]", args.c_str());
+    log_.logMessage("tw_storage::create_file_sys_args", tidewall::log_level::trace, "File system arguments [%s]", args.c_str());
     return args;
 }
 
@@ -163,7 +164,7 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
                            kSeparator + escape_field(e.GetFileSystemType()) + kSeparator;
         std::string options = tsaf_utils::create_file_sys_args(e.MountOptions());
         if (!options.empty()) line += escape_field(options) + kSeparator + dump_and_pass(e, is_sys_mnt_path(e.GetMountPoint()));
-        log_.logMessage(tag, 0, "fstab entry [%s]", line.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "fstab entry [%s]", line.c_str());
         text += line + "\n";
     }
     comments_before(nullptr);
@@ -171,8 +172,8 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
     // rename: a full disk or a crash leaves the old file whole.
     int rc = tidewall::file_io::write_atomic(tidewall::host::path(file), text);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to add entry to [%s]", file.c_str());
-        log_.logMessage(tag, -1, "Failed to write [%s] error [%s]; the file is unchanged", file.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to add entry to [%s]", file.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]; the file is unchanged", file.c_str(),
                         std::strerror(rc));
         tidewall::throw_storage_error(tag, "Failed to add entry to " + file);
     }
@@ -182,20 +183,20 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
 int tw_storage::is_valid_sysconfig_file_entry(std::string path, std::string blkdev, std::string fstype,
                                               std::list<std::string>& options) {
     const char* tag = "tw_storage::is_valid_sysconfig_file_entry";
-    log_.logMessage(tag, 0, "BlkDev                [%s]", blkdev.c_str());
-    log_.logMessage(tag, 0, "Mount path            [%s]", path.c_str());
-    log_.logMessage(tag, 0, "File system           [%s]", fstype.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "BlkDev                [%s]", blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path            [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "File system           [%s]", fstype.c_str());
     std::list<TsMntInfo> entries;
     TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     for (const auto& e : entries) {
         e.GetMountOptions(options);
         if (e.GetBackingDevice() == blkdev && e.GetMountPoint() == path && e.GetFileSystemType() == fstype) {
-            log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] file sys args [%s] already exists in /etc/fstab file.",
+            log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] file sys args [%s] already exists in /etc/fstab file.",
                             blkdev.c_str(), path.c_str(), tsaf_utils::create_file_sys_args(options).c_str());
             return 0;
         }
     }
-    log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] does not exist in /etc/fstab file.", blkdev.c_str(),
+    log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] does not exist in /etc/fstab file.", blkdev.c_str(),
                     path.c_str());
     return -1;
 }
@@ -203,10 +204,10 @@ int tw_storage::is_valid_sysconfig_file_entry(std::string path, std::string blkd
 int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std::string fstype, std::string fsargs,
                                        std::string file) {
     const char* tag = "tw_storage::update_sysconfig_files";
-    log_.logMessage(tag, 0, "BlkDev                [%s]", blkdev.c_str());
-    log_.logMessage(tag, 0, "Mount path            [%s]", path.c_str());
-    log_.logMessage(tag, 0, "File system           [%s]", fstype.c_str());
-    log_.logMessage(tag, 0, "File system arguments [%s]", fsargs.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "BlkDev                [%s]", blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path            [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "File system           [%s]", fstype.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "File system arguments [%s]", fsargs.c_str());
 
     auto lock = lock_fstab_rewrites(log_, tag);
     std::list<TsMntInfo> entries;
@@ -220,7 +221,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         }
         if (it->GetBackingDevice() == blkdev && it->GetMountPoint() == path && it->GetFileSystemType() == fstype &&
             tsaf_utils::create_file_sys_args(it->MountOptions()) == fsargs) {
-            log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] already exists in /etc/fstab file. Will skip updation.",
+            log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] already exists in /etc/fstab file. Will skip updation.",
                             blkdev.c_str(), path.c_str());
             return 0;
         }
@@ -247,7 +248,7 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         entries.push_back(entry);
     }
     if (write_sysconfig_file(entries, comments, file) != 0) {
-        log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to create system config file [%s]", file.c_str());
         tidewall::throw_storage_error(tag, "Failed to create system config file " + file);
     }
     return 0;
@@ -259,7 +260,7 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
     std::list<TsMntInfo> entries;
     kept_comments comments;
     read_for_rewrite(log_, tag, file, entries, comments);
-    log_.logMessage(tag, 0, "Mount path [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path [%s]", path.c_str());
     removed.clear();
     for (auto it = entries.begin(); it != entries.end();) {
         if (it->GetMountPoint() != path) {
@@ -267,12 +268,12 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
             continue;
         }
         removed.push_back(it->GetBackingDevice());
-        log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] removing entry from /etc/fstab file.",
+        log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] removing entry from /etc/fstab file.",
                         it->GetBackingDevice().c_str(), path.c_str());
         it = erase_entry(entries, it, comments);
     }
     if (write_sysconfig_file(entries, comments, file) != 0) {
-        log_.logMessage(tag, 0, "Failed to create system config file [%s]", file.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to create system config file [%s]", file.c_str());
         tidewall::throw_storage_error(tag, "Failed to create system config file " + file);
     }
     return 0;
@@ -280,7 +281,7 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
 
 int tw_storage::get_fstab_backing_device(std::string path, std::string& blkdev) {
     const char* tag = "tw_storage::get_fstab_backing_device";
-    log_.logMessage(tag, 0, "Mount path [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path [%s]", path.c_str());
     std::list<TsMntInfo> entries;
     TsMntParser(tidewall::host::system_paths::fstab).ParseMountPointInfo(entries);
     const TsMntInfo* found = nullptr;
@@ -292,19 +293,19 @@ int tw_storage::get_fstab_backing_device(std::string path, std::string& blkdev) 
     }
     if (!found) return -1;
     blkdev = found->GetBackingDevice();
-    log_.logMessage(tag, 0, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
     // Only an entry that begins with UUID= is a UUID reference (PARTUUID= is not).
     if (blkdev.compare(0, 5, "UUID=") != 0) {
-        log_.logMessage(tag, -1, "BlkDev [%s] mountpath [%s] not a UUID config", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config", blkdev.c_str(), path.c_str());
         return 0;
     }
     std::string uuid = uuid_of_device_text(blkdev);
     if (!usable_uuid(uuid)) {
-        log_.logMessage(tag, -1, "BlkDev [%s] mountpath [%s] holds no valid UUID", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] holds no valid UUID", blkdev.c_str(), path.c_str());
         return -1;
     }
     if (resolve_fstab_uuid(blkdev, blkdev) != 0) return -1;
-    log_.logMessage(tag, 0, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
     return 0;
 }
 
@@ -325,16 +326,16 @@ int tw_storage::get_uuid_from_fstab(const std::string& path, std::string& uuid) 
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         const std::string& dev = e.GetBackingDevice();
-        log_.logMessage(tag, 0, "BlkDev [%s] mountpath [%s] found in /etc/fstab file.", dev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] found in /etc/fstab file.", dev.c_str(), path.c_str());
         std::string value = uuid_of_device_text(dev);
         if (value.empty()) {
-            log_.logMessage(tag, -1, "BlkDev [%s] mountpath [%s] not a UUID config", dev.c_str(), path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config", dev.c_str(), path.c_str());
             return -1;
         }
         uuid = value;
         return 0;
     }
-    log_.logMessage(tag, -1, "mountpath [%s] not found in /etc/fstab ", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "mountpath [%s] not found in /etc/fstab ", path.c_str());
     return -1;
 }
 

@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/system_paths.h"
@@ -41,7 +42,7 @@ bool read_gluster_mounts(std::list<std::pair<std::string, gluster_vol_mount_info
 }
 
 void log_mount(tw_debug& log, const char* tag, const gluster_vol_mount_info& m) {
-    log.logMessage(tag, 1, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
+    log.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
                    m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
 }
 
@@ -51,12 +52,12 @@ int mounts_with_storage_name(tw_storage& storage, tw_debug& log, const char* tag
                              std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts,
                              std::string& hname) {
     if (!read_gluster_mounts(mounts)) {
-        log.logMessage(tag, -1, "failed to open mount config file");
+        log.logMessage(tag, tidewall::log_level::failure, "failed to open mount config file");
         return 1;
     }
     std::string address;
     if (!mounts.empty() && storage.get_tw_hname(hname, address) != 0) {
-        log.logMessage(tag, -1, "get sds hostname failed");
+        log.logMessage(tag, tidewall::log_level::failure, "get sds hostname failed");
         return 1;
     }
     return 0;
@@ -77,9 +78,9 @@ void tw_storage::get_info_by_fstab(std::string, std::string& host, std::string& 
         if (tsaf_utils::get_name_value_pair(source, h, rest) != 0) return;
         host = h;
         volume = rest.empty() ? rest : rest.substr(1);
-        log_.logMessage(tag, 0, "Extracted hostname and volname from fstab entry");
-        log_.logMessage(tag, 0, "hostname    [%s]", host.c_str());
-        log_.logMessage(tag, 0, "volname     [%s]", volume.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Extracted hostname and volname from fstab entry");
+        log_.logMessage(tag, tidewall::log_level::step, "hostname    [%s]", host.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "volname     [%s]", volume.c_str());
         return;
     }
 }
@@ -88,7 +89,7 @@ int tw_storage::get_gluster_vols_mount_info(std::list<gluster_vol_mount_info>& l
     const char* tag = "tw_storage::get_gluster_vols_mount_info";
     std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
     if (!read_gluster_mounts(mounts)) {
-        log_.logMessage(tag, -1, "failed to open mount config file");
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to open mount config file");
         return 1;
     }
     for (const auto& [source, m] : mounts) {
@@ -100,10 +101,10 @@ int tw_storage::get_gluster_vols_mount_info(std::list<gluster_vol_mount_info>& l
 
 int tw_storage::get_glus_vol_mount_info(const std::string& volume, gluster_vol_mount_info& rec) {
     const char* tag = "tw_storage::get_glus_vol_mount_info";
-    log_.logMessage(tag, 1, "Get mount info for gluster volume [%s]", volume.c_str());
+    log_.logMessage(tag, tidewall::log_level::detail, "Get mount info for gluster volume [%s]", volume.c_str());
     std::list<std::pair<std::string, gluster_vol_mount_info>> mounts;
     if (!read_gluster_mounts(mounts)) {
-        log_.logMessage(tag, -1, "failed to open mount config file");
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to open mount config file");
         return 1;
     }
     // A source naming vol10 contains vol1 as well: only the exact name ends the search.

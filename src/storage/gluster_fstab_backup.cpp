@@ -8,6 +8,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
 
 #include "foundation/fs/file_io.h"
@@ -50,23 +51,23 @@ int tw_storage::backup_gluster_remote_vol_mount_info(std::string& volume, gluste
     const char* tag = "tw_storage::backup_gluster_remote_vol_mount_info";
     std::list<std::string> dirs;
     if (get_mount_path_list(volume, dirs) != 0) {
-        log_.logMessage(tag, -1, "failed to get data disk list");
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to get data disk list");
         return 1;
     }
     const std::string line = backup_line(rec);
     for (const auto& dir : dirs) {
         std::string root = disk_root_of(dir);
         if (root.empty()) {
-            log_.logMessage(tag, -1, "not a data disk");
+            log_.logMessage(tag, tidewall::log_level::failure, "not a data disk");
             return 1;
         }
         std::string file = root + kBackupFile;
         int rc = tidewall::file_io::append(tidewall::host::path(file), line);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "cannot create file [%s] error [%d]", file.c_str(), rc);
+            log_.logMessage(tag, tidewall::log_level::failure, "cannot create file [%s] error [%d]", file.c_str(), rc);
             return 1;
         }
-        log_.logMessage(tag, 0, "Recorded gluster mount [%s:%s] in [%s]", rec.host_name.c_str(), rec.vol_name.c_str(),
+        log_.logMessage(tag, tidewall::log_level::step, "Recorded gluster mount [%s:%s] in [%s]", rec.host_name.c_str(), rec.vol_name.c_str(),
                         file.c_str());
     }
     return 0;
@@ -77,7 +78,7 @@ int tw_storage::get_gluster_remote_vols_mount_info_from_bkp(std::string& volume,
     const char* tag = "tw_storage::get_gluster_remote_vols_mount_info_from_bkp";
     std::list<std::string> dirs;
     if (get_mount_path_list(volume, dirs) != 0) {
-        log_.logMessage(tag, -1, "failed to get data disk list");
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to get data disk list");
         return 1;
     }
     std::string content;
@@ -85,20 +86,20 @@ int tw_storage::get_gluster_remote_vols_mount_info_from_bkp(std::string& volume,
     for (const auto& dir : dirs) {
         std::string root = disk_root_of(dir);
         if (root.empty()) {
-            log_.logMessage(tag, -1, "not a data disk");
+            log_.logMessage(tag, tidewall::log_level::failure, "not a data disk");
             return 1;
         }
         std::string file = root + kBackupFile;
         int rc = tsaf_utils::read(file, content);
         if (rc == 0) {
             opened = true;
-            log_.logMessage(tag, 0, "Reading gluster mounts from [%s]", file.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Reading gluster mounts from [%s]", file.c_str());
             break;
         }
-        log_.logMessage(tag, -1, "file [%s] not found error [%d]", file.c_str(), rc);
+        log_.logMessage(tag, tidewall::log_level::failure, "file [%s] not found error [%d]", file.c_str(), rc);
     }
     if (!opened) {
-        log_.logMessage(tag, -1, "bkp file not found on data disk");
+        log_.logMessage(tag, tidewall::log_level::failure, "bkp file not found on data disk");
         return 0;
     }
     for (const auto& line : tidewall::text::split_lines(content)) {
@@ -112,7 +113,7 @@ int tw_storage::get_gluster_remote_vols_mount_info_from_bkp(std::string& volume,
         m.vol_name = unescape_field(m.vol_name);
         m.mnt_path = unescape_field(fields[1]);
         m.mnt_opts = unescape_field(fields[3]);
-        log_.logMessage(tag, 1, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
+        log_.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
                         m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
         list.push_back(m);
     }

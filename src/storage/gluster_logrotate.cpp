@@ -5,6 +5,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -74,12 +75,12 @@ std::string gluster_logrotate_text(const std::string& home, int version) {
 int install_gluster_logrotate(tw_debug& log, const char* tag, int version) {
     std::string home;
     if (tsaf_utils::get_reg_key("dHOME", home) != 0) {
-        log.logMessage(tag, -1, "Failed to query registry key dHOME");
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to query registry key dHOME");
         return -1;
     }
     int rc = tsaf_utils::write(kGlusterLogrotate, gluster_logrotate_text(home, version));
     if (rc != 0) {
-        log.logMessage(tag, -1, "Failed to write [%s] error [%s]", kGlusterLogrotate, std::strerror(rc));
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kGlusterLogrotate, std::strerror(rc));
         return -1;
     }
     return tsaf_utils::set_reg_key(kVersionKey, version == 1 ? "1" : "2");
@@ -97,16 +98,16 @@ int tw_storage::create_glusterfs_logrotate_maxsize_conf() {
 
 int tw_storage::switcher(int func_num) {
     const char* tag = "tw_storage::switcher";
-    log_.logMessage(tag, 0, "switcher invoked with func_num : %d", func_num);
+    log_.logMessage(tag, tidewall::log_level::step, "switcher invoked with func_num : %d", func_num);
     if (func_num != 1 && func_num != 2) return -1;
     int rc = -1;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         rc = func_num == 1 ? create_glusterfs_logrotate_conf() : create_glusterfs_logrotate_maxsize_conf();
         if (rc == 0) {
-            log_.logMessage(tag, 0, "Successfully updated glusterfs logrotate.");
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully updated glusterfs logrotate.");
             return 0;
         }
-        log_.logMessage(tag, -1,
+        log_.logMessage(tag, tidewall::log_level::failure,
                         func_num == 1 ? "Failed to update glusterfs logrotate. Retrying, attempt: %d"
                                       : "Failed to update glusterfs logrotate with maxsize. Retrying, attempt: %d",
                         attempt);
@@ -118,7 +119,7 @@ void tw_storage::update_logrotate() {
     const char* tag = "tw_storage::update_logrotate";
     unsigned version = 0;
     if (tsaf_utils::get_reg_key(kVersionKey, version) != 0) version = 0;
-    log_.logMessage(tag, 0, "log_version is %d", static_cast<int>(version));
+    log_.logMessage(tag, tidewall::log_level::step, "log_version is %d", static_cast<int>(version));
     for (int v = 1; v <= 2; ++v)
         if (static_cast<unsigned>(v) > version) switcher(v);
 }

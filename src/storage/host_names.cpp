@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
 #include "gluster/glfs_admin.h"
@@ -18,7 +19,7 @@ int tw_storage::get_tw_hname(std::string& hname, std::string& address) {
     std::string name;
     int err = tidewall::host::current().host_name(name);
     if (err != 0) {
-        log_.logMessage(tag, -1, "Failed to get hostname error: %s", std::strerror(err));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get hostname error: %s", std::strerror(err));
         return -1;
     }
     // The storage network name: "sds" after the first label (node7.example.net
@@ -50,18 +51,18 @@ int tw_storage::update_hosts(std::map<std::string, std::string>& names) {
         std::string resolved;
         if (tsaf_utils::resolve_hname(name, resolved) == 0) continue;
         if (!fits_hosts_line(name) || !fits_hosts_line(address)) {
-            log_.logMessage(tag, -1, "Not adding host name [%s] address [%s] to /etc/hosts: not a valid entry",
+            log_.logMessage(tag, tidewall::log_level::failure, "Not adding host name [%s] address [%s] to /etc/hosts: not a valid entry",
                             name.c_str(), address.c_str());
             continue;
         }
         std::string line = (need_newline ? "\n" : "") + address + " " + name + "\n";
         int rc = tidewall::file_io::append(hosts, line);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "Failed to add [%s] to /etc/hosts error [%s]", name.c_str(), std::strerror(rc));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to add [%s] to /etc/hosts error [%s]", name.c_str(), std::strerror(rc));
             return 0;
         }
         need_newline = false;
-        log_.logMessage(tag, 0, "Added host name [%s] address [%s] to /etc/hosts", name.c_str(), address.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Added host name [%s] address [%s] to /etc/hosts", name.c_str(), address.c_str());
     }
     return 0;
 }
@@ -71,18 +72,18 @@ int tw_storage::get_loop_back_hname(std::list<std::string>& names, std::string& 
     std::string tw_hname, tw_address;
     if (get_tw_hname(tw_hname, tw_address) != 0)
         tidewall::throw_storage_error(tag, "Failed to extract storagepool network hostname ");
-    log_.logMessage(tag, 0, "Tidewall Hostname [%s] IP address [%s]", tw_hname.c_str(), tw_address.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Tidewall Hostname [%s] IP address [%s]", tw_hname.c_str(), tw_address.c_str());
     for (const auto& name : names) {
         std::string address;
         if (tsaf_utils::resolve_hname(name, address) != 0) return 1;
-        log_.logMessage(tag, 0, "Hostname [%s] IP address [%s]", name.c_str(), address.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Hostname [%s] IP address [%s]", name.c_str(), address.c_str());
         if (address == tw_address) {
             hname = tw_hname;
             return 0;
         }
     }
     const char* message = "Failed to find storagepool network hostname";
-    log_.logMessage(tag, -1, "%s", message);
+    log_.logMessage(tag, tidewall::log_level::failure, "%s", message);
     tidewall::throw_storage_error(tag, message);
 }
 

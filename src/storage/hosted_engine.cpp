@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -12,16 +13,16 @@ int tw_storage::is_ovirt_enabled() { return probe_hosted_engine() == 1 ? 1 : 0; 
 int tw_storage::probe_hosted_engine() {
     const char* tag = "tw_storage::is_ovirt_enabled";
     const std::string cmd = "/usr/sbin/hosted-engine --vm-status";
-    log_.logMessage(tag, 2, "Hosted engine status will be checked using command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Hosted engine status will be checked using command [%s]", cmd.c_str());
     // Run through the host layer itself: a probe killed at its limit must not
     // read as "no hosted engine here".
     auto r = tidewall::host::current().run(cmd, TsProcess::kDefaultTimeLimitS);
     if (r.status != 0) {
-        log_.logMessage(tag, -1, "Failed to check hosted engine status error [%s] output [%s]", r.err.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to check hosted engine status error [%s] output [%s]", r.err.c_str(),
                         r.out.c_str());
         return r.timed_out ? -1 : 0;
     }
-    log_.logMessage(tag, 2, "Succesfully checked hosted engine status");
+    log_.logMessage(tag, tidewall::log_level::trace, "Succesfully checked hosted engine status");
     return 1;
 }
 
@@ -29,9 +30,9 @@ int tw_storage::set_hosted_engine(std::string name) {
     const char* tag = "tw_storage::set_hosted_engine";
     int rc = tsaf_utils::set_reg_key("sOvirtHname", name);
     if (rc == 0)
-        log_.logMessage(tag, 0, "Successfully set Ovirt engine in registry");
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully set Ovirt engine in registry");
     else
-        log_.logMessage(tag, -1, "Failed to set Ovirt engine in registry");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set Ovirt engine in registry");
     return rc;
 }
 
@@ -39,8 +40,8 @@ int tw_storage::get_hosted_engine(std::string& name) {
     const char* tag = "tw_storage::get_hosted_engine";
     int rc = tsaf_utils::get_reg_key("sOvirtHname", name);
     if (rc == 0)
-        log_.logMessage(tag, -1, "Successfully obtained hosted engine from registry as ");
+        log_.logMessage(tag, tidewall::log_level::failure, "Successfully obtained hosted engine from registry as ");
     else
-        log_.logMessage(tag, -1, "Failed to get Ovirt engine from registry");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get Ovirt engine from registry");
     return rc;
 }

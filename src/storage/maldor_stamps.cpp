@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/comma_list.h"
@@ -22,24 +23,24 @@ bool tw_storage::is_maldor_data_drive(std::string mnt_path, std::string& cluster
     const char* tag = "tw_storage::is_maldor_data_drive";
     std::string value;
     if (tsaf_utils::getextendedattribute(mnt_path, kMaldorClusterStamp, value) != 0) {
-        log_.logMessage(tag, 0, "Directory [%s] does not have the trusted.tsaf2cluster attribute set on it",
+        log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] does not have the trusted.tsaf2cluster attribute set on it",
                         mnt_path.c_str());
         return false;
     }
     cluster = value;
-    log_.logMessage(tag, 0, "Directory [%s] has maldor attributes set on it", mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] has maldor attributes set on it", mnt_path.c_str());
     return true;
 }
 
 int tw_storage::stamp_maldor_data_drive(std::string mnt_path, std::string cluster) {
     const char* tag = "tw_storage::stamp_maldor_data_drive";
-    log_.logMessage(tag, 0, "Setting %s attribute on %s\n", kMaldorClusterStamp, mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Setting %s attribute on %s\n", kMaldorClusterStamp, mnt_path.c_str());
     int rc = setextendedattribute(mnt_path, kMaldorClusterStamp, cluster);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to stamp %s with a id of %s\n", kMaldorClusterStamp, cluster.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp %s with a id of %s\n", kMaldorClusterStamp, cluster.c_str());
         return rc;
     }
-    log_.logMessage(tag, 0, "Successfully stamped %s attr on %s", kMaldorClusterStamp, mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Successfully stamped %s attr on %s", kMaldorClusterStamp, mnt_path.c_str());
     return rc;
 }
 
@@ -50,7 +51,7 @@ int tw_storage::stamp_maldor_data_drives(std::string cluster) {
     for (const auto& d : drives) {
         int rc = stamp_maldor_data_drive(d.mnt_path, cluster);
         if (rc != 0) {
-            log_.logMessage(tag, 0, "Failed to set maldor extended attributes for mount path %s", d.mnt_path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Failed to set maldor extended attributes for mount path %s", d.mnt_path.c_str());
             return rc;
         }
     }
@@ -59,13 +60,13 @@ int tw_storage::stamp_maldor_data_drives(std::string cluster) {
 
 int tw_storage::remove_maldor_xattrs(std::string mnt_path) {
     const char* tag = "tw_storage::remove_maldor_xattrs";
-    log_.logMessage(tag, 0, "Will remove extended attributes related to maldor vdisk from the mount path %s\n",
+    log_.logMessage(tag, tidewall::log_level::step, "Will remove extended attributes related to maldor vdisk from the mount path %s\n",
                     mnt_path.c_str());
     int rc = removeextendedattribute(mnt_path, kMaldorClusterStamp);
     if (rc != 0)
-        log_.logMessage(tag, -1, "Failed to remove stamp %s on mount path %s", kMaldorClusterStamp, mnt_path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove stamp %s on mount path %s", kMaldorClusterStamp, mnt_path.c_str());
     else
-        log_.logMessage(tag, 0, "Successfully removed stamp %s from mount path %s", kMaldorClusterStamp,
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully removed stamp %s from mount path %s", kMaldorClusterStamp,
                         mnt_path.c_str());
     return rc;
 }
@@ -75,30 +76,30 @@ int tw_storage::stamp_maldor_xattrs() {
     std::list<free_space_info> drives;
     enumerate_data_drives(drives, false);
     if (drives.empty()) {
-        log_.logMessage(tag, -1, "No mounted data drives found.");
+        log_.logMessage(tag, tidewall::log_level::failure, "No mounted data drives found.");
         return -1;
     }
     size_t existing = 0;
     std::string value;
     if (getextendedattribute(drives.front().mnt_path, kMaldorNodesStamp, value) >= 0) {
-        log_.logMessage(tag, 2, "Existing value of xattr [%s] is [%s].", kMaldorNodesStamp, value.c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Existing value of xattr [%s] is [%s].", kMaldorNodesStamp, value.c_str());
         existing = count_tokens(value);
     }
     std::string nodes;
     if (tsaf_utils::get_maldor_cluster_nodes(nodes) != 0) {
-        log_.logMessage(tag, -1, "Failed to get Maldor nodes.");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get Maldor nodes.");
         return -1;
     }
-    log_.logMessage(tag, 2, "Maldor cluster nodes : %s", nodes.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Maldor cluster nodes : %s", nodes.c_str());
     // A shorter list is an older view of the cluster: never replace a longer one with it.
     if (count_tokens(nodes) < existing) {
-        log_.logMessage(tag, 1, "Cluster nodes value is older than the existing value. Not setting xattr [%s].",
+        log_.logMessage(tag, tidewall::log_level::detail, "Cluster nodes value is older than the existing value. Not setting xattr [%s].",
                         kMaldorNodesStamp);
         return 0;
     }
     for (const auto& d : drives) {
         if (setextendedattribute(d.mnt_path, kMaldorNodesStamp, nodes) != 0) {
-            log_.logMessage(tag, -1, "Failed to set extended attribute.");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set extended attribute.");
             return -1;
         }
     }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -23,7 +24,7 @@ std::string tw_storage::resolve_setting(const char* key, const std::string& fall
 }
 
 void tw_storage::throw_unsupported(const char* tag, const char* message, int line) {
-    log_.logMessage(tag, -1, "%s", message);
+    log_.logMessage(tag, tidewall::log_level::failure, "%s", message);
     tidewall::throw_storage_error(tag, message, line);
 }
 
@@ -64,9 +65,9 @@ int tw_storage::get_mnt_path(mnt_path_type kind, std::list<free_space_info>& lis
 
 int tw_storage::get_mnt_path(mnt_path_type, std::string vendor, std::string product, std::string&) {
     const char* tag = "tw_storage::get_mnt_path";
-    log_.logMessage(tag, 0, "Mount path search criteria [%s:%s]", vendor.c_str(), product.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path search criteria [%s:%s]", vendor.c_str(), product.c_str());
     const char* message = "Search by [vendor:product] currently not supported";
-    log_.logMessage(tag, 0, "%s", message);
+    log_.logMessage(tag, tidewall::log_level::step, "%s", message);
     tidewall::throw_storage_error(tag, message);
 }
 
@@ -144,6 +145,6 @@ int tw_storage::mkdir(std::string path, unsigned mode) {
     struct stat st {};
     if (tidewall::file_io::status_of(real, st, true) == 0) return S_ISDIR(st.st_mode) ? 0 : -ENOTDIR;
     if (tidewall::file_io::make_dir(real, static_cast<mode_t>(mode)) == 0) return 0;
-    log_.logMessage(tag, -1, "Failed to create directory [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "Failed to create directory [%s]", path.c_str());
     tidewall::throw_storage_error(tag, "Failed to create directory " + path);
 }

@@ -2,6 +2,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/mount/mount_check.h"
@@ -17,10 +18,10 @@ int tw_storage::unmount(std::string path) {
     tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::unmount";
     std::string cmd = "umount  " + shell_quote(path);
-    log_.logMessage(tag, 0, "unmount command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "unmount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
-    log_.logMessage(tag, -1, "unmount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "unmount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
     tidewall::throw_storage_error(tag, cmd + " failed");
 }
 
@@ -38,11 +39,11 @@ int tw_storage::get_blk_dev(std::string path, std::string fstype, std::string& b
             blkdev = dev;
             return 0;
         }
-        log_.logMessage(tag, 0, "Blkdev [%s] currently mounted at [%s] through a different file system [%s]",
+        log_.logMessage(tag, tidewall::log_level::step, "Blkdev [%s] currently mounted at [%s] through a different file system [%s]",
                         dev.c_str(), path.c_str(), type.c_str());
         tidewall::throw_storage_error(tag, path + " mounted through different file system " + type);
     }
-    log_.logMessage(tag, 0, "No blkdev currently mounted at [%s]", path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "No blkdev currently mounted at [%s]", path.c_str());
     tidewall::throw_storage_error(tag, path + " No blkdev currently mounted at " + path);
 }
 
@@ -52,16 +53,16 @@ int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, 
     std::string cmd = "mount -t " + shell_quote(fstype);
     if (!options.empty()) cmd += "  -o " + shell_quote(options);
     cmd += " " + shell_quote(blkdev) + " " + shell_quote(path);
-    log_.logMessage(tag, 2, "Mount command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Mount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
-        log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
         return -1;
     }
     // With nofail, mount(8) exits 0 for a missing device: only the mount table
     // tells whether the path now holds the device.
     if (!tidewall::mount_check::is_mount_of(path, blkdev)) {
-        log_.logMessage(tag, -1, "Mount command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(),
                         blkdev.c_str(), path.c_str());
         return -1;
     }
@@ -72,14 +73,14 @@ int tw_storage::mount(std::string path) {
     tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_storage::mount";
     std::string cmd = "mount " + shell_quote(path);
-    log_.logMessage(tag, 0, "Mount command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
-        log_.logMessage(tag, -1, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
         return -1;
     }
     if (!tidewall::mount_check::is_mount_point(path)) {
-        log_.logMessage(tag, -1, "Mount command [%s] exited 0 but nothing is mounted at [%s]", cmd.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] exited 0 but nothing is mounted at [%s]", cmd.c_str(),
                         path.c_str());
         return -1;
     }
@@ -92,7 +93,7 @@ int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {
     try {
         get_mnt_path(kind, path);
     } catch (const TsException&) {
-        log_.logMessage(tag, -1, "Unsupported mount path");
+        log_.logMessage(tag, tidewall::log_level::failure, "Unsupported mount path");
         return -1;
     }
     std::list<TsMntInfo> entries;
@@ -100,7 +101,7 @@ int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         blkdev = e.GetBackingDevice();
-        log_.logMessage(tag, 0, "Found a device [%s] currently mounted at [%s]", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Found a device [%s] currently mounted at [%s]", blkdev.c_str(), path.c_str());
         return 0;
     }
     return -1;
@@ -112,7 +113,7 @@ int tw_storage::get_backing_device_for_partition(std::string partition, std::str
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to retrieve backing device for [%s] failed with error [%s]", cmd.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to retrieve backing device for [%s] failed with error [%s]", cmd.c_str(),
                         err.c_str());
         return rc;
     }

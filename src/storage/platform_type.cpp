@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <cstring>
@@ -41,48 +42,48 @@ int tw_storage::set_arrowfield_platform_type() {
     const char* tag = "tw_storage::set_arrowfield_platform_type";
     std::string model;
     if (get_server_model(model) != 0) {
-        log_.logMessage(tag, -1, "Failed to determine server model");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to determine server model");
         return -1;
     }
-    log_.logMessage(tag, -1, "Server model [%s]", model.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "Server model [%s]", model.c_str());
 
     std::string force;
     bool forced = tsaf_utils::get_reg_key(kForceRefArchKey, force) == 0 && !force.empty() &&
                   (force[0] == 'y' || force[0] == 'Y');
-    if (forced) log_.logMessage(tag, -1, "Forcing the platform type as Reference architecture");
+    if (forced) log_.logMessage(tag, tidewall::log_level::failure, "Forcing the platform type as Reference architecture");
 
     bool version2 = false;
     std::string image;
     if (tsaf_utils::get_reg_key("sArrowfieldImageidentifier", image) != 0) {
-        log_.logMessage(tag, -1, "Failed to query registry key sArrowfieldImageidentifier");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to query registry key sArrowfieldImageidentifier");
     } else {
         if (image.find("Tessaline Arrowfield 2.") != std::string::npos) {
             version2 = true;
-            log_.logMessage(tag, 0, "This is Arrowfield Version 2.x");
+            log_.logMessage(tag, tidewall::log_level::step, "This is Arrowfield Version 2.x");
         }
-        log_.logMessage(tag, 0, "Image id = %s", image.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Image id = %s", image.c_str());
     }
 
     const char* appliance = appliance_type_of(model, version2);
     if (appliance && !forced) {
         if (tsaf_utils::set_reg_key(kApplianceTypeKey, appliance) != 0) {
-            log_.logMessage(tag, -1, "Failed to set registry key sArrowfieldApplianceType");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key sArrowfieldApplianceType");
             return -1;
         }
         if (tsaf_utils::set_reg_key(kPlatformTypeKey, "Arrowfield") != 0) {
-            log_.logMessage(tag, -1, "Failed to set registry key sScaleoutPlatformType");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key sScaleoutPlatformType");
             return -1;
         }
     } else if (tsaf_utils::set_reg_key(kPlatformTypeKey, "ReferenceArchitecture") != 0) {
-        log_.logMessage(tag, -1, "Failed to set registry key sScaleoutPlatformType");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key sScaleoutPlatformType");
         return -1;
     }
 
     // This server family's onboard SATA controller must be left to its own driver.
     if (model.find("CiscoSystemsInc_UCSC-C240") != std::string::npos) {
-        log_.logMessage(tag, -1, "Found C240 model.");
+        log_.logMessage(tag, tidewall::log_level::failure, "Found C240 model.");
         if (tsaf_utils::write("/etc/modprobe.d/ahci.conf", "blacklist ahci") != 0)
-            log_.logMessage(tag, -1, "Failed to blacklist ahci");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to blacklist ahci");
     }
     return 0;
 }
@@ -90,10 +91,10 @@ int tw_storage::set_arrowfield_platform_type() {
 int tw_storage::set_refarch_platform() {
     const char* tag = "tw_storage::set_refarch_platform";
     if (tsaf_utils::set_reg_key(kForceRefArchKey, "Y") != 0) {
-        log_.logMessage(tag, -1, "Failed to set registry key to force the platform as Reference Architecture");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key to force the platform as Reference Architecture");
         return -1;
     }
-    log_.logMessage(tag, -1, "Successfully set the platform type as Reference Architecture");
+    log_.logMessage(tag, tidewall::log_level::failure, "Successfully set the platform type as Reference Architecture");
     return 0;
 }
 

@@ -7,6 +7,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -60,13 +61,13 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
     };
     tidewall::storage::provisioning_hold hold;
     if (!hold.held()) {
-        log.logMessage(tag, -1, "Provisioning refused: %s", hold.message().c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Provisioning refused: %s", hold.message().c_str());
         return refuse(hold.message());
     }
     provisioning_run run(s, log, tag);
     std::string why;
     if (run.begin(why) != 0) {
-        log.logMessage(tag, -1, "Provisioning refused: %s", why.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Provisioning refused: %s", why.c_str());
         return refuse(why);
     }
     tsaf_blkdevmgr manager;
@@ -94,22 +95,22 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
         return true;
     };
     if (!run.has_records() && !survey()) {
-        log.logMessage(tag, 0, "Failed to detect new disks on the server");
+        log.logMessage(tag, tidewall::log_level::step, "Failed to detect new disks on the server");
         return refuse("cannot tell which disks are in use");
     }
     if ((run.has_records() || !news.empty() || (only && !only->empty())) && s.check_datapath_target(why) != 0) {
         // Checked before the first wipe: a disk that cannot be mounted
         // afterwards would only have lost what it held.
-        log.logMessage(tag, -1, "New disks cannot become data mount paths: %s", why.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "New disks cannot become data mount paths: %s", why.c_str());
         for (const auto& disk : only ? *only : news)
-            log.logMessage(tag, -1, "Block device %s left untouched: %s", disk.get_devpath().c_str(), why.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Block device %s left untouched: %s", disk.get_devpath().c_str(), why.c_str());
         return refuse("new disks cannot become data mount paths: " + why);
     }
     if (run.has_records()) {
         run.finish_recorded(outcomes, finished);
         // The recorded disks were judged by their record; the rest afresh.
         if (!survey()) {
-            log.logMessage(tag, 0, "Failed to detect new disks on the server");
+            log.logMessage(tag, tidewall::log_level::step, "Failed to detect new disks on the server");
             outcomes.push_back(outcome{});
             outcomes.back().skipped = true;
             outcomes.back().rc = -1;
@@ -183,7 +184,7 @@ int tw_storage::provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, 
     try {
         return run_provisioning(*this, log_, tag, &disks, record_fstab, outcomes, starting, finished);
     } catch (const TsException& e) {
-        log_.logMessage(tag, -1, "Provisioning stopped: %s", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Provisioning stopped: %s", e.formatError().c_str());
         outcomes.push_back(provisioning_outcome{});
         outcomes.back().rc = -1;
         outcomes.back().skipped = true;
@@ -202,7 +203,7 @@ int tw_storage::mount_new_blkdev() {
     try {
         rc = run_provisioning(*this, log_, tag, nullptr, false, outcomes, {}, {});
     } catch (const TsException&) {
-        log_.logMessage(tag, 0, "Failed to detect new disks on the server");
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to detect new disks on the server");
         return -1;
     }
     if (rc < 0) return -1;
@@ -214,7 +215,7 @@ int tw_storage::mount_new_blkdev() {
             list += (list.empty() ? "" : " ") + o.device;
         }
     if (failed == 0) return 0;
-    log_.logMessage(tag, -1, "[%zu] of [%zu] new disks failed: %s", failed, outcomes.size(), list.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "[%zu] of [%zu] new disks failed: %s", failed, outcomes.size(), list.c_str());
     return 1;
 }
 
@@ -234,7 +235,7 @@ int tw_storage::mount_new_blkdev(tsaf_blkdev_basic_info& disk, std::string& mnt_
         mnt_path = mine->mnt_path;
         return mine->rc;
     } catch (const TsException&) {
-        log_.logMessage(tag, 0, "Failed to process the block device %s", dev.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to process the block device %s", dev.c_str());
         return -1;
     }
 }

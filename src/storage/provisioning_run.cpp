@@ -4,6 +4,7 @@
 
 #include "storage/provisioning_run.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdev_probe.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/czu_file.h"
@@ -127,7 +128,7 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = verdict ? "no longer new (" + verdict->get_reason() + ")" : "gone";
-        log_.logMessage(tag_, -1, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
         return o;
     }
     // Another disk at a recorded disk's name is left alone until the record
@@ -136,7 +137,7 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = "its name is recorded for the interrupted provisioning at " + r->mount_path;
-        log_.logMessage(tag_, -1, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
         return o;
     }
     // A failed disk keeps its slot: a half-provisioned disk may already
@@ -148,8 +149,8 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = why;
-        log_.logMessage(tag_, -1, "Failed to process block device %s", o.device.c_str());
-        log_.logMessage(tag_, -1, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Failed to process block device %s", o.device.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
         return o;
     }
     provisioning_intent_record r;
@@ -164,7 +165,7 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = why;
-        log_.logMessage(tag_, -1, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
         return o;
     }
     return carry_out(o);
@@ -180,7 +181,7 @@ bool provisioning_run::save(std::string& why) {
     int rc = save_provisioning_intents(records_);
     if (rc == 0) return true;
     why = std::string("the provisioning record cannot be written (") + std::strerror(rc) + ")";
-    log_.logMessage(tag_, -1, "%s", why.c_str());
+    log_.logMessage(tag_, tidewall::log_level::failure, "%s", why.c_str());
     return false;
 }
 
@@ -198,8 +199,8 @@ outcome& provisioning_run::fail(outcome& o, const std::string& step, const std::
         std::string ignored;
         save(ignored);
     }
-    log_.logMessage(tag_, -1, "Failed to process block device %s", o.device.c_str());
-    log_.logMessage(tag_, -1, "Block device %s %s", o.device.c_str(), o.message.c_str());
+    log_.logMessage(tag_, tidewall::log_level::failure, "Failed to process block device %s", o.device.c_str());
+    log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s %s", o.device.c_str(), o.message.c_str());
     return o;
 }
 
@@ -210,7 +211,7 @@ outcome provisioning_run::resume(const std::string& dev) {
     o.mnt_path = r.mount_path;
     o.uuid = r.uuid;
     o.resumed = true;
-    log_.logMessage(tag_, 0, "Finishing the interrupted provisioning of block device %s at %s", dev.c_str(),
+    log_.logMessage(tag_, tidewall::log_level::step, "Finishing the interrupted provisioning of block device %s at %s", dev.c_str(),
                     r.mount_path.c_str());
     std::string serial, wwn;
     if (device_present(dev)) disk_identity(dev, serial, wwn);
@@ -223,7 +224,7 @@ outcome provisioning_run::resume(const std::string& dev) {
                                                r.serial + "])"
                                          : std::string("gone")) +
                     ": left alone, its record is kept";
-        log_.logMessage(tag_, -1, "Block device %s %s", dev.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s %s", dev.c_str(), o.message.c_str());
         return o;
     }
     std::string where = mounted_at(dev);
@@ -246,7 +247,7 @@ outcome provisioning_run::resume(const std::string& dev) {
         o.skipped = true;
         o.rc = -1;
         o.message = "recorded for " + r.mount_path + " but now " + other + ": left alone, its record is removed";
-        log_.logMessage(tag_, -1, "Block device %s %s", dev.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s %s", dev.c_str(), o.message.c_str());
         // The slot's directory, when this run made it and nothing uses it,
         // goes with the record, so the slot is taken again.
         if (!tidewall::mount_check::is_mount_point(r.mount_path)) CZuDirectory::Remove(r.mount_path);
@@ -267,13 +268,13 @@ outcome provisioning_run::carry_out(outcome& o) {
     if (r->step != "formatted") {
         if (s_.wipe_partition_table(dev) != 0) {
             int err = errno;
-            log_.logMessage(tag_, -1, "Failed to wipe partition table on block device  %s error: %s", dev.c_str(),
+            log_.logMessage(tag_, tidewall::log_level::failure, "Failed to wipe partition table on block device  %s error: %s", dev.c_str(),
                             std::strerror(err));
             return fail(o, "wipe", std::strerror(err), -1);
         }
         int rc = s_.format_blkdev_with_uuid(dev, fstype_, r->uuid);
         if (rc != 0) {
-            log_.logMessage(tag_, -1, "Failed to format block device %s", dev.c_str());
+            log_.logMessage(tag_, tidewall::log_level::failure, "Failed to format block device %s", dev.c_str());
             return fail(o, "format", "mkfs exited with " + std::to_string(rc), rc);
         }
         r = find(dev);
@@ -290,19 +291,19 @@ outcome provisioning_run::carry_out(outcome& o) {
         rc = -1;
     }
     if (rc != 0) {
-        log_.logMessage(tag_, -1, "Failed to create directory %s", o.mnt_path.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Failed to create directory %s", o.mnt_path.c_str());
         return fail(o, "mkdir", "cannot create " + o.mnt_path, rc);
     }
     if (!tidewall::mount_check::is_mount_of(o.mnt_path, dev)) {
         if (!mount_path_free(o.mnt_path, why)) return fail(o, "mount", why, -1);
         if (s_.mount(o.mnt_path, dev, fstype_, options_) != 0) {
-            log_.logMessage(tag_, -1, "Failed to mount block device %s", dev.c_str());
+            log_.logMessage(tag_, tidewall::log_level::failure, "Failed to mount block device %s", dev.c_str());
             return fail(o, "mount", "mount failed (see TSTidewall.log)", -1);
         }
     }
     rc = s_.stamp_tsln_xattrs(dev, o.mnt_path, "");
     if (rc != 0) {
-        log_.logMessage(tag_, -1, "Failed to stamp block device %s", dev.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Failed to stamp block device %s", dev.c_str());
         return fail(o, "stamp", "the stamps cannot be written", rc);
     }
     o.mounted = true;
@@ -324,7 +325,7 @@ outcome provisioning_run::carry_out(outcome& o) {
     // The disk is done; a record left behind only makes the next run check it again.
     save(why);
     o.rc = 0;
-    log_.logMessage(tag_, 2, "Successfully processed block device %s", dev.c_str());
+    log_.logMessage(tag_, tidewall::log_level::trace, "Successfully processed block device %s", dev.c_str());
     return o;
 }
 

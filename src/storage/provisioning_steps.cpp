@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/host/host_backend.h"
@@ -31,7 +32,7 @@ int tw_storage::wipe_partition_table(std::string blkdev) {
         err = e.GetError();
     }
     if (err != 0) {
-        log_.logMessage(tag, -1, "Failed to open block device %s", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to open block device %s", blkdev.c_str());
         errno = err;
         return -1;
     }
@@ -42,12 +43,12 @@ int tw_storage::wipe_partition_table(std::string blkdev) {
     // A wipe that did not reach the device is no wipe.
     if (written.IsFailure() || done != sizeof zeros || closed.IsFailure()) {
         err = written.IsFailure() ? written.GetError() : (closed.IsFailure() ? closed.GetError() : EIO);
-        log_.logMessage(tag, -1, "Failed to write zeros to block device %s error: %s", blkdev.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write zeros to block device %s error: %s", blkdev.c_str(),
                         std::strerror(err));
         errno = err;
         return -1;
     }
-    log_.logMessage(tag, 2, "Successfully wiped partition table on block device %s", blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Successfully wiped partition table on block device %s", blkdev.c_str());
     return 0;
 }
 
@@ -55,10 +56,10 @@ namespace {
 
 // Runs a mkfs command line of the format operations with their shared messages.
 int run_mkfs(tw_debug& log, const char* tag, const std::string& cmd) {
-    log.logMessage(tag, 2, "Filesystem will be created using command %s", cmd.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Filesystem will be created using command %s", cmd.c_str());
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, TsProcess::kMkfsTimeLimitS, false);
-    if (rc != 0) log.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    if (rc != 0) log.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
     return rc;
 }
 
@@ -73,20 +74,20 @@ bool looks_like_fs_uuid(const std::string& v) {
 
 int tw_storage::format_blkdev(std::string blkdev, std::string fstype) {
     const char* tag = "tw_storage::format_blkdev";
-    log_.logMessage(tag, 2, "Request to create %s filesystem on block device  %s", fstype.c_str(), blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Request to create %s filesystem on block device  %s", fstype.c_str(), blkdev.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
     cmd += shell_quote(blkdev);
     int rc = run_mkfs(log_, tag, cmd);
     if (rc != 0) return rc;
-    log_.logMessage(tag, 2, "Successfully created %s filesystem on block device %s", fstype.c_str(), blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Successfully created %s filesystem on block device %s", fstype.c_str(), blkdev.c_str());
     return 0;
 }
 
 int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::string& fstype,
                                         const std::string& uuid) {
     const char* tag = "tw_storage::format_blkdev_with_uuid";
-    log_.logMessage(tag, 2, "Request to create [%s] filesystem on block device [%s] with uuid [%s]", fstype.c_str(),
+    log_.logMessage(tag, tidewall::log_level::trace, "Request to create [%s] filesystem on block device [%s] with uuid [%s]", fstype.c_str(),
                     blkdev.c_str(), uuid.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
@@ -98,7 +99,7 @@ int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::st
         cmd += "-m uuid=" + shell_quote(uuid) + " " + shell_quote(blkdev);
     int rc = run_mkfs(log_, tag, cmd);
     if (rc != 0) return rc;
-    log_.logMessage(tag, 2, "Successfully created [%s] filesystem on block device [%s] with uuid [%s]",
+    log_.logMessage(tag, tidewall::log_level::trace, "Successfully created [%s] filesystem on block device [%s] with uuid [%s]",
                     fstype.c_str(), blkdev.c_str(), uuid.c_str());
     return 0;
 }
@@ -113,20 +114,20 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
     } else if (fstype == "fat") {
         cmd = "blkid " + dev + " | awk '{print $2}' | cut -f 2 -d '=' | tr -d '\"'";
     } else {
-        log_.logMessage(tag, -1, "Filesystem [%s] not supported", fstype.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Filesystem [%s] not supported", fstype.c_str());
         tidewall::throw_storage_error(tag, "Filesystem not supported");
     }
-    log_.logMessage(tag, 0, "UUID will be extracted using command %s", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "UUID will be extracted using command %s", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
-        log_.logMessage(tag, -1, "Command [%s] failed error [%s]", cmd.c_str(), err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] failed error [%s]", cmd.c_str(), err.c_str());
         tidewall::throw_storage_error(tag, cmd + " failed");
     }
     // The pipeline's status is that of its last command: a blank or missing
     // device gives status 0 and no UUID, which is no success.
     std::string value = tsaf_utils::trim(out);
     if (!looks_like_fs_uuid(value)) {
-        log_.logMessage(tag, -1, "Command [%s] gave no file-system UUID for [%s]: [%s]", cmd.c_str(), blkdev.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] gave no file-system UUID for [%s]: [%s]", cmd.c_str(), blkdev.c_str(),
                         value.c_str());
         tidewall::throw_storage_error(tag, cmd + " failed");
     }
@@ -136,19 +137,19 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
 
 int tw_storage::process_blkdev(std::string blkdev, std::string mnt_path, std::string fstype, std::string options) {
     const char* tag = "tw_storage::process_blkdev";
-    log_.logMessage(tag, 0,
+    log_.logMessage(tag, tidewall::log_level::step,
                     "Request to process block device %s mount point %s file system %s file system mount options %s",
                     blkdev.c_str(), mnt_path.c_str(), fstype.c_str(), options.c_str());
     int rc = wipe_partition_table(blkdev);
     if (rc != 0) {
         int err = errno;
-        log_.logMessage(tag, -1, "Failed to wipe partition table on block device  %s error: %s", blkdev.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to wipe partition table on block device  %s error: %s", blkdev.c_str(),
                         std::strerror(err));
         return rc;
     }
     rc = format_blkdev(blkdev, fstype);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to format block device %s", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to format block device %s", blkdev.c_str());
         return rc;
     }
     // A directory that cannot be created fails this disk only; the caller goes
@@ -159,17 +160,17 @@ int tw_storage::process_blkdev(std::string blkdev, std::string mnt_path, std::st
         rc = -1;
     }
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to create directory %s", mnt_path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to create directory %s", mnt_path.c_str());
         return rc;
     }
     rc = mount(mnt_path, blkdev, fstype, options);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to mount block device %s", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to mount block device %s", blkdev.c_str());
         return rc;
     }
     rc = stamp_tsln_xattrs(blkdev, mnt_path, "");
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to stamp block device %s", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp block device %s", blkdev.c_str());
         return rc;
     }
     return 0;

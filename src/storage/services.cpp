@@ -4,6 +4,8 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/host/shell_quote.h"
 #include "gluster/glfs_admin.h"
@@ -15,20 +17,20 @@ using tidewall::shell_quote;
 int tw_storage::is_service_up(std::string service) {
     const char* tag = "tw_storage::is_service_up";
     std::string cmd = "service " + shell_quote(service) + " status";
-    log_.logMessage(tag, 2, "Service [%s] status will be probed using command [%s]", service.c_str(), cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Service [%s] status will be probed using command [%s]", service.c_str(), cmd.c_str());
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     out = tsaf_utils::trim(out);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to probe service [%s] status [%s]", service.c_str(), out.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to probe service [%s] status [%s]", service.c_str(), out.c_str());
         return 0;
     }
-    log_.logMessage(tag, 2, "Succesfully probed service [%s] status [%s]", service.c_str(), out.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Succesfully probed service [%s] status [%s]", service.c_str(), out.c_str());
     if (out.find("running") != std::string::npos) {
-        log_.logMessage(tag, 0, "service [%s] is up and running", service.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "service [%s] is up and running", service.c_str());
         return 1;
     }
-    log_.logMessage(tag, 0, "service [%s] is not running", service.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "service [%s] is not running", service.c_str());
     return 0;
 }
 
@@ -39,9 +41,9 @@ int tw_storage::bring_service_up(std::string service) {
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     if (rc == 0)
-        log_.logMessage(tag, 0, "Successfully started service [%s] with command [%s]", service.c_str(), cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully started service [%s] with command [%s]", service.c_str(), cmd.c_str());
     else
-        log_.logMessage(tag, -1, "Failed to start service [%s] with command [%s]", service.c_str(), cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to start service [%s] with command [%s]", service.c_str(), cmd.c_str());
     return rc;
 }
 
@@ -56,12 +58,12 @@ int tw_storage::make_glusterd_active() {
         glfs_admin spare;
         glfs_admin& admin = glfs_ ? *glfs_ : spare;
         if (admin.glusterd_peer_files_healthy() == 1) {
-            log_.logMessage(tag, -1, "Gluster peer files are not healthy, restoring them before the daemon starts");
+            log_.logMessage(tag, tidewall::log_level::failure, "Gluster peer files are not healthy, restoring them before the daemon starts");
             if (admin.restore_glusterd_peer_files() != 0)
-                log_.logMessage(tag, -1, "Failed to restore the gluster peer files from their backup");
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to restore the gluster peer files from their backup");
         }
     }
-    log_.logMessage(tag, 0, "Gluster daemon will be started using command [%s]", cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Gluster daemon will be started using command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) != 0) {
         // glusterd refuses to start on damaged peer files: repair them and try
@@ -69,11 +71,11 @@ int tw_storage::make_glusterd_active() {
         // restarted, so the daemon is still down.
         bool repaired = false;
         if (heal_glusterd_peer_files(repaired) != 0 || !repaired) {
-            log_.logMessage(tag, -1, "Failed to start gluster daemon [%s]", err.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to start gluster daemon [%s]", err.c_str());
             tidewall::throw_storage_error(tag, err);
         }
     }
-    log_.logMessage(tag, 0, "Succesfully started gluster daemon");
+    log_.logMessage(tag, tidewall::log_level::step, "Succesfully started gluster daemon");
     return 0;
 }
 
@@ -83,13 +85,13 @@ int tw_storage::make_maldor_daemons_active() { return 0; }
 
 int tw_storage::restart_ts_services() {
     const char* tag = "tw_storage::restart_ts_services";
-    log_.logMessage(tag, 0, "Restarting TS services.");
+    log_.logMessage(tag, tidewall::log_level::step, "Restarting TS services.");
     std::list<std::string> lines;
-    int rc = tsaf_utils::popen("tessaline restart", lines, 100);
+    int rc = tsaf_utils::popen("tessaline restart", lines, tidewall::time_limits::kDefaultS);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to restart TS services. Errorcode [%d]", rc);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to restart TS services. Errorcode [%d]", rc);
         return rc;
     }
-    log_.logMessage(tag, 0, "Successfully restarted TS services.");
+    log_.logMessage(tag, tidewall::log_level::step, "Successfully restarted TS services.");
     return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -45,16 +47,16 @@ bool to_int(const std::string& digits, int& out) {
 
 int tw_storage::get_server_model(std::string& model) {
     const char* tag = "tw_storage::get_server_model";
-    log_.logMessage(tag, 0, "Server model will be extracted using the command [%s]", kServerModelCommand);
+    log_.logMessage(tag, tidewall::log_level::step, "Server model will be extracted using the command [%s]", kServerModelCommand);
     // A hung dmidecode must not hang the caller: the time limit cuts it off.
-    auto r = tidewall::host::current().run(kServerModelCommand, 100);
+    auto r = tidewall::host::current().run(kServerModelCommand, tidewall::time_limits::kDefaultS);
     if (!r.out.empty()) {
         std::string line = r.out.substr(0, r.out.find('\n'));
         if (line.size() > 4095) line.resize(4095);
         model = line;
     }
     model = tsaf_utils::trim(model);
-    log_.logMessage(tag, 2, "Found the server model to be [%s]", model.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Found the server model to be [%s]", model.c_str());
     return 0;
 }
 

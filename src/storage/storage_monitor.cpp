@@ -4,6 +4,7 @@
 #include <tidewall/tw_storage.h>
 #include <tidewall/tw_storagemonitor.h>
 
+#include "foundation/log/log_level.h"
 #include "gluster/glfs_admin.h"
 #include "gluster/glfs_xml.h"
 
@@ -109,19 +110,19 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
     }
     gluster_vol_mount_info local;
     if (storage.get_gluster_local_vol_mount_info(local) != 0) {
-        log_.logMessage(tag, 0, "No local gluster volume found.");
+        log_.logMessage(tag, tidewall::log_level::step, "No local gluster volume found.");
     } else {
-        log_.logMessage(tag, 0, "Local gluster volume [%s] mount and size check.", local.vol_name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Local gluster volume [%s] mount and size check.", local.vol_name.c_str());
         bool is_mounted = mounted(storage, local.mnt_path);
         bool isless = false;
         if (is_mounted) {
             if (storage.gluster_volume_get_sizeinfo(local.vol_name, local.mnt_path, isless) != 0) {
-                log_.logMessage(tag, 0, "Failed to get sizeinfo for volume [%s]. Considering size is correct.",
+                log_.logMessage(tag, tidewall::log_level::step, "Failed to get sizeinfo for volume [%s]. Considering size is correct.",
                                 local.vol_name.c_str());
                 isless = false;
             }
         } else {
-            log_.logMessage(tag, -1, "Volume [%s] not mounted at mount path [%s]. Skipping size check for this volume.",
+            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]. Skipping size check for this volume.",
                             local.vol_name.c_str(), local.mnt_path.c_str());
         }
         seen_gluster_volume(local.vol_name);
@@ -136,14 +137,14 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
 
     std::list<gluster_vol_mount_info> remote;
     if (storage.get_gluster_remote_vols_mount_info(remote) != 0) {
-        log_.logMessage(tag, -1, "Failed to get remote volume list");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get remote volume list");
         if (not_run_.empty()) not_run("remote gluster volumes", "the list of remote volumes could not be read");
     } else {
         for (const auto& r : remote) {
-            log_.logMessage(tag, 0, "Remote gluster volume [%s] mount check for this node.", r.vol_name.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Remote gluster volume [%s] mount check for this node.", r.vol_name.c_str());
             bool is_mounted = mounted(storage, r.mnt_path);
             if (!is_mounted)
-                log_.logMessage(tag, -1, "Volume [%s] not mounted at mount path [%s]", r.vol_name.c_str(),
+                log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]", r.vol_name.c_str(),
                                 r.mnt_path.c_str());
             seen_gluster_volume(r.vol_name);
             tw_volumeinfo v;
@@ -167,16 +168,16 @@ int tw_storagemonitor::dav_pass(tw_storage& storage, std::list<tw_volumeinfo>& l
         not_run("DAV volumes", "gluster could not list its volumes");
     for (const auto& name : names) {
         seen_gluster_volume(name);
-        log_.logMessage(tag, 0, "Gluster volume [%s] mount and brick check.", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Gluster volume [%s] mount and brick check.", name.c_str());
         bool is_mounted = true, online = true;
         storage.davvol_ismounted(name, is_mounted);
-        if (!is_mounted) log_.logMessage(tag, -1, "DAV volume [%s] is not mounted.", name.c_str());
+        if (!is_mounted) log_.logMessage(tag, tidewall::log_level::failure, "DAV volume [%s] is not mounted.", name.c_str());
         int rc = storage.davvol_brickd_check(name, online);
         if (rc == 0) {
             if (online)
-                log_.logMessage(tag, 0, "Brick daemon online for volume [%s]", name.c_str());
+                log_.logMessage(tag, tidewall::log_level::step, "Brick daemon online for volume [%s]", name.c_str());
             else
-                log_.logMessage(tag, -1, "Brick daemon offline for volume [%s]", name.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Brick daemon offline for volume [%s]", name.c_str());
         } else {
             not_run(name + " brick daemons", rc == -1 ? "this node's name or address cannot be found"
                                                       : "gluster cannot tell the brick state now");
@@ -198,7 +199,7 @@ int tw_storagemonitor::maldor_pass(tw_storage& storage, std::list<tw_volumeinfo>
     if (vdisk.empty()) return 0;
     bool is_mounted = false;
     if (storage.get_maldor_vdisk_mount_status(vdisk, is_mounted) != 0) {
-        log_.logMessage(tag, -1, "Failed to get mount status for vdisk [%s]. Reporting vdisk as not mounted.",
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get mount status for vdisk [%s]. Reporting vdisk as not mounted.",
                         vdisk.c_str());
         is_mounted = false;
     }
@@ -213,9 +214,9 @@ int tw_storagemonitor::maldor_pass(tw_storage& storage, std::list<tw_volumeinfo>
 void tw_storagemonitor::loginfo() {
     const char* tag = "tw_storagemonitor::loginfo";
     if (log_.getDebugLevel() < 2) return;
-    log_.logMessage(tag, 2, "Volume Info:");
+    log_.logMessage(tag, tidewall::log_level::trace, "Volume Info:");
     for (const auto& v : volumes_)
-        log_.logMessage(tag, 2,
+        log_.logMessage(tag, tidewall::log_level::trace,
                         "Volume Name:[%s] MountCheck Support:[%u] NotMounted Status:[%u] BrickCheck Support:[%u] "
                         "BrickdOffline Status:[%u] SizeCheck Support:[%u] SizeInCorrect Status:[%u]",
                         v.get_volumename().c_str(), v.is_mountcheck_supp() ? 1u : 0u,
@@ -225,7 +226,7 @@ void tw_storagemonitor::loginfo() {
 }
 
 void tw_storagemonitor::not_run(const std::string& what, const std::string& why) {
-    log_.logMessage("tw_storagemonitor::not_run", -1, "Check could not run: %s: %s", what.c_str(), why.c_str());
+    log_.logMessage("tw_storagemonitor::not_run", tidewall::log_level::failure, "Check could not run: %s: %s", what.c_str(), why.c_str());
     not_run_.push_back(what + ": " + why);
 }
 
@@ -252,7 +253,7 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
     for (const auto& name : gluster_volumes_) {
         // A volume of another pool, mounted from there, is that pool's to watch.
         if (std::find(pool.begin(), pool.end(), name) == pool.end()) {
-            log_.logMessage(tag, 1, "Volume [%s] is not in this node's pool: no redundancy check", name.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Volume [%s] is not in this node's pool: no redundancy check", name.c_str());
             continue;
         }
         glfs_volume vol;
@@ -268,7 +269,7 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
             if (!b.get_is_online()) offline += (offline.empty() ? "" : ", ") + b.get_brick_path();
         }
         if (!offline.empty()) {
-            log_.logMessage(tag, -1, "Volume [%s] degraded: brick offline [%s]", name.c_str(), offline.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: brick offline [%s]", name.c_str(), offline.c_str());
             degraded_.push_back(name + ": brick offline: " + offline);
         }
         if (vol.get_type() == GLFS_VOL_DISTRIBUTE) continue;
@@ -277,7 +278,7 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
         if (vol.read_heal_info(entries, error) != 0) {
             not_run(name + " heal state", error);
         } else if (!entries.empty()) {
-            log_.logMessage(tag, -1, "Volume [%s] degraded: %zu entries to heal", name.c_str(), entries.size());
+            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: %zu entries to heal", name.c_str(), entries.size());
             degraded_.push_back(name + ": heal pending: " + std::to_string(entries.size()) + " entries");
         }
     }

@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/ts_process.h"
@@ -117,12 +118,12 @@ int tw_storage::configure_kdump() {
     if (tsaf_utils::get_reg_key("sArrowfieldKdumpLoc", location) != 0) {
         location = kKdumpLocDefault;
         if (tsaf_utils::set_reg_key("sArrowfieldKdumpLoc", location) != 0) {
-            log_.logMessage(tag, -1, "Failed to set registry key to indicate KDUMP location");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key to indicate KDUMP location");
             return -1;
         }
     }
     if (tsaf_utils::mkdir_r(location, 0755) != 0) {
-        log_.logMessage(tag, -1, "Failed to create directory [%s]", location.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to create directory [%s]", location.c_str());
         return -1;
     }
     std::string conf = "#\n"
@@ -134,15 +135,15 @@ int tw_storage::configure_kdump() {
     // kdump must not be enabled on a configuration that was never written.
     int rc = tsaf_utils::write(kKdumpConf, conf);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to write [%s] error [%s]", kKdumpConf, std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kKdumpConf, std::strerror(rc));
         return -1;
     }
     for (const char* cmd : {"systemctl enable kdump.service", "systemctl restart kdump.service"}) {
-        log_.logMessage(tag, 0, "command [%s]", cmd);
+        log_.logMessage(tag, tidewall::log_level::step, "command [%s]", cmd);
         std::string out, err;
         rc = TsProcess::system(cmd, &out, &err, 0, false);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "command [%s] failed with error [%s]", cmd, err.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd, err.c_str());
             return rc;
         }
     }
@@ -153,7 +154,7 @@ int tw_storage::create_global_logrotate_config() {
     const char* tag = "tw_storage::create_global_logrotate_config";
     int rc = tsaf_utils::write("/etc/logrotate.conf", kLogrotateConf);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to write [%s] error [%s]", "/etc/logrotate.conf", std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", "/etc/logrotate.conf", std::strerror(rc));
         return -1;
     }
     return 0;
@@ -161,7 +162,7 @@ int tw_storage::create_global_logrotate_config() {
 
 int tw_storage::reset_iqn() {
     const char* tag = "tw_storage::rest_iqn";
-    log_.logMessage(tag, 0, "Copying file [%s] as [%s].", kInitiatorName, kInitiatorNameBackup);
+    log_.logMessage(tag, tidewall::log_level::step, "Copying file [%s] as [%s].", kInitiatorName, kInitiatorNameBackup);
     // The backup keeps the name the node had before its first reset: a reset
     // repeated after a crash, or a second one, never overwrites it with a name
     // this library made.
@@ -172,7 +173,7 @@ int tw_storage::reset_iqn() {
     bool kept = (state == kIqnResetBackedUp || state == kIqnResetDone) && ::lstat(backup.c_str(), &st) == 0 &&
                 root_made_file(st);
     if (kept) {
-        log_.logMessage(tag, 0, "Keeping [%s]: it holds the name from before the first reset", kInitiatorNameBackup);
+        log_.logMessage(tag, tidewall::log_level::step, "Keeping [%s]: it holds the name from before the first reset", kInitiatorNameBackup);
     } else {
         std::string original;
         int rc = tidewall::file_io::read_all(tidewall::host::path(kInitiatorName), original);
@@ -180,35 +181,35 @@ int tw_storage::reset_iqn() {
             std::string what;
             rc = write_fresh_backup(backup, original, what);
             if (rc != 0) {
-                log_.logMessage(tag, -1, "Failed to back up [%s] as [%s]: cannot %s: %s; the name is left as it is",
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to back up [%s] as [%s]: cannot %s: %s; the name is left as it is",
                                 kInitiatorName, kInitiatorNameBackup, what.c_str(), std::strerror(rc));
                 return -1;
             }
         } else if (rc != ENOENT) {
-            log_.logMessage(tag, -1, "Failed to read [%s]: %s; the name is left as it is", kInitiatorName,
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s]: %s; the name is left as it is", kInitiatorName,
                             std::strerror(rc));
             return -1;
         }
         // Recorded before the name changes: a rerun must keep this backup.
         if (tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetBackedUp) != 0) {
-            log_.logMessage(tag, -1, "Failed to record the backup of [%s] in [%s]; the name is left as it is",
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to record the backup of [%s] in [%s]; the name is left as it is",
                             kInitiatorName, kIqnResetKey);
             return -1;
         }
     }
 
-    log_.logMessage(tag, 0, "Getting system iscsi initiator name.");
+    log_.logMessage(tag, tidewall::log_level::step, "Getting system iscsi initiator name.");
     std::string out, err;
     int rc = TsProcess::system("/sbin/iscsi-iname", &out, &err, 0, false);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to get IQN from the system. Error [%s]", err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]", err.c_str());
         return rc;
     }
     // An empty name would leave the initiator without any: keep the old file.
     if (tsaf_utils::trim(out).empty()) {
-        log_.logMessage(tag, -1, "Failed to get IQN from the system. Error [%s]", "empty output");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]", "empty output");
         return -1;
     }
-    log_.logMessage(tag, 0, "Setting correct iscsi initiator name in [%s]", kInitiatorName);
+    log_.logMessage(tag, tidewall::log_level::step, "Setting correct iscsi initiator name in [%s]", kInitiatorName);
     return tsaf_utils::write(kInitiatorName, "InitiatorName=" + out);
 }

@@ -3,6 +3,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "gluster/glfs_admin.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <new>
@@ -26,13 +27,13 @@ tw_storage::tw_storage()
         glfs_available_ = true;
     } catch (const std::bad_alloc&) {
         glfs_available_ = false;
-        log_.logMessage(tag, 2, "Failed to allocate glfs_admin instance");
+        log_.logMessage(tag, tidewall::log_level::trace, "Failed to allocate glfs_admin instance");
     } catch (const TsException& e) {
         glfs_available_ = false;
-        log_.logMessage(tag, -1, "Failed to scan gluster volumes error [%s]", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to scan gluster volumes error [%s]", e.formatError().c_str());
     }
-    log_.logMessage(tag, 2, "Creating tw_storage instance");
-    log_.logMessage(tag, 2,
+    log_.logMessage(tag, tidewall::log_level::trace, "Creating tw_storage instance");
+    log_.logMessage(tag, tidewall::log_level::trace,
                     "Defaults: ddb mount path [%s] datapath mount path prefix [%s] glusterfs mount path [%s] "
                     "maldor mount path [%s]",
                     ddb_mnt_path_default_.c_str(), datapath_prefix_default_.c_str(),
@@ -46,7 +47,7 @@ tw_storage::~tw_storage() {
         glfs_ = nullptr;
     }
     glfs_available_ = false;
-    log_.logMessage("tw_storage::~tw_storage", 2, "Cleaning tw_storage instance");
+    log_.logMessage("tw_storage::~tw_storage", tidewall::log_level::trace, "Cleaning tw_storage instance");
 }
 
 void tw_storage::manage_subscriptions() {
@@ -56,6 +57,6 @@ void tw_storage::manage_subscriptions() {
         tsaf_utils utils;
         utils.manage_subscriptions();
     } catch (const TsException& e) {
-        log_.logMessage(tag, -1, "Failed to manage subscriptions; error [%s]", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to manage subscriptions; error [%s]", e.formatError().c_str());
     }
 }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -30,7 +31,7 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
     namespace fio = tidewall::file_io;
     if (name.empty()) {
         // Every line starts with the empty text: it would overwrite the whole file.
-        log_.logMessage(tag, -1, "No name given for [%s]", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "No name given for [%s]", path.c_str());
         return 1;
     }
 
@@ -41,7 +42,7 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
         // line this call adds: everything else in it would be lost.
         int rc = fio::read_all(tidewall::host::path(path), old_text);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "Failed to read [%s] error [%s]", path.c_str(), std::strerror(rc));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", path.c_str(), std::strerror(rc));
             return 1;
         }
         // The copy is private (0600) whatever the file's own mode: it may be a
@@ -49,7 +50,7 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
         std::string bak = backup_name(path);
         rc = tidewall::tuning::keep_private_copy(bak, old_text);
         if (rc != 0)
-            log_.logMessage(tag, -1, "Failed to keep a copy in [%s] error [%s]",
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to keep a copy in [%s] error [%s]",
                             tidewall::tuning::private_copy_path(bak).c_str(), std::strerror(rc));
     }
 
@@ -71,7 +72,7 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
 
     if (!exists && text.empty()) {
         // Nothing to set and nothing to keep: no empty file where there was none.
-        log_.logMessage(tag, 1, "name [%s] not in [%s], which does not exist; left as it is", name.c_str(),
+        log_.logMessage(tag, tidewall::log_level::detail, "name [%s] not in [%s], which does not exist; left as it is", name.c_str(),
                         path.c_str());
         return 0;
     }
@@ -80,14 +81,14 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
     // written from memory, never read back from the copy.
     int rc = tidewall::tuning::keep_private_copy(kScratchFile, text);
     if (rc != 0)
-        log_.logMessage(tag, -1, "Failed to write [%s] error [%s]",
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]",
                         tidewall::tuning::private_copy_path(kScratchFile).c_str(), std::strerror(rc));
 
     rc = fio::write_atomic(tidewall::host::path(path), text);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to replace [%s] error [%s]", path.c_str(), std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to replace [%s] error [%s]", path.c_str(), std::strerror(rc));
         return 1;
     }
-    log_.logMessage(tag, -1, "name [%s]  value = [%s] succeeded", name.c_str(), line.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "name [%s]  value = [%s] succeeded", name.c_str(), line.c_str());
     return 0;
 }

@@ -3,6 +3,8 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -41,10 +43,10 @@ bool names_mac(const std::string& line, const std::string& mac) {
 
 int tw_perf_params_config::get_nw_if_list(std::list<std::string>& interfaces) {
     const char* tag = "tw_perf_params_config::get_nw_if_list";
-    log_.logMessage(tag, 0, "command [%s]", kIfListCommand);
+    log_.logMessage(tag, tidewall::log_level::step, "command [%s]", kIfListCommand);
     std::list<std::string> lines;
-    if (tsaf_utils::popen(kIfListCommand, lines, 100) != 0) {
-        log_.logMessage(tag, -1, "command [%s] failed", kIfListCommand);
+    if (tsaf_utils::popen(kIfListCommand, lines, tidewall::time_limits::kDefaultS) != 0) {
+        log_.logMessage(tag, tidewall::log_level::failure, "command [%s] failed", kIfListCommand);
         return 1;
     }
     for (const auto& line : lines) {
@@ -59,10 +61,10 @@ int tw_perf_params_config::get_nw_if_speed(const std::string& nw_if, std::string
     // A link that is down has no speed: reading the attribute then fails.
     speed = nw_if.find('/') == std::string::npos ? read_attribute("/sys/class/net/" + nw_if + "/speed") : "";
     if (speed.empty()) {
-        log_.logMessage(tag, -1, "failed to find nw_if [%s] speed", nw_if.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to find nw_if [%s] speed", nw_if.c_str());
         return 1;
     }
-    log_.logMessage(tag, 0, "nw_if [%s] speed [%s]", nw_if.c_str(), speed.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] speed [%s]", nw_if.c_str(), speed.c_str());
     return 0;
 }
 
@@ -70,10 +72,10 @@ int tw_perf_params_config::get_nw_if_mac_addr(const std::string& nw_if, std::str
     const char* tag = "tw_perf_params_config::get_nw_if_mac_addr";
     address = nw_if.find('/') == std::string::npos ? read_attribute("/sys/class/net/" + nw_if + "/address") : "";
     if (address.empty()) {
-        log_.logMessage(tag, -1, "failed to find nw_if [%s] address", nw_if.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "failed to find nw_if [%s] address", nw_if.c_str());
         return 1;
     }
-    log_.logMessage(tag, 0, "nw_if [%s] address [%s]", nw_if.c_str(), address.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] address [%s]", nw_if.c_str(), address.c_str());
     return 0;
 }
 
@@ -84,18 +86,18 @@ int tw_perf_params_config::get_nw_if_conf_file(const std::string& mac, std::stri
     for (const auto& name : names) {
         if (name.compare(0, 6, "ifcfg-") != 0) continue;
         std::string file = std::string(kNetworkScripts) + "/" + name;
-        log_.logMessage(tag, -1, "network conf file [%s]\n", file.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "network conf file [%s]\n", file.c_str());
         std::list<std::string> lines;
         tsaf_utils::read_file(file, lines);
         for (const auto& line : lines) {
             if (names_mac(line, mac)) {
                 path = file;
-                log_.logMessage(tag, 0, "nw_if [%s] conf file [%s]", mac.c_str(), path.c_str());
+                log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] conf file [%s]", mac.c_str(), path.c_str());
                 return 0;
             }
         }
     }
-    log_.logMessage(tag, -1, "failed to find network conf file");
+    log_.logMessage(tag, tidewall::log_level::failure, "failed to find network conf file");
     return 1;
 }
 
@@ -104,12 +106,12 @@ int tw_perf_params_config::get_nw_if_ring_buffer_values(const std::string& nw_if
     const char* tag = "tw_perf_params_config::get_nw_if_ring_buffer_values";
     std::string cmd = "ethtool -g " + tidewall::shell_quote(nw_if);
     std::list<std::string> out;
-    if (tsaf_utils::popen(cmd, out, 100) != 0) {
-        log_.logMessage(tag, -1, "command [%s] failed", cmd.c_str());
+    if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0) {
+        log_.logMessage(tag, tidewall::log_level::failure, "command [%s] failed", cmd.c_str());
         return 1;
     }
     if (out.size() < 11) {
-        log_.logMessage(tag, -1, "expected output list 11 but received [%zu]", out.size());
+        log_.logMessage(tag, tidewall::log_level::failure, "expected output list 11 but received [%zu]", out.size());
         return 1;
     }
     // ethtool prints the pre-set maximums, then the current settings, each as
@@ -124,7 +126,7 @@ int tw_perf_params_config::get_nw_if_ring_buffer_values(const std::string& nw_if
         const std::string& text = lines[fields[i].line];
         size_t at = text.find(fields[i].label);
         if (at == std::string::npos) {
-            log_.logMessage(tag, -1, "line [%s] of [%s] holds no [%s]", text.c_str(), cmd.c_str(), fields[i].label);
+            log_.logMessage(tag, tidewall::log_level::failure, "line [%s] of [%s] holds no [%s]", text.c_str(), cmd.c_str(), fields[i].label);
             return 1;
         }
         values[i] = tsaf_utils::string_to_uint(text.substr(at + 3));
@@ -133,9 +135,9 @@ int tw_perf_params_config::get_nw_if_ring_buffer_values(const std::string& nw_if
     max_tx = values[1];
     current_rx = values[2];
     current_tx = values[3];
-    log_.logMessage(tag, 0, "nw_if [%s] max_rx [%u]", nw_if.c_str(), max_rx);
-    log_.logMessage(tag, 0, "nw_if [%s] max_tx [%u]", nw_if.c_str(), max_tx);
-    log_.logMessage(tag, 0, "nw_if [%s] current_rx [%u]", nw_if.c_str(), current_rx);
-    log_.logMessage(tag, 0, "nw_if [%s] current_tx [%u]", nw_if.c_str(), current_tx);
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] max_rx [%u]", nw_if.c_str(), max_rx);
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] max_tx [%u]", nw_if.c_str(), max_tx);
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] current_rx [%u]", nw_if.c_str(), current_rx);
+    log_.logMessage(tag, tidewall::log_level::step, "nw_if [%s] current_tx [%u]", nw_if.c_str(), current_tx);
     return 0;
 }

@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/status.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
@@ -20,11 +21,11 @@ const char* const kSection = "Dockwright";
 } // namespace
 
 tw_perf_params_config::tw_perf_params_config() {
-    log_.logMessage("tw_perf_params_config::tw_perf_params_config", 2, "Creating tw_perf_params_config instance");
+    log_.logMessage("tw_perf_params_config::tw_perf_params_config", tidewall::log_level::trace, "Creating tw_perf_params_config instance");
 }
 
 tw_perf_params_config::~tw_perf_params_config() {
-    log_.logMessage("tw_perf_params_config::~tw_perf_params_config", 2, "Cleaning tw_perf_params_config instance");
+    log_.logMessage("tw_perf_params_config::~tw_perf_params_config", tidewall::log_level::trace, "Cleaning tw_perf_params_config instance");
 }
 
 int tw_perf_params_config::configure() {
@@ -41,21 +42,21 @@ int tw_perf_params_config::configure(std::string& failure) {
     tidewall::locks::operation_lock lock(tidewall::locks::operation::tuning);
     if (!lock.held()) {
         failure = lock.message();
-        log_.logMessage(tag, -1, "%s", failure.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "%s", failure.c_str());
         return 1;
     }
 
     unsigned long long version = 0;
     get_configured_version(version);  // a key that cannot be read leaves 0: every version runs
     if (version > kMaxVersion) {
-        log_.logMessage(tag, 0, "configured version [%llu], supported max version [%llu]", version, kMaxVersion);
+        log_.logMessage(tag, tidewall::log_level::step, "configured version [%llu], supported max version [%llu]", version, kMaxVersion);
         return 0;
     }
-    log_.logMessage(tag, 0, "Configured version [%llu] Supported version [%llu]", version, kMaxVersion);
+    log_.logMessage(tag, tidewall::log_level::step, "Configured version [%llu] Supported version [%llu]", version, kMaxVersion);
     while (version < kMaxVersion) {
         int rc = run_version(version + 1);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "configuring perf params version V%llu failed", version + 1);
+            log_.logMessage(tag, tidewall::log_level::failure, "configuring perf params version V%llu failed", version + 1);
             return rc;
         }
         unsigned long long applied = version + 1;
@@ -68,7 +69,7 @@ int tw_perf_params_config::configure(std::string& failure) {
             failure = "version " + std::to_string(applied) + " applied but not recorded: " +
                       (e != 0 ? std::string(std::strerror(e)) : std::string("the registry refused the write")) +
                       "; the node stays at version " + std::to_string(version);
-            log_.logMessage(tag, -1, "%s", failure.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "%s", failure.c_str());
             return 1;
         }
         version = applied;
@@ -92,10 +93,10 @@ int tw_perf_params_config::run_version(unsigned long long version) {
 int tw_perf_params_config::get_configured_version(unsigned long long& version) {
     const char* tag = "tw_perf_params_config::get_configured_version";
     if (TSPlatformInfo::getLongLong(kSection, kVersionKey, &version) == 0) {
-        log_.logMessage(tag, -1, "reading reg key failed for [%s]", kVersionKey);
+        log_.logMessage(tag, tidewall::log_level::failure, "reading reg key failed for [%s]", kVersionKey);
         return 1;
     }
-    log_.logMessage(tag, 0, "reg key [%s] = [%llu]", kVersionKey, version);
+    log_.logMessage(tag, tidewall::log_level::step, "reg key [%s] = [%llu]", kVersionKey, version);
     return 0;
 }
 
@@ -103,10 +104,10 @@ int tw_perf_params_config::set_configured_version(unsigned long long& version) {
     const char* tag = "tw_perf_params_config::set_configured_version";
     if (TSPlatformInfo::setLongLong(kSection, kVersionKey, version) == 0) {
         int why = errno;  // for the caller's message: logging may change it
-        log_.logMessage(tag, -1, "writing reg key failed for [%s]", kVersionKey);
+        log_.logMessage(tag, tidewall::log_level::failure, "writing reg key failed for [%s]", kVersionKey);
         errno = why;
         return 1;
     }
-    log_.logMessage(tag, 0, "reg key [%s] = [%llu]", kVersionKey, version);
+    log_.logMessage(tag, tidewall::log_level::step, "reg key [%s] = [%llu]", kVersionKey, version);
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -63,7 +64,7 @@ int tw_perf_params_version_v1::configure() {
     unsigned long long ram_kb = 0;
     int rc = config.get_ram_size(ram_kb);
     if (rc != 0) {
-        log_.logMessage(kTag, -1, "getting ram size failed");
+        log_.logMessage(kTag, tidewall::log_level::failure, "getting ram size failed");
         return rc;
     }
     // Keep 2 % of memory free for the kernel's own allocations.
@@ -73,14 +74,14 @@ int tw_perf_params_version_v1::configure() {
 
     std::list<std::string> interfaces;
     if (config.get_nw_if_list(interfaces) != 0) {
-        log_.logMessage(kTag, -1, "getting network interface list failed");
+        log_.logMessage(kTag, tidewall::log_level::failure, "getting network interface list failed");
         return 1;
     }
     std::list<std::string> fast;
     for (const auto& nw_if : interfaces) {
         std::string speed;
         if (config.get_nw_if_speed(nw_if, speed) != 0) {
-            log_.logMessage(kTag, -1, "getting network interface speed failed [%s]", nw_if.c_str());
+            log_.logMessage(kTag, tidewall::log_level::failure, "getting network interface speed failed [%s]", nw_if.c_str());
             continue;
         }
         if (tsaf_utils::string_to_uint(speed) > kFastLinkAbove) fast.push_back(nw_if);
@@ -92,10 +93,10 @@ int tw_perf_params_version_v1::configure() {
         if (is_registry_value(name)) {
             unsigned long long number = std::strtoull(value.c_str(), nullptr, 10);
             if (TSPlatformInfo::setLongLong("Dockwright", name, number) == 0) {
-                log_.logMessage(kTag, -1, "setting reg key failed for [%s]= [%s]", name.c_str(), value.c_str());
+                log_.logMessage(kTag, tidewall::log_level::failure, "setting reg key failed for [%s]= [%s]", name.c_str(), value.c_str());
                 return 1;
             }
-            log_.logMessage(kTag, 0, "reg key set [%s] = [%s]", name.c_str(), value.c_str());
+            log_.logMessage(kTag, tidewall::log_level::step, "reg key set [%s] = [%s]", name.c_str(), value.c_str());
         } else if (name == "nw_rx_ring_buffer" || name == "nw_tx_ring_buffer") {
             tune_ring_buffers(config, name, value, fast, ring_options);
         } else if (name == "vm.min_free_kbytes" || name == "kernel.sem") {
@@ -124,20 +125,20 @@ void tw_perf_params_version_v1::tune_ring_buffers(tw_perf_params_config& config,
     for (const auto& nw_if : fast_interfaces) {
         unsigned max_rx = 0, max_tx = 0, current_rx = 0, current_tx = 0;
         if (config.get_nw_if_ring_buffer_values(nw_if, max_rx, max_tx, current_rx, current_tx) != 0) {
-            log_.logMessage(kTag, -1, "failed to get ring buffer settings [%s]", nw_if.c_str());
+            log_.logMessage(kTag, tidewall::log_level::failure, "failed to get ring buffer settings [%s]", nw_if.c_str());
             continue;
         }
         unsigned requested = tsaf_utils::string_to_uint(value);
         std::string option;
         if (rx) {
-            log_.logMessage(kTag, 0, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_rx,
+            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_rx,
                             max_rx, nw_if.c_str(), name.c_str());
             if (requested == current_rx) continue;
             option = " rx " + value;
         } else {
             if (requested == current_tx) continue;
             option = " tx " + value;
-            log_.logMessage(kTag, 0, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_tx,
+            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_tx,
                             max_tx, nw_if.c_str(), name.c_str());
         }
         if (config.run_cmd("ethtool -G " + tidewall::shell_quote(nw_if) + option) != 0) continue;
@@ -182,7 +183,7 @@ int tw_perf_params_version_v1::make_web_directories(tw_perf_params_config& confi
     bool exists = false;
     config.user_exist(kWebUser, exists);
     if (!exists) {
-        log_.logMessage(kTag, -1, "user [%s] does not exist", kWebUser);
+        log_.logMessage(kTag, tidewall::log_level::failure, "user [%s] does not exist", kWebUser);
         return 0;
     }
     std::string root = kWebRoot + directory;

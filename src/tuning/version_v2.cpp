@@ -6,6 +6,7 @@
 #include <tidewall/tw_storage.h>
 
 #include "gluster/glfs_admin.h"
+#include "foundation/log/log_level.h"
 #include "foundation/compat/ts_platform_info.h"
 
 int tw_perf_params_version_v2::configure() {
@@ -16,13 +17,13 @@ int tw_perf_params_version_v2::configure() {
         std::list<std::string> volumes;
         int rc = config.get_gluster_volumes(volumes);
         if (rc != 0) {
-            log_.logMessage(tag, -1, "Failed to enumerate gluster volumes");
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to enumerate gluster volumes");
             return rc;
         }
         for (const auto& volume : volumes) {
             glfs_admin admin;
             if (admin.optimize_small_file_access(volume) != 0) {
-                log_.logMessage(tag, -1, "Failed to optimize volume [%s] for small file access", volume.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to optimize volume [%s] for small file access", volume.c_str());
                 return 1;
             }
         }
@@ -31,7 +32,7 @@ int tw_perf_params_version_v2::configure() {
                                                                 {"MaxSFileContainerItems", 1024}};
     for (const auto& [key, value] : keys) {
         if (TSPlatformInfo::setLongLong("Dockwright", key, value) == 0) {
-            log_.logMessage(tag, -1, "setting reg key failed for [%s]", key);
+            log_.logMessage(tag, tidewall::log_level::failure, "setting reg key failed for [%s]", key);
             return 1;
         }
     }

@@ -7,6 +7,7 @@
 #include <tidewall/tw_perf_params_config.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "gluster/glfs_admin.h"
 #include "foundation/host/host_backend.h"
@@ -38,15 +39,15 @@ int tw_perf_params_version_v4::update_inotify_watches() {
     // A kernel setting: written in place, a /proc file cannot be replaced.
     int rc = tidewall::file_io::write_in_place(tidewall::host::path(kInotifyWatches), kWatches);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to update /proc/sys/fs/inotify/max_user_watches to value [%s]", kWatches);
-        log_.logMessage(tag, 1, "error [%s]", std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update /proc/sys/fs/inotify/max_user_watches to value [%s]", kWatches);
+        log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(rc));
         return 1;
     }
-    log_.logMessage(tag, 0, "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
+    log_.logMessage(tag, tidewall::log_level::step, "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
     // /proc forgets at the next boot; sysctl.conf sets it again then, as version 1 keeps its keys.
     tw_perf_params_config config;
     if (config.update_conf_file("/etc/sysctl.conf", kWatchesKey, std::string(kWatchesKey) + "=" + kWatches, true) != 0) {
-        log_.logMessage(tag, -1, "Failed to persist [%s=%s] in /etc/sysctl.conf", kWatchesKey, kWatches);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to persist [%s=%s] in /etc/sysctl.conf", kWatchesKey, kWatches);
         return 1;
     }
     return 0;
@@ -72,11 +73,11 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
             storage.update_sysconfig_files(path, entry->GetBackingDevice(), "xfs",
                                            storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH), tidewall::host::system_paths::fstab);
         } catch (const TsException& e) {
-            log_.logMessage(tag, -1, "Failed to update fstab %s argument with nofail.", path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to update fstab %s argument with nofail.", path.c_str());
             return 1;
         }
     }
-    log_.logMessage(tag, 0,
+    log_.logMessage(tag, tidewall::log_level::step,
                     "Successfully updated fstab with nofail argument for mount path['/tw/dav_he','/tw/dav_vm']");
     return 0;
 }
@@ -84,18 +85,18 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
 void tw_perf_params_version_v4::disable_tendrl_node_service() {
     const char* tag = "tw_perf_params_version_v4::disable_tendrl_node_service";
     if (tsaf_utils::disableservice(kTendrlService, true) == -1)
-        log_.logMessage(tag, -1, "Failed to disable service[%s].", kTendrlService);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to disable service[%s].", kTendrlService);
     else
-        log_.logMessage(tag, 0, "Successfully disabled [%s] service.", kTendrlService);
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully disabled [%s] service.", kTendrlService);
 }
 
 int tw_perf_params_version_v4::backup_config_files() {
     const char* tag = "tw_perf_params_version_v4::backup_config_files";
     glfs_admin admin;
     if (admin.backup_network_files_local() != 0) {
-        log_.logMessage(tag, -1, "Failed to backup network configuration files");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to backup network configuration files");
         return 1;
     }
-    log_.logMessage(tag, -1, "Network configuration files backed up successfully");
+    log_.logMessage(tag, tidewall::log_level::failure, "Network configuration files backed up successfully");
     return 0;
 }

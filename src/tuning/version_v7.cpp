@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/ts_process.h"
@@ -55,12 +56,12 @@ int tw_perf_params_version_v7::configure() {
     const char* tag = "tw_perf_params_version_v7::configure";
     int rc = update_multipath_config();
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to update multipath config file");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update multipath config file");
         return rc;
     }
     rc = backup_config_files();
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Failed to backup network configuration files");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to backup network configuration files");
         return rc;
     }
     return 0;
@@ -77,7 +78,7 @@ int tw_perf_params_version_v7::update_multipath_config() {
     std::list<std::string> lines;
     if (tsaf_utils::is_file(kMultipathConf) && tsaf_utils::read_file(kMultipathConf, lines) != 0) {
         // Rewriting from nothing would throw away the whole configuration.
-        log_.logMessage(tag, -1, "Failed to read [%s]", kMultipathConf);
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s]", kMultipathConf);
         return 1;
     }
     std::string text = with_no_path_retry(lines);
@@ -87,8 +88,8 @@ int tw_perf_params_version_v7::update_multipath_config() {
     int rc = tidewall::tuning::keep_private_copy(kScratchFile, text);
     if (rc == 0) rc = fio::write_atomic(tidewall::host::path(kMultipathConf), text);
     if (rc != 0) {
-        log_.logMessage(tag, -1, "Adding name [%s] value = [%s] to [%s] failed", kSetting, kValue, kMultipathConf);
-        log_.logMessage(tag, 1, "error [%s]", std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Adding name [%s] value = [%s] to [%s] failed", kSetting, kValue, kMultipathConf);
+        log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(rc));
         return 1;
     }
 
@@ -97,12 +98,12 @@ int tw_perf_params_version_v7::update_multipath_config() {
     if (status == kCommandNotFound) {
         // No multipath tool: no multipath daemon either, so nothing to reload;
         // the file is in place for when the tool is installed.
-        log_.logMessage(tag, 1, "multipath is not installed; [%s] written, nothing to reload", kMultipathConf);
+        log_.logMessage(tag, tidewall::log_level::detail, "multipath is not installed; [%s] written, nothing to reload", kMultipathConf);
     } else if (status != 0) {
-        log_.logMessage(tag, -1, "Failed to reload multipath. Error: [%s]", tsaf_utils::trim(err).c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to reload multipath. Error: [%s]", tsaf_utils::trim(err).c_str());
         return 1;
     }
-    log_.logMessage(tag, 1, "Adding name [%s] value = [%s] to [%s] succeeded", kSetting, kValue, kMultipathConf);
+    log_.logMessage(tag, tidewall::log_level::detail, "Adding name [%s] value = [%s] to [%s] succeeded", kSetting, kValue, kMultipathConf);
     return 0;
 }
 
@@ -110,9 +111,9 @@ int tw_perf_params_version_v7::backup_config_files() {
     const char* tag = "tw_perf_params_version_v7::backup_config_files";
     tw_storage storage;
     if (storage.backup_nwfiles_localnode() != 0) {
-        log_.logMessage(tag, -1, "Failed to backup network configuration files");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to backup network configuration files");
         return 1;
     }
-    log_.logMessage(tag, 0, "Network configuration files backed up successfully");
+    log_.logMessage(tag, tidewall::log_level::step, "Network configuration files backed up successfully");
     return 0;
 }

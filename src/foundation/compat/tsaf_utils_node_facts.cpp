@@ -1,3 +1,4 @@
+#include "foundation/host/time_limits.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -35,7 +36,7 @@ int tsaf_utils::check_rpm(const std::string& name) {
     for (char c : q)
         if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '+'))
             return -1;
-    auto r = current().run("rpm -q " + q + " >/dev/null 2>&1 || dpkg -s " + q + " >/dev/null 2>&1", 100);
+    auto r = current().run("rpm -q " + q + " >/dev/null 2>&1 || dpkg -s " + q + " >/dev/null 2>&1", tidewall::time_limits::kDefaultS);
     return r.status == 0 ? 0 : -1;
 }
 
@@ -44,7 +45,7 @@ void tsaf_utils::manage_subscriptions() {
     // software subscriptions; none is run when the key is absent or empty.
     std::string cmd;
     if (get_reg_key("sSubscriptionRefreshCommand", cmd) != 0 || trim(cmd).empty()) return;
-    auto r = current().run(cmd, 100);
+    auto r = current().run(cmd, tidewall::time_limits::kDefaultS);
     if (r.status != 0)
         tidewall::throw_error("tsaf_utils::manage_subscriptions",
                               "Subscription refresh [" + cmd + "] failed with error [" + trim(r.err) + "]",

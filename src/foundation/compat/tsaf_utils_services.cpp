@@ -1,3 +1,4 @@
+#include "foundation/host/time_limits.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include "foundation/host/host_backend.h"
@@ -8,7 +9,7 @@ using tidewall::host::current;
 int tsaf_utils::disableservice(const std::string& name, bool stop_now) {
     if (name.empty()) return -1;
     std::string cmd = std::string("systemctl disable ") + (stop_now ? "--now " : "") + tidewall::shell_quote(name);
-    return current().run(cmd, 100).status == 0 ? 0 : -1;
+    return current().run(cmd, tidewall::time_limits::kDefaultS).status == 0 ? 0 : -1;
 }
 
-int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", 100).status == 0 ? 0 : -1; }
+int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", tidewall::time_limits::kDefaultS).status == 0 ? 0 : -1; }

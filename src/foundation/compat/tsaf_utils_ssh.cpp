@@ -1,3 +1,4 @@
+#include "foundation/host/time_limits.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include "foundation/fs/file_io.h"
@@ -38,11 +39,11 @@ int tsaf_utils::generate_ssh_keys(const std::string& private_key_path) {
     std::string key = tidewall::shell_quote(private_key_path);
     if (is_file(private_key_path)) {
         // Peers may already trust this key: never replace it, only give it its public half again.
-        auto r = current().run("ssh-keygen -y -f " + key, 100);
+        auto r = current().run("ssh-keygen -y -f " + key, tidewall::time_limits::kDefaultS);
         if (r.status != 0 || trim(r.out).empty()) return r.status != 0 ? r.status : -1;
         return tidewall::file_io::write_atomic(path(private_key_path + ".pub"), trim(r.out) + "\n", 0644);
     }
-    return current().run("ssh-keygen -q -t rsa -b 4096 -N '' -f " + key, 100).status;
+    return current().run("ssh-keygen -q -t rsa -b 4096 -N '' -f " + key, tidewall::time_limits::kDefaultS).status;
 }
 
 int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::string& host,
@@ -51,7 +52,7 @@ int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::str
     std::string target = "root@" + host;
     std::string tail = tidewall::shell_quote(public_key_path) + " -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new ";
     if (password.empty())
-        return current().run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, 100).status;
+        return current().run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, tidewall::time_limits::kDefaultS).status;
     // The password goes through a file only root can read, in the root-only
     // state directory, never through a command line that every user can see.
     std::string dir;
@@ -65,7 +66,7 @@ int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::str
     int rc = -1;
     if (written) {
         std::string file = tmpl.substr(path("/").size() - 1);  // the system path of the mapped file
-        rc = current().run("sshpass -f " + tidewall::shell_quote(file) + " ssh-copy-id -i " + tail + target, 100).status;
+        rc = current().run("sshpass -f " + tidewall::shell_quote(file) + " ssh-copy-id -i " + tail + target, tidewall::time_limits::kDefaultS).status;
     }
     ::unlink(tmpl.c_str());
     return rc;
@@ -75,7 +76,7 @@ int tsaf_utils::get_remote_dir_contents(const std::string& host, const std::stri
                                         std::list<std::string>& names) {
     if (!usable_host(host) || dir.empty()) return -1;
     std::string remote = "ls -A -- " + tidewall::shell_quote(dir);
-    auto r = current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), 100);
+    auto r = current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), tidewall::time_limits::kDefaultS);
     if (r.status != 0) return r.status;
     tidewall::text::append_lines(r.out, names);
     return 0;
@@ -84,5 +85,5 @@ int tsaf_utils::get_remote_dir_contents(const std::string& host, const std::stri
 int tsaf_utils::delete_remote_file(const std::string& host, const std::string& file) {
     if (!usable_host(host) || file.empty()) return -1;
     std::string remote = "rm -f -- " + tidewall::shell_quote(file);
-    return current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), 100).status;
+    return current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), tidewall::time_limits::kDefaultS).status;
 }

@@ -4,6 +4,7 @@
 
 #include <tidewall/tw_fs_cleaner.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/tree_cleaner.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/host/host_backend.h"
@@ -106,19 +107,19 @@ tw_fs_cleaner::~tw_fs_cleaner() {
         if (it == entries_.end()) continue;
         const tw_fs_cleaning_info& e = it->second;
         const char* path = e.get_path().c_str();
-        log_.logMessage(tag, 0, "Will remove path [%s] type [%s]", path, e.get_type().c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Will remove path [%s] type [%s]", path, e.get_type().c_str());
         if (e.get_type() == "dir") {
             // Recursive: whatever a failed step left inside (a half-written test
             // file) goes with the directory.
             if (tidewall::fs::remove_tree(e.get_path()) == 0)
-                log_.logMessage(tag, 0, "Deleted the directory [%s]", path);
+                log_.logMessage(tag, tidewall::log_level::step, "Deleted the directory [%s]", path);
             else
-                log_.logMessage(tag, -1, "Failed to delete the directory [%s]", path);
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to delete the directory [%s]", path);
         } else if (e.get_type() == "file") {
             if (CZuFile::Delete(e.get_path(), true).IsSuccess())
-                log_.logMessage(tag, 0, "Deleted the file [%s]", path);
+                log_.logMessage(tag, tidewall::log_level::step, "Deleted the file [%s]", path);
             else
-                log_.logMessage(tag, -1, "Failed to delete the file [%s]", path);
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to delete the file [%s]", path);
         }
     }
 }

@@ -1,3 +1,4 @@
+#include "foundation/log/log_level.h"
 #include "foundation/host/command_runner.h"
 
 #include <tidewall/tw_debug.h>
@@ -157,7 +158,7 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s, size_
             ::kill(-pid, SIGKILL);
             while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
             }
-            tw_debug().logMessage("tidewall::host::run_shell_command", -1,
+            tw_debug().logMessage("tidewall::host::run_shell_command", tidewall::log_level::failure,
                                   "Command [%s] killed: its output passed the %zu byte cap", cmd.c_str(), output_cap);
             result.status = -1;
             if (!result.err.empty() && result.err.back() != '\n') result.err += '\n';
@@ -168,7 +169,7 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s, size_
     result.status = decode_status(status);
     if (over_cap) {
         // It ended on its own while its last output passed the cap: still not whole.
-        tw_debug().logMessage("tidewall::host::run_shell_command", -1,
+        tw_debug().logMessage("tidewall::host::run_shell_command", tidewall::log_level::failure,
                               "Command [%s] failed: its output passed the %zu byte cap", cmd.c_str(), output_cap);
         result.status = -1;
         if (!result.err.empty() && result.err.back() != '\n') result.err += '\n';

@@ -1,3 +1,4 @@
+#include "foundation/log/log_level.h"
 #include "foundation/registry/registry_store.h"
 
 #include "foundation/fs/file_io.h"
@@ -130,7 +131,7 @@ bool store::get(const std::string& section, const std::string& key, std::string&
 bool store::set(const std::string& section, const std::string& key, const std::string& value) const {
     const char* tag = "tidewall::registry::store::set";
     if (!refused_.empty()) {
-        tw_debug().logMessage(tag, -1, "Not writing [%s] [%s]: %s", section.c_str(), key.c_str(), refused_.c_str());
+        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: %s", section.c_str(), key.c_str(), refused_.c_str());
         return false;
     }
     if (!valid_key(key) || !valid_value(value) || section.empty() || section.find('/') != std::string::npos)
@@ -140,7 +141,7 @@ bool store::set(const std::string& section, const std::string& key, const std::s
     if (make_dirs(dir) != 0) return false;
     locks::held_lock lock(locks::lock_name_for("registry", file), kSectionLockWaitMs);
     if (!lock.held()) {
-        tw_debug().logMessage(tag, -1, "Not writing [%s] [%s]: the lock of [%s] is %s", section.c_str(), key.c_str(),
+        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: the lock of [%s] is %s", section.c_str(), key.c_str(),
                               file.c_str(), lock.why().c_str());
         return false;
     }

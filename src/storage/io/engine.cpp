@@ -7,6 +7,7 @@
 #include "storage/bounded_read.h"
 #include "storage/chunk_pipeline.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
 
@@ -56,7 +57,7 @@ void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, con
         ++c.differing;
         if (c.logged < kMaxLoggedDifferences) {
             ++c.logged;
-            log.logMessage(tag, 0, "@ index [%u] expected value [%u] actual value [%u]",
+            log.logMessage(tag, tidewall::log_level::step, "@ index [%u] expected value [%u] actual value [%u]",
                            static_cast<unsigned>(first + i), expected[i], actual[i]);
         }
     }
@@ -66,13 +67,13 @@ void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, con
 
 void open_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path, int flags) {
     if (f.Open(path, flags, kFileMode).IsSuccess()) return;
-    log.logMessage(tag, 0, "Failed to open file [%s]", path.c_str());
+    log.logMessage(tag, tidewall::log_level::step, "Failed to open file [%s]", path.c_str());
     tidewall::throw_storage_error(tag, "Failed to open file " + path);
 }
 
 void close_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path) {
     if (f.Close().IsSuccess()) return;
-    log.logMessage(tag, 0, "Failed to close file [%s]", path.c_str());
+    log.logMessage(tag, tidewall::log_level::step, "Failed to close file [%s]", path.c_str());
     tidewall::throw_storage_error(tag, "Failed to close file " + path);
 }
 
@@ -107,7 +108,7 @@ long long write_stream(tw_debug& log, const std::string& path, unsigned key, uns
     // Written is not stored until the device has it: a write error of the device
     // shows at the flush.
     if (ok) ok = f.Sync().IsSuccess();
-    if (!ok) log.logMessage(tag, 0, "Failed to write to file [%s]", path.c_str());
+    if (!ok) log.logMessage(tag, tidewall::log_level::step, "Failed to write to file [%s]", path.c_str());
     close_or_throw(log, tag, f, path);
     return ok ? static_cast<long long>(count) * 4 : -1;
 }
@@ -157,13 +158,13 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
             }
         }
         if (read_failed) {
-            log.logMessage(read_tag, 0, "Failed to read from file [%s]", path.c_str());
-            if (!failure.empty()) log.logMessage(read_tag, 0, "[%s]: %s", path.c_str(), failure.c_str());
+            log.logMessage(read_tag, tidewall::log_level::step, "Failed to read from file [%s]", path.c_str());
+            if (!failure.empty()) log.logMessage(read_tag, tidewall::log_level::step, "[%s]: %s", path.c_str(), failure.c_str());
             rc = -1;
             break;
         }
         if (done < n * 4) {
-            log.logMessage(read_tag, 0, "File [%s] short read  expected bytes [%llu] actual bytes [%llu]",
+            log.logMessage(read_tag, tidewall::log_level::step, "File [%s] short read  expected bytes [%llu] actual bytes [%llu]",
                            path.c_str(), static_cast<unsigned long long>(count) * 4,
                            static_cast<unsigned long long>(at) * 4 + done);
             rc = -1;
@@ -178,7 +179,7 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
     }
     close_or_throw(log, read_tag, f, path);
     if (rc == 0 && c.differing > c.logged)
-        log.logMessage("tw_storage::compare_data", 0, "[%llu] differing words in all, the first [%u] logged",
+        log.logMessage("tw_storage::compare_data", tidewall::log_level::step, "[%llu] differing words in all, the first [%u] logged",
                        static_cast<unsigned long long>(c.differing), c.logged);
     return rc != 0 ? rc : (c.differing ? 1 : 0);
 }

@@ -3,6 +3,7 @@
 
 #include "storage/io/io_internal.h"
 
+#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
 
 #include <climits>
@@ -15,7 +16,7 @@ int tw_storage::write_data_to_file(std::string path, void* buf, unsigned len) {
     open_or_throw(log_, tag, f, path, kWriteFlags);
     unsigned done = 0;
     bool ok = f.Write(buf, len, &done).IsSuccess() && done == len && f.Sync().IsSuccess();
-    if (!ok) log_.logMessage(tag, 0, "Failed to write to file [%s]", path.c_str());
+    if (!ok) log_.logMessage(tag, tidewall::log_level::step, "Failed to write to file [%s]", path.c_str());
     close_or_throw(log_, tag, f, path);
     if (!ok) return -1;
     return len > static_cast<unsigned>(INT_MAX) ? INT_MAX : static_cast<int>(len);
@@ -28,10 +29,10 @@ int tw_storage::read_data_from_file(std::string path, void* buf, unsigned len) {
     unsigned done = 0;
     int rc = 0;
     if (f.Read(buf, len, &done).IsFailure()) {
-        log_.logMessage(tag, 0, "Failed to read from file [%s]", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to read from file [%s]", path.c_str());
         rc = -1;
     } else if (done < len) {
-        log_.logMessage(tag, 0, "File [%s] short read  expected bytes [%u] actual bytes [%u]", path.c_str(), len,
+        log_.logMessage(tag, tidewall::log_level::step, "File [%s] short read  expected bytes [%u] actual bytes [%u]", path.c_str(), len,
                         done);
         rc = -1;
     }
@@ -45,7 +46,7 @@ bool tw_storage::compare_data(unsigned* expected, unsigned* actual, unsigned cou
     bool equal = true;
     for (unsigned i = 0; i < count; ++i) {
         if (expected[i] == actual[i]) continue;
-        log_.logMessage(tag, 0, "@ index [%u] expected value [%u] actual value [%u]", i, expected[i], actual[i]);
+        log_.logMessage(tag, tidewall::log_level::step, "@ index [%u] expected value [%u] actual value [%u]", i, expected[i], actual[i]);
         equal = false;
     }
     return equal;
@@ -57,20 +58,20 @@ int tw_storage::generate_random_file(unsigned count, std::string path, unsigned&
 
 int tw_storage::generate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress) {
     const char* tag = "tw_storage::generate_random_file";
-    log_.logMessage(tag, 0, "File [%s] will be filled with [%u] entries generated from pseudo random number generator",
+    log_.logMessage(tag, tidewall::log_level::step, "File [%s] will be filled with [%u] entries generated from pseudo random number generator",
                     path.c_str(), count);
     bool exists = false;
     if (CZuPath::Exists(path, exists).IsFailure()) {
-        log_.logMessage(tag, 0, "Failed to check whether the file file [%s] exists", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists", path.c_str());
         return -1;
     }
     if (exists && CZuFile::Delete(path, true).IsFailure()) {
-        log_.logMessage(tag, 0, "Failed to delete the file [%s]", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to delete the file [%s]", path.c_str());
         return -1;
     }
     std::string key_text;
     key = tsaf_utils::generate_prg_key(key_text);
-    log_.logMessage(tag, 0, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
+    log_.logMessage(tag, tidewall::log_level::step, "PRNG string [%s] key [%#x]", key_text.c_str(), key);
     try {
         long long written = write_stream(log_, path, key, count, progress);
         if (written < 0) return -1;
@@ -78,7 +79,7 @@ int tw_storage::generate_random_file(unsigned count, std::string path, unsigned&
         // negative number that callers would take for a failure.
         return written > INT_MAX ? INT_MAX : static_cast<int>(written);
     } catch (const TsException&) {
-        log_.logMessage(tag, 0, "Failed to write data to file [%s]", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to write data to file [%s]", path.c_str());
         return -1;
     }
 }
@@ -89,31 +90,31 @@ int tw_storage::validate_random_file(unsigned count, std::string path, unsigned&
 
 int tw_storage::validate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress) {
     const char* tag = "tw_storage::validate_random_file";
-    log_.logMessage(tag, 0, "File [%s] entries [%u] PRNG key [%u] will be checked for validity of data", path.c_str(),
+    log_.logMessage(tag, tidewall::log_level::step, "File [%s] entries [%u] PRNG key [%u] will be checked for validity of data", path.c_str(),
                     count, key);
     bool exists = false;
     if (CZuPath::Exists(path, exists).IsFailure()) {
-        log_.logMessage(tag, 0, "Failed to check whether the file file [%s] exists", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists", path.c_str());
         return -1;
     }
     if (!exists) {
-        log_.logMessage(tag, 0, "File [%s] does not exist", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "File [%s] does not exist", path.c_str());
         return -1;
     }
     try {
         io_failure_.clear();
         int rc = check_stream(log_, path, key, count, progress, io_failure_);
         if (rc < 0) {
-            log_.logMessage(tag, 0, "Failed to read data from file [%s]", path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Failed to read data from file [%s]", path.c_str());
             return -1;
         }
         if (rc > 0) {
-            log_.logMessage(tag, 0, "Data validation from file [%s] failed", path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Data validation from file [%s] failed", path.c_str());
             return -1;
         }
         return 0;
     } catch (const TsException&) {
-        log_.logMessage(tag, 0, "Failed to write data to file [%s]", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to write data to file [%s]", path.c_str());
         return -1;
     }
 }

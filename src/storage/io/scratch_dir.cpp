@@ -6,6 +6,7 @@
 
 #include <tidewall/tw_fs_cleaner.h>
 
+#include "foundation/log/log_level.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
@@ -86,9 +87,9 @@ void remove_check_leftovers(tw_debug& log, const std::string& mnt_path) {
         const std::string leftover = mnt_path + "/" + name;
         if (!holds_only_check_files(real + "/" + name)) continue;
         if (CZuDirectory::Remove(leftover, true).IsFailure())
-            log.logMessage(tag, 0, "Failed to remove [%s] left by an earlier check", leftover.c_str());
+            log.logMessage(tag, tidewall::log_level::step, "Failed to remove [%s] left by an earlier check", leftover.c_str());
         else
-            log.logMessage(tag, 0, "Removed [%s] left by an earlier check", leftover.c_str());
+            log.logMessage(tag, tidewall::log_level::step, "Removed [%s] left by an earlier check", leftover.c_str());
     }
 }
 
