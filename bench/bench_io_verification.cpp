@@ -21,12 +21,12 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <fcntl.h>
+#include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -43,8 +43,7 @@ using tidewall::testing::sh;
 
 using clock_type = std::chrono::steady_clock;
 
-template <typename F>
-double timed(F f) {
+template <typename F> double timed(F f) {
     auto t0 = clock_type::now();
     f();
     return std::chrono::duration<double>(clock_type::now() - t0).count();
@@ -104,8 +103,7 @@ double ratio(double reference_s, double ours_s) { return ours_s > 0 ? reference_
 // Median over the rounds of a ratio taken within each round: the rounds run
 // minutes apart on a machine whose storage speed drifts, so only figures
 // measured side by side compare.
-template <typename F>
-double median_ratio(const std::vector<file_round>& rounds, F f) {
+template <typename F> double median_ratio(const std::vector<file_round>& rounds, F f) {
     std::vector<double> v;
     for (const auto& r : rounds) v.push_back(f(r));
     return median(v);
@@ -120,8 +118,9 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
     bool have_source = false;
     const bool have_fio = sh("command -v fio >/dev/null && echo yes") == "yes";
     const std::string fio_file = dir + "/tw-bench-fio.bin";
-    const std::string fio_job = "fio --name=twverify --filename=" + fio_file + " --rw=write --bs=1M --size=" +
-                                std::to_string(mib) + "m --ioengine=psync --verify=crc32c --output-format=terse";
+    const std::string fio_job = "fio --name=twverify --filename=" + fio_file +
+                                " --rw=write --bs=1M --size=" + std::to_string(mib) +
+                                "m --ioengine=psync --verify=crc32c --output-format=terse";
     bool fio_ok = true;
     std::vector<file_round> rounds;
     for (int round = 0; round < 7; ++round) {
@@ -133,8 +132,7 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
         // alternates, as what ran before can slow the next.
         auto write_ours = [&] {
             r.w_ours = timed([&] { wrc = st.generate_random_file(count, ours, key); });
-            if (!have_source && wrc >= 0)
-                have_source = sh("cp " + ours + " " + source + " && echo yes") == "yes";
+            if (!have_source && wrc >= 0) have_source = sh("cp " + ours + " " + source + " && echo yes") == "yes";
         };
         auto write_dd = [&] {
             r.w_dd = timed([&] {
@@ -177,9 +175,11 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
         if (have_fio) {
             // fio writes its blocks with crc32c headers (flushed at the end),
             // then, its file's cache dropped, reads them back and checks them.
-            r.w_fio = timed([&] { fio_ok = sh(fio_job + " --do_verify=0 --end_fsync=1 >/dev/null 2>&1 && echo ok") == "ok"; });
+            r.w_fio = timed(
+                [&] { fio_ok = sh(fio_job + " --do_verify=0 --end_fsync=1 >/dev/null 2>&1 && echo ok") == "ok"; });
             sh("dd if=" + fio_file + " iflag=nocache count=0 status=none");
-            r.r_fio = timed([&] { fio_ok = fio_ok && sh(fio_job + " --verify_only >/dev/null 2>&1 && echo ok") == "ok"; });
+            r.r_fio =
+                timed([&] { fio_ok = fio_ok && sh(fio_job + " --verify_only >/dev/null 2>&1 && echo ok") == "ok"; });
             ::unlink(fio_file.c_str());
         }
         if (wrc < 0 || rrc != 0 || !serial_ok) {
@@ -201,32 +201,39 @@ void file_test(tw_storage& st, const std::string& dir, unsigned mib) {
     };
     const char* ref = have_source ? "the same bytes from memory" : "zeros";
     std::printf("file test, %u MiB in %s (medians of 7 rounds; ratios taken within each round)\n", mib, dir.c_str());
-    std::printf("  generate_random_file (generate, write, flush): %8.1f MiB/s   dd write conv=fdatasync of %s: %8.1f MiB/s   ratio %.2f\n",
-                speed(&file_round::w_ours), ref, speed(&file_round::w_dd),
-                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_ours); }));
-    std::printf("  validate_random_file (read, generate, compare): %7.1f MiB/s   dd read, cache dropped: %8.1f MiB/s   ratio %.2f\n",
-                speed(&file_round::r_ours), speed(&file_round::r_dd),
-                median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_ours); }));
+    std::printf(
+        "  generate_random_file (generate, write, flush): %8.1f MiB/s   dd write conv=fdatasync of %s: %8.1f MiB/s   "
+        "ratio %.2f\n",
+        speed(&file_round::w_ours), ref, speed(&file_round::w_dd),
+        median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_ours); }));
+    std::printf(
+        "  validate_random_file (read, generate, compare): %7.1f MiB/s   dd read, cache dropped: %8.1f MiB/s   ratio "
+        "%.2f\n",
+        speed(&file_round::r_ours), speed(&file_round::r_dd),
+        median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_ours); }));
     std::printf("  write+validate together: ratio %.2f\n",
                 median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_ours + r.r_ours); }));
     if (have_fio && fio_ok)
-        std::printf("  fio write+verify --verify=crc32c, cache dropped before its reads: write %.1f MiB/s, verify "
-                    "%.1f MiB/s; ratio of ours to it: write %.2f, verify %.2f, together %.2f\n",
-                    speed(&file_round::w_fio), speed(&file_round::r_fio),
-                    median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio, r.w_ours); }),
-                    median_ratio(rounds, [](const file_round& r) { return ratio(r.r_fio, r.r_ours); }),
-                    median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio + r.r_fio, r.w_ours + r.r_ours); }));
+        std::printf(
+            "  fio write+verify --verify=crc32c, cache dropped before its reads: write %.1f MiB/s, verify "
+            "%.1f MiB/s; ratio of ours to it: write %.2f, verify %.2f, together %.2f\n",
+            speed(&file_round::w_fio), speed(&file_round::r_fio),
+            median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio, r.w_ours); }),
+            median_ratio(rounds, [](const file_round& r) { return ratio(r.r_fio, r.r_ours); }),
+            median_ratio(rounds, [](const file_round& r) { return ratio(r.w_fio + r.r_fio, r.w_ours + r.r_ours); }));
     else
         std::printf("  fio write+verify SKIPPED: %s\n", have_fio ? "fio failed" : "fio missing");
-    std::printf("  dd write of zeros: %.1f MiB/s, generate_random_file's ratio to it %.2f\n", speed(&file_round::w_zero),
+    std::printf("  dd write of zeros: %.1f MiB/s, generate_random_file's ratio to it %.2f\n",
+                speed(&file_round::w_zero),
                 median_ratio(rounds, [](const file_round& r) { return ratio(r.w_zero, r.w_ours); }));
-    std::printf("  before (serial chunks, same rounds): write %.1f MiB/s (ratio to dd %.2f), validate %.1f MiB/s "
-                "(ratio %.2f), together ratio %.2f\n",
-                speed(&file_round::w_serial),
-                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_serial); }),
-                speed(&file_round::r_serial),
-                median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_serial); }),
-                median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_serial + r.r_serial); }));
+    std::printf(
+        "  before (serial chunks, same rounds): write %.1f MiB/s (ratio to dd %.2f), validate %.1f MiB/s "
+        "(ratio %.2f), together ratio %.2f\n",
+        speed(&file_round::w_serial),
+        median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd, r.w_serial); }),
+        speed(&file_round::r_serial),
+        median_ratio(rounds, [](const file_round& r) { return ratio(r.r_dd, r.r_serial); }),
+        median_ratio(rounds, [](const file_round& r) { return ratio(r.w_dd + r.r_dd, r.w_serial + r.r_serial); }));
     // The checks stream through a fixed ring of chunks: the peak stays flat
     // whatever MIB is.
     struct rusage usage {};
@@ -303,7 +310,7 @@ void blkdev_test(tw_storage& st, const std::string& dir) {
                 median(same_ratio));
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string dir = argc > 1 ? argv[1] : "/var/tmp";

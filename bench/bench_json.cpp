@@ -17,8 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <unistd.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #if __has_include(<rapidjson/document.h>)
@@ -41,8 +41,8 @@ twjson::Object member(unsigned i) {
     twjson::Array tags;
     tags << "metadata" << (i % 2 ? "thin" : "thick");
     twjson::Object o;
-    o << "name" << name << "size" << (1ull << 30) * (i + 1) << "ratio" << 0.25L * i << "thin" << (i % 2 == 1)
-      << "path" << std::string("/dev/mapper/metadatavg-") + name << "tags" << std::move(tags);
+    o << "name" << name << "size" << (1ull << 30) * (i + 1) << "ratio" << 0.25L * i << "thin" << (i % 2 == 1) << "path"
+      << std::string("/dev/mapper/metadatavg-") + name << "tags" << std::move(tags);
     return o;
 }
 
@@ -62,8 +62,10 @@ twjson::Object deep_document() {
         twjson::Array numbers;
         numbers << level << level * 2.5L << -static_cast<long long>(level);
         twjson::Object o;
-        o << "level" << level << "label" << "level \"" + std::to_string(level) + "\"" << "even" << (level % 2 == 0)
-          << "scale" << level / 7.0L << "none" << twjson::Null() << "numbers" << std::move(numbers);
+        o << "level" << level << "label"
+          << "level \"" + std::to_string(level) + "\""
+          << "even" << (level % 2 == 0) << "scale" << level / 7.0L << "none" << twjson::Null() << "numbers"
+          << std::move(numbers);
         if (!inner.empty()) o << "child" << std::move(inner);
         inner = std::move(o);
     }
@@ -98,7 +100,6 @@ void twjson_write(benchmark::State& state, const std::string& text) {
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
-
 
 #ifdef TW_HAVE_NLOHMANN
 void nlohmann_parse(benchmark::State& state, const std::string& text) {
@@ -209,7 +210,7 @@ private:
     std::map<std::string, double> median_;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     // Five repetitions unless the command line says otherwise (a later flag

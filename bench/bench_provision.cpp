@@ -58,8 +58,7 @@ struct fake_node {
             std::string dev = cmd.substr(cmd.rfind(' ') + 1);
             if (cmd.rfind("echo y | mkfs", 0) == 0) {
                 size_t u = cmd.find("uuid=");
-                uuid_of[dev] = u == std::string::npos ? "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b"
-                                                      : cmd.substr(u + 5, 36);
+                uuid_of[dev] = u == std::string::npos ? "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b" : cmd.substr(u + 5, 36);
                 return ok;
             }
             if (cmd.rfind("mount -t ", 0) == 0) {
@@ -122,7 +121,7 @@ double median_of(double (*f)(int), int n, int rounds) {
     return v[v.size() / 2];
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     std::vector<int> sizes;

@@ -22,8 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-template <typename F>
-double timed(F f) {
+template <typename F> double timed(F f) {
     auto t0 = std::chrono::steady_clock::now();
     f();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -34,7 +33,7 @@ double median(std::vector<double> v) {
     return v[v.size() / 2];
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string dir = argc > 1 ? argv[1] : "/var/tmp";

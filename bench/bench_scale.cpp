@@ -27,7 +27,7 @@ using tidewall::testing::run_shell;
 using tidewall::testing::sh;
 
 std::string prelude;  // sources the fakes and puts them first on PATH
-std::string step;     // the script file each measured step is written to
+std::string step;  // the script file each measured step is written to
 
 // cmd run by bash after the prelude; its standard output.
 tidewall::testing::run_result bash(const std::string& cmd) {
@@ -50,7 +50,8 @@ size_t lines_matching(const std::string& text, const std::string& head, const st
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(at, end - at);
         if (line.compare(0, head.size(), head) == 0 &&
-            (tail.empty() || (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)))
+            (tail.empty() ||
+             (line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0)))
             ++n;
         at = end + 1;
     }
@@ -78,20 +79,21 @@ void disks(const std::vector<tool>& tools, const std::string& bin) {
         for (int n : {8, 24, 60}) {
             for (int asleep : n == 60 ? std::vector<int>{0, 12} : std::vector<int>{0}) {
                 std::string out;
-                double s = timed("fake_scale_disks " + std::to_string(n) + " && fake_scale_disk_names " +
-                                     std::to_string(n) + " | head -" + std::to_string(asleep) + " > " + bin +
-                                     "/standby && : > " + bin + "/woken && SMART_DELAY=1.6 " + t.path +
-                                     " metrics 2>/dev/null",
-                                 &out);
+                double s =
+                    timed("fake_scale_disks " + std::to_string(n) + " && fake_scale_disk_names " + std::to_string(n) +
+                              " | head -" + std::to_string(asleep) + " > " + bin + "/standby && : > " + bin +
+                              "/woken && SMART_DELAY=1.6 " + t.path + " metrics 2>/dev/null",
+                          &out);
                 const double per = s / n;
                 if (base == 0) base = per;
                 size_t read = lines_matching(out, "tidewall_smart_readable{", "} 1");
                 size_t standby = lines_matching(out, "tidewall_smart_standby{", "} 1");
                 std::string woken = sh("wc -l < " + bin + "/woken");
-                std::printf("  %-6s N=%2d asleep=%2d: %6.2f s, %.3f s a disk (x%.2f of N=8), %5.2f x one smartctl "
-                            "call; read %zu, in standby %zu, woken %s, smart success %s\n",
-                            t.label.c_str(), n, asleep, s, per, per / base, s / call, read, standby, woken.c_str(),
-                            lines_matching(out, "tidewall_collector_success{collector=\"smart\"} 1") ? "1" : "0");
+                std::printf(
+                    "  %-6s N=%2d asleep=%2d: %6.2f s, %.3f s a disk (x%.2f of N=8), %5.2f x one smartctl "
+                    "call; read %zu, in standby %zu, woken %s, smart success %s\n",
+                    t.label.c_str(), n, asleep, s, per, per / base, s / call, read, standby, woken.c_str(),
+                    lines_matching(out, "tidewall_collector_success{collector=\"smart\"} 1") ? "1" : "0");
             }
         }
     }
@@ -107,18 +109,19 @@ void gluster(const std::vector<tool>& tools, const std::string& bin) {
         for (int m : {50, 500}) {
             std::string out;
             sh(": > " + bin + "/gluster_calls");
-            double s = timed("GLUSTER_VOLUMES=" + std::to_string(m) + " GLUSTER_DELAY=0.17 " + t.path +
-                                 " metrics 2>/dev/null",
-                             &out);
+            double s =
+                timed("GLUSTER_VOLUMES=" + std::to_string(m) + " GLUSTER_DELAY=0.17 " + t.path + " metrics 2>/dev/null",
+                      &out);
             const double per = s / m;
             if (base == 0) base = per;
             std::string calls = sh("wc -l < " + bin + "/gluster_calls");
             std::string repeats = sh("sort " + bin + "/gluster_calls | uniq -d | wc -l");
-            std::printf("  %-6s M=%3d: %6.2f s, %.4f s a volume (x%.2f of M=50); gluster calls %s, asked twice %s; "
-                        "volumes reported %zu, gluster success %s\n",
-                        t.label.c_str(), m, s, per, per / base, calls.c_str(), repeats.c_str(),
-                        lines_matching(out, "tidewall_gluster_volume_heal_pending{"),
-                        lines_matching(out, "tidewall_collector_success{collector=\"gluster\"} 1") ? "1" : "0");
+            std::printf(
+                "  %-6s M=%3d: %6.2f s, %.4f s a volume (x%.2f of M=50); gluster calls %s, asked twice %s; "
+                "volumes reported %zu, gluster success %s\n",
+                t.label.c_str(), m, s, per, per / base, calls.c_str(), repeats.c_str(),
+                lines_matching(out, "tidewall_gluster_volume_heal_pending{"),
+                lines_matching(out, "tidewall_collector_success{collector=\"gluster\"} 1") ? "1" : "0");
         }
     }
     std::printf("\ntwctl monitor, M DAV volumes with a brick on this node, gluster answering in 0.17 s a call\n");
@@ -160,16 +163,16 @@ void fstab(const std::vector<tool>& tools) {
             double json = timed(t.path + " fstab show --json >/dev/null 2>&1");
             const double per = text / l;
             if (base == 0) base = per;
-            std::printf("  %-6s L=%5d: show %6.2f s (%.1f us a line, x%.2f of L=1000), --json %6.2f s; findmnt "
-                        "%.3f s: show = %.1f x findmnt (goal: 10 x findmnt + 1 s = %.2f s)\n",
-                        t.label.c_str(), l, text, per * 1e6, per / base, json, findmnt, text / findmnt,
-                        10 * findmnt + 1);
+            std::printf(
+                "  %-6s L=%5d: show %6.2f s (%.1f us a line, x%.2f of L=1000), --json %6.2f s; findmnt "
+                "%.3f s: show = %.1f x findmnt (goal: 10 x findmnt + 1 s = %.2f s)\n",
+                t.label.c_str(), l, text, per * 1e6, per / base, json, findmnt, text / findmnt, 10 * findmnt + 1);
         }
     }
     sh("cp " + saved + " /etc/fstab && rm -f " + saved);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || !std::getenv("TW_IN_SANDBOX")) {

@@ -24,15 +24,14 @@ class TW_API EvDebug {
 public:
     explicit EvDebug(EvDebugFileInstance* file_instance);
 
-    void initialize(EvDebugFileInstance* file_instance, unsigned module_id, long long arg64,
-                    bool flag, const char* text);
+    void initialize(EvDebugFileInstance* file_instance, unsigned module_id, long long arg64, bool flag,
+                    const char* text);
     void setLogFileSize(int size);
     void setMaxVersion(int versions);
     int getDebugLevel() const;
 
-    void handleMsgEventDebug_NEW(int level, const char* tag, unsigned extra32, int always_minus_one,
-                                 long long extra64, void* always_null, const char* format,
-                                 va_list args);
+    void handleMsgEventDebug_NEW(int level, const char* tag, unsigned extra32, int always_minus_one, long long extra64,
+                                 void* always_null, const char* format, va_list args);
 
     unsigned moduleId() const { return module_id_; }
     int logFileSize() const { return log_file_size_; }

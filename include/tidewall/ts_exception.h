@@ -10,8 +10,7 @@
 // throws; formatError() gives the text that callers log.
 class TW_API TsException : public std::exception {
 public:
-    TsException(const std::string& tag, const std::string& message,
-                const std::string& source_file, int line, int code);
+    TsException(const std::string& tag, const std::string& message, const std::string& source_file, int line, int code);
 
     const char* what() const noexcept override;
     std::string formatError() const;

@@ -37,8 +37,7 @@ public:
     const EvDebug& backend() const { return backend_; }
 
 private:
-    void forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt,
-                 va_list args);
+    void forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt, va_list args);
 
     // Declaration order matters: the back end is built first and destroyed last.
     EvDebug backend_;

@@ -34,6 +34,6 @@ inline bool dm_name_in_group(const std::string& dm, const std::string& vg) {
     return dm.size() > prefix.size() && dm.compare(0, prefix.size(), prefix) == 0 && dm[prefix.size()] != '-';
 }
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev
 
 #endif

@@ -36,7 +36,7 @@ inline constexpr const char* TW_MD_CS_LV_NAME = "dav_vm";
 inline constexpr const char* TW_MD_CS_MOUNT_PATH = "/tw/dav_vm";
 inline constexpr const char* TW_MD_DATA_LV_NAME = "dav_data";
 inline constexpr unsigned long long TW_MD_LV_MAX_SIZE = 4096;  // GiB
-inline constexpr unsigned long long TW_MD_HE_MAX_SIZE = 64;    // GiB
+inline constexpr unsigned long long TW_MD_HE_MAX_SIZE = 64;  // GiB
 // Cap of the cs volume in GiB: the larger one on the model with more room.
 inline constexpr unsigned long long TW_MD_CS_MAX_SIZE = 550;
 inline constexpr unsigned long long TW_MD_CS_MAX_SIZE_RX2540M4 = 850;
@@ -51,7 +51,7 @@ public:
     void set_platform_type(const std::string& platform_type) { platform_type_ = platform_type; }
 
 private:
-    std::string type_;           // "Control" or "Data"
+    std::string type_;  // "Control" or "Data"
     std::string platform_type_;
 };
 
@@ -94,7 +94,7 @@ private:
     unsigned long long num_extents_ = 0;
     bool thin_volume_ = false;
     unsigned long long min_percentage_ = 0;  // share of the group's free extents, per cent
-    unsigned long long max_size_ = 0;        // cap in GiB
+    unsigned long long max_size_ = 0;  // cap in GiB
 };
 
 class TW_API tw_vg {

@@ -73,8 +73,8 @@ public:
     int get_ram_size(unsigned long long& size_kb);
 
     // Ring sizes of an interface from "ethtool -g": pre-set maximums and current.
-    int get_nw_if_ring_buffer_values(const std::string& nw_if, unsigned& max_rx, unsigned& max_tx,
-                                     unsigned& current_rx, unsigned& current_tx);
+    int get_nw_if_ring_buffer_values(const std::string& nw_if, unsigned& max_rx, unsigned& max_tx, unsigned& current_rx,
+                                     unsigned& current_tx);
 
     // The gluster volumes, less the two DAV volumes, appended in gluster's order.
     int get_gluster_volumes(std::list<std::string>& volumes);

@@ -33,8 +33,7 @@ public:
 
     // The default layout of this node type (empty: from the registry) for the
     // disks, as a JSON document.
-    int create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out,
-                                        std::string& node_type);
+    int create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out, std::string& node_type);
     // Tears down the earlier layout (vg_name and pv_list, a comma-separated list
     // of disks; empty: from the registry), then builds the document's. Before
     // the teardown it checks what it can without changing the node (node type,
@@ -89,8 +88,7 @@ private:
     // own_mounts: paths of the outgoing layout holding a file system this node
     // stamped for them (unmounted by the teardown).
     bool disks_can_take(const char* tag, const tw_md_storage_config& config, const std::string& outgoing_vg,
-                        const std::list<std::string>& outgoing_disks,
-                        const std::vector<std::string>& own_mounts = {});
+                        const std::list<std::string>& outgoing_disks, const std::vector<std::string>& own_mounts = {});
     // The mounts of the layout that are mounted with the group's volumes or a
     // file system this node stamped.
     int own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::list<tw_fs_mount>& own);

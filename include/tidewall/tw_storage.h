@@ -18,11 +18,11 @@ class glfs_admin;
 // The result of one I/O test: a mount path's file test or a block device's
 // read test.
 struct TW_API io_test_info {
-    std::string path;               // the mount path tested (file test only)
-    int result = 0;                 // 1 passed, 0 failed
-    unsigned read_requests = 0;     // file test: entries validated; device test: seeks done
-    unsigned reads_completed = 0;   // file test: entries validated; device test: whole blocks read
-    unsigned write_requests = 0;    // file test: entries written
+    std::string path;  // the mount path tested (file test only)
+    int result = 0;  // 1 passed, 0 failed
+    unsigned read_requests = 0;  // file test: entries validated; device test: seeks done
+    unsigned reads_completed = 0;  // file test: entries validated; device test: whole blocks read
+    unsigned write_requests = 0;  // file test: entries written
     unsigned writes_completed = 0;  // file test: entries written
 };
 
@@ -35,25 +35,25 @@ struct TW_API free_space_info {
 // One gluster mount of /etc/fstab (an entry mounted under /tw/glus).
 struct TW_API gluster_vol_mount_info {
     std::string host_name;  // the mount source up to its first ':'
-    std::string vol_name;   // the volume: the source after the ':' without its leading '/'
-    std::string mnt_path;   // the mount directory
-    std::string mnt_opts;   // the mount options as written in /etc/fstab
+    std::string vol_name;  // the volume: the source after the ':' without its leading '/'
+    std::string mnt_path;  // the mount directory
+    std::string mnt_opts;  // the mount options as written in /etc/fstab
 };
 
 // One Maldor vdisk mount of /etc/fstab (an entry under the Maldor vdisk prefix).
 struct TW_API maldor_vdisk_mount_info {
-    std::string host_name;   // the mount source up to its first ':'
+    std::string host_name;  // the mount source up to its first ':'
     std::string vdisk_name;  // the source from the second character after the ':' on
-    std::string mnt_path;    // the mount directory
-    std::string mnt_opts;    // the mount options as written in /etc/fstab
+    std::string mnt_path;  // the mount directory
+    std::string mnt_opts;  // the mount options as written in /etc/fstab
 };
 
 // One brick of a gluster volume, as get_gluster_brick_list reports it.
 struct TW_API gluster_brick_info {
     std::string host_name;
     std::string mnt_path;  // the brick directory
-    bool local = false;    // the host name stands for this node
-    bool online = false;   // its brick process runs
+    bool local = false;  // the host name stands for this node
+    bool online = false;  // its brick process runs
 };
 
 // The storage manager of the node: mount paths, /etc/fstab, ownership stamps,
@@ -202,8 +202,7 @@ public:
     // recorded and the data-path prefix's parent directory exists. 0, or -1 with
     // why, naming the registry key to set. Provisioning asks before any wipe.
     int check_datapath_target(std::string& why);
-    int mount_new_blkdev_with_uuid(tsaf_blkdev_basic_info& disk, const std::string& uuid,
-                                   const std::string& mnt_path);
+    int mount_new_blkdev_with_uuid(tsaf_blkdev_basic_info& disk, const std::string& uuid, const std::string& mnt_path);
     bool is_valid_uuid(const std::string& uuid);
     // Every whole disk of the node with whether mount_new_blkdev() would take it,
     // and if not why. 0, or non-zero when that cannot be decided (nothing is new then).
@@ -240,12 +239,12 @@ public:
     // What became of one disk in a provisioning run.
     struct provisioning_outcome {
         std::string device, mnt_path, uuid;
-        bool resumed = false;   // finished from an interrupted run's record
-        bool skipped = false;   // left untouched (no longer new, gone, or holds something else)
-        bool mounted = false;   // mounted at mnt_path and stamped
+        bool resumed = false;  // finished from an interrupted run's record
+        bool skipped = false;  // left untouched (no longer new, gone, or holds something else)
+        bool mounted = false;  // mounted at mnt_path and stamped
         bool in_fstab = false;  // its /etc/fstab entry is written
-        int rc = 0;             // 0 when the disk is done
-        std::string message;    // why not: the disk, the step and the cause
+        int rc = 0;  // 0 when the disk is done
+        std::string message;  // why not: the disk, the step and the cause
     };
     // Under the provisioning lock: first finishes every recorded disk, then
     // provisions each of disks that is still new at the next free slots, with a
@@ -254,10 +253,11 @@ public:
     // 0 when every disk is done, 1 when one or more failed or were skipped, -1
     // when nothing could be started (lock, survey, state directory, node type;
     // why is then in outcomes' first message or the log).
-    int provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, bool record_fstab,
-                        std::list<provisioning_outcome>& outcomes,
-                        const std::function<void(const provisioning_outcome&, size_t index, size_t total)>& starting = {},
-                        const std::function<void(const provisioning_outcome&)>& finished = {});
+    int
+    provision_disks(const std::list<tsaf_blkdev_basic_info>& disks, bool record_fstab,
+                    std::list<provisioning_outcome>& outcomes,
+                    const std::function<void(const provisioning_outcome&, size_t index, size_t total)>& starting = {},
+                    const std::function<void(const provisioning_outcome&)>& finished = {});
 
     // --- data mount paths ---
     int get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
@@ -404,7 +404,7 @@ public:
     // Starts glusterd, repairing its peer files when it will not start; 0, or
     // throws TsException with the start command's error output.
     int make_glusterd_active();
-    int is_maldor_daemon_up();         // always 1
+    int is_maldor_daemon_up();  // always 1
     int make_maldor_daemons_active();  // always 0
     // "tessaline restart"; 0 or its failure code.
     int restart_ts_services();

@@ -44,7 +44,7 @@ public:
 namespace detail {
 [[noreturn]] TW_API void precondition_failed(const char* expression, const char* file, int line);
 class parser;
-} // namespace detail
+}  // namespace detail
 
 #define TWJSON_EXPECT(e) ((e) ? (void)0 : ::twjson::detail::precondition_failed(#e, __FILE__, __LINE__))
 
@@ -115,9 +115,7 @@ public:
     bool empty() const { return values_.empty(); }
     void reset() { values_.clear(); }
 
-    template <typename T> bool has(std::size_t index) const {
-        return index < values_.size() && values_[index].is<T>();
-    }
+    template <typename T> bool has(std::size_t index) const { return index < values_.size() && values_[index].is<T>(); }
     // The payload of element index; kind_error when it is missing or of another kind.
     template <typename T> T& get(std::size_t index) {
         TWJSON_EXPECT(has<T>(index));
@@ -198,9 +196,9 @@ private:
 // Where and why a parse failed, for people fixing a document by hand.
 struct TW_API parse_error {
     std::size_t offset = 0;  // bytes from the start of the input
-    unsigned line = 1;       // 1-based
-    unsigned column = 1;     // 1-based, in bytes
-    std::string reason;      // empty after a successful parse
+    unsigned line = 1;  // 1-based
+    unsigned column = 1;  // 1-based, in bytes
+    std::string reason;  // empty after a successful parse
 };
 
 // Object::parse, also telling where the input stopped being a document.
@@ -215,18 +213,48 @@ template <> inline bool Value::is<Null>() const { return kind_ == NULL_; }
 template <> inline bool Value::is<Array>() const { return kind_ == ARRAY_; }
 template <> inline bool Value::is<Object>() const { return kind_ == OBJECT_; }
 
-template <> inline String& Value::get<String>() { TWJSON_EXPECT(is<String>()); return string_; }
-template <> inline Number& Value::get<Number>() { TWJSON_EXPECT(is<Number>()); return number_; }
-template <> inline Boolean& Value::get<Boolean>() { TWJSON_EXPECT(is<Boolean>()); return bool_; }
-template <> inline Array& Value::get<Array>() { TWJSON_EXPECT(is<Array>()); return *array_; }
-template <> inline Object& Value::get<Object>() { TWJSON_EXPECT(is<Object>()); return *object_; }
-template <> inline const String& Value::get<String>() const { TWJSON_EXPECT(is<String>()); return string_; }
-template <> inline const Number& Value::get<Number>() const { TWJSON_EXPECT(is<Number>()); return number_; }
-template <> inline const Boolean& Value::get<Boolean>() const { TWJSON_EXPECT(is<Boolean>()); return bool_; }
-template <> inline const Array& Value::get<Array>() const { TWJSON_EXPECT(is<Array>()); return *array_; }
-template <> inline const Object& Value::get<Object>() const { TWJSON_EXPECT(is<Object>()); return *object_; }
+template <> inline String& Value::get<String>() {
+    TWJSON_EXPECT(is<String>());
+    return string_;
+}
+template <> inline Number& Value::get<Number>() {
+    TWJSON_EXPECT(is<Number>());
+    return number_;
+}
+template <> inline Boolean& Value::get<Boolean>() {
+    TWJSON_EXPECT(is<Boolean>());
+    return bool_;
+}
+template <> inline Array& Value::get<Array>() {
+    TWJSON_EXPECT(is<Array>());
+    return *array_;
+}
+template <> inline Object& Value::get<Object>() {
+    TWJSON_EXPECT(is<Object>());
+    return *object_;
+}
+template <> inline const String& Value::get<String>() const {
+    TWJSON_EXPECT(is<String>());
+    return string_;
+}
+template <> inline const Number& Value::get<Number>() const {
+    TWJSON_EXPECT(is<Number>());
+    return number_;
+}
+template <> inline const Boolean& Value::get<Boolean>() const {
+    TWJSON_EXPECT(is<Boolean>());
+    return bool_;
+}
+template <> inline const Array& Value::get<Array>() const {
+    TWJSON_EXPECT(is<Array>());
+    return *array_;
+}
+template <> inline const Object& Value::get<Object>() const {
+    TWJSON_EXPECT(is<Object>());
+    return *object_;
+}
 
-} // namespace twjson
+}  // namespace twjson
 
 #undef TWJSON_EXPECT
 

@@ -3,12 +3,12 @@
 
 #include "gluster/glfs_admin.h"
 
-#include "gluster/glfs_xml.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/worker_pool.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_xml.h"
 
 #include <tidewall/ts_exception.h>
 
@@ -79,7 +79,9 @@ int glfs_admin::query_volumes(std::list<std::string>& names, std::string& error)
 int glfs_admin::list_volumes(std::list<std::string>& names) {
     std::string error;
     int rc = query_volumes(names, error);
-    if (rc != 0) log_.logMessage("glfs_admin::list_volumes", tidewall::log_level::failure, "Failed to list volumes error [%s]", error.c_str());
+    if (rc != 0)
+        log_.logMessage("glfs_admin::list_volumes", tidewall::log_level::failure, "Failed to list volumes error [%s]",
+                        error.c_str());
     return rc;
 }
 
@@ -100,7 +102,7 @@ tidewall::glfs_xml::answers::volume_views& all_volume_info(tidewall::glfs_xml::a
     return views;
 }
 
-} // namespace
+}  // namespace
 
 bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, bool with_status, int& rc) {
     const char* tag = "glfs_admin::extract_volume_info";
@@ -108,7 +110,8 @@ bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, boo
     if (!pass) return false;
     auto& views = all_volume_info(*pass);
     if (views.info_busy) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [gluster stayed busy]", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [gluster stayed busy]",
+                        name.c_str());
         rc = -1;
         return true;
     }
@@ -141,8 +144,8 @@ bool glfs_admin::volume_from_pass(const std::string& name, glfs_volume& vol, boo
     }
     // Not in the answer for all (started since, or gluster could not say): asked alone.
     if (vol.read_status() != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
-                        vol.status_error_.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]",
+                        name.c_str(), vol.status_error_.c_str());
         rc = -2;
     }
     return true;
@@ -160,9 +163,8 @@ void glfs_admin::prefetch_heal_info(const std::vector<std::string>& volumes, siz
         auto v = views.info.find(name);
         if (v != views.info.end() && v->second.get_type() != GLFS_VOL_DISTRIBUTE) healing.push_back(name);
     }
-    tidewall::host::run_bounded(healing.size(), workers, [&](size_t i) {
-        pass->get(glfs_volume::heal_info_command(healing[i]));
-    });
+    tidewall::host::run_bounded(healing.size(), workers,
+                                [&](size_t i) { pass->get(glfs_volume::heal_info_command(healing[i])); });
 }
 
 int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, bool with_status) {
@@ -173,12 +175,13 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     glfs_volume found;
     if (tidewall::glfs_xml::ask("gluster --mode=script volume info " + shell_quote(name) + " --xml", xml, error) != 0 ||
         glfs_volume::parse_info(xml, found, error) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [%s]", name.c_str(), error.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read volume [%s] error [%s]", name.c_str(),
+                        error.c_str());
         return -1;
     }
     if (found.name_ != name) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Gluster answered for volume [%s] when asked for [%s]", found.name_.c_str(),
-                        name.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Gluster answered for volume [%s] when asked for [%s]",
+                        found.name_.c_str(), name.c_str());
         return -1;
     }
     vol.name_ = found.name_;
@@ -190,8 +193,8 @@ int glfs_admin::extract_volume_info(const std::string& name, glfs_volume& vol, b
     if (with_status) {
         int rc = vol.read_status();
         if (rc != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]", name.c_str(),
-                            vol.status_error_.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Brick state of volume [%s] unknown error [%s]",
+                            name.c_str(), vol.status_error_.c_str());
             return rc;
         }
     }
@@ -220,8 +223,8 @@ int glfs_admin::set_volume_property(const std::string& volume, const std::string
     int rc = tidewall::glfs_xml::run(cmd, xml, error);
     if (rc == 0) rc = parse_op_result(xml, error);
     if (rc != 0)
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set [%s] to [%s] on volume [%s] error [%s]", key.c_str(), value.c_str(),
-                        volume.c_str(), error.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set [%s] to [%s] on volume [%s] error [%s]",
+                        key.c_str(), value.c_str(), volume.c_str(), error.c_str());
     return rc;
 }
 
@@ -229,10 +232,10 @@ int glfs_admin::optimize_small_file_access(const std::string& volume) {
     // Metadata caching and parallel directory reads: the usual gluster tuning
     // for many small files (backup chunks, catalogue entries).
     static const std::pair<const char*, const char*> kOptions[] = {
-        {"features.cache-invalidation", "on"},     {"features.cache-invalidation-timeout", "600"},
-        {"performance.stat-prefetch", "on"},       {"performance.cache-invalidation", "on"},
-        {"performance.md-cache-timeout", "600"},   {"network.inode-lru-limit", "200000"},
-        {"performance.readdir-ahead", "on"},       {"performance.parallel-readdir", "on"},
+        {"features.cache-invalidation", "on"},   {"features.cache-invalidation-timeout", "600"},
+        {"performance.stat-prefetch", "on"},     {"performance.cache-invalidation", "on"},
+        {"performance.md-cache-timeout", "600"}, {"network.inode-lru-limit", "200000"},
+        {"performance.readdir-ahead", "on"},     {"performance.parallel-readdir", "on"},
     };
     int result = 0;
     for (const auto& [key, value] : kOptions) {

@@ -92,7 +92,7 @@ private:
     std::list<glfs_brick> bricks_;
     bool have_status_ = false;
     std::map<std::string, bool> online_;  // "host:/path" -> brick process online
-    std::string status_error_;            // why the last status read failed
+    std::string status_error_;  // why the last status read failed
     tw_debug log_;
 };
 

@@ -3,12 +3,12 @@
 
 #include "gluster/glfs_admin.h"
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
-#include "foundation/text/lines.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/text/lines.h"
 
 #include <sys/stat.h>
 
@@ -38,14 +38,14 @@ std::list<std::string> list_files(const std::string& dir) {
     return files;
 }
 
-} // namespace
+}  // namespace
 
 int glfs_admin::glusterd_peer_files_healthy() {
     for (const auto& name : list_files(kPeersDir)) {
         std::string content;
         if (tsaf_utils::read(std::string(kPeersDir) + "/" + name, content) != 0 || !peer_file_sound(content)) {
-            log_.logMessage("glfs_admin::glusterd_peer_files_healthy", tidewall::log_level::failure, "Peer file [%s/%s] is damaged", kPeersDir,
-                            name.c_str());
+            log_.logMessage("glfs_admin::glusterd_peer_files_healthy", tidewall::log_level::failure,
+                            "Peer file [%s/%s] is damaged", kPeersDir, name.c_str());
             return 1;
         }
     }
@@ -103,12 +103,14 @@ int glfs_admin::restore_glusterd_peer_files() {
 int glfs_admin::start_glusterd() {
     const char* tag = "glfs_admin::start_glusterd";
     struct stat st {};
-    bool systemd = tidewall::file_io::status_of(tidewall::host::path(tidewall::host::system_paths::systemd_run), st, true) == 0;
+    bool systemd =
+        tidewall::file_io::status_of(tidewall::host::path(tidewall::host::system_paths::systemd_run), st, true) == 0;
     std::string cmd = systemd ? "systemctl start glusterd" : "glusterd";
     log_.logMessage(tag, tidewall::log_level::step, "Starting glusterd with command [%s]", cmd.c_str());
     auto r = tidewall::host::current().run(cmd, kTimeLimit);
     if (r.status != 0)
-        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] failed with error [%s]", cmd.c_str(), tsaf_utils::trim(r.err).c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] failed with error [%s]", cmd.c_str(),
+                        tsaf_utils::trim(r.err).c_str());
     return r.status;
 }
 
@@ -126,7 +128,8 @@ int glfs_admin::backup_network_files_local() {
         for (char& c : flat)
             if (c == '/') c = '_';
         rc = tsaf_utils::copy_file(f, std::string(kNetworkBackup) + "/" + flat);
-        if (rc != 0) log_.logMessage(tag, tidewall::log_level::failure, "Failed to back up [%s] error [%d]", f.c_str(), rc);
+        if (rc != 0)
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to back up [%s] error [%d]", f.c_str(), rc);
     }
     return rc;
 }

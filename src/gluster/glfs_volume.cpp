@@ -2,9 +2,9 @@
 
 #include "gluster/glfs_admin.h"
 
-#include "gluster/glfs_xml.h"
-#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_xml.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ void fill_from(const pugi::xml_node& v, glfs_volume_type& type, std::string& nam
     name = v.child_value("name");
     type_text = v.child_value("typeStr");
     const std::string& t = type_text;
-    type = t.find("Disperse") != std::string::npos     ? GLFS_VOL_DISPERSE
+    type = t.find("Disperse") != std::string::npos    ? GLFS_VOL_DISPERSE
            : t.find("Replicate") != std::string::npos ? GLFS_VOL_REPLICATE
                                                       : GLFS_VOL_DISTRIBUTE;
     bricks.clear();
@@ -24,7 +24,7 @@ void fill_from(const pugi::xml_node& v, glfs_volume_type& type, std::string& nam
     }
 }
 
-} // namespace
+}  // namespace
 
 int glfs_volume::parse_info(const std::string& xml, glfs_volume& vol, std::string& error) {
     pugi::xml_document doc;
@@ -123,9 +123,8 @@ int glfs_volume::read_status() {
     std::string xml;
     status_error_.clear();
     online_.clear();
-    int rc = tidewall::glfs_xml::ask("gluster --mode=script volume status " + tidewall::shell_quote(name_) +
-                                         " detail --xml",
-                                     xml, status_error_);
+    int rc = tidewall::glfs_xml::ask(
+        "gluster --mode=script volume status " + tidewall::shell_quote(name_) + " detail --xml", xml, status_error_);
     if (rc == 0) rc = parse_status(xml, online_, status_error_);
     if (rc != 0 && status_error_.find("is not started") != std::string::npos) {
         // A stopped volume has no brick status: every brick is offline.
@@ -167,11 +166,12 @@ std::set<std::string> glfs_volume::get_heal_info() {
     std::string error;
     if (read_heal_info(entries, error) != 0) {
         // The heal state unknown must not read as "healed".
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read heal information of volume [%s] error [%s]", name_.c_str(),
-                        error.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read heal information of volume [%s] error [%s]",
+                        name_.c_str(), error.c_str());
         entries.insert(name_ + ":heal state unknown: " + error);
     } else if (!error.empty()) {
-        log_.logMessage(tag, tidewall::log_level::detail, "No heal information for volume [%s] error [%s]", name_.c_str(), error.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "No heal information for volume [%s] error [%s]",
+                        name_.c_str(), error.c_str());
     }
     return entries;
 }

@@ -1,9 +1,9 @@
 #include "gluster/glfs_xml.h"
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -56,7 +56,7 @@ namespace {
 thread_local std::shared_ptr<answers> this_pass;
 
 int ask_gluster(const std::string& cmd, std::string& out, std::string& error, bool* busy);
-} // namespace
+}  // namespace
 
 std::shared_ptr<answers> current_pass() { return this_pass; }
 
@@ -136,13 +136,14 @@ int ask_gluster(const std::string& cmd, std::string& out, std::string& error, bo
         if (!is_busy_answer(error)) return rc;
         if (busy) *busy = true;
         tw_debug log;
-        log.logMessage("glfs_xml::ask", tidewall::log_level::step, "Gluster busy answering [%s] error [%s]", cmd.c_str(), error.c_str());
+        log.logMessage("glfs_xml::ask", tidewall::log_level::step, "Gluster busy answering [%s] error [%s]",
+                       cmd.c_str(), error.c_str());
         if (h.now() >= deadline) return -1;
         h.sleep_ms(pause_ms);
         pause_ms = std::min(pause_ms * 2, 4000u);
     }
 }
 
-} // namespace
+}  // namespace
 
-} // namespace tidewall::glfs_xml
+}  // namespace tidewall::glfs_xml

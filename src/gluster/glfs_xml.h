@@ -101,6 +101,6 @@ private:
 // The calling thread's pass, or null outside any.
 std::shared_ptr<answers> current_pass();
 
-} // namespace tidewall::glfs_xml
+}  // namespace tidewall::glfs_xml
 
 #endif

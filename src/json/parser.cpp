@@ -272,7 +272,7 @@ private:
     const char* error_at_ = nullptr;
 };
 
-} // namespace detail
+}  // namespace detail
 
 bool parse(Object& target, const std::string& input, parse_error& error) {
     target.reset();
@@ -302,4 +302,4 @@ bool Object::parse(std::istream& input) {
     return ok;
 }
 
-} // namespace twjson
+}  // namespace twjson

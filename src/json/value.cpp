@@ -21,12 +21,13 @@ static const char* short_name(const char* file) {
 
 void precondition_failed(const char* expression, const char* file, int line) {
     char text[512];
-    std::snprintf(text, sizeof text, "[TWJSON] expression '%s' failed at %s:%d -> ", expression, short_name(file), line);
+    std::snprintf(text, sizeof text, "[TWJSON] expression '%s' failed at %s:%d -> ", expression, short_name(file),
+                  line);
     std::fprintf(stderr, "%s\n", text);
     throw kind_error(text);
 }
 
-} // namespace detail
+}  // namespace detail
 
 #define TWJSON_EXPECT(e) ((e) ? (void)0 : ::twjson::detail::precondition_failed(#e, __FILE__, __LINE__))
 
@@ -151,4 +152,4 @@ Object& Object::operator<<(Value&& v) {
     return *this;
 }
 
-} // namespace twjson
+}  // namespace twjson

@@ -297,7 +297,7 @@ std::string finish(text_buffer& out) {
     return out.take();
 }
 
-} // namespace
+}  // namespace
 
 std::string Object::json() const {
     text_buffer& out = text_buffer::for_this_thread();
@@ -317,4 +317,4 @@ std::string Value::json() const {
     return finish(out);
 }
 
-} // namespace twjson
+}  // namespace twjson

@@ -4,13 +4,13 @@
 
 #include <tidewall/tw_fsm.h>
 
-#include "metadata/failure_record.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/ts_process.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/mount/mount_check.h"
 #include "foundation/host/shell_quote.h"
-#include "foundation/compat/ts_process.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/mount_check.h"
+#include "metadata/failure_record.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -47,7 +47,8 @@ int tw_fsm::mkfs_cmd(const std::string& blk_device, const std::string& fs_type) 
     if (fs_type == "xfs") cmd += "-i size=512 -f ";
     cmd += shell_quote(blk_device);
     if (run_cmd(tag, cmd, TsProcess::kMkfsTimeLimitS) != 0) return 1;
-    log_.logMessage(tag, tidewall::log_level::step, "fs created name [%s] type [%s]", blk_device.c_str(), fs_type.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "fs created name [%s] type [%s]", blk_device.c_str(),
+                    fs_type.c_str());
     return 0;
 }
 
@@ -64,7 +65,8 @@ int tw_fsm::mount_cmd(const std::string& blk_device, const std::string& mnt_path
              mnt_path.c_str());
         return 1;
     }
-    log_.logMessage(tag, tidewall::log_level::step, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(), mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "fs mounted name [%s] mnt path [%s]", blk_device.c_str(),
+                    mnt_path.c_str());
     return 0;
 }
 

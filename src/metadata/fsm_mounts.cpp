@@ -5,10 +5,10 @@
 #include <tidewall/tw_fsm.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ constexpr int kMountAttempts = 3;
 // of whatever lies below it when the mount is missing.
 constexpr unsigned kMountPointMode = 0755;
 
-} // namespace
+}  // namespace
 
 int tw_fsm::configure_fs(std::list<tw_fs>& fs_list) {
     const char* tag = "tw_fsm::configure_fs";
@@ -55,7 +55,8 @@ int tw_fsm::configure_fs_mount(std::list<tw_fs_mount>& mounts) {
 
 int tw_fsm::fs_mount(std::list<tw_fs_mount>& mounts) {
     const char* tag = "tw_fsm::fs_mount";
-    if (tsaf_utils::systemctl_reload_cmd() != 0) log_.logMessage(tag, tidewall::log_level::failure, "systemctl reload failed");
+    if (tsaf_utils::systemctl_reload_cmd() != 0)
+        log_.logMessage(tag, tidewall::log_level::failure, "systemctl reload failed");
     for (const auto& m : mounts) {
         const std::string& path = m.get_mnt_path();
         int rc = create_dir(path, kMountPointMode);
@@ -72,8 +73,8 @@ int tw_fsm::fs_mount(std::list<tw_fs_mount>& mounts) {
             if (is_mounted(path)) {
                 mounted = true;
             } else if (mount_cmd(m.get_blk_device(), path, m.get_fs_type(), m.get_fs_args()) == 0) {
-                log_.logMessage(tag, tidewall::log_level::step, "Successfully mounted blkdev [%s] on mntpath [%s]", m.get_blk_device().c_str(),
-                                path.c_str());
+                log_.logMessage(tag, tidewall::log_level::step, "Successfully mounted blkdev [%s] on mntpath [%s]",
+                                m.get_blk_device().c_str(), path.c_str());
                 mounted = true;
             } else {
                 fail(tag, "mount failed for blkdev [%s] mntpath [%s]", m.get_blk_device().c_str(), path.c_str());
@@ -124,7 +125,8 @@ int tw_fsm::update_fstab(std::list<tw_fs_mount>& mounts) {
                                       tsaf_utils::create_file_sys_args(e.MountOptions()) == options);
                 change.replaced.push_back(e);
             }
-            rc = storage.update_sysconfig_files(m.get_mnt_path(), m.get_blk_device(), "xfs", options, tidewall::host::system_paths::fstab);
+            rc = storage.update_sysconfig_files(m.get_mnt_path(), m.get_blk_device(), "xfs", options,
+                                                tidewall::host::system_paths::fstab);
             if (rc == 0 && !present) fstab_changes_.push_back(std::move(change));
         } catch (const TsException&) {
             rc = -1;  // the storage manager has logged why; the file is unchanged

@@ -77,16 +77,14 @@ std::string judge(disk_view& d, const blkdev::usage_tables& u, const std::string
     // teardown unmounts first do not count.
     for (const auto& r : blkdev::why_in_use(d.view, u)) {
         switch (r.kind) {
-        case blkdev::in_use::cannot_tell:
-            return "cannot be checked: the " + r.unreadable + " are unreadable";
+        case blkdev::in_use::cannot_tell: return "cannot be checked: the " + r.unreadable + " are unreadable";
         case blkdev::in_use::held:
             if (blkdev::dm_name_in_group(r.holder_dm, outgoing_vg)) break;
             return "is held by " + r.holder + (r.device == d.view.disk.name ? "" : " (through " + r.device + ")");
         case blkdev::in_use::mounted:
             if (!own(r.mount_point)) return "is mounted at " + r.mount_point;
             break;
-        case blkdev::in_use::swap:
-            return "is used as swap";
+        case blkdev::in_use::swap: return "is used as swap";
         }
     }
     if (std::find(outgoing_nodes.begin(), outgoing_nodes.end(), d.view.node) == outgoing_nodes.end()) {
@@ -106,8 +104,8 @@ std::string check_sizes(const tw_vg& vg, unsigned long long group_extents) {
     free -= static_cast<unsigned long long>(static_cast<unsigned __int128>(free) * vg.get_rsvd_percentage_cap() / 100);
     const unsigned long long whole = free;
     for (const auto& lv : vg.get_lv_list()) {
-        unsigned long long share = static_cast<unsigned long long>(
-            static_cast<unsigned __int128>(whole) * lv.get_min_percentage() / 100);
+        unsigned long long share =
+            static_cast<unsigned long long>(static_cast<unsigned __int128>(whole) * lv.get_min_percentage() / 100);
         unsigned long long cap = lv.get_max_size() > ULLONG_MAX / 1024 ? ULLONG_MAX : lv.get_max_size() * 1024 / e;
         unsigned long long n = std::min(share, cap);
         unsigned long long hold = lv.is_thin_volume() ? kThinHoldBackMiB / e : 0;
@@ -122,7 +120,7 @@ std::string check_sizes(const tw_vg& vg, unsigned long long group_extents) {
     return "";
 }
 
-} // namespace
+}  // namespace
 
 bool is_volume_of_group(const std::string& device, const std::string& vg) {
     if (vg.empty()) return false;
@@ -185,4 +183,4 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
     return problems;
 }
 
-} // namespace tidewall::metadata
+}  // namespace tidewall::metadata

@@ -34,6 +34,6 @@ std::vector<std::string> check_layout_disks(const tw_md_storage_config& config, 
 // /dev/<vg>/<lv> or /dev/mapper/<vg with "-" doubled>-<lv>.
 bool is_volume_of_group(const std::string& device, const std::string& vg);
 
-} // namespace tidewall::metadata
+}  // namespace tidewall::metadata
 
 #endif

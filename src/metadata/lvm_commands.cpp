@@ -6,11 +6,11 @@
 
 #include <tidewall/tw_lvm.h>
 
-#include "metadata/failure_record.h"
-#include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
 #include "foundation/text/lines.h"
+#include "metadata/failure_record.h"
 
 #include <cctype>
 #include <cstdarg>
@@ -42,12 +42,13 @@ bool leading_number(const std::string& text, unsigned long long& value) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 tw_lvm::tw_lvm() { log_.logMessage("tw_lvm::tw_lvm", tidewall::log_level::trace, "Creating tw_lvm instance"); }
 
 tw_lvm::tw_lvm(tw_vg& vg) : vg_(vg) {
-    log_.logMessage("tw_lvm::tw_lvm", tidewall::log_level::trace, "Creating tw_lvm instance vg [%s]", vg_.get_name().c_str());
+    log_.logMessage("tw_lvm::tw_lvm", tidewall::log_level::trace, "Creating tw_lvm instance vg [%s]",
+                    vg_.get_name().c_str());
 }
 
 tw_lvm::~tw_lvm() { log_.logMessage("tw_lvm::~tw_lvm", tidewall::log_level::trace, "Cleaning tw_lvm instance"); }
@@ -76,8 +77,8 @@ int tw_lvm::create_pv_cmd(const std::string& disk) {
 
 int tw_lvm::create_vg_cmd(const std::string& vg, unsigned long long& extent_size, const std::string& pv_text) {
     const char* tag = "tw_lvm::create_vg_cmd";
-    std::string cmd = "vgcreate  " + shell_quote(vg) + " --physicalextentsize " + std::to_string(extent_size) + "M " +
-                      pv_text;
+    std::string cmd =
+        "vgcreate  " + shell_quote(vg) + " --physicalextentsize " + std::to_string(extent_size) + "M " + pv_text;
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
     log_.logMessage(tag, tidewall::log_level::step, "VG created [%s] extent size [%llu]", vg.c_str(), extent_size);
@@ -86,8 +87,8 @@ int tw_lvm::create_vg_cmd(const std::string& vg, unsigned long long& extent_size
 
 int tw_lvm::create_thick_lv_cmd(const std::string& vg, const std::string& lv, unsigned long long& extents) {
     const char* tag = "tw_lvm::create_thick_lv_cmd";
-    std::string cmd = "lvcreate -y --extents " + std::to_string(extents) + " --name " + shell_quote(lv) + " " +
-                      shell_quote(vg);
+    std::string cmd =
+        "lvcreate -y --extents " + std::to_string(extents) + " --name " + shell_quote(lv) + " " + shell_quote(vg);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
     log_.logMessage(tag, tidewall::log_level::step, "lv created name [%s] num extents [%llu]", lv.c_str(), extents);
@@ -109,7 +110,8 @@ int tw_lvm::create_thin_pool_cmd(const std::string& vg, const std::string& pool,
     std::string cmd = "lvcreate -y --extents " + std::to_string(extents) + " -T " + shell_quote(vg + "/" + pool);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, tidewall::log_level::step, "thin pool created name [%s] num extents [%llu]", pool.c_str(), extents);
+    log_.logMessage(tag, tidewall::log_level::step, "thin pool created name [%s] num extents [%llu]", pool.c_str(),
+                    extents);
     return 0;
 }
 
@@ -120,7 +122,8 @@ int tw_lvm::create_thin_lv_cmd(const std::string& vg, const std::string& pool, c
                       shell_quote(vg + "/" + pool) + " -n " + shell_quote(lv);
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
-    log_.logMessage(tag, tidewall::log_level::step, "thin lv created name [%s] num extents [%llu]", lv.c_str(), extents);
+    log_.logMessage(tag, tidewall::log_level::step, "thin lv created name [%s] num extents [%llu]", lv.c_str(),
+                    extents);
     return 0;
 }
 
@@ -194,9 +197,10 @@ int tw_lvm::scan_pv(std::list<tw_pv>& pv_list) {
 
 int tw_lvm::scan_lv(const std::string& vg, std::list<tw_lv>& lv_list) {
     const char* tag = "tw_lvm::scan_lv";
-    std::string cmd = "lvs --noheadings --separator '|' --units b --nosuffix "
-                      "-o lv_name,lv_attr,lv_size,vg_extent_size " +
-                      shell_quote(vg) + " 2>/dev/null";
+    std::string cmd =
+        "lvs --noheadings --separator '|' --units b --nosuffix "
+        "-o lv_name,lv_attr,lv_size,vg_extent_size " +
+        shell_quote(vg) + " 2>/dev/null";
     std::string out;
     if (run_cmd(tag, cmd, out) != 0) return 1;
     for (const auto& line : lines_of(out)) {
@@ -218,8 +222,8 @@ int tw_lvm::scan_lv(const std::string& vg, std::list<tw_lv>& lv_list) {
         lv.set_name(f[0]);
         lv.set_thin_volume(!f[1].empty() && f[1][0] == 'V');
         lv.set_num_extents(extent ? size / extent : 0);
-        log_.logMessage(tag, tidewall::log_level::detail, "lv name [%s] attr [%s] num extents [%llu]", f[0].c_str(), f[1].c_str(),
-                        lv.get_num_extents());
+        log_.logMessage(tag, tidewall::log_level::detail, "lv name [%s] attr [%s] num extents [%llu]", f[0].c_str(),
+                        f[1].c_str(), lv.get_num_extents());
         lv_list.push_back(lv);
     }
     return 0;

@@ -5,8 +5,8 @@
 
 #include <tidewall/tw_lvm.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
 
 #include <limits>
 
@@ -21,7 +21,7 @@ unsigned long long scaled(unsigned long long a, unsigned long long b, unsigned l
     return v > kMax ? kMax : static_cast<unsigned long long>(v);
 }
 
-} // namespace
+}  // namespace
 
 int tw_lvm::configure_vg() {
     const char* tag = "tw_lvm::configure_vg";
@@ -146,8 +146,8 @@ int tw_lvm::create_lv() {
         unsigned long long by_cap = scaled(lv.get_max_size(), 1024, extent_size);
         tw_lv sized = lv;
         sized.set_num_extents(by_cap < by_share ? by_cap : by_share);
-        log_.logMessage(tag, tidewall::log_level::detail, "lv [%s] share [%llu] cap [%llu] extents [%llu]", lv.get_name().c_str(), by_share,
-                        by_cap, sized.get_num_extents());
+        log_.logMessage(tag, tidewall::log_level::detail, "lv [%s] share [%llu] cap [%llu] extents [%llu]",
+                        lv.get_name().c_str(), by_share, by_cap, sized.get_num_extents());
         int rc = sized.is_thin_volume() ? create_thin_lv(sized) : create_thick_lv(sized);
         if (rc != 0) {
             fail(tag, "lv create failed for vg [%s]", vg_.get_name().c_str());

@@ -8,10 +8,10 @@
 
 #include <tidewall/tw_resource_mgr.h>
 
+#include "foundation/error/status.h"
+#include "foundation/log/log_level.h"
 #include "metadata/failure_record.h"
 #include "metadata/resource_mgr_internal.h"
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
 
 #include <cstdarg>
 
@@ -28,7 +28,7 @@ void record(tw_debug& log, std::list<std::string>& failures, const char* tag, co
     va_end(args);
 }
 
-} // namespace
+}  // namespace
 
 int inner_step_failed(tw_debug& log, std::list<std::string>& failures, const std::list<std::string>& inner,
                       const char* tag, const char* message, int rc) {
@@ -37,7 +37,7 @@ int inner_step_failed(tw_debug& log, std::list<std::string>& failures, const std
     return rc;
 }
 
-} // namespace tidewall::metadata
+}  // namespace tidewall::metadata
 
 tw_resource_mgr::operation::operation(tw_resource_mgr& m) : mgr(m) {
     tidewall::enter_call();
@@ -50,11 +50,13 @@ tw_resource_mgr::operation::~operation() {
 }
 
 tw_resource_mgr::tw_resource_mgr() {
-    log_.logMessage("tw_resource_mgr::tw_resource_mgr", tidewall::log_level::trace, "Creating tw_resource_mgr instance");
+    log_.logMessage("tw_resource_mgr::tw_resource_mgr", tidewall::log_level::trace,
+                    "Creating tw_resource_mgr instance");
 }
 
 tw_resource_mgr::~tw_resource_mgr() {
-    log_.logMessage("tw_resource_mgr::~tw_resource_mgr", tidewall::log_level::trace, "Cleaning tw_resource_mgr instance");
+    log_.logMessage("tw_resource_mgr::~tw_resource_mgr", tidewall::log_level::trace,
+                    "Cleaning tw_resource_mgr instance");
 }
 
 void tw_resource_mgr::fail(const char* tag, const char* fmt, ...) {

@@ -6,14 +6,13 @@
 #include <tidewall/tw_resource_mgr.h>
 #include <tidewall/tw_storage.h>
 
-#include "metadata/resource_mgr_internal.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "metadata/resource_mgr_internal.h"
 
 using tidewall::metadata::inner_step_failed;
 
-int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built,
-                                               tw_fsm& fsm) {
+int tw_resource_mgr::clean_up_failed_configure(tw_md_storage_config& config, const tw_lvm& built, tw_fsm& fsm) {
     const char* tag = "tw_resource_mgr::unconfigure_meta_data_storage_internal";
     // Its fstab entries first (a line naming a volume about to be removed
     // would be waited for at boot), its mounts (paths mounted before the call
@@ -56,8 +55,8 @@ int tw_resource_mgr::undo_fstab_changes(const char* tag, const tw_fsm& fsm) {
             for (const auto& e : it->replaced)
                 storage.update_sysconfig_files(e.GetMountPoint(), e.GetBackingDevice(), e.GetFileSystemType(),
                                                tsaf_utils::create_file_sys_args(e.MountOptions()), "/etc/fstab");
-            log_.logMessage(tag, tidewall::log_level::step, "fstab entry for [%s] undone, %zu earlier entr%s put back", it->path.c_str(),
-                            it->replaced.size(), it->replaced.size() == 1 ? "y" : "ies");
+            log_.logMessage(tag, tidewall::log_level::step, "fstab entry for [%s] undone, %zu earlier entr%s put back",
+                            it->path.c_str(), it->replaced.size(), it->replaced.size() == 1 ? "y" : "ies");
         }
     } catch (const TsException&) {
         fail(tag, "fstab entries of this configure could not be undone");

@@ -6,11 +6,11 @@
 #include <tidewall/tw_lvm.h>
 #include <tidewall/tw_resource_mgr.h>
 
-#include "metadata/layout_disk_checks.h"
-#include "metadata/resource_mgr_internal.h"
-#include "foundation/log/log_level.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/sync.h"
+#include "foundation/log/log_level.h"
+#include "metadata/layout_disk_checks.h"
+#include "metadata/resource_mgr_internal.h"
 
 using tidewall::metadata::inner_step_failed;
 
@@ -20,7 +20,7 @@ namespace {
 // formatted.
 constexpr unsigned kDeviceSettleMs = 10000;
 
-} // namespace
+}  // namespace
 
 int tw_resource_mgr::create_meta_data_storage_config(std::list<std::string>& disks, std::string& config_out,
                                                      std::string& node_type) {
@@ -28,7 +28,8 @@ int tw_resource_mgr::create_meta_data_storage_config(std::list<std::string>& dis
     const char* tag = "tw_resource_mgr::create_meta_data_storage_config";
     tw_md_storage_config config;
     int rc = config.init(node_type);
-    if (rc != 0) return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
+    if (rc != 0)
+        return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
     rc = config.create_config_data(disks);
     if (rc == 0) rc = config.get_config_data(config_out);
     if (rc != 0)
@@ -38,8 +39,8 @@ int tw_resource_mgr::create_meta_data_storage_config(std::list<std::string>& dis
     return 0;
 }
 
-int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::string& node_type,
-                                                 std::string& vg_name, std::string& pv_list) {
+int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::string& node_type, std::string& vg_name,
+                                                 std::string& pv_list) {
     operation op(*this);
     const char* tag = "tw_resource_mgr::configure_meta_data_storage";
     tidewall::locks::operation_lock lock(tidewall::locks::operation::metadata_configure);
@@ -54,11 +55,11 @@ int tw_resource_mgr::configure_meta_data_storage(std::string& config_text, std::
     // node type.
     tw_md_storage_config config;
     int rc = config.init(node_type);
-    if (rc != 0) return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
+    if (rc != 0)
+        return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
     rc = config.read_config_data(config_text);
     if (rc != 0)
-        return inner_step_failed(log_, failures_, config.get_failures(), tag, "reading storage config data failed",
-                                 rc);
+        return inner_step_failed(log_, failures_, config.get_failures(), tag, "reading storage config data failed", rc);
     std::string earlier_vg;
     std::list<std::string> earlier_disks;
     rc = find_earlier_storage(vg_name, pv_list, earlier_vg, earlier_disks);
@@ -128,8 +129,7 @@ int tw_resource_mgr::configure_m5_meta_data_storage(std::string& config_text) {
     tw_md_storage_config config;
     int rc = config.read_config_data(config_text);
     if (rc != 0)
-        return inner_step_failed(log_, failures_, config.get_failures(), tag, "reading storage config data failed",
-                                 rc);
+        return inner_step_failed(log_, failures_, config.get_failures(), tag, "reading storage config data failed", rc);
     if (!disks_can_take(tag, config, "", {})) return 1;
     rc = build_or_clean_up(tag, config, "configure meta data storage failed");
     if (rc != 0) return rc;

@@ -21,6 +21,6 @@ constexpr const char* kMetadataPvKey = "sArrowfieldMetadataPV";
 int inner_step_failed(tw_debug& log, std::list<std::string>& failures, const std::list<std::string>& inner,
                       const char* tag, const char* message, int rc);
 
-} // namespace tidewall::metadata
+}  // namespace tidewall::metadata
 
 #endif

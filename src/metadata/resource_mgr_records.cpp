@@ -5,9 +5,9 @@
 #include <tidewall/tw_lvm.h>
 #include <tidewall/tw_resource_mgr.h>
 
-#include "metadata/resource_mgr_internal.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "metadata/resource_mgr_internal.h"
 
 using tidewall::metadata::kMetadataPvKey;
 using tidewall::metadata::kMetadataVgKey;
@@ -30,7 +30,7 @@ std::list<std::string> split_commas(const std::string& text) {
     return pieces;
 }
 
-} // namespace
+}  // namespace
 
 int tw_resource_mgr::write_reg_key(const char* tag, const std::string& key, const std::string& value) {
     if (tsaf_utils::set_reg_key(key, value) != 0) {
@@ -71,7 +71,8 @@ int tw_resource_mgr::create_disk_list(std::string& uuid_text, std::list<std::str
     tw_lvm lvm;
     std::list<tw_pv> scanned;
     int rc = lvm.scan_pv(scanned);
-    if (rc != 0) return tidewall::metadata::inner_step_failed(log_, failures_, lvm.get_failures(), tag, "PV scan failed", rc);
+    if (rc != 0)
+        return tidewall::metadata::inner_step_failed(log_, failures_, lvm.get_failures(), tag, "PV scan failed", rc);
     for (const auto& uuid : split_commas(uuid_text))
         for (const auto& pv : scanned)
             if (pv.get_uuid() == uuid) disks.push_back(pv.get_name());

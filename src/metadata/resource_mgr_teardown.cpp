@@ -7,16 +7,15 @@
 #include <tidewall/tw_resource_mgr.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 #include "metadata/layout_disk_checks.h"
 #include "metadata/resource_mgr_internal.h"
-#include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
 
 using tidewall::metadata::inner_step_failed;
 
-int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name,
-                                                   std::string& pv_list) {
+int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::string& vg_name, std::string& pv_list) {
     operation op(*this);
     tidewall::locks::operation_lock lock(tidewall::locks::operation::metadata_configure);
     if (!lock.held()) {
@@ -28,7 +27,8 @@ int tw_resource_mgr::unconfigure_meta_data_storage(std::string& node_type, std::
     int rc = find_earlier_storage(vg_name, pv_list, vg, disks);
     if (rc != 0) return rc;
     if (vg.empty() || disks.empty()) {
-        log_.logMessage("tw_resource_mgr::unconfigure_meta_data_storage", tidewall::log_level::step, "skipping cleanup no old VG or PV found");
+        log_.logMessage("tw_resource_mgr::unconfigure_meta_data_storage", tidewall::log_level::step,
+                        "skipping cleanup no old VG or PV found");
         return 0;
     }
     return tear_down_earlier(node_type, vg, disks);
@@ -42,7 +42,8 @@ int tw_resource_mgr::tear_down_earlier(std::string& node_type, const std::string
     // so a layout that could not be built still names them.
     tw_md_storage_config config;
     int rc = config.init(node_type);
-    if (rc != 0) return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
+    if (rc != 0)
+        return inner_step_failed(log_, failures_, config.get_failures(), tag, "storage config init failed", rc);
     rc = config.create_layout_as_set(disks);
     if (rc != 0)
         return inner_step_failed(log_, failures_, config.get_failures(), tag, "creating storage config data failed",
@@ -87,7 +88,8 @@ int tw_resource_mgr::own_mounts(tw_md_storage_config& config, tw_fsm& fsm, std::
         if (tidewall::metadata::is_volume_of_group(top->GetBackingDevice(), vg) || stamped_as_own(path)) {
             own.push_back(m);
         } else {
-            log_.logMessage(tag, tidewall::log_level::step, "leaving [%s] mounted: [%s] is neither a volume of [%s] nor stamped by this node",
+            log_.logMessage(tag, tidewall::log_level::step,
+                            "leaving [%s] mounted: [%s] is neither a volume of [%s] nor stamped by this node",
                             path.c_str(), top->GetBackingDevice().c_str(), vg.c_str());
         }
     }

@@ -16,8 +16,7 @@ namespace {
 
 // Numbers are read as long doubles and truncated toward zero; values outside
 // the field's range are held at its bounds rather than wrapped.
-template <typename T>
-T to_unsigned(long double v) {
+template <typename T> T to_unsigned(long double v) {
     if (!(v > 0)) return 0;
     if (v >= static_cast<long double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
     return static_cast<T>(v);
@@ -37,7 +36,7 @@ bool has_string(const Object* o, const char* key) { return o && o->has<twjson::S
 bool has_number(const Object* o, const char* key) { return o && o->has<twjson::Number>(key); }
 bool has_bool(const Object* o, const char* key) { return o && o->has<twjson::Boolean>(key); }
 
-} // namespace
+}  // namespace
 
 void tw_md_storage_config::create_json(Object& doc) const {
     Object node;
@@ -116,8 +115,9 @@ int tw_md_storage_config::read_config_data(const std::string& config_data) {
         fail(tag, "reading fs mount config data failed");
         return 1;
     }
-    log_.logMessage(tag, tidewall::log_level::detail, "read [%zu] disks, volume group [%s] with [%zu] logical volumes, [%zu] mounts",
-                    disk_list_.size(), vg_.get_name().c_str(), vg_.get_lv_list().size(), fs_mount_list_.size());
+    log_.logMessage(tag, tidewall::log_level::detail,
+                    "read [%zu] disks, volume group [%s] with [%zu] logical volumes, [%zu] mounts", disk_list_.size(),
+                    vg_.get_name().c_str(), vg_.get_lv_list().size(), fs_mount_list_.size());
     return 0;
 }
 
@@ -206,7 +206,7 @@ int tw_md_storage_config::read_lv_config(Object& vg_doc, tw_vg& vg) {
     Array& list = vg_doc.get<Array>("logicalVolume");
     for (std::size_t i = 0; i < list.size(); ++i) {
         Object* e = element_object(list, i);
-        const char* missing = !has_string(e, "name")           ? "lv config name missing"
+        const char* missing = !has_string(e, "name")            ? "lv config name missing"
                               : !has_bool(e, "thinVolume")      ? "lv config thin volume  missing"
                               : !has_number(e, "minPercentage") ? "lv config min percentage missing"
                               : !has_number(e, "maxSize")       ? "lv config max size  missing"
@@ -258,11 +258,11 @@ int tw_md_storage_config::read_fs_mount_config(Object& doc) {
     Array& list = doc.get<Array>("fileSystemMount");
     for (std::size_t i = 0; i < list.size(); ++i) {
         Object* e = element_object(list, i);
-        const char* missing = !has_string(e, "blkDevice") ? "fs mount config name missing"
-                              : !has_string(e, "mntPath") ? "fs mount config mnt path missing"
-                              : !has_string(e, "fsType")  ? "fs mount config fs type missing"
-                              : !has_string(e, "fsArgs")  ? "fs mount config fs args missing"
-                              : !has_number(e, "fsFreq")  ? "fs mount config fs freq  missing"
+        const char* missing = !has_string(e, "blkDevice")  ? "fs mount config name missing"
+                              : !has_string(e, "mntPath")  ? "fs mount config mnt path missing"
+                              : !has_string(e, "fsType")   ? "fs mount config fs type missing"
+                              : !has_string(e, "fsArgs")   ? "fs mount config fs args missing"
+                              : !has_number(e, "fsFreq")   ? "fs mount config fs freq  missing"
                               : !has_number(e, "fsPassno") ? "fs mount config fs passno missing"
                                                            : nullptr;
         if (missing) {

@@ -40,6 +40,6 @@ inline constexpr const char* kFujitsuRx2540M4 = "FUJITSU_PRIMERGYRX2540M4";
 // largest number when they run past it.
 unsigned long long convert_ull(const std::string& text);
 
-} // namespace tidewall::md
+}  // namespace tidewall::md
 
 #endif

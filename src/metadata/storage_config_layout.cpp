@@ -30,7 +30,7 @@ std::list<lv_row> lv_rows(bool control, bool reference_architecture) {
     return rows;
 }
 
-} // namespace
+}  // namespace
 
 int tw_md_storage_config::create_config_data(std::list<std::string> disk_list) {
     const char* tag = "tw_md_storage_config::create_config_data";
@@ -45,7 +45,8 @@ int tw_md_storage_config::create_config_data(std::list<std::string> disk_list) {
         if (convert_ull(settings_[row.min]) == 0) unshared += (unshared.empty() ? "" : ", ") + settings_[row.name];
     if (!unshared.empty()) {
         fail(tag, "no default metadata layout for node type [" + settings_[kNodeType] + "] on platform [" +
-                      settings_[kPlatformType] + "]: logical volume(s) [" + unshared + "] would get no share of the group");
+                      settings_[kPlatformType] + "]: logical volume(s) [" + unshared +
+                      "] would get no share of the group");
         return 1;
     }
     return create_layout_as_set(disk_list);
@@ -133,7 +134,7 @@ std::list<fs_row> fs_rows(bool control, bool reference_architecture) {
     return rows;
 }
 
-} // namespace
+}  // namespace
 
 int tw_md_storage_config::create_fs_config() {
     for (const auto& row : fs_rows(settings_[kNodeType] == kControlNode, is_reference_architecture())) {

@@ -5,8 +5,8 @@
 #include <tidewall/tw_md_storage_config.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "metadata/storage_config_internal.h"
 
 #include <limits>
@@ -28,7 +28,7 @@ unsigned long long convert_ull(const std::string& text) {
     return value;
 }
 
-} // namespace tidewall::md
+}  // namespace tidewall::md
 
 using namespace tidewall::md;
 
@@ -39,7 +39,7 @@ const char* const kPlatformTypeKey = "sScaleoutPlatformType";
 
 bool valid_node_type(const std::string& type) { return type == kControlNode || type == kDataNode; }
 
-} // namespace
+}  // namespace
 
 tw_md_storage_config::tw_md_storage_config() = default;
 
@@ -105,8 +105,8 @@ int tw_md_storage_config::init(std::string node_type) {
     }
     settings_[kModel] = model;
     settings_[kCsMaxSize] = std::to_string(model == kFujitsuRx2540M4 ? TW_MD_CS_MAX_SIZE_RX2540M4 : TW_MD_CS_MAX_SIZE);
-    log_.logMessage(tag, tidewall::log_level::detail, "node type [%s] platform type [%s] model [%s]", node_type.c_str(), platform_type.c_str(),
-                    model.c_str());
+    log_.logMessage(tag, tidewall::log_level::detail, "node type [%s] platform type [%s] model [%s]", node_type.c_str(),
+                    platform_type.c_str(), model.c_str());
 
     if (node_type == kControlNode)
         init_control_node_lv_config();

@@ -58,6 +58,6 @@ bool collect_gluster(family_set& out);
 bool collect_crash_dumps(family_set& out);
 bool collect_tuning(family_set& out);
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics
 
 #endif

@@ -1,9 +1,9 @@
 #include "metrics/collector.h"
 
-#include "foundation/log/log_level.h"
 #include "foundation/host/command_deadline.h"
-#include "gluster/glfs_xml.h"
 #include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_xml.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -43,13 +43,12 @@ bool returned_by(std::future<void>& finished, clock::time_point until) {
         const auto left = until - tidewall::host::steady_now();
         if (left <= clock::duration::zero())
             return finished.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
-        const auto slice =
-            left < kWaitSlice ? std::chrono::ceil<std::chrono::milliseconds>(left) : kWaitSlice;
+        const auto slice = left < kWaitSlice ? std::chrono::ceil<std::chrono::milliseconds>(left) : kWaitSlice;
         if (finished.wait_for(slice) == std::future_status::ready) return true;
     }
 }
 
-} // namespace
+}  // namespace
 
 void report_cut_short() { cut_short_here = true; }
 
@@ -114,8 +113,8 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
         double seconds = std::chrono::duration<double>(ended - started).count();
         const std::string& name = collectors[i].name;
         if (returned && !r.state->error.empty())
-            log.logMessage("tidewall::metrics::run_collectors", tidewall::log_level::failure, "Collector [%s] failed: %s", name.c_str(),
-                           r.state->error.c_str());
+            log.logMessage("tidewall::metrics::run_collectors", tidewall::log_level::failure,
+                           "Collector [%s] failed: %s", name.c_str(), r.state->error.c_str());
         status.gauge("tidewall_collector_success", "", {{"collector", name}}, ok ? 1 : 0);
         status.gauge("tidewall_collector_cut_short",
                      "Whether the collector reached the scrape's deadline and reports only part of its section (1).",
@@ -128,4 +127,4 @@ family_set run_collectors(const std::vector<collector>& collectors, std::chrono:
     return out;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

@@ -41,4 +41,4 @@ bool collect_crash_dumps(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

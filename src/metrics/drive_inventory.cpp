@@ -11,7 +11,7 @@ namespace {
 // Rates over this window: observers move no sLastMonitorTimeDrive key.
 constexpr unsigned kRateMinutes = 5;
 constexpr double kSectorBytes = 512;  // sar counts 512-byte sectors whatever the drive's own size
-} // namespace
+}  // namespace
 
 bool collect_drives(family_set& out) {
     if (!tw_platform::hwmon_driveops_supported()) return true;
@@ -33,4 +33,4 @@ bool collect_drives(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

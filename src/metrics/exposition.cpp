@@ -40,7 +40,7 @@ std::string escaped(const std::string& text, bool quote) {
     }
     return out;
 }
-} // namespace
+}  // namespace
 
 // Label values must be UTF-8; tool output and registry values need not be. A
 // byte that starts no valid sequence becomes U+FFFD.
@@ -113,4 +113,4 @@ std::string render(const std::vector<family>& families) {
     return out;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

@@ -51,6 +51,6 @@ std::string format_value(double value);
 // with no sample says nothing).
 std::string render(const std::vector<family>& families);
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics
 
 #endif

@@ -7,11 +7,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/command_deadline.h"
 #include "foundation/host/host_backend.h"
+#include "gluster/glfs_admin.h"
 #include "gluster/glfs_xml.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <chrono>
 #include <map>
@@ -37,13 +37,13 @@ bool bricks_online(glfs_admin& admin, const std::string& name, glfs_volume& vol,
             online += b.get_is_online() ? 1 : 0;
         }
         out.gauge("tidewall_gluster_volume_bricks_online_ratio",
-                  "Share of the volume's bricks whose process runs (0 to 1).",
-                  {{"volume", name}}, static_cast<double>(online) / bricks.size());
+                  "Share of the volume's bricks whose process runs (0 to 1).", {{"volume", name}},
+                  static_cast<double>(online) / bricks.size());
     }
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool collect_gluster(family_set& out) {
     // One scrape asks gluster each question once: the volume list, and the
@@ -114,4 +114,4 @@ bool collect_gluster(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

@@ -19,7 +19,7 @@ bool rpm_of(const std::string& reading, double& rpm) {
     rpm = std::strtod(start, &end);
     return end != start;
 }
-} // namespace
+}  // namespace
 
 bool collect_power_supplies(family_set& out) {
     tw_platform platform;
@@ -62,4 +62,4 @@ bool collect_memory(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

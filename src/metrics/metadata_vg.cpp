@@ -3,9 +3,9 @@
 
 #include "metrics/collector.h"
 
-#include "foundation/host/time_limits.h"
-#include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/host/time_limits.h"
 
 #include <sstream>
 
@@ -25,4 +25,4 @@ bool collect_metadata_vg(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

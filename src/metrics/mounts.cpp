@@ -11,7 +11,7 @@ namespace tidewall::metrics {
 
 namespace {
 bool is_data_path(const std::string& path) { return path.rfind("/tw/disk", 0) == 0; }
-} // namespace
+}  // namespace
 
 bool collect_mounts(family_set& out) {
     tw_debug log;
@@ -34,4 +34,4 @@ bool collect_mounts(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

@@ -13,7 +13,7 @@ std::string flavour_name(unsigned sds) {
     if (sds == tw_storage::SDS_MALDOR) return "maldor";
     return "unknown";
 }
-} // namespace
+}  // namespace
 
 bool collect_node_identity(family_set& out) {
     tw_storage storage;
@@ -33,4 +33,4 @@ bool collect_node_identity(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

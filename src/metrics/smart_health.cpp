@@ -6,8 +6,8 @@
 
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/host/worker_pool.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/host/worker_pool.h"
 #include "platform/smart_reading.h"
 
 #include <list>
@@ -29,7 +29,7 @@ std::vector<std::string> physical_disks() {
 
 using platform::smart_reading;
 
-} // namespace
+}  // namespace
 
 bool collect_smart(family_set& out) {
     const std::vector<std::string> disks = physical_disks();
@@ -68,4 +68,4 @@ bool collect_smart(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

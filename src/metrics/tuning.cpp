@@ -17,4 +17,4 @@ bool collect_tuning(family_set& out) {
     return true;
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics

@@ -3,24 +3,30 @@
 #include <cerrno>
 
 #include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
 #include "metrics/collector.h"
 
 namespace tidewall::metrics {
 
 std::vector<collector> node_collectors() {
     return {
-        {"node", collect_node_identity},     {"power_supplies", collect_power_supplies},
-        {"fans", collect_fans},              {"processors", collect_processors},
-        {"memory", collect_memory},          {"smart", collect_smart},
-        {"drives", collect_drives},          {"mounts", collect_mounts},
-        {"metadata_vg", collect_metadata_vg}, {"gluster", collect_gluster},
-        {"crash_dumps", collect_crash_dumps}, {"tuning", collect_tuning},
+        {"node", collect_node_identity},
+        {"power_supplies", collect_power_supplies},
+        {"fans", collect_fans},
+        {"processors", collect_processors},
+        {"memory", collect_memory},
+        {"smart", collect_smart},
+        {"drives", collect_drives},
+        {"mounts", collect_mounts},
+        {"metadata_vg", collect_metadata_vg},
+        {"gluster", collect_gluster},
+        {"crash_dumps", collect_crash_dumps},
+        {"tuning", collect_tuning},
     };
 }
 
-} // namespace tidewall::metrics
+}  // namespace tidewall::metrics
 
 std::string tw_metrics::collect(unsigned collector_time_limit_s) {
     using namespace tidewall::metrics;

@@ -9,7 +9,7 @@
 unsigned tw_activity_file_count() {
     unsigned count = 0;
     for (int day = 1; day <= 31; ++day)
-        if (struct stat st {}; tidewall::file_io::status_of(tidewall::host::path(sar_get_filename(day)), st, true) == 0)
+        if (struct stat st{}; tidewall::file_io::status_of(tidewall::host::path(sar_get_filename(day)), st, true) == 0)
             ++count;
     return count;
 }

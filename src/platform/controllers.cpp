@@ -5,10 +5,10 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "platform/tool_runners.h"
 
 #include <set>
@@ -42,7 +42,8 @@ void list_amcli(tw_debug& log, const char* tag, std::list<tw_ctrlinfo>& out) {
         log.logMessage(tag, tidewall::log_level::failure, "No SAS adapters found");
         return;
     }
-    log.logMessage(tag, tidewall::log_level::trace, "amCLI SAS adapters found. Count: %u", static_cast<unsigned>(devnums.size()));
+    log.logMessage(tag, tidewall::log_level::trace, "amCLI SAS adapters found. Count: %u",
+                   static_cast<unsigned>(devnums.size()));
     for (const auto& devnum : devnums) {
         tw_ctrlinfo c = sas_record();
         std::string v;
@@ -99,7 +100,7 @@ void collect_sas_controllers(tw_platform& platform, tw_debug& log, const char* t
     }
 }
 
-} // namespace
+}  // namespace
 
 // --- amCLI ---
 
@@ -108,7 +109,8 @@ int amcli_list_devnum(tw_debug& log, std::string searchstr, std::list<std::strin
     devnums.clear();
     std::list<std::string> out;
     if (run_amcli(log, "-l struct | grep -i " + double_quoted_arg(searchstr), out) != 0 || out.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Failed to get devnum for searchstr - [%s]", searchstr.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Failed to get devnum for searchstr - [%s]",
+                       searchstr.c_str());
         return -1;
     }
     for (const auto& line : out) {
@@ -124,7 +126,8 @@ int amcli_devnum_get_prop(tw_debug& log, std::string devnum, std::string prop, s
     const char* tag = "amcli_devnum_get_prop";
     std::list<std::string> out;
     if (run_amcli(log, "--get " + shell_quote(devnum) + " " + shell_quote(prop), out) != 0 || out.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Devnum [%s] Failed to get property - [%s]", devnum.c_str(), prop.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "amCLI: Devnum [%s] Failed to get property - [%s]",
+                       devnum.c_str(), prop.c_str());
         return -1;
     }
     value = tsaf_utils::trim(out.front());
@@ -159,7 +162,8 @@ int megacli_adp_get_prop(tw_debug& log, unsigned adp, std::string prop, std::str
     std::list<std::string> out;
     std::string args = "adpallinfo a" + std::to_string(adp) + " | grep -i " + double_quoted_arg(prop);
     if (run_megacli(log, args, out) != 0 || out.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "megacli: adpnum [%u] Failed to get property - [%s]", adp, prop.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "megacli: adpnum [%u] Failed to get property - [%s]", adp,
+                       prop.c_str());
         return -1;
     }
     // "Product Name    : PERC 6/i Integrated": the column layout's blanks are no part of it.
@@ -199,10 +203,11 @@ int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target
     std::string words;
     std::istringstream in(target);
     for (std::string w; in >> w;) words += shell_quote(w) + " ";
-    std::string args = "controller slot=" + shell_quote(slot) + " " + words + "show | grep -i " +
-                       double_quoted_arg(prop);
+    std::string args =
+        "controller slot=" + shell_quote(slot) + " " + words + "show | grep -i " + double_quoted_arg(prop);
     if (run_hpcli(log, args, out) != 0 || out.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "hpcli: Ctrl_slot [%s] Drive_target [%s] Failed to get property - [%s]", slot.c_str(),
+        log.logMessage(tag, tidewall::log_level::failure,
+                       "hpcli: Ctrl_slot [%s] Drive_target [%s] Failed to get property - [%s]", slot.c_str(),
                        target.c_str(), prop.c_str());
         return -1;
     }
@@ -223,7 +228,8 @@ int hpcli_slot_map(tw_debug& log, std::map<int, std::string>& slots) {
         std::list<std::string> out;
         std::string cmd = "lspci -v -s " + shell_quote(address) + " | grep -i \"Physical Slot\"";
         if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
-            log.logMessage(tag, tidewall::log_level::failure, "lspci: Failed to get Physical Slot for PCI ID: %s", address.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "lspci: Failed to get Physical Slot for PCI ID: %s",
+                           address.c_str());
             continue;
         }
         std::string slot = value_of(out.front());
@@ -277,7 +283,8 @@ void tw_platform::get_sasctrl_driverlist(std::set<std::string>& drivers) {
         log_.logMessage(tag, tidewall::log_level::failure, "No SAS controllers found");
         return;
     }
-    log_.logMessage(tag, tidewall::log_level::trace, "SAS adapters found. Count: %u", static_cast<unsigned>(addresses.size()));
+    log_.logMessage(tag, tidewall::log_level::trace, "SAS adapters found. Count: %u",
+                    static_cast<unsigned>(addresses.size()));
     for (const auto& line : addresses) {
         std::string kmod, address = tsaf_utils::trim(line);
         if (address.empty()) continue;  // "lspci -s ''" would answer for every device
@@ -290,14 +297,16 @@ int tw_platform::get_controller_kmod(std::string pci_id, std::string& kmod) {
     const char* tag = "tw_platform::get_controller_kmod";
     kmod.clear();
     std::list<std::string> out;
-    int status = tsaf_utils::popen("lspci -k -s " + shell_quote(pci_id) + " | grep -i \"Kernel driver in use\"", out, tidewall::time_limits::kDefaultS);
+    int status = tsaf_utils::popen("lspci -k -s " + shell_quote(pci_id) + " | grep -i \"Kernel driver in use\"", out,
+                                   tidewall::time_limits::kDefaultS);
     if (status != 0 || out.empty()) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get kernel driver for PCI device: [%s] with error [%d]", pci_id.c_str(),
-                        status);
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to get kernel driver for PCI device: [%s] with error [%d]", pci_id.c_str(), status);
         return -1;
     }
     kmod = value_of(out.front());  // "\tKernel driver in use: megaraid_sas"
-    log_.logMessage(tag, tidewall::log_level::trace, "PCI device: [%s] Kernel driver: [%s]", pci_id.c_str(), kmod.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "PCI device: [%s] Kernel driver: [%s]", pci_id.c_str(),
+                    kmod.c_str());
     return 0;
 }
 

@@ -31,8 +31,7 @@ int megacli_adp_get_pciaddr(tw_debug& log, unsigned adp, std::string& pciaddr);
 
 // --- ssacli ---
 // prop of target (ssacli words such as "physicaldrive 1I:1:1") on the controller in slot.
-int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target, std::string prop,
-                             std::string& value);
+int hpcli_ctrl_get_driveprop(tw_debug& log, std::string slot, std::string target, std::string prop, std::string& value);
 // Physical slot number -> PCI address of the SAS/RAID controllers lspci lists;
 // -1 when lspci lists none.
 int hpcli_slot_map(tw_debug& log, std::map<int, std::string>& slots);

@@ -2,15 +2,15 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 namespace {
 
 bool contains(const std::string& line, const char* label) { return line.find(label) != std::string::npos; }
 
-} // namespace
+}  // namespace
 
 tw_system& tw_platform::get_systeminfo() {
     const char* tag = "tw_platform::get_systeminfo";
@@ -30,7 +30,8 @@ tw_system& tw_platform::get_systeminfo() {
             }
             if (contains(*it, "Manufacturer")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0) {
-                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Manufacturer name [%s]", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Manufacturer name [%s]",
+                                    it->c_str());
                     break;
                 }
                 vendor = value;
@@ -42,7 +43,8 @@ tw_system& tw_platform::get_systeminfo() {
             }
             if (contains(*it, "Product Name")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0) {
-                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Product Name [%s]", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Product Name [%s]",
+                                    it->c_str());
                     break;
                 }
                 model = value;
@@ -55,7 +57,8 @@ tw_system& tw_platform::get_systeminfo() {
             }
             if (contains(*it, "Serial Number")) {
                 if (tsaf_utils::get_name_value_pair(*it, name, value) != 0)
-                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Serial Number %s", it->c_str());
+                    log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract Serial Number %s",
+                                    it->c_str());
                 else
                     serial = value;
                 break;

@@ -5,11 +5,11 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/error/status.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <boost/algorithm/string/case_conv.hpp>
@@ -24,7 +24,8 @@ namespace {
 
 // The blink time, in pieces a millisecond count holds whatever its length.
 void blink_for(tw_debug& log, const char* tag, unsigned seconds) {
-    log.logMessage(tag, tidewall::log_level::trace, "Blinking drive LED for %d seconds", static_cast<int>(std::min(seconds, 0x7fffffffU)));
+    log.logMessage(tag, tidewall::log_level::trace, "Blinking drive LED for %d seconds",
+                   static_cast<int>(std::min(seconds, 0x7fffffffU)));
     for (unsigned left = seconds; left > 0;) {
         unsigned piece = std::min(left, 3600U);
         ZUSLEEP_InTeRnAl(piece * 1000);
@@ -58,7 +59,7 @@ std::string format(const char* fmt, const std::string& a, const std::string& b =
     return buf;
 }
 
-} // namespace
+}  // namespace
 
 int amcli_devnum_locate(tw_debug& log, std::string devnum, unsigned seconds) {
     const std::string d = shell_quote(devnum);
@@ -81,8 +82,8 @@ int hpcli_ctrl_locate_drive(tw_debug& log, std::string slot, std::string drive, 
     std::string args = "controller slot=" + shell_quote(slot) + " physicaldrive " + shell_quote(drive) +
                        " modify led=on duration=" + std::to_string(seconds);
     if (run_hpcli(log, args, out) != 0) {
-        log.logMessage(tag, tidewall::log_level::failure, "hpcli: Ctrl_slot [%s] Failed to locate Physical Drive [%s].", slot.c_str(),
-                       drive.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "hpcli: Ctrl_slot [%s] Failed to locate Physical Drive [%s].",
+                       slot.c_str(), drive.c_str());
         return -1;
     }
     // The controller stops the LED itself after `duration`; wait as long.
@@ -113,15 +114,17 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
         log_.logMessage(tag, tidewall::log_level::trace, "Drive locate not supported for vendor [%s]", vendor.c_str());
         return -1;
     }
-    log_.logMessage(tag, tidewall::log_level::step, "Locating [%s] drive with number [%s]", vendor.c_str(), drive_number.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Locating [%s] drive with number [%s]", vendor.c_str(),
+                    drive_number.c_str());
 
     // HPE and DELL numbers are "controller/drive"; the drive part may hold
     // colons of its own ("1I:1:1", "32:5").
     std::string controller, drive;
     if ((known->second == VENDOR_HPE || known->second == VENDOR_DELL) &&
         tsaf_utils::get_name_value_pair(drive_number, '/', controller, drive) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Drive number [%s] of vendor [%s] is not of the form controller/drive",
-                        drive_number.c_str(), vendor.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Drive number [%s] of vendor [%s] is not of the form controller/drive", drive_number.c_str(),
+                        vendor.c_str());
         return -1;
     }
 
@@ -130,20 +133,21 @@ int tw_platform::drive_locate(const std::string& vendor, const std::string& driv
     case VENDOR_FUJITSU:
         rc = amcli_devnum_locate(log_, drive_number, seconds);
         if (rc == 0)
-            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
-                            drive_number.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]",
+                            vendor.c_str(), drive_number.c_str());
         return rc;
     case VENDOR_HPE:
         rc = hpcli_ctrl_locate_drive(log_, controller, drive, seconds);
         if (rc == 0)
-            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]", vendor.c_str(),
-                            drive_number.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s]",
+                            vendor.c_str(), drive_number.c_str());
         return rc;
     case VENDOR_DELL:
         rc = megacli_adp_locate_drive(log_, controller, drive, seconds);
         if (rc == 0)
-            log_.logMessage(tag, tidewall::log_level::step, "Successfully located [%s] drive with number [%s] adapter number [%s]",
-                            vendor.c_str(), drive.c_str(), controller.c_str());
+            log_.logMessage(tag, tidewall::log_level::step,
+                            "Successfully located [%s] drive with number [%s] adapter number [%s]", vendor.c_str(),
+                            drive.c_str(), controller.c_str());
         return rc;
     default:
         log_.logMessage(tag, tidewall::log_level::trace, "Drive locate not supported for vendor [%s]", vendor.c_str());
@@ -166,8 +170,9 @@ int tw_platform::drive_locate_mountpath(const std::string& mount_path) {
     const std::string key = drive_locate_getregkey();
     unsigned minutes = 0;
     if (tsaf_utils::get_reg_key(key, minutes) != 0) {
-        log_.logMessage(tag, tidewall::log_level::dump, "Failed to get value for registry [%s]. Using default locate time of %u mins.",
-                        key.c_str(), drive_locate_get_default_timeintervalmins());
+        log_.logMessage(tag, tidewall::log_level::dump,
+                        "Failed to get value for registry [%s]. Using default locate time of %u mins.", key.c_str(),
+                        drive_locate_get_default_timeintervalmins());
         minutes = drive_locate_get_default_timeintervalmins();
     }
     if (minutes == 0) minutes = drive_locate_get_default_timeintervalmins();
@@ -181,7 +186,8 @@ int tw_platform::drive_locate_mountpath(const std::string& mount_path) {
     if (!mpath_info_.mpath_fileinfo_search(file, mount_path, number)) {
         mpath_fileinfo_update();
         if (!mpath_info_.mpath_fileinfo_search(file, mount_path, number)) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Mountpath [%s] not found in Mpath fileinfo.", mount_path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Mountpath [%s] not found in Mpath fileinfo.",
+                            mount_path.c_str());
             return -1;
         }
     }

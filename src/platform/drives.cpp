@@ -13,10 +13,10 @@
 #include <tidewall/tw_smartctl.h>
 #include <tidewall/tw_storage.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "platform/controllers.h"
 #include "platform/tool_runners.h"
 
@@ -51,8 +51,10 @@ std::map<std::string, std::string> lsblk_pairs(const std::string& line) {
 // does not know the device.
 std::string disk_of(tw_debug& log, const std::string& device) {
     std::list<std::string> out;
-    if (tsaf_utils::popen("lsblk -n -o PKNAME " + shell_quote(device), out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
-        log.logMessage("disk_of", tidewall::log_level::failure, "lsblk: Failed to get the disk of device [%s]", device.c_str());
+    if (tsaf_utils::popen("lsblk -n -o PKNAME " + shell_quote(device), out, tidewall::time_limits::kDefaultS) != 0 ||
+        out.empty()) {
+        log.logMessage("disk_of", tidewall::log_level::failure, "lsblk: Failed to get the disk of device [%s]",
+                       device.c_str());
         return "";
     }
     std::string parent = tsaf_utils::trim(out.front());
@@ -63,7 +65,8 @@ void fill_lsblk_facts(tw_debug& log, const std::string& disk, tw_driveinfo& d) {
     std::list<std::string> out;
     std::string cmd = "lsblk -d -n -b -P -o NAME,VENDOR,MODEL,SERIAL,REV,TRAN,SIZE,HCTL " + shell_quote(disk);
     if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
-        log.logMessage("fill_lsblk_facts", tidewall::log_level::failure, "lsblk: Failed to get the facts of drive [%s]", disk.c_str());
+        log.logMessage("fill_lsblk_facts", tidewall::log_level::failure, "lsblk: Failed to get the facts of drive [%s]",
+                       disk.c_str());
         return;
     }
     auto f = lsblk_pairs(out.front());
@@ -81,7 +84,8 @@ void fill_lsblk_facts(tw_debug& log, const std::string& disk, tw_driveinfo& d) {
 void megacli_drive_numbers(tw_debug& log, std::map<std::string, std::string>& by_inquiry) {
     std::list<std::string> out;
     if (run_megacli(log, "-PDList -aALL", out) != 0) {
-        log.logMessage("megacli_drive_numbers", tidewall::log_level::failure, "megacli: Failed to list physical drives");
+        log.logMessage("megacli_drive_numbers", tidewall::log_level::failure,
+                       "megacli: Failed to list physical drives");
         return;
     }
     std::string adapter = "0", enclosure, slot;
@@ -196,14 +200,14 @@ drive_numbers controller_drive_numbers(tw_platform& platform, tw_debug& log) {
             ssacli_drive_numbers(log, numbers.by_serial, numbers.by_disk);
             ssacli_asked = true;
         } else if (driver == "mpt3sas") {
-            log.logMessage("controller_drive_numbers", tidewall::log_level::trace, "amCLI drive numbers are not read; drives on [%s] have none",
-                           driver.c_str());
+            log.logMessage("controller_drive_numbers", tidewall::log_level::trace,
+                           "amCLI drive numbers are not read; drives on [%s] have none", driver.c_str());
         }
     }
     return numbers;
 }
 
-} // namespace
+}  // namespace
 
 // The work of both forms of get_driveinfo past the gate.
 static void drives_examine(tw_platform& platform, tw_debug& log, unsigned rate_minutes, std::list<tw_driveinfo>& out) {

@@ -2,8 +2,8 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <boost/algorithm/string/case_conv.hpp>

@@ -4,11 +4,11 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -38,7 +38,7 @@ std::string bdf_of_link(const std::string& target, const std::string& host) {
     return target.substr(start, end - start + 1);
 }
 
-} // namespace
+}  // namespace
 
 int host_select(const struct dirent* entry) {
     return entry->d_name[0] != '.' && std::strncmp(entry->d_name, "host", 4) == 0;
@@ -78,7 +78,8 @@ std::list<tw_ctrlinfo>& tw_platform::get_fcinfo() {
             std::list<std::string> out;
             std::string cmd =
                 "lspci -s " + tidewall::shell_quote(c.get_bdf()) + " | cut -d ' ' -f 2- | cut -d ':' -f 2-";
-            if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) == 0 && !out.empty()) c.set_model(tsaf_utils::trim(out.front()));
+            if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) == 0 && !out.empty())
+                c.set_model(tsaf_utils::trim(out.front()));
         }
         fc_ctrls_.push_back(c);
     }

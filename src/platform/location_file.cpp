@@ -8,11 +8,11 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
-#include "foundation/host/sync.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/sync.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -36,7 +36,8 @@ public:
     location_lock(tw_debug& log, const std::string& file)
         : guard_(), lock_(tidewall::locks::lock_name_for("location", tidewall::host::path(file)), kLockWaitMs) {
         if (!lock_.held())
-            log.logMessage("tw_mpathfileinfo", tidewall::log_level::failure, "Cannot lock [%s]: %s", file.c_str(), lock_.why().c_str());
+            log.logMessage("tw_mpathfileinfo", tidewall::log_level::failure, "Cannot lock [%s]: %s", file.c_str(),
+                           lock_.why().c_str());
     }
     bool held() const { return lock_.held(); }
     location_lock(const location_lock&) = delete;
@@ -53,7 +54,7 @@ private:
 // Values of an entry are blank-separated tokens of one line.
 bool storable(const std::string& v) { return v.find_first_of(" \t\r\n") == std::string::npos; }
 
-} // namespace
+}  // namespace
 
 tw_mpathfileinfo::tw_mpathfileinfo() = default;
 tw_mpathfileinfo::~tw_mpathfileinfo() = default;
@@ -64,8 +65,9 @@ std::string tw_mpathfileinfo::mpath_file() {
 
 void tw_mpathfileinfo::mpath_add_filedata(std::string& mount_path, mpath_file_data_s& data) {
     if (map_.count(mount_path)) return;  // the first entry of a mount path holds
-    log_.logMessage("tw_mpathfileinfo::mpath_add_filedata", tidewall::log_level::trace, "Inserting in mpath-filemap: [%s] -> %s,%s",
-                    mount_path.c_str(), data.devuuid.c_str(), data.drivenum.c_str());
+    log_.logMessage("tw_mpathfileinfo::mpath_add_filedata", tidewall::log_level::trace,
+                    "Inserting in mpath-filemap: [%s] -> %s,%s", mount_path.c_str(), data.devuuid.c_str(),
+                    data.drivenum.c_str());
     map_.emplace(mount_path, data);
 }
 
@@ -87,7 +89,8 @@ void parse_location_lines(tw_debug& log, const char* tag, const std::list<std::s
             log.logMessage(tag, tidewall::log_level::dump, "Tokens[%d]=%s", static_cast<int>(i), tokens[i].c_str());
             std::string name, value;
             if (tsaf_utils::get_name_value_pair(tokens[i], ':', name, value) != 0) {
-                log.logMessage(tag, tidewall::log_level::failure, "Failed to get name, value pair from token (%s)", tokens[i].c_str());
+                log.logMessage(tag, tidewall::log_level::failure, "Failed to get name, value pair from token (%s)",
+                               tokens[i].c_str());
                 continue;
             }
             if (name == tw_mpathfileinfo::mnt_str())
@@ -101,7 +104,7 @@ void parse_location_lines(tw_debug& log, const char* tag, const std::list<std::s
     }
 }
 
-} // namespace
+}  // namespace
 
 void tw_mpathfileinfo::create_mpath_fileinfo_map(const std::string& file) {
     const char* tag = "tw_mpathfileinfo::create_mpath_fileinfo_map";
@@ -147,15 +150,17 @@ void tw_mpathfileinfo::mpath_map_find_insert(const std::string& mount_path, cons
 void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
     const char* tag = "tw_mpathfileinfo::mpath_fileinfo_update_incore";
     if (!drives_) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update mpath fileinfo as drivelist pointer is NULL.");
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to update mpath fileinfo as drivelist pointer is NULL.");
         return;
     }
     std::unique_ptr<tw_storage> storage;
     for (const auto& [mount_path, device] : mounts_) {
         tw_driveinfo drive;
         if (!drivelist_find_devname(drives_, device, drive)) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Cannot find disk name [%s] in driveinfo list. Skipping mount path [%s].",
-                            device.c_str(), mount_path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Cannot find disk name [%s] in driveinfo list. Skipping mount path [%s].", device.c_str(),
+                            mount_path.c_str());
             continue;
         }
         std::string uuid;
@@ -177,12 +182,13 @@ void tw_mpathfileinfo::mpath_fileinfo_update_incore() {
         mpath_file_data_s data{uuid, drive.get_drivenum()};
         if (!storable(mount_path) || !storable(data.devuuid) || !storable(data.drivenum)) {
             // A blank would split the entry's line into more tokens than a reader accepts.
-            log_.logMessage(tag, tidewall::log_level::failure, "Mount path [%s] (UUID [%s], drive [%s]) cannot be stored in the location file",
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Mount path [%s] (UUID [%s], drive [%s]) cannot be stored in the location file",
                             mount_path.c_str(), data.devuuid.c_str(), data.drivenum.c_str());
             continue;
         }
-        log_.logMessage(tag, tidewall::log_level::dump, "Find and insert Mpath[%s] DevUuid[%s] Drivenum[%s]", mount_path.c_str(),
-                        data.devuuid.c_str(), data.drivenum.c_str());
+        log_.logMessage(tag, tidewall::log_level::dump, "Find and insert Mpath[%s] DevUuid[%s] Drivenum[%s]",
+                        mount_path.c_str(), data.devuuid.c_str(), data.drivenum.c_str());
         mpath_map_find_insert(mount_path, data);
     }
 }
@@ -223,8 +229,7 @@ bool tw_mpathfileinfo::mpath_fileinfo_search(const std::string& file, const std:
         if (!tsaf_utils::is_file(file) || tsaf_utils::read_file(file, lines) != 0) return false;
     }
     std::map<std::string, mpath_file_data_s> found;
-    parse_location_lines(log_, tag, lines,
-                         [&found](std::string& m, mpath_file_data_s& d) { found.emplace(m, d); });
+    parse_location_lines(log_, tag, lines, [&found](std::string& m, mpath_file_data_s& d) { found.emplace(m, d); });
     auto it = found.find(mount_path);
     if (it == found.end()) return false;
     drive_number = it->second.drivenum;
@@ -240,7 +245,8 @@ int tw_platform::mpath_fileinfo_update() {
                             "No drives found. Cannot update location information in registry. Drive operations not "
                             "supported.");
         else
-            log_.logMessage(tag, tidewall::log_level::failure, "No drives found. Cannot update location information in registry.");
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "No drives found. Cannot update location information in registry.");
         return -1;
     }
     mpath_info_.mpath_assign_drivelistp(&drives_);

@@ -2,9 +2,9 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/compat/tsaf_utils.h"
 
 tw_memory& tw_platform::get_memoryinfo() {
     const char* tag = "tw_platform::get_memoryinfo";
@@ -22,7 +22,8 @@ tw_memory& tw_platform::get_memoryinfo() {
         std::string name, value;
         if (line.find("MemTotal") != std::string::npos) {
             if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract MemTotal value from string: %s", line.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract MemTotal value from string: %s",
+                                line.c_str());
                 scanned = false;
                 break;
             }
@@ -30,7 +31,8 @@ tw_memory& tw_platform::get_memoryinfo() {
         }
         if (line.find("MemAvailable") != std::string::npos) {
             if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract MemAvailable value from string: %s", line.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure,
+                                "Failed to extract MemAvailable value from string: %s", line.c_str());
                 scanned = false;
                 break;
             }

@@ -2,11 +2,11 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "platform/mount_points.h"
 
 #include <cstdlib>
@@ -15,7 +15,7 @@
 namespace {
 
 const char* const kFixedMountPoints[] = {
-    "/",     "/opt",    "/var", "/var/log", "/boot", "/tw/ddb", "/opt/tessaline/Dockwright64/IndexCache",
+    "/",          "/opt",       "/var", "/var/log", "/boot", "/tw/ddb", "/opt/tessaline/Dockwright64/IndexCache",
     "/tw/dav_vm", "/tw/dav_he",
 };
 
@@ -43,7 +43,7 @@ void examine(tw_debug& log, const char* tag, std::list<tw_mntpointinfo>& out) {
     }
 }
 
-} // namespace
+}  // namespace
 
 int disk_select(const struct dirent* entry) {
     return entry->d_name[0] != '.' && std::strncmp(entry->d_name, "disk", 4) == 0;
@@ -74,7 +74,8 @@ unsigned mntpath_get_percentused(tw_debug& log, std::string path) {
     out.clear();
     log.logMessage(tag, tidewall::log_level::trace, "Get Mntpath percent used with cmd: %s", cmd.c_str());
     if (tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to get mntpath percentage used with cmd [%s]", cmd.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get mntpath percentage used with cmd [%s]",
+                       cmd.c_str());
         return 0;
     }
     return tsaf_utils::string_to_uint(tsaf_utils::trim_right(out.front(), "%"));

@@ -6,12 +6,12 @@
 #include <tidewall/tw_platform.h>
 #include <tidewall/twjson.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/shell_quote.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
-#include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <cerrno>
 #include <cstring>
@@ -25,7 +25,8 @@ int nwconf_file_generate(std::string path, tw_debug& log) {
     const char* tag = "nwconf_file_generate";
     std::string home;
     if (tsaf_utils::get_reg_key("dHOME", home) != 0) {
-        log.logMessage(tag, tidewall::log_level::trace, "Failed to get Home directory regkey value from registry. Using default.");
+        log.logMessage(tag, tidewall::log_level::trace,
+                       "Failed to get Home directory regkey value from registry. Using default.");
         home = "/opt/tessaline/Dockwright";
     }
     std::string cmd = "PYTHONPATH=" + shell_quote(home) + " python " + shell_quote(home) + "/tsnwconfigmgr.py get " +
@@ -33,7 +34,9 @@ int nwconf_file_generate(std::string path, tw_debug& log) {
     log.logMessage(tag, tidewall::log_level::trace, "Generate NW config file with cmd - [%s]", cmd.c_str());
     std::list<std::string> out;
     int status = tsaf_utils::popen(cmd, out, tidewall::time_limits::kDefaultS);
-    if (status != 0) log.logMessage(tag, tidewall::log_level::failure, "Error [%d] executing cmd [%s]. Continuing..", status, cmd.c_str());
+    if (status != 0)
+        log.logMessage(tag, tidewall::log_level::failure, "Error [%d] executing cmd [%s]. Continuing..", status,
+                       cmd.c_str());
     return 0;
 }
 
@@ -77,9 +80,9 @@ std::map<std::string, eth_adp_s> port_map(tw_debug& log, const char* tag, const 
     if (!doc.has<twjson::Array>("ethernet_adaptors")) return ports;
     const twjson::Array& adapters = doc.get<twjson::Array>("ethernet_adaptors");
     for (size_t i = 0; i < adapters.size(); ++i) {
-        if (!adapters.has<twjson::Object>(i) ||
-            !adapters.get<twjson::Object>(i).has<twjson::String>("pci_bus_info")) {
-            log.logMessage(tag, tidewall::log_level::failure, "PCIbus info missing in ethernet adapter info at index[%u]", static_cast<unsigned>(i));
+        if (!adapters.has<twjson::Object>(i) || !adapters.get<twjson::Object>(i).has<twjson::String>("pci_bus_info")) {
+            log.logMessage(tag, tidewall::log_level::failure,
+                           "PCIbus info missing in ethernet adapter info at index[%u]", static_cast<unsigned>(i));
             continue;
         }
         const twjson::Object& adapter = adapters.get<twjson::Object>(i);
@@ -103,7 +106,7 @@ std::map<std::string, eth_adp_s> port_map(tw_debug& log, const char* tag, const 
     return ports;
 }
 
-} // namespace
+}  // namespace
 
 std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::string& path) {
     const char* tag = "tw_platform::nwconf_json_parse";
@@ -122,8 +125,8 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
     std::map<std::string, eth_adp_s> ports = port_map(log_, tag, doc);
     if (log_.getDebugLevel() > 2)
         for (const auto& [name, p] : ports)
-            log_.logMessage(tag, tidewall::log_level::dump, "Eth-Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
-                            p.hwaddr.c_str(), p.pci_bus_info.c_str(), p.speed.c_str());
+            log_.logMessage(tag, tidewall::log_level::dump, "Eth-Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]",
+                            name.c_str(), p.hwaddr.c_str(), p.pci_bus_info.c_str(), p.speed.c_str());
 
     if (!doc.has<twjson::Array>("interfaces")) {
         log_.logMessage(tag, tidewall::log_level::failure, "Interfaces data missing");
@@ -133,13 +136,15 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
     log_.logMessage(tag, tidewall::log_level::dump, "Number of Interfaces [%d]", static_cast<int>(interfaces.size()));
     for (size_t j = 0; j < interfaces.size(); ++j) {
         if (!interfaces.has<twjson::Object>(j) || !interfaces.get<twjson::Object>(j).has<twjson::String>("device")) {
-            log_.logMessage(tag, tidewall::log_level::trace, "Device name missing in interface object at index [%d]", static_cast<int>(j));
+            log_.logMessage(tag, tidewall::log_level::trace, "Device name missing in interface object at index [%d]",
+                            static_cast<int>(j));
             continue;
         }
         const twjson::Object& intf = interfaces.get<twjson::Object>(j);
         const std::string& device = intf.get<twjson::String>("device");
         if (text_of(intf, "ipaddr").empty()) {
-            log_.logMessage(tag, tidewall::log_level::dump, "Skipping device [%s] as IP Address is missing", device.c_str());
+            log_.logMessage(tag, tidewall::log_level::dump, "Skipping device [%s] as IP Address is missing",
+                            device.c_str());
             continue;
         }
         if (device.find("bond") == std::string::npos) {
@@ -153,20 +158,22 @@ std::map<std::string, tw_nicinfo> tw_platform::nwconf_json_parse(const std::stri
         }
         // A bond is reported through its members, with their ports' facts.
         if (!intf.has<twjson::Array>("slave_devices")) {
-            log_.logMessage(tag, tidewall::log_level::trace, "Slave devices data missing for interface [%s]", device.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Slave devices data missing for interface [%s]",
+                            device.c_str());
             continue;
         }
         for (const auto& member_value : intf.get<twjson::Array>("slave_devices").values()) {
             if (!member_value.is<twjson::String>()) continue;
             const std::string& member = member_value.get<twjson::String>();
             if (nics.count(member)) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Interface [%s] is already in the NIC list", member.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Interface [%s] is already in the NIC list",
+                                member.c_str());
                 continue;
             }
             auto port = ports.find(member);
             if (port == ports.end()) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Data for [%s] slave interface [%s] not available", device.c_str(),
-                                member.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Data for [%s] slave interface [%s] not available",
+                                device.c_str(), member.c_str());
                 continue;
             }
             tw_nicinfo nic;
@@ -184,8 +191,8 @@ void tw_platform::config_get_nicmap(std::map<std::string, tw_nicinfo>& nics) {
     const char* tag = "tw_platform::config_get_nicmap";
     std::string dir;
     if (int rc = tidewall::locks::state_directory(dir); rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "No safe directory for the network config file [%s]: %s", kNwconfPath,
-                        std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "No safe directory for the network config file [%s]: %s",
+                        kNwconfPath, std::strerror(rc));
         nics.clear();
         return;
     }
@@ -193,6 +200,6 @@ void tw_platform::config_get_nicmap(std::map<std::string, tw_nicinfo>& nics) {
     nics = nwconf_json_parse(kNwconfPath);
     if (log_.getDebugLevel() > 2)
         for (const auto& [name, n] : nics)
-            log_.logMessage(tag, tidewall::log_level::dump, "Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]", name.c_str(),
-                            n.get_macaddr().c_str(), n.get_busaddr().c_str(), n.get_linkspeed().c_str());
+            log_.logMessage(tag, tidewall::log_level::dump, "Intfx [%s] HWaddr [%s] PCI info [%s] Speed [%s]",
+                            name.c_str(), n.get_macaddr().c_str(), n.get_busaddr().c_str(), n.get_linkspeed().c_str());
 }

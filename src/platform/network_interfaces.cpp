@@ -4,11 +4,11 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <vector>
@@ -33,19 +33,21 @@ std::string nic_fact_command(const std::string& what, const std::string& dev, co
     return "";
 }
 
-} // namespace
+}  // namespace
 
 int tw_platform::get_nicdevinfo(const std::string& dev, const std::string& busaddr, const std::string& what,
                                 std::string& value, int retry_count) {
     const char* tag = "tw_platform::get_nicdevinfo";
     const std::string cmd = nic_fact_command(what, dev, busaddr);
     if (cmd.empty()) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Unknown NIC info [%s] asked for device [%s]", what.c_str(), dev.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Unknown NIC info [%s] asked for device [%s]", what.c_str(),
+                        dev.c_str());
         return 0;
     }
     if (what == "model" && busaddr.empty()) {
         // "lspci -s ''" lists every device: the first one's name is no model of this port.
-        log_.logMessage(tag, tidewall::log_level::failure, "No PCI address for device [%s]. Cannot get NIC info %s", dev.c_str(), what.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "No PCI address for device [%s]. Cannot get NIC info %s",
+                        dev.c_str(), what.c_str());
         return 0;
     }
     int retries = retry_count_get(retry_count, 10);
@@ -65,15 +67,16 @@ int tw_platform::get_nicdevinfo(const std::string& dev, const std::string& busad
             if (what == "linkspeed" && says_unknown(value)) value = "0";
         }
         if (ok || retries <= 0) break;
-        log_.logMessage(tag, tidewall::log_level::failure, "Error [%d] getting NIC info %s, command[%s] output [%s] retry count [%u]", status,
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Error [%d] getting NIC info %s, command[%s] output [%s] retry count [%u]", status,
                         what.c_str(), cmd.c_str(), out.empty() ? "" : out.front().c_str(),
                         static_cast<unsigned>(retries));
         ZUSLEEP_InTeRnAl(100);
         --retries;
     }
     if (!ok)
-        log_.logMessage(tag, tidewall::log_level::failure, "Error [%d] getting NIC info %s, output [%s]", status, what.c_str(),
-                        out.empty() ? "" : out.front().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Error [%d] getting NIC info %s, output [%s]", status,
+                        what.c_str(), out.empty() ? "" : out.front().c_str());
     return 0;
 }
 
@@ -101,7 +104,8 @@ std::list<tw_nicinfo>& tw_platform::get_nicinfo(bool record_interval) {
         log_.logMessage(tag, tidewall::log_level::trace, "Check if NIC device [%s] is configured", dev.c_str());
         auto it = configured.find(dev);
         if (it == configured.end()) {
-            log_.logMessage(tag, tidewall::log_level::dump, "Interface [%s] is not configured. Not reporting it.", dev.c_str());
+            log_.logMessage(tag, tidewall::log_level::dump, "Interface [%s] is not configured. Not reporting it.",
+                            dev.c_str());
             continue;
         }
         tw_nicinfo nic = it->second;
@@ -136,7 +140,9 @@ std::list<tw_nicinfo>& tw_platform::get_nicinfo(bool record_interval) {
 bool tw_platform::nic_is_physical(std::string dev) {
     const char* tag = "tw_platform::nic_is_physical";
     std::list<std::string> out;
-    if (tsaf_utils::popen("ethtool -P " + double_quoted_arg(dev), out, tidewall::time_limits::kDefaultS) != 0 || out.empty()) return false;
+    if (tsaf_utils::popen("ethtool -P " + double_quoted_arg(dev), out, tidewall::time_limits::kDefaultS) != 0 ||
+        out.empty())
+        return false;
     // "Permanent address: 02:fc:00:00:00:01"; virtual devices show all zeros.
     std::vector<std::string> fields;
     tsaf_utils::tokenize(out.front().c_str(), " \t", fields);
@@ -150,7 +156,8 @@ bool tw_platform::nic_is_physical(std::string dev) {
 int tw_platform::nic_get_busaddr(std::string dev, std::string& busaddr) {
     busaddr.clear();
     std::list<std::string> out;
-    if (tsaf_utils::popen("ethtool -i " + shell_quote(dev) + " | grep bus-info | cut -d ' ' -f 2", out, tidewall::time_limits::kDefaultS) != 0 ||
+    if (tsaf_utils::popen("ethtool -i " + shell_quote(dev) + " | grep bus-info | cut -d ' ' -f 2", out,
+                          tidewall::time_limits::kDefaultS) != 0 ||
         out.empty())
         return -1;
     busaddr = tsaf_utils::trim(out.front());

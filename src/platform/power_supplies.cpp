@@ -10,8 +10,8 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <boost/algorithm/string/case_conv.hpp>
@@ -53,10 +53,11 @@ void judge_by_entity(tw_debug& log, const char* tag, tw_powersupply& ps) {
 }
 
 void report_failure(tw_debug& log, const char* tag, const tw_powersupply& ps) {
-    if (!ps.get_status()) log.logMessage(tag, tidewall::log_level::failure, "Power Supply failure for '%s'", ps.get_name().c_str());
+    if (!ps.get_status())
+        log.logMessage(tag, tidewall::log_level::failure, "Power Supply failure for '%s'", ps.get_name().c_str());
 }
 
-} // namespace
+}  // namespace
 
 void fujitsu_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     const char* tag = "fujitsu_get_psinfo";
@@ -71,7 +72,8 @@ void fujitsu_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         ps.set_name(id);
         std::string redundancy;
         if (ipmi_get_ps_redundancy_wretry(log, "Power Unit", redundancy, 0) != 0)
-            log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'Power Unit' for - %s", id.c_str());
+            log.logMessage(tag, tidewall::log_level::failure,
+                           "Failed to get redundancy with search string 'Power Unit' for - %s", id.c_str());
         ps.set_redundancy(redundancy);
 
         // A supply that reads ok but delivers no power is not healthy; such a
@@ -103,9 +105,11 @@ void hpe_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "Power Supplies", redundancy, 0) != 0)
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'Power Supplies'");
+        log.logMessage(tag, tidewall::log_level::failure,
+                       "Failed to get redundancy with search string 'Power Supplies'");
     std::list<sdr_row> rows;
-    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
+    if (ps_sensor_rows(log, rows) != 0)
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
 
     for (const auto& name : names) {
         tw_powersupply ps;
@@ -115,14 +119,16 @@ void hpe_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         std::string entity;
         for (const auto& row : rows) {
             if (row.name != name) continue;
-            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(),
+                           row.event.c_str());
             ok = ps_event_healthy(row.event);
             entity = row.entity;
             break;
         }
         for (const auto& row : rows) {
             if (entity.empty() || row.entity != entity || row.name.find("Output") == std::string::npos) continue;
-            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Output: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Output: %s", row.name.c_str(),
+                           row.event.c_str());
             std::string text = boost::algorithm::to_lower_copy(row.event);
             if (text.find("failure") != std::string::npos || text.find("ac lost") != std::string::npos) ok = false;
         }
@@ -143,7 +149,8 @@ void dell_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "PS Redundancy", redundancy, 0) != 0)
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'PS Redundancy'");
+        log.logMessage(tag, tidewall::log_level::failure,
+                       "Failed to get redundancy with search string 'PS Redundancy'");
     for (const auto& id : ids) {
         tw_powersupply ps;
         ps.set_name(id);
@@ -165,7 +172,8 @@ void supermicro_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     }
     for (const auto& row : rows) {
         if (row.name.find("Status") == std::string::npos) continue;
-        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(),
+                       row.event.c_str());
         std::string name = tsaf_utils::trim_right(row.name.substr(0, row.name.rfind("Status")), " _");
         tw_powersupply ps;
         ps.set_name(name.empty() ? row.name : name);
@@ -206,9 +214,11 @@ void cisco_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
     }
     std::string redundancy;
     if (ipmi_get_ps_redundancy_wretry(log, "PS_RDNDNT_MODE", redundancy, 0) != 0)
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to get redundancy with search string 'PS_RDNDNT_MODE'");
+        log.logMessage(tag, tidewall::log_level::failure,
+                       "Failed to get redundancy with search string 'PS_RDNDNT_MODE'");
     std::list<sdr_row> rows;
-    if (ps_sensor_rows(log, rows) != 0) log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
+    if (ps_sensor_rows(log, rows) != 0)
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to get power supply sensors");
 
     for (const auto& id : ids) {
         tw_powersupply ps;
@@ -219,11 +229,13 @@ void cisco_get_psinfo(tw_debug& log, std::list<tw_powersupply>& supplies) {
         for (const auto& row : rows) {
             if (row.name != sensor) continue;
             found = true;
-            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(), row.event.c_str());
+            log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s' - Status: %s", row.name.c_str(),
+                           row.event.c_str());
             ok = ps_event_healthy(row.event);
             break;
         }
-        if (!found) log.logMessage(tag, tidewall::log_level::trace, "No sensor [%s] for '%s'", sensor.c_str(), id.c_str());
+        if (!found)
+            log.logMessage(tag, tidewall::log_level::trace, "No sensor [%s] for '%s'", sensor.c_str(), id.c_str());
         ps.set_status(ok);
         report_failure(log, tag, ps);
         supplies.push_back(ps);
@@ -246,7 +258,8 @@ std::list<tw_powersupply>& tw_platform::get_pwrsupplyinfo() {
         else if (lower.find("cisco") != std::string::npos)
             maker = VENDOR_CISCO;
         else
-            log_.logMessage(tag, tidewall::log_level::trace, "Unsupported vendor as per vendor strmap [%s]", vendor.c_str());
+            log_.logMessage(tag, tidewall::log_level::trace, "Unsupported vendor as per vendor strmap [%s]",
+                            vendor.c_str());
     }
 
     switch (maker) {

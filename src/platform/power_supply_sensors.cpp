@@ -4,8 +4,8 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <boost/algorithm/string/case_conv.hpp>
@@ -124,7 +124,8 @@ int ipmi_sdr_get_pswatts(tw_debug& log, std::string sensor) {
         if (line.find("Sensor Reading") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Sensor Reading from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Sensor Reading from string: %s",
+                           line.c_str());
             return -1;
         }
         log.logMessage(tag, tidewall::log_level::trace, "ipmi entity '%s'- Reading: %s", sensor.c_str(), value.c_str());
@@ -155,7 +156,7 @@ int sdr_entity_rows(tw_debug& log, const char* tag, const std::string& entity, s
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int ipmi_entityid_get_psstatus(tw_debug& log, std::string entity, bool& ok) {
     const char* tag = "ipmi_entityid_get_psstatus";
@@ -166,7 +167,8 @@ int ipmi_entityid_get_psstatus(tw_debug& log, std::string entity, bool& ok) {
     for (const auto& row : rows) {
         if (boost::algorithm::to_lower_copy(row.name).find("status") == std::string::npos) continue;
         found = true;
-        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- %s: %s", entity.c_str(), row.name.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- %s: %s", entity.c_str(), row.name.c_str(),
+                       row.event.c_str());
         if (!ps_event_healthy(row.event)) healthy = false;
     }
     if (!found) return -1;
@@ -180,7 +182,8 @@ int ipmi_entityid_get_pswatts(tw_debug& log, std::string entity) {
     if (sdr_entity_rows(log, tag, entity, rows) != 0) return -1;
     for (const auto& row : rows) {
         if (row.event.find("Watts") == std::string::npos) continue;
-        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- Wattage value: %s", entity.c_str(), row.event.c_str());
+        log.logMessage(tag, tidewall::log_level::trace, "ipmi entity ID '%s'- Wattage value: %s", entity.c_str(),
+                       row.event.c_str());
         unsigned watts = tsaf_utils::string_to_uint(row.event);
         return watts > 0x7fffffffU ? 0x7fffffff : static_cast<int>(watts);
     }

@@ -3,8 +3,8 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 #include "platform/tool_runners.h"
 
 #include <memory>
@@ -47,7 +47,8 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
 
             if (line == "Processor Information") {
                 if (record) {
-                    log_.logMessage(tag, tidewall::log_level::dump, "Previous tw_processor object was not deleted. Deleting now [%p].",
+                    log_.logMessage(tag, tidewall::log_level::dump,
+                                    "Previous tw_processor object was not deleted. Deleting now [%p].",
                                     static_cast<void*>(record.get()));
                     record.reset();
                 }
@@ -72,7 +73,8 @@ std::list<tw_processor>& tw_platform::get_cpuinfo() {
             if (line.find("Version") != std::string::npos &&
                 split("Failed to extract Processor Version from string: %s"))
                 record->set_version(value);
-            if (line.find("Status") != std::string::npos && split("Failed to extract Processor Status from string: %s")) {
+            if (line.find("Status") != std::string::npos &&
+                split("Failed to extract Processor Status from string: %s")) {
                 populated = value.find("Unpopulated") == std::string::npos;
                 log_.logMessage(tag, tidewall::log_level::dump, "Set CPU status: %s", populated ? "1" : "0");
             }

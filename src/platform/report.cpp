@@ -9,12 +9,13 @@ namespace {
 
 void ctrl_lines(tw_debug& log, const char* tag, const std::list<tw_ctrlinfo>& ctrls) {
     for (const auto& c : ctrls)
-        log.logMessage(tag, tidewall::log_level::trace, "Type:[%s] Model:[%s] WWN:[%s] FWVersion:[%s] PCIAddress:[%s] State:[%s]",
-                       c.get_type().c_str(), c.get_model().c_str(), c.get_wwn().c_str(), c.get_fwversion().c_str(),
-                       c.get_bdf().c_str(), c.get_state().c_str());
+        log.logMessage(tag, tidewall::log_level::trace,
+                       "Type:[%s] Model:[%s] WWN:[%s] FWVersion:[%s] PCIAddress:[%s] State:[%s]", c.get_type().c_str(),
+                       c.get_model().c_str(), c.get_wwn().c_str(), c.get_fwversion().c_str(), c.get_bdf().c_str(),
+                       c.get_state().c_str());
 }
 
-} // namespace
+}  // namespace
 
 void tw_platform::loginfo(tw_platforminfo sections) {
     const char* tag = "tw_platform::loginfo";
@@ -23,32 +24,36 @@ void tw_platform::loginfo(tw_platforminfo sections) {
 
     if (wanted(PINFO_SYSTEM)) {
         log_.logMessage(tag, tidewall::log_level::trace, "System Info:");
-        log_.logMessage(tag, tidewall::log_level::trace, "Vendor:[%s] Model:[%s] Serial Number:[%s]", system_.get_vendor().c_str(),
-                        system_.get_modelno().c_str(), system_.get_serialnum().c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Vendor:[%s] Model:[%s] Serial Number:[%s]",
+                        system_.get_vendor().c_str(), system_.get_modelno().c_str(), system_.get_serialnum().c_str());
     }
     if (wanted(PINFO_CHIPSET)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Chipset Info:");
-        log_.logMessage(tag, tidewall::log_level::trace, "Manufacturer:[%s] Product Name:[%s] Version:[%s] SerialNum:[%s]",
-                        chipset_.get_manu().c_str(), chipset_.get_prodname().c_str(), chipset_.get_version().c_str(),
+        log_.logMessage(tag, tidewall::log_level::trace,
+                        "Manufacturer:[%s] Product Name:[%s] Version:[%s] SerialNum:[%s]", chipset_.get_manu().c_str(),
+                        chipset_.get_prodname().c_str(), chipset_.get_version().c_str(),
                         chipset_.get_serialnum().c_str());
     }
     if (wanted(PINFO_BIOS)) {
         log_.logMessage(tag, tidewall::log_level::trace, "BIOS Info:");
-        log_.logMessage(tag, tidewall::log_level::trace, "Vendor:[%s] Version:[%s] Release Date:[%s] Revision:[%s]", bios_.get_vendor().c_str(),
-                        bios_.get_version().c_str(), bios_.get_reldate().c_str(), bios_.get_revision().c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Vendor:[%s] Version:[%s] Release Date:[%s] Revision:[%s]",
+                        bios_.get_vendor().c_str(), bios_.get_version().c_str(), bios_.get_reldate().c_str(),
+                        bios_.get_revision().c_str());
     }
     if (wanted(PINFO_PROCESSOR)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Processor Info:");
         log_.logMessage(tag, tidewall::log_level::trace, "CPU Usage: [%f]%%", cpu_usage_);
         for (const auto& p : processors_)
-            log_.logMessage(tag, tidewall::log_level::trace,
-                            "Name:[%s] Version:[%s] Numcores:[%u] Cores Enabled:[%u] Thread Count:[%u] Temp:[%u] degree C",
-                            p.get_name().c_str(), p.get_version().c_str(), p.get_numcores(), p.get_coresenabled(),
-                            p.get_threadcount(), p.get_temp());
+            log_.logMessage(
+                tag, tidewall::log_level::trace,
+                "Name:[%s] Version:[%s] Numcores:[%u] Cores Enabled:[%u] Thread Count:[%u] Temp:[%u] degree C",
+                p.get_name().c_str(), p.get_version().c_str(), p.get_numcores(), p.get_coresenabled(),
+                p.get_threadcount(), p.get_temp());
     }
     if (wanted(PINFO_MEMORY)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Memory Info:");
-        log_.logMessage(tag, tidewall::log_level::trace, "TotalMemory: [%luMB] UsedMemory: [%luMB]", static_cast<unsigned long>(memory_.get_totalmem()),
+        log_.logMessage(tag, tidewall::log_level::trace, "TotalMemory: [%luMB] UsedMemory: [%luMB]",
+                        static_cast<unsigned long>(memory_.get_totalmem()),
                         static_cast<unsigned long>(memory_.get_usedmem()));
     }
     if (wanted(PINFO_NIC)) {
@@ -83,19 +88,19 @@ void tw_platform::loginfo(tw_platforminfo sections) {
     if (wanted(PINFO_MNTPOINT)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Mount Info:");
         for (const auto& m : mntpoints_)
-            log_.logMessage(tag, tidewall::log_level::trace, "Mntpath:[%s] Mounted:[%u] Percentage Used:[%u]", m.get_mntpath().c_str(),
-                            m.get_mounted() ? 1u : 0u, m.get_percentused());
+            log_.logMessage(tag, tidewall::log_level::trace, "Mntpath:[%s] Mounted:[%u] Percentage Used:[%u]",
+                            m.get_mntpath().c_str(), m.get_mounted() ? 1u : 0u, m.get_percentused());
     }
     if (wanted(PINFO_POWERSUPPLY)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Power Supply Info:");
         for (const auto& p : pwrsupplies_)
-            log_.logMessage(tag, tidewall::log_level::trace, "Name:[%s] Redundancy:[%s] Status:[%u]", p.get_name().c_str(),
-                            p.get_redundancy().c_str(), p.get_status() ? 1u : 0u);
+            log_.logMessage(tag, tidewall::log_level::trace, "Name:[%s] Redundancy:[%s] Status:[%u]",
+                            p.get_name().c_str(), p.get_redundancy().c_str(), p.get_status() ? 1u : 0u);
     }
     if (wanted(PINFO_FAN)) {
         log_.logMessage(tag, tidewall::log_level::trace, "Fan Info:");
         for (const auto& f : fans_)
-            log_.logMessage(tag, tidewall::log_level::trace, "Name:[%s] Value:[%s] Status:[%u]", f.get_name().c_str(), f.get_value().c_str(),
-                            f.get_status() ? 1u : 0u);
+            log_.logMessage(tag, tidewall::log_level::trace, "Name:[%s] Value:[%s] Status:[%u]", f.get_name().c_str(),
+                            f.get_value().c_str(), f.get_status() ? 1u : 0u);
     }
 }

@@ -5,9 +5,9 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/local_day.h"
 
 #include <algorithm>
@@ -50,14 +50,14 @@ std::time_t next_midnight(std::time_t midnight, int days = 1) { return tidewall:
 
 // Calls day(year, month, mday, from, to) for each local day of [start, end],
 // with the range's own times of day on its first and last days.
-template <typename F>
-void for_each_day(tw_debug& log, const char* tag, long start, long end, F day) {
+template <typename F> void for_each_day(tw_debug& log, const char* tag, long start, long end, F day) {
     const std::time_t start_day = tsaf_utils::time_get_datetimezero(start);
     const std::time_t last = tsaf_utils::time_get_datetimezero(end);
     std::time_t first = start_day;
     const std::time_t oldest = next_midnight(last, -(kDaysInFiles - 1));
     if (first < oldest) {
-        log.logMessage(tag, tidewall::log_level::detail, "Days before '%s' are no longer in the sar files. Skipping them.",
+        log.logMessage(tag, tidewall::log_level::detail,
+                       "Days before '%s' are no longer in the sar files. Skipping them.",
                        calendar_text(oldest).c_str());
         first = oldest;
     }
@@ -125,7 +125,7 @@ struct disk_columns {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::string sar_get_filename(int day) {
     char buf[32];
@@ -143,7 +143,8 @@ bool sar_filedate_check(tw_debug& log, std::string first_line, int year, int mon
     if (first_line.find(full) != std::string::npos || first_line.find(brief) != std::string::npos ||
         first_line.find(iso) != std::string::npos)
         return true;
-    log.logMessage(tag, tidewall::log_level::failure, "SA file accessed is not same as date. Expected date: %s or %s", full, brief);
+    log.logMessage(tag, tidewall::log_level::failure, "SA file accessed is not same as date. Expected date: %s or %s",
+                   full, brief);
     log.logMessage(tag, tidewall::log_level::failure, "First line in SA file: %s", first_line.c_str());
     return false;
 }
@@ -153,11 +154,12 @@ long get_intervalstart_datetime(tw_debug& log, std::string regkey, long now, uns
     if (minutes != 0) return now - static_cast<long>(minutes) * 60;
     std::string value;
     if (tsaf_utils::get_reg_key(regkey, value) != 0) {
-        log.logMessage(tag, tidewall::log_level::trace, "Failed to get value for registry [%s]. Getting average of last half an hour.",
-                       regkey.c_str());
+        log.logMessage(tag, tidewall::log_level::trace,
+                       "Failed to get value for registry [%s]. Getting average of last half an hour.", regkey.c_str());
         return now - 1800;
     }
-    log.logMessage(tag, tidewall::log_level::trace, "Get registry - key [%s] value [%s]", regkey.c_str(), value.c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Get registry - key [%s] value [%s]", regkey.c_str(),
+                   value.c_str());
     return static_cast<long>(tsaf_utils::string_to_ulong(value));
 }
 
@@ -165,7 +167,8 @@ double cpu_date_getused(tw_debug& log, int year, int month, int day, std::string
     const char* tag = "cpu_date_getused";
     std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -s " + start + " -e " + end;
     std::list<std::string> out;
-    if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s] Error [%d]", out))
+    if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s] Error [%d]",
+                        out))
         return 0;
     for (const auto& line : out) {
         if (line.find("Average") == std::string::npos) continue;
@@ -187,8 +190,8 @@ double cpu_timerange_getused(tw_debug& log, long start, long end) {
                        static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
         return 0;
     }
-    log.logMessage(tag, tidewall::log_level::trace, "Get CPU average between '%s' and '%s'", calendar_text(start).c_str(),
-                   calendar_text(end).c_str());
+    log.logMessage(tag, tidewall::log_level::trace, "Get CPU average between '%s' and '%s'",
+                   calendar_text(start).c_str(), calendar_text(end).c_str());
     double sum = 0;
     unsigned count = 0;
     for_each_day(log, tag, start, end, [&](int y, int m, int d, const std::string& from, const std::string& to) {
@@ -201,13 +204,14 @@ double cpu_timerange_getused(tw_debug& log, long start, long end) {
     return count ? sum / count : 0;
 }
 
-int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int day, std::string start,
-                     std::string end, double& rxkbps, double& txkbps) {
+int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int day, std::string start, std::string end,
+                     double& rxkbps, double& txkbps) {
     const char* tag = "nw_date_getstats";
     rxkbps = txkbps = 0;
     std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -n DEV -s " + start + " -e " + end;
     std::list<std::string> out;
-    if (!sar_day_output(log, tag, cmd, year, month, day, 2, "Failed to get output of sar command [%s]. Error [%d]", out))
+    if (!sar_day_output(log, tag, cmd, year, month, day, 2, "Failed to get output of sar command [%s]. Error [%d]",
+                        out))
         return -1;
     for (const auto& line : out) {
         if (line.find("Average") == std::string::npos) continue;
@@ -235,7 +239,8 @@ int drive_date_getstats(tw_debug& log, std::string dev, int year, int month, int
     rdsectps = wrsectps = 0;
     std::string cmd = std::string(kSar) + " -f " + sar_get_filename(day) + " -p -d -s " + start + " -e " + end;
     std::list<std::string> out;
-    if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s]. Error [%d]", out))
+    if (!sar_day_output(log, tag, cmd, year, month, day, -1, "Failed to get output of sar command [%s]. Error [%d]",
+                        out))
         return -1;
     disk_columns cols;
     for (const auto& line : out) {
@@ -265,14 +270,15 @@ namespace {
 // The network and drive forms of the range averaging: each rate has its own
 // sum and count, so a day on which one of them is 0 does not lower the other.
 template <typename Reader>
-int rates_over_range(tw_debug& log, const char* tag, const std::string& dev, long start, long end, double& a,
-                     double& b, const char* range_fmt, Reader read_day) {
+int rates_over_range(tw_debug& log, const char* tag, const std::string& dev, long start, long end, double& a, double& b,
+                     const char* range_fmt, Reader read_day) {
     if (end < start) {
         log.logMessage(tag, tidewall::log_level::failure, "Start timeval [%llu] is greater than End timeval [%llu].",
                        static_cast<unsigned long long>(start), static_cast<unsigned long long>(end));
         return -1;
     }
-    log.logMessage(tag, tidewall::log_level::trace, range_fmt, dev.c_str(), calendar_text(start).c_str(), calendar_text(end).c_str());
+    log.logMessage(tag, tidewall::log_level::trace, range_fmt, dev.c_str(), calendar_text(start).c_str(),
+                   calendar_text(end).c_str());
     double sum_a = 0, sum_b = 0;
     unsigned count_a = 0, count_b = 0;
     for_each_day(log, tag, start, end, [&](int y, int m, int d, const std::string& from, const std::string& to) {
@@ -292,7 +298,7 @@ int rates_over_range(tw_debug& log, const char* tag, const std::string& dev, lon
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int nw_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rxkbps, double& txkbps) {
     return rates_over_range(log, "nw_timerange_getstats", dev, start, end, rxkbps, txkbps,
@@ -301,8 +307,7 @@ int nw_timerange_getstats(tw_debug& log, std::string dev, long start, long end, 
                                 double& tx) { return nw_date_getstats(log, dev, y, m, d, from, to, rx, tx); });
 }
 
-int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rdsectps,
-                             double& wrsectps) {
+int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rdsectps, double& wrsectps) {
     return rates_over_range(log, "drive_timerange_getstats", dev, start, end, rdsectps, wrsectps,
                             "Dev [%s] Get drive stats average between '%s' and '%s'",
                             [&](int y, int m, int d, const std::string& from, const std::string& to, double& rd,
@@ -327,15 +332,14 @@ namespace {
 
 // The interval start a caller shares between its devices: computed by the
 // first one (and stored into start), taken as it stands by the others.
-long shared_interval_start(tw_debug& log, std::string& start, const std::string& regkey, long now,
-                           unsigned minutes) {
+long shared_interval_start(tw_debug& log, std::string& start, const std::string& regkey, long now, unsigned minutes) {
     if (!start.empty()) return static_cast<long>(tsaf_utils::string_to_ulong(start));
     long from = get_intervalstart_datetime(log, regkey, now, minutes);
     start = std::to_string(from);
     return from;
 }
 
-} // namespace
+}  // namespace
 
 int tw_platform::get_nicdevstats(std::string dev, unsigned int minutes, double& rxkbps, double& txkbps,
                                  std::string regkey, std::string& start) {

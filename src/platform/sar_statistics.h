@@ -25,14 +25,13 @@ double cpu_timerange_getused(tw_debug& log, long start, long end);
 
 // One day's received and sent kB/s of interface dev; 0 (rates 0 when dev is
 // absent), or -1 when the file cannot be read.
-int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int day, std::string start,
-                     std::string end, double& rxkbps, double& txkbps);
+int nw_date_getstats(tw_debug& log, std::string dev, int year, int month, int day, std::string start, std::string end,
+                     double& rxkbps, double& txkbps);
 int nw_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rxkbps, double& txkbps);
 
 // One day's sectors read and written per second of disk dev (such as sdb).
 int drive_date_getstats(tw_debug& log, std::string dev, int year, int month, int day, std::string start,
                         std::string end, double& rdsectps, double& wrsectps);
-int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rdsectps,
-                             double& wrsectps);
+int drive_timerange_getstats(tw_debug& log, std::string dev, long start, long end, double& rdsectps, double& wrsectps);
 
 #endif

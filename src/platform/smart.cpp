@@ -4,11 +4,11 @@
 
 #include "platform/smart_reading.h"
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 #include "foundation/text/lines.h"
 
 #include <cctype>
@@ -98,7 +98,7 @@ bool parse_attribute(const std::string& line, bool brief, smart_param& p) {
         type = (flag & 0x01) ? FAILURETYPE_PRE_FAIL : FAILURETYPE_OLD_AGE;
     } else {
         if (!read_number(cols[2], 16, 0xffffffffULL, flag)) return false;
-        type = cols[6] == "Pre-fail" ? FAILURETYPE_PRE_FAIL
+        type = cols[6] == "Pre-fail"  ? FAILURETYPE_PRE_FAIL
                : cols[6] == "Old_age" ? FAILURETYPE_OLD_AGE
                                       : FAILURETYPE_UNKNOWN;
     }
@@ -116,15 +116,17 @@ bool parse_attribute(const std::string& line, bool brief, smart_param& p) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 tw_smartctl::tw_smartctl(std::string device) : device_(std::move(device)) {}
 
 int tw_smartctl::extractoverallhealth(std::string options) {
     const char* tag = "tw_smartctl::extractoverallhealth";
     std::string skip;
-    if (tsaf_utils::get_reg_key("sArrowfieldSkipSmartHealthCheck", skip) == 0 && (skip.c_str()[0] == 'y' || skip.c_str()[0] == 'Y')) {
-        log_.logMessage(tag, tidewall::log_level::detail, "Skipping Smart Health Check. Smart Health set as good by default.");
+    if (tsaf_utils::get_reg_key("sArrowfieldSkipSmartHealthCheck", skip) == 0 &&
+        (skip.c_str()[0] == 'y' || skip.c_str()[0] == 'Y')) {
+        log_.logMessage(tag, tidewall::log_level::detail,
+                        "Skipping Smart Health Check. Smart Health set as good by default.");
         overall_health_ = true;
         return 0;
     }
@@ -156,7 +158,8 @@ int tw_smartctl::extractoverallhealth(std::string options) {
         ZUSLEEP_InTeRnAl(interval);
     }
     if (!ran) {
-        log_.logMessage(tag, tidewall::log_level::step, "Execution failed for commands [%s] and [%s]", scsi_cmd.c_str(), plain_cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Execution failed for commands [%s] and [%s]", scsi_cmd.c_str(),
+                        plain_cmd.c_str());
         return status;
     }
 
@@ -175,8 +178,9 @@ int tw_smartctl::extractoverallhealth(std::string options) {
     // signal made look like findings): the health was not read, which is not
     // the same as failing.
     if (!have_verdict) {
-        log_.logMessage(tag, tidewall::log_level::step, "No health verdict in the output of smartctl for [%s], exit status [%d]",
-                        device_.c_str(), status);
+        log_.logMessage(tag, tidewall::log_level::step,
+                        "No health verdict in the output of smartctl for [%s], exit status [%d]", device_.c_str(),
+                        status);
         return -1;
     }
     return 0;
@@ -269,7 +273,7 @@ bool is_verdict_line(const std::string& line) {
            line.find("SMART overall-health self-assessment test result") != std::string::npos;
 }
 
-} // namespace
+}  // namespace
 
 smart_reading parse_smart_reading(int exit_status, const std::string& output, bool skip_verdict) {
     smart_reading r;
@@ -342,4 +346,4 @@ smart_reading read_smart_unless_asleep(const std::string& device) {
     return r;
 }
 
-} // namespace tidewall::platform
+}  // namespace tidewall::platform

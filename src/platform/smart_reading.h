@@ -13,10 +13,10 @@ namespace tidewall::platform {
 struct smart_reading {
     enum class state { unreadable, standby, read };
     state result = state::unreadable;
-    bool healthy = false;            // the verdict passed (read only)
-    std::string serial;              // empty when smartctl printed none
-    bool have_attributes = false;    // an attribute table was printed
-    size_t faulty_attributes = 0;    // rows at or below their threshold
+    bool healthy = false;  // the verdict passed (read only)
+    std::string serial;  // empty when smartctl printed none
+    bool have_attributes = false;  // an attribute table was printed
+    size_t faulty_attributes = 0;  // rows at or below their threshold
 };
 
 // "smartctl -n standby -H -i -A DEVICE", then with "-d scsi" when the plain
@@ -27,6 +27,6 @@ smart_reading read_smart_unless_asleep(const std::string& device);
 // Reads smartctl's combined output; exit_status is smartctl's. Exposed for tests.
 smart_reading parse_smart_reading(int exit_status, const std::string& output, bool skip_verdict);
 
-} // namespace tidewall::platform
+}  // namespace tidewall::platform
 
 #endif

@@ -5,18 +5,18 @@
 
 #include <tidewall/tw_platform.h>
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/node_lock.h"
 #include "foundation/host/shell_quote.h"
 #include "foundation/host/sync.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
 
 #include <atomic>
-#include <memory>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -66,8 +66,10 @@ public:
         while (error_ == 0 && done < password.size()) {
             ssize_t n = ::write(fd, password.data() + done, password.size() - done);
             if (n < 0 && errno == EINTR) continue;
-            if (n < 0) error_ = errno;
-            else done += static_cast<size_t>(n);
+            if (n < 0)
+                error_ = errno;
+            else
+                done += static_cast<size_t>(n);
         }
         if (::close(fd) != 0 && error_ == 0) error_ = errno;
     }
@@ -85,7 +87,7 @@ private:
     int error_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 int run_dmidecode(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_dmidecode";
@@ -103,8 +105,9 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
     if (remote) {
         secret = std::make_unique<password_file>(password);
         if (secret->error() != 0) {
-            log.logMessage(tag, tidewall::log_level::failure, "Failed to keep the BMC password for ipmitool in [%s] error [%s]",
-                           secret->path().c_str(), std::strerror(secret->error()));
+            log.logMessage(tag, tidewall::log_level::failure,
+                           "Failed to keep the BMC password for ipmitool in [%s] error [%s]", secret->path().c_str(),
+                           std::strerror(secret->error()));
             return -1;
         }
         // Remote: a blank after the password file, or it runs into the arguments.
@@ -112,7 +115,8 @@ int run_ipmitool(tw_debug& log, std::string args, std::list<std::string>& out, b
                tidewall::shell_quote(secret->path()) + " ";
     }
     cmd += args;
-    log.logMessage(tag, tidewall::log_level::trace, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(), retry_count);
+    log.logMessage(tag, tidewall::log_level::trace, "ipmitool command - [%s] retry_count=[%d]", cmd.c_str(),
+                   retry_count);
 
     int attempts_left = retry_count_get(retry_count, 10);
     const size_t kept = out.size();
@@ -149,7 +153,8 @@ int run_megacli(tw_debug& log, std::string args, std::list<std::string>& out) {
 int run_hpcli(tw_debug& log, std::string args, std::list<std::string>& out) {
     const char* tag = "run_hpcli";
     if (tsaf_utils::check_rpm("ssacli") != 0) {
-        log.logMessage(tag, tidewall::log_level::failure, "HP CLI binaries missing. Cannot run command [%s]", args.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "HP CLI binaries missing. Cannot run command [%s]",
+                       args.c_str());
         return -1;
     }
     std::string cmd = "ssacli " + args;
@@ -182,7 +187,8 @@ int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entit
         if (line.find("Entity ID") == std::string::npos) continue;
         std::string name, value;
         if (tsaf_utils::get_name_value_pair(line, name, value) != 0) {
-            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Entity ID from string: %s", line.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Failed to extract Entity ID from string: %s",
+                           line.c_str());
             return -1;
         }
         // "Entity ID : 10.1 (Power Supply)": the value starts with a blank.
@@ -191,7 +197,8 @@ int ipmi_get_entityid(tw_debug& log, std::string sensor_name, std::string& entit
         break;
     }
     if (entity_id.empty()) {
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to obtain Entity ID for name [%s]", sensor_name.c_str());
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to obtain Entity ID for name [%s]",
+                       sensor_name.c_str());
         return -1;
     }
     return 0;
@@ -221,8 +228,8 @@ int proc_temp_map_init(tw_debug& log, std::map<int, unsigned int>& temps) {
             ++count;
             temps[count] = tsaf_utils::string_to_uint(digits);
         } else {
-            log.logMessage(tag, tidewall::log_level::trace, "Temperature value unavailable. Setting it to 0. Output string [%s]",
-                           line.c_str());
+            log.logMessage(tag, tidewall::log_level::trace,
+                           "Temperature value unavailable. Setting it to 0. Output string [%s]", line.c_str());
             ++count;
             temps[count] = 0;
         }

@@ -24,8 +24,7 @@ int run_megacli(tw_debug& log, std::string args, std::list<std::string>& out);
 int run_hpcli(tw_debug& log, std::string args, std::list<std::string>& out);
 
 // A local ipmitool run, as every caller in the library makes it.
-inline int run_ipmitool_local(tw_debug& log, const std::string& args, std::list<std::string>& out,
-                              int retry_count) {
+inline int run_ipmitool_local(tw_debug& log, const std::string& args, std::list<std::string>& out, int retry_count) {
     return run_ipmitool(log, args, out, false, "", "", "", retry_count);
 }
 

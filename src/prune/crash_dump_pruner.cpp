@@ -3,11 +3,11 @@
 
 #include <tidewall/tw_prune.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/status.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 #include "prune/noted_tree.h"
 #include "prune/walk_only.h"
 
@@ -18,19 +18,19 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <list>
-#include <vector>
 #include <map>
 #include <mutex>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <vector>
 
 namespace {
 
-const char* const kDefaultKdumpLoc = "/var/crash";    // sArrowfieldKdumpLoc
-const unsigned long kDefaultValidityHours = 120;      // nArrowfieldDumpValidityHours
-const unsigned long kDefaultMinFreePercent = 10;      // nArrowfieldMinFreeSpacePercent
+const char* const kDefaultKdumpLoc = "/var/crash";  // sArrowfieldKdumpLoc
+const unsigned long kDefaultValidityHours = 120;  // nArrowfieldDumpValidityHours
+const unsigned long kDefaultMinFreePercent = 10;  // nArrowfieldMinFreeSpacePercent
 // Deeper directories are not walked: each level holds one descriptor open.
 const int kMaxDepth = 128;
 
@@ -96,8 +96,8 @@ unsigned long read_number_key(tw_debug& log, const char* tag, const char* key, u
     if (tsaf_utils::get_reg_key(key, text) != 0) return fallback;
     std::string t = tsaf_utils::trim(text);
     if (t.empty() || t[0] < '0' || t[0] > '9') {
-        log.logMessage(tag, tidewall::log_level::failure, "Registry key [%s] value [%s] is not a number, using [%lu]", key, text.c_str(),
-                       fallback);
+        log.logMessage(tag, tidewall::log_level::failure, "Registry key [%s] value [%s] is not a number, using [%lu]",
+                       key, text.c_str(), fallback);
         return fallback;
     }
     return tsaf_utils::string_to_ulong(t);
@@ -126,9 +126,12 @@ void note_if_due(prune_state& s, const std::string& file, const struct stat& st,
     if (!due) due = short_of_space(s, st.st_dev, file) == 1;
     if (!due || !s.noted.insert(file).second) return;
     s.prune_paths.push_back({file, dir, name, tp::identity_of(st)});
-    if (s.log) s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::trace, "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
+    if (s.log)
+        s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::trace,
+                          "Dump file [%s] age [%llu] seconds is due", file.c_str(), age);
     // The location itself stays: kdump writes its next dump there.
-    if (s.prune_dirs && s.tree.at(dir).parent != tp::kNoParent) s.prune_dirs_set.emplace(s.tree.at(dir).system_path, dir);
+    if (s.prune_dirs && s.tree.at(dir).parent != tp::kNoParent)
+        s.prune_dirs_set.emplace(s.tree.at(dir).system_path, dir);
 }
 
 // Walks the directory open at fd (entry dir of the tree) by descriptors:
@@ -140,8 +143,9 @@ void walk(prune_state& s, int fd, size_t dir, int depth) {
     if (!d) {
         if (listing >= 0) ::close(listing);
         if (s.log)
-            s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure, "Failed to read directory [%s] error [%s]",
-                              s.tree.at(dir).system_path.c_str(), std::strerror(errno));
+            s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure,
+                              "Failed to read directory [%s] error [%s]", s.tree.at(dir).system_path.c_str(),
+                              std::strerror(errno));
         return;
     }
     while (struct dirent* e = ::readdir(d)) {
@@ -161,11 +165,14 @@ void walk(prune_state& s, int fd, size_t dir, int depth) {
         if (!S_ISDIR(st.st_mode)) continue;
         if (st.st_dev != s.root_dev) {
             if (s.log)
-                s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::detail, "[%s] is another file system: not walked", path.c_str());
+                s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::detail,
+                                  "[%s] is another file system: not walked", path.c_str());
             continue;
         }
         if (depth >= kMaxDepth) {
-            if (s.log) s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure, "[%s] is too deep: not walked", path.c_str());
+            if (s.log)
+                s.log->logMessage("tw_prune::scan_and_prune", tidewall::log_level::failure,
+                                  "[%s] is too deep: not walked", path.c_str());
             continue;
         }
         int sub = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
@@ -215,7 +222,7 @@ void for_each_dir_to_try(const prune_state& s, const std::map<std::string, bool>
         if (!s.ignore_dirs.count(it->first) && !locations.count(it->first)) visit(it->first, it->second);
 }
 
-} // namespace
+}  // namespace
 
 tidewall::prune::would_remove tidewall::prune::walk_only(tw_prune& pruner) {
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
@@ -231,7 +238,9 @@ tidewall::prune::would_remove tidewall::prune::walk_only(tw_prune& pruner) {
 
 tw_prune::tw_prune() { log_.logMessage("tw_prune::tw_prune", tidewall::log_level::step, "Creating tw_prune instance"); }
 
-tw_prune::~tw_prune() { log_.logMessage("tw_prune::~tw_prune", tidewall::log_level::step, "Cleaning tw_prune instance"); }
+tw_prune::~tw_prune() {
+    log_.logMessage("tw_prune::~tw_prune", tidewall::log_level::step, "Cleaning tw_prune instance");
+}
 
 int tw_prune::prune_crash_dumps() {
     tidewall::call_scope scope;  // the reason of a failure is this call's
@@ -260,8 +269,7 @@ int tw_prune::get_kernel_crashdump_loc(std::string& loc) { return tsaf_utils::ge
 void tw_prune::get_kernel_crashdump_validity() {
     const char* tag = "tw_prune::get_kernel_crashdump_validity";
     unsigned long hours = read_number_key(log_, tag, "nArrowfieldDumpValidityHours", kDefaultValidityHours);
-    log_.logMessage(tag, tidewall::log_level::failure, "Will prune the crash dumps older than [%lu] hours",
-                    hours);
+    log_.logMessage(tag, tidewall::log_level::failure, "Will prune the crash dumps older than [%lu] hours", hours);
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     const unsigned long long most = ~0ULL / 3600;
     state().expiry = hours > most ? ~0ULL : static_cast<unsigned long long>(hours) * 3600;
@@ -293,7 +301,8 @@ void tw_prune::form_prune_set() {
     }
     loc = without_trailing_slashes(loc);
     log_.logMessage(tag, tidewall::log_level::failure, "Will prune the contents of [%s]", loc.c_str());
-    for (const auto& [path, flag] : {std::pair<std::string, bool>{loc, true}, {"/var/crash", true}, {"/var/log/core", false}}) {
+    for (const auto& [path, flag] :
+         {std::pair<std::string, bool>{loc, true}, {"/var/crash", true}, {"/var/log/core", false}}) {
         prune_locations_.insert(path);
         dir_flags_.emplace(path, flag);  // a location named twice keeps its first flag
     }
@@ -301,7 +310,8 @@ void tw_prune::form_prune_set() {
 
 int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
     const char* tag = "tw_prune::scan_and_prune";
-    log_.logMessage(tag, tidewall::log_level::step, "Received new prune request [%s:%s] ", path.c_str(), prune_dirs ? "true" : "false");
+    log_.logMessage(tag, tidewall::log_level::step, "Received new prune request [%s:%s] ", path.c_str(),
+                    prune_dirs ? "true" : "false");
     std::lock_guard<std::recursive_mutex> lock(state_mutex());
     prune_state& s = state();
     // Outside a run the file systems are asked afresh on each walk.
@@ -316,10 +326,11 @@ int tw_prune::scan_and_prune(std::string path, bool prune_dirs) {
         int err = errno;
         if (fd >= 0) ::close(fd);
         if (err == ENOENT)
-            log_.logMessage(tag, tidewall::log_level::detail, "Prune location [%s] does not exist", s.root_system.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Prune location [%s] does not exist",
+                            s.root_system.c_str());
         else
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to walk prune location [%s] error [%s]", s.root_system.c_str(),
-                            std::strerror(err));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to walk prune location [%s] error [%s]",
+                            s.root_system.c_str(), std::strerror(err));
         return -1;
     }
     s.root_dev = st.st_dev;
@@ -347,13 +358,15 @@ void tw_prune::prune_files() {
         if (done == tp::outcome::gone) {
             // Another pruner (or an operator) was faster: nothing failed, and its
             // directory may still be emptied.
-            log_.logMessage(tag, tidewall::log_level::step, "Dump file [%s] was already removed by someone else", file.path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Dump file [%s] was already removed by someone else",
+                            file.path.c_str());
             continue;
         }
         ++failed_files_;
         log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove the file [%s]", file.path.c_str());
         if (done == tp::outcome::swapped)
-            log_.logMessage(tag, tidewall::log_level::failure, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
                             file.path.c_str(), where.empty() ? file.path.c_str() : where.c_str());
         else
             log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(err));
@@ -370,17 +383,20 @@ void tw_prune::prune_dirs() {
         const tp::noted_dir& noted = s.tree.at(at);
         std::string where;
         int err = 0;
-        tp::outcome done = tp::remove_noted(dirs, static_cast<size_t>(noted.parent), noted.name, noted.id, true, where, err);
+        tp::outcome done =
+            tp::remove_noted(dirs, static_cast<size_t>(noted.parent), noted.name, noted.id, true, where, err);
         if (done == tp::outcome::done) {
             ++removed_dirs_;
             log_.logMessage(tag, tidewall::log_level::step, "Successfully removed directory [%s]", dir.c_str());
         } else if (done == tp::outcome::gone) {
-            log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] was already removed by someone else", dir.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] was already removed by someone else",
+                            dir.c_str());
         } else {
             ++failed_dirs_;
             log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove directory [%s]", dir.c_str());
             if (done == tp::outcome::swapped)
-                log_.logMessage(tag, tidewall::log_level::failure, "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
+                log_.logMessage(tag, tidewall::log_level::failure,
+                                "Left [%s] alone: [%s] is no longer what the walk saw (a link or another file now)",
                                 dir.c_str(), where.empty() ? dir.c_str() : where.c_str());
         }
     });

@@ -10,7 +10,7 @@ namespace {
 
 constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
 
-} // namespace
+}  // namespace
 
 size_t noted_tree::add(long parent, std::string name, std::string system_path, const identity& id) {
     dirs_.push_back({parent, std::move(name), std::move(system_path), id});
@@ -35,7 +35,8 @@ int dir_reopener::open(size_t i, outcome& why, std::string& where, int& err) {
     close_from(keep);
     for (size_t depth = keep; depth < path.size(); ++depth) {
         const noted_dir& d = tree_.at(path[depth]);
-        int fd = depth == 0 ? ::open(d.name.c_str(), kDirFlags) : ::openat(chain_.back().second, d.name.c_str(), kDirFlags);
+        int fd =
+            depth == 0 ? ::open(d.name.c_str(), kDirFlags) : ::openat(chain_.back().second, d.name.c_str(), kDirFlags);
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) != 0) {
             err = errno;
@@ -85,4 +86,4 @@ outcome remove_noted(dir_reopener& dirs, size_t dir, const std::string& name, co
     return outcome::done;
 }
 
-} // namespace tidewall::prune
+}  // namespace tidewall::prune

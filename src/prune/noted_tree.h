@@ -29,7 +29,7 @@ constexpr long kNoParent = -1;
 
 struct noted_dir {
     long parent = kNoParent;  // index of the parent, kNoParent for a walked location
-    std::string name;         // one component; for a location its whole mapped path
+    std::string name;  // one component; for a location its whole mapped path
     std::string system_path;  // as the log names it
     identity id;
 };
@@ -75,6 +75,6 @@ private:
 outcome remove_noted(dir_reopener& dirs, size_t dir, const std::string& name, const identity& id, bool directory,
                      std::string& where, int& err);
 
-} // namespace tidewall::prune
+}  // namespace tidewall::prune
 
 #endif

@@ -6,10 +6,10 @@
 #include "storage/block_draw.h"
 #include "storage/bounded_read.h"
 
-#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdevmgr.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -47,8 +47,7 @@ struct fd_closer {
 // through the page cache. The block lands in the reader's buffer.
 enum class block_read { ok, failed, timed_out };
 
-block_read read_block(tidewall::storage::bounded_reader& reader, int fd, unsigned blksize, off_t offset,
-                      int limit_s) {
+block_read read_block(tidewall::storage::bounded_reader& reader, int fd, unsigned blksize, off_t offset, int limit_s) {
     unsigned got = 0;
     bool retried = false;
     while (got < blksize) {
@@ -73,7 +72,7 @@ block_read read_block(tidewall::storage::bounded_reader& reader, int fd, unsigne
     return block_read::ok;
 }
 
-} // namespace
+}  // namespace
 
 unsigned long long tidewall::storage::draw_block(boost::random::mt19937& mt, unsigned long long blocks) {
     // Uniform over the device: a product of two draws would almost always
@@ -97,7 +96,8 @@ int tw_storage::get_blkdev_capacity(std::string name, unsigned long long& blocks
     } catch (const TsException& e) {
         blocks = 0;
         blksize = 0;
-        log_.logMessage(tag, tidewall::log_level::step, "Failed to extract capacity of block device [%s]", name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to extract capacity of block device [%s]",
+                        name.c_str());
         throw TsException(e);
     }
 }
@@ -153,18 +153,19 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
             if (blocks >= 2 && index > blocks - 2) index = blocks - 2;
             unsigned long long offset = index * blksize;
             if (offset > static_cast<unsigned long long>(std::numeric_limits<off_t>::max())) {
-                log_.logMessage(tag, tidewall::log_level::step, "Failed to seek to offset [%llu] on block device [%s]", offset,
-                                blkdev.c_str());
+                log_.logMessage(tag, tidewall::log_level::step, "Failed to seek to offset [%llu] on block device [%s]",
+                                offset, blkdev.c_str());
                 return -1;
             }
             ++info.read_requests;
-            block_read r = blksize ? read_block(reader, dev.fd, blksize, static_cast<off_t>(offset), limit_s)
-                                   : block_read::failed;
+            block_read r =
+                blksize ? read_block(reader, dev.fd, blksize, static_cast<off_t>(offset), limit_s) : block_read::failed;
             if (r != block_read::ok) {
                 io_failure_ = r == block_read::timed_out ? tidewall::storage::read_timeout_text(limit_s)
                                                          : "read of block " + std::to_string(index) + " failed";
-                log_.logMessage(tag, tidewall::log_level::step, "Failed to read block [%llu] of [%u] bytes from block device [%s]: %s",
-                                index, blksize, blkdev.c_str(), io_failure_.c_str());
+                log_.logMessage(tag, tidewall::log_level::step,
+                                "Failed to read block [%llu] of [%u] bytes from block device [%s]: %s", index, blksize,
+                                blkdev.c_str(), io_failure_.c_str());
                 info.result = 0;
                 return -1;
             }
@@ -175,10 +176,12 @@ int tw_storage::perform_blkdev_io_test(std::string blkdev, unsigned count, io_te
         info.result = 1;
         return 0;
     } catch (const TsException&) {
-        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]",
+                        blkdev.c_str());
         return -1;
     } catch (const std::bad_alloc&) {
-        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]", blkdev.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to perform I/O test on block device [%s]",
+                        blkdev.c_str());
         io_failure_ = "no memory or process for the reads";
         return -1;
     }

@@ -12,6 +12,6 @@ namespace tidewall::storage {
 // blocks - 2 (the last block is never read). Fewer than two blocks: block 0.
 unsigned long long draw_block(boost::random::mt19937& mt, unsigned long long blocks);
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

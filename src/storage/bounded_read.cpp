@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,7 +106,7 @@ void keep_only(int a, int b) {
     ::_exit(0);
 }
 
-} // namespace
+}  // namespace
 
 int read_time_limit_s() {
     const std::string text = tidewall::host::env("TW_TIME_LIMIT_CAP_S");
@@ -119,9 +119,7 @@ int read_time_limit_s() {
     return kReadTimeLimitS;
 }
 
-std::string read_timeout_text(int limit_s) {
-    return "read did not complete within " + std::to_string(limit_s) + " s";
-}
+std::string read_timeout_text(int limit_s) { return "read did not complete within " + std::to_string(limit_s) + " s"; }
 
 bounded_reader::bounded_reader(int fd, std::size_t bytes) : bytes_(bytes ? bytes : 1) {
     void* map = ::mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -155,8 +153,7 @@ bounded_reader::bounded_reader(int fd, std::size_t bytes) : bytes_(bytes ? bytes
     }
     ::close(pair[1]);
     int status = 0;
-    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {}
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         error_ = EAGAIN;
         ::close(pair[0]);
@@ -237,8 +234,7 @@ void remove_in_background(const std::vector<std::string>& paths) {
         ::_exit(0);
     }
     int status = 0;
-    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {}
 }
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage

@@ -13,8 +13,8 @@
 
 #include <cstddef>
 #include <string>
-#include <vector>
 #include <sys/types.h>
+#include <vector>
 
 namespace tidewall::storage {
 
@@ -62,6 +62,6 @@ std::string read_timeout_text(int limit_s);
 // remove_in_background_prepared().
 void remove_in_background(const std::vector<std::string>& paths);
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

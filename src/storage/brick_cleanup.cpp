@@ -3,10 +3,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
 
 #include <climits>
 #include <cstdlib>
@@ -51,7 +51,7 @@ std::string resolved_prefix(const std::string& prefix) {
     return (parent == "/" ? "" : parent) + prefix.substr(slash);
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::cleanup_brick(std::string brick) {
     const char* tag = "tw_storage::cleanup_brick";
@@ -64,27 +64,29 @@ int tw_storage::cleanup_brick(std::string brick) {
     // A peer's brick names a path that exists here too (every node keeps its
     // brick at /tw/disk1/tw_brick): only this node's own bricks are cleaned.
     if (tsaf_utils::is_loop_back_hname(host) != 1) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Refusing to cleanup brick [%s]: host [%s] is not this node", brick.c_str(),
-                        host.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Refusing to cleanup brick [%s]: host [%s] is not this node",
+                        brick.c_str(), host.c_str());
         return -1;
     }
     std::string disk;
     if (!real_system_path(dir + "/..", disk)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to determine the absolute path for [%s]", dir.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to determine the absolute path for [%s]",
+                        dir.c_str());
         return -1;
     }
     // A brick directory placed straight on a system mount path must never take
     // that file system out of /etc/fstab or unmount it.
     if (is_sys_mnt_path(disk)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Refusing to cleanup system mount path [%s] of brick [%s]", disk.c_str(),
-                        brick.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Refusing to cleanup system mount path [%s] of brick [%s]",
+                        disk.c_str(), brick.c_str());
         return -1;
     }
     // The DDB, IndexCache, gluster and Maldor mounts and the system paths are
     // never a brick's disk: only the numbered data mount paths are.
     std::string prefix = get_datapath_prefix();
     if (!is_numbered_under(disk, prefix) && !is_numbered_under(disk, resolved_prefix(prefix))) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Refusing to cleanup [%s] of brick [%s]: not a data mount path of this node (%sN)",
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Refusing to cleanup [%s] of brick [%s]: not a data mount path of this node (%sN)",
                         disk.c_str(), brick.c_str(), prefix.c_str());
         return -1;
     }
@@ -94,7 +96,8 @@ int tw_storage::cleanup_brick(std::string brick) {
     try {
         trim_sysconfig_files(disk, tidewall::host::system_paths::fstab, removed);
     } catch (const TsException&) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove mount path [%s] from /etc/fstab", disk.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove mount path [%s] from /etc/fstab",
+                        disk.c_str());
         return -1;
     }
     int attempt = 0;
@@ -102,13 +105,15 @@ int tw_storage::cleanup_brick(std::string brick) {
         (void)device;
         log_.logMessage(tag, tidewall::log_level::step, "Will cleanup block device mounted under [%s]", disk.c_str());
         if (remove_tsln_xattrs(disk) != 0)
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove Tessaline extended attributes from mount path [%s]",
-                            disk.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Failed to remove Tessaline extended attributes from mount path [%s]", disk.c_str());
         try {
             unmount(disk);
-            log_.logMessage(tag, tidewall::log_level::step, "Attempt [%d] successfully unmounted mount path [%s]", attempt, disk.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Attempt [%d] successfully unmounted mount path [%s]",
+                            attempt, disk.c_str());
         } catch (const TsException&) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Attempt [%d] failed to unmount mount path [%s]", attempt, disk.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Attempt [%d] failed to unmount mount path [%s]",
+                            attempt, disk.c_str());
         }
         ++attempt;
     }

@@ -75,4 +75,4 @@ void chunk_pipeline::release() {
     changed_.notify_all();
 }
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage

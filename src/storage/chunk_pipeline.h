@@ -45,8 +45,8 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::uint64_t filled_ = 0;    // chunks the worker has finished
-    std::uint64_t taken_ = 0;     // chunks handed to the caller
+    std::uint64_t filled_ = 0;  // chunks the worker has finished
+    std::uint64_t taken_ = 0;  // chunks handed to the caller
     std::uint64_t released_ = 0;  // chunks the caller gave back
     bool worker_done_ = false;
     bool stop_ = false;
@@ -54,6 +54,6 @@ private:
     std::thread worker_;
 };
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

@@ -3,14 +3,13 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/ts_mnt_parser.h"
 #include "storage/datapath_prefix.h"
-#include "foundation/fs/file_io.h"
 
 #include <algorithm>
 #include <cctype>
@@ -41,12 +40,11 @@ std::string& prefix_store() {
 bool accepted_slot_name(const std::string& name, bool gluster) {
     if (name.empty() || name[0] == '.') return false;
     if (gluster)
-        return name.compare(0, 4, "disk") == 0 && name.size() > 4 &&
-               std::isdigit(static_cast<unsigned char>(name[4]));
+        return name.compare(0, 4, "disk") == 0 && name.size() > 4 && std::isdigit(static_cast<unsigned char>(name[4]));
     return name[0] == 'd' && name.size() > 1 && std::isdigit(static_cast<unsigned char>(name[1]));
 }
 
-} // namespace
+}  // namespace
 
 void tidewall::storage::remember_datapath_prefix(const std::string& prefix) {
     std::lock_guard<std::mutex> lock(prefix_mutex());
@@ -61,7 +59,8 @@ std::string tw_storage::last_datapath_prefix() {
 int tw_storage::get_datapath_mnt_list(std::list<free_space_info>& list, std::string prefix, std::string fstype,
                                       bool from_fstab) {
     std::list<TsMntInfo> entries;
-    TsMntParser(from_fstab ? tidewall::host::system_paths::fstab : tidewall::host::system_paths::mtab).ParseMountPointInfo(entries);
+    TsMntParser(from_fstab ? tidewall::host::system_paths::fstab : tidewall::host::system_paths::mtab)
+        .ParseMountPointInfo(entries);
     list.clear();
     for (const auto& e : entries) {
         const std::string& mp = e.GetMountPoint();
@@ -99,7 +98,8 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
 
     std::vector<std::string> entries, names;
     if (int err = tidewall::file_io::list_dir(tidewall::host::path(dir), entries))
-        log_.logMessage(tag, tidewall::log_level::detail, "Failed to read directory [%s] error [%s]", dir.c_str(), std::strerror(err));
+        log_.logMessage(tag, tidewall::log_level::detail, "Failed to read directory [%s] error [%s]", dir.c_str(),
+                        std::strerror(err));
     for (const auto& e : entries)  // sorted
         if (accepted_slot_name(e, gluster)) names.push_back(e);
 
@@ -114,7 +114,8 @@ unsigned tw_storage::get_data_mntpath_lastslot() {
         // A slot number beyond what a slot can hold would wrap the next slot
         // round to 0: such a name is no slot.
         if (errno == ERANGE || num > UINT_MAX - 1) {
-            log_.logMessage(tag, tidewall::log_level::detail, "Ignoring directory [%s]: slot number out of range", name.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Ignoring directory [%s]: slot number out of range",
+                            name.c_str());
             continue;
         }
         log_.logMessage(tag, tidewall::log_level::step, "Dirnum: %u\n", static_cast<unsigned>(num));

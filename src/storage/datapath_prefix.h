@@ -9,6 +9,6 @@ namespace tidewall::storage {
 // string for the whole process (tw_storage::last_datapath_prefix reads it).
 void remember_datapath_prefix(const std::string& prefix);
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

@@ -6,16 +6,16 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
-#include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/ts_process.h"
-#include "foundation/fs/tree_move.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/status.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/fs/tree_move.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -28,7 +28,7 @@ const char* const kBmrLogs = "/var/log/bmrlogs";
 const char* const kLogDirDefault = tidewall::host::system_paths::product_log_dir;
 const char* const kLvmFilterScript = "/opt/tessaline/Dockwright/tsgeneratelvmfilter.py";
 
-} // namespace
+}  // namespace
 
 int tw_storage::do_first_boot_operations() {
     std::string failure;
@@ -55,13 +55,15 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
     std::string done;
     bool due = tsaf_utils::get_reg_key(kFirstBootKey, done) != 0 || done != "Yes";
 
-    if (set_arrowfield_platform_type() != 0) log_.logMessage(tag, tidewall::log_level::failure, "Failed to set arrowfield platform type");
+    if (set_arrowfield_platform_type() != 0)
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set arrowfield platform type");
     if (!due) {
         log_.logMessage(tag, tidewall::log_level::failure, "Skipping logrotate configuration on the server");
         std::string after_mark;
         tsaf_utils::get_reg_key(kIqnResetKey, after_mark);
         if (after_mark == kIqnResetDue || after_mark == kIqnResetBackedUp) {
-            log_.logMessage(tag, tidewall::log_level::failure, "An earlier first boot stopped after its mark: finishing the steps after it");
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "An earlier first boot stopped after its mark: finishing the steps after it");
             finish_after_first_boot_mark();
         }
         return 0;
@@ -82,9 +84,11 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
         return failed(tag, "Failed to configure glusterfs logrotate configuration on the server");
     }
     if (switcher(2) != 0) {
-        return failed(tag, "Failed to configure glusterfs logrotate configuration with maxsize parameter on the server");
+        return failed(tag,
+                      "Failed to configure glusterfs logrotate configuration with maxsize parameter on the server");
     }
-    log_.logMessage(tag, tidewall::log_level::failure, "Successfully configured glusterfs logrotate configuration with maxsize parameter on the server");
+    log_.logMessage(tag, tidewall::log_level::failure,
+                    "Successfully configured glusterfs logrotate configuration with maxsize parameter on the server");
     if (move_bmrlogs() != 0) {
         return failed(tag, "Failed to move bmrlogs to tessaline log dir");
     }
@@ -106,12 +110,14 @@ int tw_storage::do_first_boot_operations(std::string& failure) {
 void tw_storage::finish_after_first_boot_mark() {
     const char* tag = "tw_storage::do_first_boot_operations";
     // Once only, after the mark: their failures are reported, never retried.
-    log_.logMessage(tag, tidewall::log_level::failure, reset_iqn() == 0 ? "Setting the correct IQN succeeded." : "Setting the correct IQN failed.");
-    log_.logMessage(tag, tidewall::log_level::failure, generate_lvm_filter() == 0 ? "Adding lvm filters in file /etc/lvm/lvm.conf succeeded."
-                                                        : "Adding lvm filters in file /etc/lvm/lvm.conf failed.");
+    log_.logMessage(tag, tidewall::log_level::failure,
+                    reset_iqn() == 0 ? "Setting the correct IQN succeeded." : "Setting the correct IQN failed.");
+    log_.logMessage(tag, tidewall::log_level::failure,
+                    generate_lvm_filter() == 0 ? "Adding lvm filters in file /etc/lvm/lvm.conf succeeded."
+                                               : "Adding lvm filters in file /etc/lvm/lvm.conf failed.");
     if (tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetDone) != 0)
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to record in [%s] that the steps after the first-boot mark are done",
-                        kIqnResetKey);
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to record in [%s] that the steps after the first-boot mark are done", kIqnResetKey);
 }
 
 int tw_storage::process_ddb_fstab_entry() {
@@ -135,8 +141,9 @@ int tw_storage::process_ddb_fstab_entry() {
     try {
         update_sysconfig_files(path, device, fstype, options, file);
     } catch (const TsException&) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update system config file for [%s] [%s] [%s] [%s] [%s]", file.c_str(),
-                        path.c_str(), device.c_str(), fstype.c_str(), options.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to update system config file for [%s] [%s] [%s] [%s] [%s]", file.c_str(), path.c_str(),
+                        device.c_str(), fstype.c_str(), options.c_str());
         return -1;
     }
     return 0;
@@ -160,7 +167,8 @@ int tw_storage::move_bmrlogs() {
         log_.logMessage(tag, tidewall::log_level::step, "[%s] was already moved to [%s]", kBmrLogs, target.c_str());
         return 0;
     }
-    log_.logMessage(tag, tidewall::log_level::failure, "Failed to move [%s] to [%s] error [%d]", kBmrLogs, target.c_str(), err);
+    log_.logMessage(tag, tidewall::log_level::failure, "Failed to move [%s] to [%s] error [%d]", kBmrLogs,
+                    target.c_str(), err);
     return -1;
 }
 

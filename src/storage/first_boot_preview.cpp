@@ -13,11 +13,12 @@ void logrotate_steps(std::vector<std::string>& steps) {
     if (tsaf_utils::get_reg_key("nLogrotateUpdateVersion", version) != 0) version = 0;
     if (version < 1) steps.push_back("write /etc/logrotate.d/glusterfs (gluster log rotation version 1)");
     if (version < 2) steps.push_back("add the size cap to /etc/logrotate.d/glusterfs (gluster log rotation version 2)");
-    if (version >= 2) steps.push_back("nothing for the gluster log rotation: version " + std::to_string(version) +
-                                      " is recorded in nLogrotateUpdateVersion");
+    if (version >= 2)
+        steps.push_back("nothing for the gluster log rotation: version " + std::to_string(version) +
+                        " is recorded in nLogrotateUpdateVersion");
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> tw_first_boot_preview(bool logrotate_only) {
     std::vector<std::string> steps;
@@ -25,8 +26,9 @@ std::vector<std::string> tw_first_boot_preview(bool logrotate_only) {
         logrotate_steps(steps);
         return steps;
     }
-    steps.push_back("record the platform type (sScaleoutPlatformType, sArrowfieldApplianceType) from the server "
-                    "model and the image version");
+    steps.push_back(
+        "record the platform type (sScaleoutPlatformType, sArrowfieldApplianceType) from the server "
+        "model and the image version");
     std::string done;
     if (tsaf_utils::get_reg_key("sArrowfieldFirstBootComplete", done) == 0 && done == "Yes") {
         steps.push_back("nothing else: sArrowfieldFirstBootComplete is Yes");

@@ -6,15 +6,15 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
-#include "foundation/mount/ts_mnt_parser.h"
-#include "foundation/compat/tsaf_utils.h"
-#include "foundation/text/lines.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/text/lines.h"
 
 #include <cerrno>
 #include <cstring>
@@ -62,7 +62,8 @@ void read_for_rewrite(tw_debug& log, const char* tag, const std::string& file, s
     int rc = tidewall::file_io::read_all(tidewall::host::path(file), text);
     if (rc == ENOENT) return;
     if (rc != 0) {
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", file.c_str(), std::strerror(rc));
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", file.c_str(),
+                       std::strerror(rc));
         tidewall::throw_storage_error(tag, "Failed to read " + file);
     }
     std::vector<std::string> pending;
@@ -134,11 +135,12 @@ std::string dump_and_pass(const TsMntInfo& e, bool system_path) {
     return system_path ? "1   1" : "0   0";
 }
 
-} // namespace
+}  // namespace
 
 std::string tw_storage::create_file_sys_args(std::list<std::string>& options) {
     std::string args = tsaf_utils::create_file_sys_args(options);
-    log_.logMessage("tw_storage::create_file_sys_args", tidewall::log_level::trace, "File system arguments [%s]", args.c_str());
+    log_.logMessage("tw_storage::create_file_sys_args", tidewall::log_level::trace, "File system arguments [%s]",
+                    args.c_str());
     return args;
 }
 
@@ -163,7 +165,8 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
         std::string line = escape_field(e.GetBackingDevice()) + kSeparator + escape_field(e.GetMountPoint()) +
                            kSeparator + escape_field(e.GetFileSystemType()) + kSeparator;
         std::string options = tsaf_utils::create_file_sys_args(e.MountOptions());
-        if (!options.empty()) line += escape_field(options) + kSeparator + dump_and_pass(e, is_sys_mnt_path(e.GetMountPoint()));
+        if (!options.empty())
+            line += escape_field(options) + kSeparator + dump_and_pass(e, is_sys_mnt_path(e.GetMountPoint()));
         log_.logMessage(tag, tidewall::log_level::step, "fstab entry [%s]", line.c_str());
         text += line + "\n";
     }
@@ -173,8 +176,8 @@ int tw_storage::write_sysconfig_file(const std::list<TsMntInfo>& entries, const 
     int rc = tidewall::file_io::write_atomic(tidewall::host::path(file), text);
     if (rc != 0) {
         log_.logMessage(tag, tidewall::log_level::failure, "Failed to add entry to [%s]", file.c_str());
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]; the file is unchanged", file.c_str(),
-                        std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]; the file is unchanged",
+                        file.c_str(), std::strerror(rc));
         tidewall::throw_storage_error(tag, "Failed to add entry to " + file);
     }
     return 0;
@@ -191,13 +194,14 @@ int tw_storage::is_valid_sysconfig_file_entry(std::string path, std::string blkd
     for (const auto& e : entries) {
         e.GetMountOptions(options);
         if (e.GetBackingDevice() == blkdev && e.GetMountPoint() == path && e.GetFileSystemType() == fstype) {
-            log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] file sys args [%s] already exists in /etc/fstab file.",
+            log_.logMessage(tag, tidewall::log_level::step,
+                            "BlkDev [%s] mountpath [%s] file sys args [%s] already exists in /etc/fstab file.",
                             blkdev.c_str(), path.c_str(), tsaf_utils::create_file_sys_args(options).c_str());
             return 0;
         }
     }
-    log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] does not exist in /etc/fstab file.", blkdev.c_str(),
-                    path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] does not exist in /etc/fstab file.",
+                    blkdev.c_str(), path.c_str());
     return -1;
 }
 
@@ -221,7 +225,8 @@ int tw_storage::update_sysconfig_files(std::string path, std::string blkdev, std
         }
         if (it->GetBackingDevice() == blkdev && it->GetMountPoint() == path && it->GetFileSystemType() == fstype &&
             tsaf_utils::create_file_sys_args(it->MountOptions()) == fsargs) {
-            log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] already exists in /etc/fstab file. Will skip updation.",
+            log_.logMessage(tag, tidewall::log_level::step,
+                            "BlkDev [%s] mountpath [%s] already exists in /etc/fstab file. Will skip updation.",
                             blkdev.c_str(), path.c_str());
             return 0;
         }
@@ -268,7 +273,8 @@ int tw_storage::trim_sysconfig_files(std::string path, std::string file, std::li
             continue;
         }
         removed.push_back(it->GetBackingDevice());
-        log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] removing entry from /etc/fstab file.",
+        log_.logMessage(tag, tidewall::log_level::step,
+                        "BlkDev [%s] mountpath [%s] removing entry from /etc/fstab file.",
                         it->GetBackingDevice().c_str(), path.c_str());
         it = erase_entry(entries, it, comments);
     }
@@ -296,12 +302,14 @@ int tw_storage::get_fstab_backing_device(std::string path, std::string& blkdev) 
     log_.logMessage(tag, tidewall::log_level::step, "Found BlkDev [%s] mountpath [%s].", blkdev.c_str(), path.c_str());
     // Only an entry that begins with UUID= is a UUID reference (PARTUUID= is not).
     if (blkdev.compare(0, 5, "UUID=") != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config",
+                        blkdev.c_str(), path.c_str());
         return 0;
     }
     std::string uuid = uuid_of_device_text(blkdev);
     if (!usable_uuid(uuid)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] holds no valid UUID", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] holds no valid UUID",
+                        blkdev.c_str(), path.c_str());
         return -1;
     }
     if (resolve_fstab_uuid(blkdev, blkdev) != 0) return -1;
@@ -326,10 +334,12 @@ int tw_storage::get_uuid_from_fstab(const std::string& path, std::string& uuid) 
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         const std::string& dev = e.GetBackingDevice();
-        log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] found in /etc/fstab file.", dev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "BlkDev [%s] mountpath [%s] found in /etc/fstab file.",
+                        dev.c_str(), path.c_str());
         std::string value = uuid_of_device_text(dev);
         if (value.empty()) {
-            log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config", dev.c_str(), path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "BlkDev [%s] mountpath [%s] not a UUID config",
+                            dev.c_str(), path.c_str());
             return -1;
         }
         uuid = value;
@@ -344,14 +354,11 @@ bool tw_storage::fsargs_valid(mnt_path_type kind, std::list<std::string>& option
     switch (kind) {
     case MNT_PATH_DDB:
     case MNT_PATH_DATAPATH:
-    case MNT_PATH_MALDOR_DATAPATH:
-        return has("noatime") && has("inode64") && has("nofail");
-    case MNT_PATH_EFI_BOOT:
-        return has("nofail");
+    case MNT_PATH_MALDOR_DATAPATH: return has("noatime") && has("inode64") && has("nofail");
+    case MNT_PATH_EFI_BOOT: return has("nofail");
     case MNT_PATH_GLUSTERFS:
     case MNT_PATH_MALDOR_FS:
-    case MNT_PATH_OTHER:
-        return true;
+    case MNT_PATH_OTHER: return true;
     }
     return false;
 }

@@ -4,10 +4,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
 namespace {
 
@@ -42,15 +42,14 @@ bool read_gluster_mounts(std::list<std::pair<std::string, gluster_vol_mount_info
 }
 
 void log_mount(tw_debug& log, const char* tag, const gluster_vol_mount_info& m) {
-    log.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
-                   m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
+    log.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]",
+                   m.host_name.c_str(), m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
 }
 
 // The gluster mounts of /etc/fstab with this node's storage host name, asked
 // only when there is a mount to compare; 0, or 1 after logging the failure.
 int mounts_with_storage_name(tw_storage& storage, tw_debug& log, const char* tag,
-                             std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts,
-                             std::string& hname) {
+                             std::list<std::pair<std::string, gluster_vol_mount_info>>& mounts, std::string& hname) {
     if (!read_gluster_mounts(mounts)) {
         log.logMessage(tag, tidewall::log_level::failure, "failed to open mount config file");
         return 1;
@@ -63,7 +62,7 @@ int mounts_with_storage_name(tw_storage& storage, tw_debug& log, const char* tag
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void tw_storage::get_info_by_fstab(std::string, std::string& host, std::string& volume) {
     const char* tag = "tw_storage::get_info_by_fstab";

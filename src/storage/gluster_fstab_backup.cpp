@@ -11,9 +11,9 @@
 #include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/lines.h"
 
 #include <vector>
@@ -41,11 +41,11 @@ std::string backup_line(const gluster_vol_mount_info& m) {
     // A mount without options is written "defaults": an empty field would shift
     // the dump field into the options when the line is read back.
     std::string options = m.mnt_opts.empty() ? "defaults" : m.mnt_opts;
-    return escape_field(m.host_name) + ":" + escape_field(m.vol_name) + " " + escape_field(m.mnt_path) +
-           " glusterfs " + escape_field(options) + " 0 0\n";
+    return escape_field(m.host_name) + ":" + escape_field(m.vol_name) + " " + escape_field(m.mnt_path) + " glusterfs " +
+           escape_field(options) + " 0 0\n";
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::backup_gluster_remote_vol_mount_info(std::string& volume, gluster_vol_mount_info& rec) {
     const char* tag = "tw_storage::backup_gluster_remote_vol_mount_info";
@@ -67,8 +67,8 @@ int tw_storage::backup_gluster_remote_vol_mount_info(std::string& volume, gluste
             log_.logMessage(tag, tidewall::log_level::failure, "cannot create file [%s] error [%d]", file.c_str(), rc);
             return 1;
         }
-        log_.logMessage(tag, tidewall::log_level::step, "Recorded gluster mount [%s:%s] in [%s]", rec.host_name.c_str(), rec.vol_name.c_str(),
-                        file.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Recorded gluster mount [%s:%s] in [%s]", rec.host_name.c_str(),
+                        rec.vol_name.c_str(), file.c_str());
     }
     return 0;
 }
@@ -113,8 +113,8 @@ int tw_storage::get_gluster_remote_vols_mount_info_from_bkp(std::string& volume,
         m.vol_name = unescape_field(m.vol_name);
         m.mnt_path = unescape_field(fields[1]);
         m.mnt_opts = unescape_field(fields[3]);
-        log_.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
-                        m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]",
+                        m.host_name.c_str(), m.vol_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
         list.push_back(m);
     }
     return 0;

@@ -5,9 +5,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
 
 #include <cstring>
 
@@ -80,13 +80,14 @@ int install_gluster_logrotate(tw_debug& log, const char* tag, int version) {
     }
     int rc = tsaf_utils::write(kGlusterLogrotate, gluster_logrotate_text(home, version));
     if (rc != 0) {
-        log.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kGlusterLogrotate, std::strerror(rc));
+        log.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kGlusterLogrotate,
+                       std::strerror(rc));
         return -1;
     }
     return tsaf_utils::set_reg_key(kVersionKey, version == 1 ? "1" : "2");
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::create_glusterfs_logrotate_conf() {
     return install_gluster_logrotate(log_, "tw_storage::create_glusterfs_logrotate_conf", 1);

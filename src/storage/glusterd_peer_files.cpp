@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 // The peer-file work needs no scan of the volumes: when the constructor could
 // not build the handle (glusterd was down, which is when this is called) a

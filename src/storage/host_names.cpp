@@ -3,12 +3,12 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/error/throw_error.h"
 #include "foundation/fs/file_io.h"
-#include "gluster/glfs_admin.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -33,11 +33,9 @@ namespace {
 
 // A name or address that could break /etc/hosts apart: empty, or holding a
 // blank, a tab, a line break or a comment sign.
-bool fits_hosts_line(const std::string& v) {
-    return !v.empty() && v.find_first_of(" \t\r\n#") == std::string::npos;
-}
+bool fits_hosts_line(const std::string& v) { return !v.empty() && v.find_first_of(" \t\r\n#") == std::string::npos; }
 
-} // namespace
+}  // namespace
 
 int tw_storage::update_hosts(std::map<std::string, std::string>& names) {
     const char* tag = "tw_storage::update_hosts";
@@ -51,18 +49,21 @@ int tw_storage::update_hosts(std::map<std::string, std::string>& names) {
         std::string resolved;
         if (tsaf_utils::resolve_hname(name, resolved) == 0) continue;
         if (!fits_hosts_line(name) || !fits_hosts_line(address)) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Not adding host name [%s] address [%s] to /etc/hosts: not a valid entry",
-                            name.c_str(), address.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Not adding host name [%s] address [%s] to /etc/hosts: not a valid entry", name.c_str(),
+                            address.c_str());
             continue;
         }
         std::string line = (need_newline ? "\n" : "") + address + " " + name + "\n";
         int rc = tidewall::file_io::append(hosts, line);
         if (rc != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to add [%s] to /etc/hosts error [%s]", name.c_str(), std::strerror(rc));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to add [%s] to /etc/hosts error [%s]",
+                            name.c_str(), std::strerror(rc));
             return 0;
         }
         need_newline = false;
-        log_.logMessage(tag, tidewall::log_level::step, "Added host name [%s] address [%s] to /etc/hosts", name.c_str(), address.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Added host name [%s] address [%s] to /etc/hosts", name.c_str(),
+                        address.c_str());
     }
     return 0;
 }
@@ -72,7 +73,8 @@ int tw_storage::get_loop_back_hname(std::list<std::string>& names, std::string& 
     std::string tw_hname, tw_address;
     if (get_tw_hname(tw_hname, tw_address) != 0)
         tidewall::throw_storage_error(tag, "Failed to extract storagepool network hostname ");
-    log_.logMessage(tag, tidewall::log_level::step, "Tidewall Hostname [%s] IP address [%s]", tw_hname.c_str(), tw_address.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Tidewall Hostname [%s] IP address [%s]", tw_hname.c_str(),
+                    tw_address.c_str());
     for (const auto& name : names) {
         std::string address;
         if (tsaf_utils::resolve_hname(name, address) != 0) return 1;

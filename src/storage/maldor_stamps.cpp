@@ -3,11 +3,11 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/system_paths.h"
 #include "foundation/log/log_level.h"
 #include "foundation/mount/ts_mnt_parser.h"
-#include "foundation/compat/tsaf_utils.h"
 #include "foundation/text/comma_list.h"
-#include "foundation/host/system_paths.h"
 
 #include <vector>
 
@@ -17,14 +17,14 @@ size_t count_tokens(const std::string& list) {
     return tidewall::text::split_commas(list, tidewall::text::empty_items::drop).size();
 }
 
-} // namespace
+}  // namespace
 
 bool tw_storage::is_maldor_data_drive(std::string mnt_path, std::string& cluster) {
     const char* tag = "tw_storage::is_maldor_data_drive";
     std::string value;
     if (tsaf_utils::getextendedattribute(mnt_path, kMaldorClusterStamp, value) != 0) {
-        log_.logMessage(tag, tidewall::log_level::step, "Directory [%s] does not have the trusted.tsaf2cluster attribute set on it",
-                        mnt_path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step,
+                        "Directory [%s] does not have the trusted.tsaf2cluster attribute set on it", mnt_path.c_str());
         return false;
     }
     cluster = value;
@@ -34,13 +34,16 @@ bool tw_storage::is_maldor_data_drive(std::string mnt_path, std::string& cluster
 
 int tw_storage::stamp_maldor_data_drive(std::string mnt_path, std::string cluster) {
     const char* tag = "tw_storage::stamp_maldor_data_drive";
-    log_.logMessage(tag, tidewall::log_level::step, "Setting %s attribute on %s\n", kMaldorClusterStamp, mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Setting %s attribute on %s\n", kMaldorClusterStamp,
+                    mnt_path.c_str());
     int rc = setextendedattribute(mnt_path, kMaldorClusterStamp, cluster);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp %s with a id of %s\n", kMaldorClusterStamp, cluster.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp %s with a id of %s\n", kMaldorClusterStamp,
+                        cluster.c_str());
         return rc;
     }
-    log_.logMessage(tag, tidewall::log_level::step, "Successfully stamped %s attr on %s", kMaldorClusterStamp, mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Successfully stamped %s attr on %s", kMaldorClusterStamp,
+                    mnt_path.c_str());
     return rc;
 }
 
@@ -51,7 +54,8 @@ int tw_storage::stamp_maldor_data_drives(std::string cluster) {
     for (const auto& d : drives) {
         int rc = stamp_maldor_data_drive(d.mnt_path, cluster);
         if (rc != 0) {
-            log_.logMessage(tag, tidewall::log_level::step, "Failed to set maldor extended attributes for mount path %s", d.mnt_path.c_str());
+            log_.logMessage(tag, tidewall::log_level::step,
+                            "Failed to set maldor extended attributes for mount path %s", d.mnt_path.c_str());
             return rc;
         }
     }
@@ -60,14 +64,16 @@ int tw_storage::stamp_maldor_data_drives(std::string cluster) {
 
 int tw_storage::remove_maldor_xattrs(std::string mnt_path) {
     const char* tag = "tw_storage::remove_maldor_xattrs";
-    log_.logMessage(tag, tidewall::log_level::step, "Will remove extended attributes related to maldor vdisk from the mount path %s\n",
+    log_.logMessage(tag, tidewall::log_level::step,
+                    "Will remove extended attributes related to maldor vdisk from the mount path %s\n",
                     mnt_path.c_str());
     int rc = removeextendedattribute(mnt_path, kMaldorClusterStamp);
     if (rc != 0)
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove stamp %s on mount path %s", kMaldorClusterStamp, mnt_path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to remove stamp %s on mount path %s",
+                        kMaldorClusterStamp, mnt_path.c_str());
     else
-        log_.logMessage(tag, tidewall::log_level::step, "Successfully removed stamp %s from mount path %s", kMaldorClusterStamp,
-                        mnt_path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully removed stamp %s from mount path %s",
+                        kMaldorClusterStamp, mnt_path.c_str());
     return rc;
 }
 
@@ -82,7 +88,8 @@ int tw_storage::stamp_maldor_xattrs() {
     size_t existing = 0;
     std::string value;
     if (getextendedattribute(drives.front().mnt_path, kMaldorNodesStamp, value) >= 0) {
-        log_.logMessage(tag, tidewall::log_level::trace, "Existing value of xattr [%s] is [%s].", kMaldorNodesStamp, value.c_str());
+        log_.logMessage(tag, tidewall::log_level::trace, "Existing value of xattr [%s] is [%s].", kMaldorNodesStamp,
+                        value.c_str());
         existing = count_tokens(value);
     }
     std::string nodes;
@@ -93,7 +100,8 @@ int tw_storage::stamp_maldor_xattrs() {
     log_.logMessage(tag, tidewall::log_level::trace, "Maldor cluster nodes : %s", nodes.c_str());
     // A shorter list is an older view of the cluster: never replace a longer one with it.
     if (count_tokens(nodes) < existing) {
-        log_.logMessage(tag, tidewall::log_level::detail, "Cluster nodes value is older than the existing value. Not setting xattr [%s].",
+        log_.logMessage(tag, tidewall::log_level::detail,
+                        "Cluster nodes value is older than the existing value. Not setting xattr [%s].",
                         kMaldorNodesStamp);
         return 0;
     }

@@ -3,9 +3,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -31,17 +31,10 @@ void tw_storage::throw_unsupported(const char* tag, const char* message, int lin
 int tw_storage::get_mnt_path(mnt_path_type kind, std::string& path) {
     const char* tag = "tw_storage::get_mnt_path";
     switch (kind) {
-    case MNT_PATH_DDB:
-        path = resolve_setting("sTidewallDDBMountPath", ddb_mnt_path_default_);
-        return 0;
-    case MNT_PATH_GLUSTERFS:
-        path = resolve_setting("sTidewallGlusterFSMountPath", gluster_mnt_path_default_);
-        return 0;
-    case MNT_PATH_MALDOR_FS:
-        path = resolve_setting("sTidewallMaldorFSMountPath", maldor_mnt_path_default_);
-        return 0;
-    default:
-        throw_unsupported(tag, kOtherNotSupported, __LINE__);
+    case MNT_PATH_DDB: path = resolve_setting("sTidewallDDBMountPath", ddb_mnt_path_default_); return 0;
+    case MNT_PATH_GLUSTERFS: path = resolve_setting("sTidewallGlusterFSMountPath", gluster_mnt_path_default_); return 0;
+    case MNT_PATH_MALDOR_FS: path = resolve_setting("sTidewallMaldorFSMountPath", maldor_mnt_path_default_); return 0;
+    default: throw_unsupported(tag, kOtherNotSupported, __LINE__);
     }
 }
 
@@ -65,7 +58,8 @@ int tw_storage::get_mnt_path(mnt_path_type kind, std::list<free_space_info>& lis
 
 int tw_storage::get_mnt_path(mnt_path_type, std::string vendor, std::string product, std::string&) {
     const char* tag = "tw_storage::get_mnt_path";
-    log_.logMessage(tag, tidewall::log_level::step, "Mount path search criteria [%s:%s]", vendor.c_str(), product.c_str());
+    log_.logMessage(tag, tidewall::log_level::step, "Mount path search criteria [%s:%s]", vendor.c_str(),
+                    product.c_str());
     const char* message = "Search by [vendor:product] currently not supported";
     log_.logMessage(tag, tidewall::log_level::step, "%s", message);
     tidewall::throw_storage_error(tag, message);
@@ -76,20 +70,14 @@ std::string tw_storage::get_brick_dir() { return resolve_setting("sTidewallGlust
 std::string tw_storage::get_mount_options(mnt_path_type kind) {
     const char* tag = "tw_storage::get_mount_options";
     switch (kind) {
-    case MNT_PATH_DDB:
-        return resolve_setting("sTidewallDDBMountOptions", "noatime,inode64,nofail");
-    case MNT_PATH_DATAPATH:
-        return resolve_setting("sTidewallDataPathMountOptions", "noatime,inode64,nofail");
-    case MNT_PATH_GLUSTERFS:
-        throw_unsupported(tag, "Gluster mount options not supported", __LINE__);
-    case MNT_PATH_EFI_BOOT:
-        return resolve_setting("sTidewallEFIBootMountOptions", "nofail");
+    case MNT_PATH_DDB: return resolve_setting("sTidewallDDBMountOptions", "noatime,inode64,nofail");
+    case MNT_PATH_DATAPATH: return resolve_setting("sTidewallDataPathMountOptions", "noatime,inode64,nofail");
+    case MNT_PATH_GLUSTERFS: throw_unsupported(tag, "Gluster mount options not supported", __LINE__);
+    case MNT_PATH_EFI_BOOT: return resolve_setting("sTidewallEFIBootMountOptions", "nofail");
     case MNT_PATH_MALDOR_DATAPATH:
         return resolve_setting("sTidewallMaldorDataPathMountOptions", "noatime,inode64,nofail");
-    case MNT_PATH_MALDOR_FS:
-        return resolve_setting("sTidewallMaldorNFSMountOptions", maldor_mount_options_default_);
-    case MNT_PATH_OTHER:
-        throw_unsupported(tag, kOtherNotSupported, __LINE__);
+    case MNT_PATH_MALDOR_FS: return resolve_setting("sTidewallMaldorNFSMountOptions", maldor_mount_options_default_);
+    case MNT_PATH_OTHER: throw_unsupported(tag, kOtherNotSupported, __LINE__);
     }
     return "";
 }
@@ -97,20 +85,13 @@ std::string tw_storage::get_mount_options(mnt_path_type kind) {
 std::string tw_storage::get_file_system(mnt_path_type kind) {
     const char* tag = "tw_storage::get_file_system";
     switch (kind) {
-    case MNT_PATH_DDB:
-        return resolve_setting("sTidewallDDBFileSystem", "xfs");
-    case MNT_PATH_DATAPATH:
-        return resolve_setting("sTidewallDataPathFileSystem", "xfs");
-    case MNT_PATH_GLUSTERFS:
-        return resolve_setting("sTidewallGlusterFileSystem", "glusterfs");
-    case MNT_PATH_EFI_BOOT:
-        return resolve_setting("sTidewallEFIBootFileSystem", "vfat");
-    case MNT_PATH_MALDOR_DATAPATH:
-        return resolve_setting("sTidewallMaldorDataPathFileSystem", "xfs");
-    case MNT_PATH_MALDOR_FS:
-        return resolve_setting("sTidewallMaldorFileSystem", "nfs");
-    case MNT_PATH_OTHER:
-        throw_unsupported(tag, kOtherNotSupported, __LINE__);
+    case MNT_PATH_DDB: return resolve_setting("sTidewallDDBFileSystem", "xfs");
+    case MNT_PATH_DATAPATH: return resolve_setting("sTidewallDataPathFileSystem", "xfs");
+    case MNT_PATH_GLUSTERFS: return resolve_setting("sTidewallGlusterFileSystem", "glusterfs");
+    case MNT_PATH_EFI_BOOT: return resolve_setting("sTidewallEFIBootFileSystem", "vfat");
+    case MNT_PATH_MALDOR_DATAPATH: return resolve_setting("sTidewallMaldorDataPathFileSystem", "xfs");
+    case MNT_PATH_MALDOR_FS: return resolve_setting("sTidewallMaldorFileSystem", "nfs");
+    case MNT_PATH_OTHER: throw_unsupported(tag, kOtherNotSupported, __LINE__);
     }
     return "";
 }

@@ -2,15 +2,15 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
-#include "foundation/error/throw_error.h"
-#include "foundation/mount/mount_check.h"
-#include "foundation/host/shell_quote.h"
-#include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/status.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/host/shell_quote.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/mount_check.h"
+#include "foundation/mount/ts_mnt_parser.h"
 
 using tidewall::shell_quote;
 
@@ -21,7 +21,8 @@ int tw_storage::unmount(std::string path) {
     log_.logMessage(tag, tidewall::log_level::step, "unmount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, 0, false) == 0) return 0;
-    log_.logMessage(tag, tidewall::log_level::failure, "unmount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "unmount command [%s] failed with error [%s]", cmd.c_str(),
+                    err.c_str());
     tidewall::throw_storage_error(tag, cmd + " failed");
 }
 
@@ -39,8 +40,9 @@ int tw_storage::get_blk_dev(std::string path, std::string fstype, std::string& b
             blkdev = dev;
             return 0;
         }
-        log_.logMessage(tag, tidewall::log_level::step, "Blkdev [%s] currently mounted at [%s] through a different file system [%s]",
-                        dev.c_str(), path.c_str(), type.c_str());
+        log_.logMessage(tag, tidewall::log_level::step,
+                        "Blkdev [%s] currently mounted at [%s] through a different file system [%s]", dev.c_str(),
+                        path.c_str(), type.c_str());
         tidewall::throw_storage_error(tag, path + " mounted through different file system " + type);
     }
     log_.logMessage(tag, tidewall::log_level::step, "No blkdev currently mounted at [%s]", path.c_str());
@@ -56,14 +58,16 @@ int tw_storage::mount(std::string path, std::string blkdev, std::string fstype, 
     log_.logMessage(tag, tidewall::log_level::trace, "Mount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(),
+                        err.c_str());
         return -1;
     }
     // With nofail, mount(8) exits 0 for a missing device: only the mount table
     // tells whether the path now holds the device.
     if (!tidewall::mount_check::is_mount_of(path, blkdev)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(),
-                        blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Mount command [%s] exited 0 but [%s] is not mounted at [%s]", cmd.c_str(), blkdev.c_str(),
+                        path.c_str());
         return -1;
     }
     return 0;
@@ -76,12 +80,13 @@ int tw_storage::mount(std::string path) {
     log_.logMessage(tag, tidewall::log_level::step, "Mount command [%s]", cmd.c_str());
     std::string out, err;
     if (TsProcess::system(cmd, &out, &err, TsProcess::kMountTimeLimitS, false) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] failed with error [%s]", cmd.c_str(),
+                        err.c_str());
         return -1;
     }
     if (!tidewall::mount_check::is_mount_point(path)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] exited 0 but nothing is mounted at [%s]", cmd.c_str(),
-                        path.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Mount command [%s] exited 0 but nothing is mounted at [%s]",
+                        cmd.c_str(), path.c_str());
         return -1;
     }
     return 0;
@@ -101,7 +106,8 @@ int tw_storage::get_backing_dev(mnt_path_type kind, std::string& blkdev) {
     for (const auto& e : entries) {
         if (e.GetMountPoint() != path) continue;
         blkdev = e.GetBackingDevice();
-        log_.logMessage(tag, tidewall::log_level::step, "Found a device [%s] currently mounted at [%s]", blkdev.c_str(), path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Found a device [%s] currently mounted at [%s]", blkdev.c_str(),
+                        path.c_str());
         return 0;
     }
     return -1;
@@ -113,8 +119,8 @@ int tw_storage::get_backing_device_for_partition(std::string partition, std::str
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to retrieve backing device for [%s] failed with error [%s]", cmd.c_str(),
-                        err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to retrieve backing device for [%s] failed with error [%s]", cmd.c_str(), err.c_str());
         return rc;
     }
     out = tsaf_utils::trim(out);

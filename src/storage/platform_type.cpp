@@ -4,8 +4,8 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 
 #include <cstring>
 
@@ -18,12 +18,9 @@ struct model_row {
 };
 
 const model_row kModels[] = {
-    {"FUJITSU_PRIMERGYRX2530M4", "RM-110", "RM-110"},
-    {"FUJITSU_PRIMERGYRX2540M4", "RM-310", "RM-310"},
-    {"FUJITSU_PRIMERGYRX2530M5", "RM-110", "RM-210"},
-    {"FUJITSU_PRIMERGYRX2540M5", "RM-310", "RM-410"},
-    {"Supermicro_SuperServer", nullptr, "RM-210"},
-    {"Supermicro_SSG-6029P-E1CR16T", nullptr, "RM-410"},
+    {"FUJITSU_PRIMERGYRX2530M4", "RM-110", "RM-110"}, {"FUJITSU_PRIMERGYRX2540M4", "RM-310", "RM-310"},
+    {"FUJITSU_PRIMERGYRX2530M5", "RM-110", "RM-210"}, {"FUJITSU_PRIMERGYRX2540M5", "RM-310", "RM-410"},
+    {"Supermicro_SuperServer", nullptr, "RM-210"},    {"Supermicro_SSG-6029P-E1CR16T", nullptr, "RM-410"},
 };
 
 const char* appliance_type_of(const std::string& model, bool version2) {
@@ -36,7 +33,7 @@ const char* const kApplianceTypeKey = "sArrowfieldApplianceType";
 const char* const kPlatformTypeKey = "sScaleoutPlatformType";
 const char* const kForceRefArchKey = "sArrowfieldForceRefArchPlatform";
 
-} // namespace
+}  // namespace
 
 int tw_storage::set_arrowfield_platform_type() {
     const char* tag = "tw_storage::set_arrowfield_platform_type";
@@ -48,9 +45,10 @@ int tw_storage::set_arrowfield_platform_type() {
     log_.logMessage(tag, tidewall::log_level::failure, "Server model [%s]", model.c_str());
 
     std::string force;
-    bool forced = tsaf_utils::get_reg_key(kForceRefArchKey, force) == 0 && !force.empty() &&
-                  (force[0] == 'y' || force[0] == 'Y');
-    if (forced) log_.logMessage(tag, tidewall::log_level::failure, "Forcing the platform type as Reference architecture");
+    bool forced =
+        tsaf_utils::get_reg_key(kForceRefArchKey, force) == 0 && !force.empty() && (force[0] == 'y' || force[0] == 'Y');
+    if (forced)
+        log_.logMessage(tag, tidewall::log_level::failure, "Forcing the platform type as Reference architecture");
 
     bool version2 = false;
     std::string image;
@@ -91,7 +89,8 @@ int tw_storage::set_arrowfield_platform_type() {
 int tw_storage::set_refarch_platform() {
     const char* tag = "tw_storage::set_refarch_platform";
     if (tsaf_utils::set_reg_key(kForceRefArchKey, "Y") != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to set registry key to force the platform as Reference Architecture");
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to set registry key to force the platform as Reference Architecture");
         return -1;
     }
     log_.logMessage(tag, tidewall::log_level::failure, "Successfully set the platform type as Reference Architecture");

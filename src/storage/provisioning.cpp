@@ -7,10 +7,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/status.h"
+#include "foundation/log/log_level.h"
 #include "storage/provisioning_intent.h"
 #include "storage/provisioning_run.h"
 
@@ -21,13 +21,14 @@ int tw_storage::check_datapath_target(std::string& why) {
     // Flavour 255 falls back to the Maldor prefix, whose parent a node of the
     // other flavour does not have: every disk would be wiped and none mounted.
     if (get_sds_type() == SDS_UNKNOWN) {
-        why = "the appliance type of this node is not recorded: set registry key sArrowfieldApplianceType "
-              "(section Dockwright)";
+        why =
+            "the appliance type of this node is not recorded: set registry key sArrowfieldApplianceType "
+            "(section Dockwright)";
         return -1;
     }
     std::string prefix = get_datapath_prefix();
-    const char* key = get_sds_type() == SDS_GLUSTERFS ? "sTidewallDataPathMountPathPrefix"
-                                                       : "sTidewallMaldorDataPathMountPathPrefix";
+    const char* key =
+        get_sds_type() == SDS_GLUSTERFS ? "sTidewallDataPathMountPathPrefix" : "sTidewallMaldorDataPathMountPathPrefix";
     size_t slash = prefix.rfind('/');
     std::string parent = slash == std::string::npos || slash == 0 ? "/" : prefix.substr(0, slash);
     if (prefix.empty() || prefix[0] != '/' || !tsaf_utils::is_dir(parent)) {
@@ -47,8 +48,7 @@ using disk_list = std::list<tsaf_blkdev_basic_info>;
 // The whole run: lock, checks, recorded disks, then the new disks (all of them
 // when only is null). -1 when nothing could be started.
 int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_list* only, bool record_fstab,
-                     std::list<outcome>& outcomes,
-                     const std::function<void(const outcome&, size_t, size_t)>& starting,
+                     std::list<outcome>& outcomes, const std::function<void(const outcome&, size_t, size_t)>& starting,
                      const std::function<void(const outcome&)>& finished) {
     outcomes.clear();
     auto refuse = [&](const std::string& why) {
@@ -89,8 +89,8 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
         news.clear();
         for (const auto& v : verdicts)
             if (v.get_is_new() && (!only || std::any_of(only->begin(), only->end(), [&](const auto& d) {
-                                       return d.get_devpath() == v.get_info().get_devpath();
-                                   })))
+                    return d.get_devpath() == v.get_info().get_devpath();
+                })))
                 news.push_back(v.get_info());
         return true;
     };
@@ -103,7 +103,8 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
         // afterwards would only have lost what it held.
         log.logMessage(tag, tidewall::log_level::failure, "New disks cannot become data mount paths: %s", why.c_str());
         for (const auto& disk : only ? *only : news)
-            log.logMessage(tag, tidewall::log_level::failure, "Block device %s left untouched: %s", disk.get_devpath().c_str(), why.c_str());
+            log.logMessage(tag, tidewall::log_level::failure, "Block device %s left untouched: %s",
+                           disk.get_devpath().c_str(), why.c_str());
         return refuse("new disks cannot become data mount paths: " + why);
     }
     if (run.has_records()) {
@@ -145,7 +146,7 @@ int run_provisioning(tw_storage& s, tw_debug& log, const char* tag, const disk_l
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 struct tw_storage::provisioning_lock::hold : tidewall::storage::provisioning_hold {};
 
@@ -215,7 +216,8 @@ int tw_storage::mount_new_blkdev() {
             list += (list.empty() ? "" : " ") + o.device;
         }
     if (failed == 0) return 0;
-    log_.logMessage(tag, tidewall::log_level::failure, "[%zu] of [%zu] new disks failed: %s", failed, outcomes.size(), list.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "[%zu] of [%zu] new disks failed: %s", failed, outcomes.size(),
+                    list.c_str());
     return 1;
 }
 

@@ -2,11 +2,11 @@
 
 #include "storage/provisioning_intent.h"
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/error/status.h"
 #include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/fs/node_lock.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/text/lines.h"
 
 #include <cerrno>
@@ -38,7 +38,7 @@ std::string read_trimmed(const std::string& path) {
     return tsaf_utils::trim(text);
 }
 
-} // namespace
+}  // namespace
 
 int provisioning_intent_file(std::string& mapped) {
     std::string dir;
@@ -72,14 +72,23 @@ std::vector<provisioning_intent_record> parse_provisioning_intents(const std::st
             size_t eq = field.find('=');
             if (eq == std::string::npos) continue;
             std::string key = field.substr(0, eq), value = field.substr(eq + 1);
-            if (key == "device") r.device = value;
-            else if (key == "serial") r.serial = value;
-            else if (key == "wwn") r.wwn = value;
-            else if (key == "mount_path") r.mount_path = value;
-            else if (key == "uuid") r.uuid = value;
-            else if (key == "fstab") { r.record_fstab = value != "no"; has_fstab = true; }
-            else if (key == "step") r.step = value;
-            else if (key == "last_failure") r.last_failure = value;
+            if (key == "device")
+                r.device = value;
+            else if (key == "serial")
+                r.serial = value;
+            else if (key == "wwn")
+                r.wwn = value;
+            else if (key == "mount_path")
+                r.mount_path = value;
+            else if (key == "uuid")
+                r.uuid = value;
+            else if (key == "fstab") {
+                r.record_fstab = value != "no";
+                has_fstab = true;
+            } else if (key == "step")
+                r.step = value;
+            else if (key == "last_failure")
+                r.last_failure = value;
         }
         // A line cut short (never written by rename, but edited by hand) is no
         // record to act on.
@@ -138,7 +147,7 @@ hold_state& holds() {
     return s;
 }
 
-} // namespace
+}  // namespace
 
 provisioning_hold::provisioning_hold() {
     hold_state& s = holds();
@@ -169,4 +178,4 @@ provisioning_hold::~provisioning_hold() {
     s.mutex.unlock();
 }
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage

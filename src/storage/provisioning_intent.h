@@ -12,11 +12,11 @@
 namespace tidewall::storage {
 
 struct provisioning_intent_record {
-    std::string device;      // /dev/sdb
-    std::string serial;      // from sysfs, empty when the disk has none
-    std::string wwn;         // from sysfs, empty when the disk has none
+    std::string device;  // /dev/sdb
+    std::string serial;  // from sysfs, empty when the disk has none
+    std::string wwn;  // from sysfs, empty when the disk has none
     std::string mount_path;  // /tw/disk3: the slot, kept across retries
-    std::string uuid;        // the file-system UUID mkfs is given
+    std::string uuid;  // the file-system UUID mkfs is given
     bool record_fstab = true;
     // "format": the file system may not be whole yet; "formatted": mkfs
     // finished and the disk carries the recorded UUID.
@@ -60,6 +60,6 @@ private:
     std::string message_;
 };
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

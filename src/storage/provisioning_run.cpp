@@ -4,11 +4,11 @@
 
 #include "storage/provisioning_run.h"
 
-#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdev_probe.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/czu_file.h"
 #include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 #include "foundation/mount/mount_check.h"
 #include "foundation/mount/ts_mnt_parser.h"
 #include "storage/datapath_prefix.h"
@@ -89,7 +89,7 @@ unsigned slot_of(const std::string& mnt_path, const std::string& prefix) {
     return static_cast<unsigned>(std::stoul(digits));
 }
 
-} // namespace
+}  // namespace
 
 int provisioning_run::begin(std::string& why) {
     int rc = load_provisioning_intents(records_);
@@ -128,7 +128,8 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = verdict ? "no longer new (" + verdict->get_reason() + ")" : "gone";
-        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(),
+                        o.message.c_str());
         return o;
     }
     // Another disk at a recorded disk's name is left alone until the record
@@ -137,7 +138,8 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = "its name is recorded for the interrupted provisioning at " + r->mount_path;
-        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), o.message.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(),
+                        o.message.c_str());
         return o;
     }
     // A failed disk keeps its slot: a half-provisioned disk may already
@@ -150,7 +152,8 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.rc = -1;
         o.message = why;
         log_.logMessage(tag_, tidewall::log_level::failure, "Failed to process block device %s", o.device.c_str());
-        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(),
+                        why.c_str());
         return o;
     }
     provisioning_intent_record r;
@@ -165,7 +168,8 @@ outcome provisioning_run::provision_new(const tsaf_blkdev_basic_info& disk, bool
         o.skipped = true;
         o.rc = -1;
         o.message = why;
-        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(), why.c_str());
+        log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s left untouched: %s", o.device.c_str(),
+                        why.c_str());
         return o;
     }
     return carry_out(o);
@@ -211,8 +215,8 @@ outcome provisioning_run::resume(const std::string& dev) {
     o.mnt_path = r.mount_path;
     o.uuid = r.uuid;
     o.resumed = true;
-    log_.logMessage(tag_, tidewall::log_level::step, "Finishing the interrupted provisioning of block device %s at %s", dev.c_str(),
-                    r.mount_path.c_str());
+    log_.logMessage(tag_, tidewall::log_level::step, "Finishing the interrupted provisioning of block device %s at %s",
+                    dev.c_str(), r.mount_path.c_str());
     std::string serial, wwn;
     if (device_present(dev)) disk_identity(dev, serial, wwn);
     bool same = device_present(dev) && (r.serial.empty() || r.serial == serial) && (r.wwn.empty() || r.wwn == wwn);
@@ -220,8 +224,7 @@ outcome provisioning_run::resume(const std::string& dev) {
         o.skipped = true;
         o.rc = -1;
         o.message = "recorded for " + r.mount_path + " but " +
-                    (device_present(dev) ? "now a different disk (serial [" + serial + "], recorded [" +
-                                               r.serial + "])"
+                    (device_present(dev) ? "now a different disk (serial [" + serial + "], recorded [" + r.serial + "])"
                                          : std::string("gone")) +
                     ": left alone, its record is kept";
         log_.logMessage(tag_, tidewall::log_level::failure, "Block device %s %s", dev.c_str(), o.message.c_str());
@@ -268,7 +271,8 @@ outcome provisioning_run::carry_out(outcome& o) {
     if (r->step != "formatted") {
         if (s_.wipe_partition_table(dev) != 0) {
             int err = errno;
-            log_.logMessage(tag_, tidewall::log_level::failure, "Failed to wipe partition table on block device  %s error: %s", dev.c_str(),
+            log_.logMessage(tag_, tidewall::log_level::failure,
+                            "Failed to wipe partition table on block device  %s error: %s", dev.c_str(),
                             std::strerror(err));
             return fail(o, "wipe", std::strerror(err), -1);
         }
@@ -313,8 +317,7 @@ outcome provisioning_run::carry_out(outcome& o) {
             std::string uuid;
             s_.extract_filesys_uuid(dev, fstype_, uuid);
             if (uuid != r->uuid)
-                return fail(o, "fstab", "the file system carries UUID " + uuid + ", not the recorded " + r->uuid,
-                            -1);
+                return fail(o, "fstab", "the file system carries UUID " + uuid + ", not the recorded " + r->uuid, -1);
             s_.update_sysconfig_files(o.mnt_path, "UUID=" + uuid, fstype_, options_, "/etc/fstab");
             o.in_fstab = true;
         } catch (const TsException& e) {
@@ -329,4 +332,4 @@ outcome provisioning_run::carry_out(outcome& o) {
     return o;
 }
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage

@@ -63,6 +63,6 @@ private:
     unsigned slot_ = 0;
 };
 
-} // namespace tidewall::storage
+}  // namespace tidewall::storage
 
 #endif

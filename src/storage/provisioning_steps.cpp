@@ -4,13 +4,13 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/throw_error.h"
 #include "foundation/compat/czu_file.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <cstring>
@@ -43,12 +43,13 @@ int tw_storage::wipe_partition_table(std::string blkdev) {
     // A wipe that did not reach the device is no wipe.
     if (written.IsFailure() || done != sizeof zeros || closed.IsFailure()) {
         err = written.IsFailure() ? written.GetError() : (closed.IsFailure() ? closed.GetError() : EIO);
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write zeros to block device %s error: %s", blkdev.c_str(),
-                        std::strerror(err));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write zeros to block device %s error: %s",
+                        blkdev.c_str(), std::strerror(err));
         errno = err;
         return -1;
     }
-    log_.logMessage(tag, tidewall::log_level::trace, "Successfully wiped partition table on block device %s", blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Successfully wiped partition table on block device %s",
+                    blkdev.c_str());
     return 0;
 }
 
@@ -59,7 +60,9 @@ int run_mkfs(tw_debug& log, const char* tag, const std::string& cmd) {
     log.logMessage(tag, tidewall::log_level::trace, "Filesystem will be created using command %s", cmd.c_str());
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, TsProcess::kMkfsTimeLimitS, false);
-    if (rc != 0) log.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd.c_str(), err.c_str());
+    if (rc != 0)
+        log.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd.c_str(),
+                       err.c_str());
     return rc;
 }
 
@@ -70,24 +73,26 @@ bool looks_like_fs_uuid(const std::string& v) {
            v.find_first_not_of("-") != std::string::npos;
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::format_blkdev(std::string blkdev, std::string fstype) {
     const char* tag = "tw_storage::format_blkdev";
-    log_.logMessage(tag, tidewall::log_level::trace, "Request to create %s filesystem on block device  %s", fstype.c_str(), blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Request to create %s filesystem on block device  %s",
+                    fstype.c_str(), blkdev.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
     cmd += shell_quote(blkdev);
     int rc = run_mkfs(log_, tag, cmd);
     if (rc != 0) return rc;
-    log_.logMessage(tag, tidewall::log_level::trace, "Successfully created %s filesystem on block device %s", fstype.c_str(), blkdev.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Successfully created %s filesystem on block device %s",
+                    fstype.c_str(), blkdev.c_str());
     return 0;
 }
 
-int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::string& fstype,
-                                        const std::string& uuid) {
+int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::string& fstype, const std::string& uuid) {
     const char* tag = "tw_storage::format_blkdev_with_uuid";
-    log_.logMessage(tag, tidewall::log_level::trace, "Request to create [%s] filesystem on block device [%s] with uuid [%s]", fstype.c_str(),
+    log_.logMessage(tag, tidewall::log_level::trace,
+                    "Request to create [%s] filesystem on block device [%s] with uuid [%s]", fstype.c_str(),
                     blkdev.c_str(), uuid.c_str());
     std::string cmd = "echo y | mkfs -t " + shell_quote(fstype) + " ";
     if (fstype == "xfs") cmd += "-f ";
@@ -99,8 +104,9 @@ int tw_storage::format_blkdev_with_uuid(const std::string& blkdev, const std::st
         cmd += "-m uuid=" + shell_quote(uuid) + " " + shell_quote(blkdev);
     int rc = run_mkfs(log_, tag, cmd);
     if (rc != 0) return rc;
-    log_.logMessage(tag, tidewall::log_level::trace, "Successfully created [%s] filesystem on block device [%s] with uuid [%s]",
-                    fstype.c_str(), blkdev.c_str(), uuid.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace,
+                    "Successfully created [%s] filesystem on block device [%s] with uuid [%s]", fstype.c_str(),
+                    blkdev.c_str(), uuid.c_str());
     return 0;
 }
 
@@ -127,8 +133,8 @@ int tw_storage::extract_filesys_uuid(std::string blkdev, std::string fstype, std
     // device gives status 0 and no UUID, which is no success.
     std::string value = tsaf_utils::trim(out);
     if (!looks_like_fs_uuid(value)) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] gave no file-system UUID for [%s]: [%s]", cmd.c_str(), blkdev.c_str(),
-                        value.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Command [%s] gave no file-system UUID for [%s]: [%s]",
+                        cmd.c_str(), blkdev.c_str(), value.c_str());
         tidewall::throw_storage_error(tag, cmd + " failed");
     }
     uuid = value;
@@ -143,7 +149,8 @@ int tw_storage::process_blkdev(std::string blkdev, std::string mnt_path, std::st
     int rc = wipe_partition_table(blkdev);
     if (rc != 0) {
         int err = errno;
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to wipe partition table on block device  %s error: %s", blkdev.c_str(),
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to wipe partition table on block device  %s error: %s", blkdev.c_str(),
                         std::strerror(err));
         return rc;
     }

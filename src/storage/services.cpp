@@ -4,28 +4,31 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/host/time_limits.h"
-#include "foundation/log/log_level.h"
-#include "foundation/error/throw_error.h"
-#include "foundation/host/shell_quote.h"
-#include "gluster/glfs_admin.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/host/time_limits.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 using tidewall::shell_quote;
 
 int tw_storage::is_service_up(std::string service) {
     const char* tag = "tw_storage::is_service_up";
     std::string cmd = "service " + shell_quote(service) + " status";
-    log_.logMessage(tag, tidewall::log_level::trace, "Service [%s] status will be probed using command [%s]", service.c_str(), cmd.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Service [%s] status will be probed using command [%s]",
+                    service.c_str(), cmd.c_str());
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     out = tsaf_utils::trim(out);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to probe service [%s] status [%s]", service.c_str(), out.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to probe service [%s] status [%s]", service.c_str(),
+                        out.c_str());
         return 0;
     }
-    log_.logMessage(tag, tidewall::log_level::trace, "Succesfully probed service [%s] status [%s]", service.c_str(), out.c_str());
+    log_.logMessage(tag, tidewall::log_level::trace, "Succesfully probed service [%s] status [%s]", service.c_str(),
+                    out.c_str());
     if (out.find("running") != std::string::npos) {
         log_.logMessage(tag, tidewall::log_level::step, "service [%s] is up and running", service.c_str());
         return 1;
@@ -41,9 +44,11 @@ int tw_storage::bring_service_up(std::string service) {
     std::string out, err;
     int rc = TsProcess::system(cmd, &out, &err, 0, false);
     if (rc == 0)
-        log_.logMessage(tag, tidewall::log_level::step, "Successfully started service [%s] with command [%s]", service.c_str(), cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Successfully started service [%s] with command [%s]",
+                        service.c_str(), cmd.c_str());
     else
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to start service [%s] with command [%s]", service.c_str(), cmd.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to start service [%s] with command [%s]",
+                        service.c_str(), cmd.c_str());
     return rc;
 }
 
@@ -58,9 +63,11 @@ int tw_storage::make_glusterd_active() {
         glfs_admin spare;
         glfs_admin& admin = glfs_ ? *glfs_ : spare;
         if (admin.glusterd_peer_files_healthy() == 1) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Gluster peer files are not healthy, restoring them before the daemon starts");
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Gluster peer files are not healthy, restoring them before the daemon starts");
             if (admin.restore_glusterd_peer_files() != 0)
-                log_.logMessage(tag, tidewall::log_level::failure, "Failed to restore the gluster peer files from their backup");
+                log_.logMessage(tag, tidewall::log_level::failure,
+                                "Failed to restore the gluster peer files from their backup");
         }
     }
     log_.logMessage(tag, tidewall::log_level::step, "Gluster daemon will be started using command [%s]", cmd.c_str());

@@ -2,10 +2,10 @@
 
 #include <tidewall/tw_storage.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <boost/algorithm/string/classification.hpp>
 #include <boost/algorithm/string/split.hpp>
@@ -43,11 +43,12 @@ bool to_int(const std::string& digits, int& out) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::get_server_model(std::string& model) {
     const char* tag = "tw_storage::get_server_model";
-    log_.logMessage(tag, tidewall::log_level::step, "Server model will be extracted using the command [%s]", kServerModelCommand);
+    log_.logMessage(tag, tidewall::log_level::step, "Server model will be extracted using the command [%s]",
+                    kServerModelCommand);
     // A hung dmidecode must not hang the caller: the time limit cuts it off.
     auto r = tidewall::host::current().run(kServerModelCommand, tidewall::time_limits::kDefaultS);
     if (!r.out.empty()) {

@@ -56,7 +56,7 @@ bool mounted(tw_storage& storage, const std::string& path) {
     return storage.is_mounted(path, dev, fstype, options) == 1;
 }
 
-} // namespace
+}  // namespace
 
 tw_storagemonitor::tw_storagemonitor() = default;
 tw_storagemonitor::~tw_storagemonitor() { keep_pass(this, nullptr); }
@@ -112,17 +112,20 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
     if (storage.get_gluster_local_vol_mount_info(local) != 0) {
         log_.logMessage(tag, tidewall::log_level::step, "No local gluster volume found.");
     } else {
-        log_.logMessage(tag, tidewall::log_level::step, "Local gluster volume [%s] mount and size check.", local.vol_name.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Local gluster volume [%s] mount and size check.",
+                        local.vol_name.c_str());
         bool is_mounted = mounted(storage, local.mnt_path);
         bool isless = false;
         if (is_mounted) {
             if (storage.gluster_volume_get_sizeinfo(local.vol_name, local.mnt_path, isless) != 0) {
-                log_.logMessage(tag, tidewall::log_level::step, "Failed to get sizeinfo for volume [%s]. Considering size is correct.",
+                log_.logMessage(tag, tidewall::log_level::step,
+                                "Failed to get sizeinfo for volume [%s]. Considering size is correct.",
                                 local.vol_name.c_str());
                 isless = false;
             }
         } else {
-            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]. Skipping size check for this volume.",
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Volume [%s] not mounted at mount path [%s]. Skipping size check for this volume.",
                             local.vol_name.c_str(), local.mnt_path.c_str());
         }
         seen_gluster_volume(local.vol_name);
@@ -141,11 +144,12 @@ int tw_storagemonitor::gluster_pass(tw_storage& storage, std::list<tw_volumeinfo
         if (not_run_.empty()) not_run("remote gluster volumes", "the list of remote volumes could not be read");
     } else {
         for (const auto& r : remote) {
-            log_.logMessage(tag, tidewall::log_level::step, "Remote gluster volume [%s] mount check for this node.", r.vol_name.c_str());
+            log_.logMessage(tag, tidewall::log_level::step, "Remote gluster volume [%s] mount check for this node.",
+                            r.vol_name.c_str());
             bool is_mounted = mounted(storage, r.mnt_path);
             if (!is_mounted)
-                log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]", r.vol_name.c_str(),
-                                r.mnt_path.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]",
+                                r.vol_name.c_str(), r.mnt_path.c_str());
             seen_gluster_volume(r.vol_name);
             tw_volumeinfo v;
             v.set_volumename(r.vol_name);
@@ -171,13 +175,15 @@ int tw_storagemonitor::dav_pass(tw_storage& storage, std::list<tw_volumeinfo>& l
         log_.logMessage(tag, tidewall::log_level::step, "Gluster volume [%s] mount and brick check.", name.c_str());
         bool is_mounted = true, online = true;
         storage.davvol_ismounted(name, is_mounted);
-        if (!is_mounted) log_.logMessage(tag, tidewall::log_level::failure, "DAV volume [%s] is not mounted.", name.c_str());
+        if (!is_mounted)
+            log_.logMessage(tag, tidewall::log_level::failure, "DAV volume [%s] is not mounted.", name.c_str());
         int rc = storage.davvol_brickd_check(name, online);
         if (rc == 0) {
             if (online)
                 log_.logMessage(tag, tidewall::log_level::step, "Brick daemon online for volume [%s]", name.c_str());
             else
-                log_.logMessage(tag, tidewall::log_level::failure, "Brick daemon offline for volume [%s]", name.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure, "Brick daemon offline for volume [%s]",
+                                name.c_str());
         } else {
             not_run(name + " brick daemons", rc == -1 ? "this node's name or address cannot be found"
                                                       : "gluster cannot tell the brick state now");
@@ -199,8 +205,8 @@ int tw_storagemonitor::maldor_pass(tw_storage& storage, std::list<tw_volumeinfo>
     if (vdisk.empty()) return 0;
     bool is_mounted = false;
     if (storage.get_maldor_vdisk_mount_status(vdisk, is_mounted) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get mount status for vdisk [%s]. Reporting vdisk as not mounted.",
-                        vdisk.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to get mount status for vdisk [%s]. Reporting vdisk as not mounted.", vdisk.c_str());
         is_mounted = false;
     }
     tw_volumeinfo v;
@@ -226,7 +232,8 @@ void tw_storagemonitor::loginfo() {
 }
 
 void tw_storagemonitor::not_run(const std::string& what, const std::string& why) {
-    log_.logMessage("tw_storagemonitor::not_run", tidewall::log_level::failure, "Check could not run: %s: %s", what.c_str(), why.c_str());
+    log_.logMessage("tw_storagemonitor::not_run", tidewall::log_level::failure, "Check could not run: %s: %s",
+                    what.c_str(), why.c_str());
     not_run_.push_back(what + ": " + why);
 }
 
@@ -253,7 +260,8 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
     for (const auto& name : gluster_volumes_) {
         // A volume of another pool, mounted from there, is that pool's to watch.
         if (std::find(pool.begin(), pool.end(), name) == pool.end()) {
-            log_.logMessage(tag, tidewall::log_level::detail, "Volume [%s] is not in this node's pool: no redundancy check", name.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail,
+                            "Volume [%s] is not in this node's pool: no redundancy check", name.c_str());
             continue;
         }
         glfs_volume vol;
@@ -269,7 +277,8 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
             if (!b.get_is_online()) offline += (offline.empty() ? "" : ", ") + b.get_brick_path();
         }
         if (!offline.empty()) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: brick offline [%s]", name.c_str(), offline.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: brick offline [%s]", name.c_str(),
+                            offline.c_str());
             degraded_.push_back(name + ": brick offline: " + offline);
         }
         if (vol.get_type() == GLFS_VOL_DISTRIBUTE) continue;
@@ -278,7 +287,8 @@ const std::list<std::string>& tw_storagemonitor::check_gluster_degraded() {
         if (vol.read_heal_info(entries, error) != 0) {
             not_run(name + " heal state", error);
         } else if (!entries.empty()) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: %zu entries to heal", name.c_str(), entries.size());
+            log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] degraded: %zu entries to heal",
+                            name.c_str(), entries.size());
             degraded_.push_back(name + ": heal pending: " + std::to_string(entries.size()) + " entries");
         }
     }

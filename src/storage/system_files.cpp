@@ -4,11 +4,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <cstring>
@@ -110,7 +110,7 @@ int write_fresh_backup(const std::string& mapped, const std::string& content, st
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::configure_kdump() {
     const char* tag = "tw_storage::configure_kdump";
@@ -126,16 +126,20 @@ int tw_storage::configure_kdump() {
         log_.logMessage(tag, tidewall::log_level::failure, "Failed to create directory [%s]", location.c_str());
         return -1;
     }
-    std::string conf = "#\n"
-                       "#/etc/kdump.conf\n"
-                       "#Created by Tessaline Arrowfield\n"
-                       "#\n"
-                       "path " + location + "\n"
-                       "core_collector makedumpfile -l --message-level 1 -d 31\n";
+    std::string conf =
+        "#\n"
+        "#/etc/kdump.conf\n"
+        "#Created by Tessaline Arrowfield\n"
+        "#\n"
+        "path " +
+        location +
+        "\n"
+        "core_collector makedumpfile -l --message-level 1 -d 31\n";
     // kdump must not be enabled on a configuration that was never written.
     int rc = tsaf_utils::write(kKdumpConf, conf);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kKdumpConf, std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", kKdumpConf,
+                        std::strerror(rc));
         return -1;
     }
     for (const char* cmd : {"systemctl enable kdump.service", "systemctl restart kdump.service"}) {
@@ -154,7 +158,8 @@ int tw_storage::create_global_logrotate_config() {
     const char* tag = "tw_storage::create_global_logrotate_config";
     int rc = tsaf_utils::write("/etc/logrotate.conf", kLogrotateConf);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", "/etc/logrotate.conf", std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to write [%s] error [%s]", "/etc/logrotate.conf",
+                        std::strerror(rc));
         return -1;
     }
     return 0;
@@ -173,7 +178,8 @@ int tw_storage::reset_iqn() {
     bool kept = (state == kIqnResetBackedUp || state == kIqnResetDone) && ::lstat(backup.c_str(), &st) == 0 &&
                 root_made_file(st);
     if (kept) {
-        log_.logMessage(tag, tidewall::log_level::step, "Keeping [%s]: it holds the name from before the first reset", kInitiatorNameBackup);
+        log_.logMessage(tag, tidewall::log_level::step, "Keeping [%s]: it holds the name from before the first reset",
+                        kInitiatorNameBackup);
     } else {
         std::string original;
         int rc = tidewall::file_io::read_all(tidewall::host::path(kInitiatorName), original);
@@ -181,19 +187,21 @@ int tw_storage::reset_iqn() {
             std::string what;
             rc = write_fresh_backup(backup, original, what);
             if (rc != 0) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Failed to back up [%s] as [%s]: cannot %s: %s; the name is left as it is",
+                log_.logMessage(tag, tidewall::log_level::failure,
+                                "Failed to back up [%s] as [%s]: cannot %s: %s; the name is left as it is",
                                 kInitiatorName, kInitiatorNameBackup, what.c_str(), std::strerror(rc));
                 return -1;
             }
         } else if (rc != ENOENT) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s]: %s; the name is left as it is", kInitiatorName,
-                            std::strerror(rc));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s]: %s; the name is left as it is",
+                            kInitiatorName, std::strerror(rc));
             return -1;
         }
         // Recorded before the name changes: a rerun must keep this backup.
         if (tsaf_utils::set_reg_key(kIqnResetKey, kIqnResetBackedUp) != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to record the backup of [%s] in [%s]; the name is left as it is",
-                            kInitiatorName, kIqnResetKey);
+            log_.logMessage(tag, tidewall::log_level::failure,
+                            "Failed to record the backup of [%s] in [%s]; the name is left as it is", kInitiatorName,
+                            kIqnResetKey);
             return -1;
         }
     }
@@ -202,12 +210,14 @@ int tw_storage::reset_iqn() {
     std::string out, err;
     int rc = TsProcess::system("/sbin/iscsi-iname", &out, &err, 0, false);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]", err.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]",
+                        err.c_str());
         return rc;
     }
     // An empty name would leave the initiator without any: keep the old file.
     if (tsaf_utils::trim(out).empty()) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]", "empty output");
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get IQN from the system. Error [%s]",
+                        "empty output");
         return -1;
     }
     log_.logMessage(tag, tidewall::log_level::step, "Setting correct iscsi initiator name in [%s]", kInitiatorName);

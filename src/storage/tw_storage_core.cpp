@@ -2,19 +2,15 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 #include <new>
 
 tw_storage::tw_storage()
-    : glfs_(nullptr),
-      glfs_available_(false),
-      ddb_mnt_path_default_("/tw/ddb"),
-      datapath_prefix_default_("/tw/disk"),
-      maldor_datapath_prefix_default_("/maldor/d"),
-      gluster_mnt_path_default_("/tw/glus"),
+    : glfs_(nullptr), glfs_available_(false), ddb_mnt_path_default_("/tw/ddb"), datapath_prefix_default_("/tw/disk"),
+      maldor_datapath_prefix_default_("/maldor/d"), gluster_mnt_path_default_("/tw/glus"),
       maldor_mnt_path_default_("/tw/maldor"),
       maldor_mount_options_default_("vers=4.0,tcp,nolock,nordirplus,port=50012"),
       ssh_private_key_path_("/root/.ssh/id_rsa") {
@@ -30,14 +26,15 @@ tw_storage::tw_storage()
         log_.logMessage(tag, tidewall::log_level::trace, "Failed to allocate glfs_admin instance");
     } catch (const TsException& e) {
         glfs_available_ = false;
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to scan gluster volumes error [%s]", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to scan gluster volumes error [%s]",
+                        e.formatError().c_str());
     }
     log_.logMessage(tag, tidewall::log_level::trace, "Creating tw_storage instance");
     log_.logMessage(tag, tidewall::log_level::trace,
                     "Defaults: ddb mount path [%s] datapath mount path prefix [%s] glusterfs mount path [%s] "
                     "maldor mount path [%s]",
-                    ddb_mnt_path_default_.c_str(), datapath_prefix_default_.c_str(),
-                    gluster_mnt_path_default_.c_str(), maldor_mnt_path_default_.c_str());
+                    ddb_mnt_path_default_.c_str(), datapath_prefix_default_.c_str(), gluster_mnt_path_default_.c_str(),
+                    maldor_mnt_path_default_.c_str());
     manage_subscriptions();
 }
 
@@ -57,6 +54,7 @@ void tw_storage::manage_subscriptions() {
         tsaf_utils utils;
         utils.manage_subscriptions();
     } catch (const TsException& e) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to manage subscriptions; error [%s]", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to manage subscriptions; error [%s]",
+                        e.formatError().c_str());
     }
 }

@@ -3,13 +3,13 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/mount/ts_mnt_parser.h"
 #include "foundation/compat/tsaf_utils.h"
-#include "foundation/text/comma_list.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "foundation/mount/ts_mnt_parser.h"
+#include "foundation/text/comma_list.h"
+#include "gluster/glfs_admin.h"
 
 #include <vector>
 
@@ -29,7 +29,7 @@ std::string source_volume(const std::string& source) {
     return rest.substr(0, rest.find('/'));
 }
 
-} // namespace
+}  // namespace
 
 int tw_storage::get_davvollist(std::list<std::string>& names) {
     const char* tag = "tw_storage::get_davvollist";
@@ -37,11 +37,13 @@ int tw_storage::get_davvollist(std::list<std::string>& names) {
     int ovirt = probe_hosted_engine();
     if (ovirt == -1) {
         // A hung probe says nothing either way; the DAV volumes went unchecked.
-        log_.logMessage(tag, tidewall::log_level::failure, "Hosted engine status did not answer in time. DAV volumes not checked.");
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Hosted engine status did not answer in time. DAV volumes not checked.");
         return -2;
     }
     if (ovirt == 0) {
-        log_.logMessage(tag, tidewall::log_level::step, "Ovirt is not enabled on this setup. Skipping data collection for DAV volumes.");
+        log_.logMessage(tag, tidewall::log_level::step,
+                        "Ovirt is not enabled on this setup. Skipping data collection for DAV volumes.");
         return 0;
     }
     std::list<std::string> all;
@@ -51,7 +53,8 @@ int tw_storage::get_davvollist(std::list<std::string>& names) {
         all = admin.scanned_volumes();
     } catch (const TsException& e) {
         // No listing is no answer, not "no DAV volume": the caller must know.
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to scan gluster volumes error [%s]", e.formatError().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to scan gluster volumes error [%s]",
+                        e.formatError().c_str());
         return -1;
     }
     for (const auto& name : all) {
@@ -72,11 +75,13 @@ int tw_storage::davvol_ismounted(const std::string& volume, bool& mounted) {
         // The volume the source names, not any source that holds the name:
         // dav_vm_vol_2 mounted does not make dav_vm_vol mounted.
         if (source_volume(e.GetBackingDevice()) != volume) continue;
-        log_.logMessage(tag, tidewall::log_level::detail, "DAV volume [%s] with backing device [%s] found mounted at [%s].", volume.c_str(),
+        log_.logMessage(tag, tidewall::log_level::detail,
+                        "DAV volume [%s] with backing device [%s] found mounted at [%s].", volume.c_str(),
                         e.GetBackingDevice().c_str(), e.GetMountPoint().c_str());
         mounted = true;
     }
-    log_.logMessage(tag, tidewall::log_level::detail, "DAV volume [%s] mount status - %s", volume.c_str(), tsaf_utils::booltostr(mounted).c_str());
+    log_.logMessage(tag, tidewall::log_level::detail, "DAV volume [%s] mount status - %s", volume.c_str(),
+                    tsaf_utils::booltostr(mounted).c_str());
     return 0;
 }
 
@@ -100,7 +105,8 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
         // A volume gluster cannot tell about (busy past the retry time, no
         // answer) is a check that did not run: neither online nor offline.
         if (admin.extract_volume_info(volume, vol, true) != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Brick daemon check for volume [%s] could not run", volume.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Brick daemon check for volume [%s] could not run",
+                            volume.c_str());
             return -2;
         }
         std::list<glfs_brick> bricks;
@@ -109,13 +115,13 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
             // This node's bricks: named by this host's name or by any other name
             // of this node (the storage network's, for one).
             std::string brick_address;
-            bool local = (tsaf_utils::resolve_hname(brick.get_host_name(), brick_address) == 0 &&
-                          brick_address == address) ||
-                         is_loop_back_hname(brick.get_host_name()) == 1;
+            bool local =
+                (tsaf_utils::resolve_hname(brick.get_host_name(), brick_address) == 0 && brick_address == address) ||
+                is_loop_back_hname(brick.get_host_name()) == 1;
             if (!local) continue;
             vol.extract_brick_details(brick);
-            log_.logMessage(tag, tidewall::log_level::detail, "Brick daemon status for brick [%s] is : %s", brick.get_brick_path().c_str(),
-                            tsaf_utils::booltostr(brick.get_is_online()).c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Brick daemon status for brick [%s] is : %s",
+                            brick.get_brick_path().c_str(), tsaf_utils::booltostr(brick.get_is_online()).c_str());
             // Every local brick counts: one daemon down is a volume in trouble,
             // whatever the others say.
             if (!brick.get_is_online()) online = false;
@@ -123,7 +129,8 @@ int tw_storage::davvol_brickd_check(const std::string& volume, bool& online) {
     } catch (const std::exception& e) {
         // Brick details half read are no verdict: the check did not run, not
         // "every brick online".
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract brick details for volume [%s]: %s", volume.c_str(), e.what());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to extract brick details for volume [%s]: %s",
+                        volume.c_str(), e.what());
         online = true;
         return -2;
     }
@@ -141,11 +148,14 @@ int tw_storage::get_maldor_vdisk_mount_status(const std::string& vdisk, bool& mo
     const char* tag = "tw_storage::get_maldor_vdisk_mount_status";
     mounted = false;
     std::string path = get_maldor_vdisk_mntpath_prefix() + "/" + vdisk;
-    log_.logMessage(tag, tidewall::log_level::detail, "Vdisk [%s] mount check at path [%s].", vdisk.c_str(), path.c_str());
+    log_.logMessage(tag, tidewall::log_level::detail, "Vdisk [%s] mount check at path [%s].", vdisk.c_str(),
+                    path.c_str());
     std::string dev, fstype;
     std::list<std::string> options;
     mounted = is_mounted(path, dev, fstype, options) == 1;
-    if (!mounted) log_.logMessage(tag, tidewall::log_level::failure, "Vdisk [%s] not mounted at mount path [%s]", vdisk.c_str(), path.c_str());
+    if (!mounted)
+        log_.logMessage(tag, tidewall::log_level::failure, "Vdisk [%s] not mounted at mount path [%s]", vdisk.c_str(),
+                        path.c_str());
     return 0;
 }
 
@@ -166,8 +176,8 @@ int tw_storage::enumerate_maldor_vdisk_mpaths(std::list<maldor_vdisk_mount_info>
         m.vdisk_name = colon == std::string::npos || colon + 2 > source.size() ? "" : source.substr(colon + 2);
         m.mnt_path = e.GetMountPoint();
         m.mnt_opts = tsaf_utils::create_file_sys_args(e.MountOptions());
-        log_.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]", m.host_name.c_str(),
-                        m.vdisk_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "host_name [%s] vol_name [%s] mnt_path[%s] mnt_opts[%s]",
+                        m.host_name.c_str(), m.vdisk_name.c_str(), m.mnt_path.c_str(), m.mnt_opts.c_str());
         list.push_back(m);
     }
     return 0;

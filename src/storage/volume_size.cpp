@@ -3,12 +3,12 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 
 #include <algorithm>
 
@@ -24,7 +24,7 @@ std::string render(const size_map& sizes) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 std::string tw_storage::get_afvolsize_filename() {
     std::string instance = TSPlatformInfo::getFocus();
@@ -70,18 +70,18 @@ int tw_storage::update_volsize_file(std::map<std::string, unsigned long> current
     if (path.empty()) return -1;
     // Monitors of several processes update the file: read, merge and replace
     // under one lock, so that no process undoes what another recorded.
-    tidewall::locks::held_lock lock(tidewall::locks::lock_name_for("volsize", tidewall::host::path(path)),
-                                    kLockWaitMs);
+    tidewall::locks::held_lock lock(tidewall::locks::lock_name_for("volsize", tidewall::host::path(path)), kLockWaitMs);
     if (!lock.held()) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Not updating [%s]: its lock is %s", path.c_str(), lock.why().c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Not updating [%s]: its lock is %s", path.c_str(),
+                        lock.why().c_str());
         return -1;
     }
 
     size_map copy = saved;
     if (copy.empty()) read_volsize_file(path, copy);
     if (copy == current) {
-        log_.logMessage(tag, tidewall::log_level::detail, "Current volume sizes are equal to saved volume sizes. Not updating file [%s].",
-                        path.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail,
+                        "Current volume sizes are equal to saved volume sizes. Not updating file [%s].", path.c_str());
         return 0;
     }
     if (copy.empty()) {
@@ -117,7 +117,8 @@ int tw_storage::update_volsize_file(std::map<std::string, unsigned long> current
 
 int tw_storage::volsize_isless(std::string volume, unsigned long size) {
     const char* tag = "tw_storage::volsize_isless";
-    log_.logMessage(tag, tidewall::log_level::detail, "Volume [%s] Current Size [%llu].", volume.c_str(), static_cast<unsigned long long>(size));
+    log_.logMessage(tag, tidewall::log_level::detail, "Volume [%s] Current Size [%llu].", volume.c_str(),
+                    static_cast<unsigned long long>(size));
     std::string path = get_afvolsize_filename();
     size_map saved;
     int result = 0;
@@ -126,10 +127,11 @@ int tw_storage::volsize_isless(std::string volume, unsigned long size) {
     } else {
         auto it = saved.find(volume);
         if (it == saved.end()) {
-            log_.logMessage(tag, tidewall::log_level::detail, "Entry for volume [%s] not present in file [%s]", volume.c_str(), path.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Entry for volume [%s] not present in file [%s]",
+                            volume.c_str(), path.c_str());
         } else {
-            log_.logMessage(tag, tidewall::log_level::detail, "Size of volume [%s] saved in file [%s] is [%llu]", volume.c_str(), path.c_str(),
-                            static_cast<unsigned long long>(it->second));
+            log_.logMessage(tag, tidewall::log_level::detail, "Size of volume [%s] saved in file [%s] is [%llu]",
+                            volume.c_str(), path.c_str(), static_cast<unsigned long long>(it->second));
             result = size < it->second ? 1 : 0;
         }
     }
@@ -144,11 +146,13 @@ int tw_storage::gluster_volume_get_sizeinfo(const std::string& volume, const std
     log_.logMessage(tag, tidewall::log_level::detail, "Get gluster volume size info for volume [%s]", volume.c_str());
     unsigned long total = 0, free = 0;
     if (tsaf_utils::get_fs_usage(mount_path, total, free) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to retrieve current size of volume [%s].", volume.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to retrieve current size of volume [%s].",
+                        volume.c_str());
         return -1;
     }
     isless = volsize_isless(volume, total) == 1;
-    log_.logMessage(tag, tidewall::log_level::detail, "Current Size reported for Volume [%s] less than created size: %s", volume.c_str(),
+    log_.logMessage(tag, tidewall::log_level::detail,
+                    "Current Size reported for Volume [%s] less than created size: %s", volume.c_str(),
                     tsaf_utils::booltostr(isless).c_str());
     return 0;
 }
@@ -160,15 +164,16 @@ int tw_storage::gluster_volume_get_sizeinfo(const std::string& volume, bool& mou
     log_.logMessage(tag, tidewall::log_level::detail, "Get gluster volume size info for volume [%s]", volume.c_str());
     gluster_vol_mount_info mount;
     if (get_glus_vol_mount_info(volume, mount) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get mount path info for volume [%s].", volume.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to get mount path info for volume [%s].",
+                        volume.c_str());
         return -1;
     }
     std::string dev, fstype;
     std::list<std::string> options;
     if (is_mounted(mount.mnt_path, dev, fstype, options) == 1)
         return gluster_volume_get_sizeinfo(volume, mount.mnt_path, isless);
-    log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]", mount.vol_name.c_str(),
-                    mount.mnt_path.c_str());
+    log_.logMessage(tag, tidewall::log_level::failure, "Volume [%s] not mounted at mount path [%s]",
+                    mount.vol_name.c_str(), mount.mnt_path.c_str());
     mounted = false;
     return 0;
 }

@@ -2,9 +2,9 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/compat/tsaf_utils.h"
 
 int tw_perf_params_config::run_cmd(const std::string& cmd) {
     const char* tag = "tw_perf_params_config::run_cmd";
@@ -13,7 +13,8 @@ int tw_perf_params_config::run_cmd(const std::string& cmd) {
     std::string err;
     int rc = tsaf_utils::execute_command(cmd, lines, err, tidewall::time_limits::kDefaultS);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd.c_str(), tsaf_utils::trim(err).c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "command [%s] failed with error [%s]", cmd.c_str(),
+                        tsaf_utils::trim(err).c_str());
         return rc;
     }
     log_.logMessage(tag, tidewall::log_level::step, "command [%s] succeeded", cmd.c_str());

@@ -3,12 +3,12 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
-#include "tuning/scratch_files.h"
+#include "foundation/log/log_level.h"
 #include "foundation/text/lines.h"
+#include "tuning/scratch_files.h"
 
 #include <cstring>
 #include <sys/stat.h>
@@ -23,10 +23,10 @@ std::string backup_name(const std::string& path) {
     return (slash == std::string::npos ? path : path.substr(slash + 1)) + ".bak";
 }
 
-} // namespace
+}  // namespace
 
-int tw_perf_params_config::update_conf_file(const std::string& path, const std::string& name,
-                                            const std::string& line, bool append) {
+int tw_perf_params_config::update_conf_file(const std::string& path, const std::string& name, const std::string& line,
+                                            bool append) {
     const char* tag = "tw_perf_params_config::update_conf_file";
     namespace fio = tidewall::file_io;
     if (name.empty()) {
@@ -42,7 +42,8 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
         // line this call adds: everything else in it would be lost.
         int rc = fio::read_all(tidewall::host::path(path), old_text);
         if (rc != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", path.c_str(), std::strerror(rc));
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to read [%s] error [%s]", path.c_str(),
+                            std::strerror(rc));
             return 1;
         }
         // The copy is private (0600) whatever the file's own mode: it may be a
@@ -72,8 +73,8 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
 
     if (!exists && text.empty()) {
         // Nothing to set and nothing to keep: no empty file where there was none.
-        log_.logMessage(tag, tidewall::log_level::detail, "name [%s] not in [%s], which does not exist; left as it is", name.c_str(),
-                        path.c_str());
+        log_.logMessage(tag, tidewall::log_level::detail, "name [%s] not in [%s], which does not exist; left as it is",
+                        name.c_str(), path.c_str());
         return 0;
     }
 
@@ -86,7 +87,8 @@ int tw_perf_params_config::update_conf_file(const std::string& path, const std::
 
     rc = fio::write_atomic(tidewall::host::path(path), text);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to replace [%s] error [%s]", path.c_str(), std::strerror(rc));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to replace [%s] error [%s]", path.c_str(),
+                        std::strerror(rc));
         return 1;
     }
     log_.logMessage(tag, tidewall::log_level::failure, "name [%s]  value = [%s] succeeded", name.c_str(), line.c_str());

@@ -3,18 +3,17 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
+#include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
 #include "foundation/host/time_limits.h"
 #include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <cctype>
 #include <vector>
 
 namespace {
 
-const char* const kIfListCommand =
-    "ifconfig -a -s | grep -Ev 'Iface|vdsmdum|bond|lo|ovirtmgm|vnet' | awk '{print $1}'";
+const char* const kIfListCommand = "ifconfig -a -s | grep -Ev 'Iface|vdsmdum|bond|lo|ovirtmgm|vnet' | awk '{print $1}'";
 const char* const kNetworkScripts = "/etc/sysconfig/network-scripts";
 
 // The text of a one-value sysfs attribute, without its line end.
@@ -39,7 +38,7 @@ bool names_mac(const std::string& line, const std::string& mac) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int tw_perf_params_config::get_nw_if_list(std::list<std::string>& interfaces) {
     const char* tag = "tw_perf_params_config::get_nw_if_list";
@@ -126,7 +125,8 @@ int tw_perf_params_config::get_nw_if_ring_buffer_values(const std::string& nw_if
         const std::string& text = lines[fields[i].line];
         size_t at = text.find(fields[i].label);
         if (at == std::string::npos) {
-            log_.logMessage(tag, tidewall::log_level::failure, "line [%s] of [%s] holds no [%s]", text.c_str(), cmd.c_str(), fields[i].label);
+            log_.logMessage(tag, tidewall::log_level::failure, "line [%s] of [%s] holds no [%s]", text.c_str(),
+                            cmd.c_str(), fields[i].label);
             return 1;
         }
         values[i] = tsaf_utils::string_to_uint(text.substr(at + 3));

@@ -2,9 +2,9 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 #include <cerrno>
 #include <cstdlib>

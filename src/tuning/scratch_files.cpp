@@ -29,7 +29,7 @@ int write_fully(int fd, const std::string& text) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 std::string private_copy_path(const std::string& name) { return std::string(kStateDir) + "/" + name; }
 
@@ -49,4 +49,4 @@ int keep_private_copy(const std::string& name, const std::string& text) {
     return rc;
 }
 
-} // namespace tidewall::tuning
+}  // namespace tidewall::tuning

@@ -19,6 +19,6 @@ std::string private_copy_path(const std::string& name);
 // component. 0 or an errno value (EPERM: the state directory is not safe).
 int keep_private_copy(const std::string& name, const std::string& text);
 
-} // namespace tidewall::tuning
+}  // namespace tidewall::tuning
 
 #endif

@@ -3,12 +3,12 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/status.h"
-#include "foundation/host/host_backend.h"
-#include "foundation/fs/node_lock.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/status.h"
+#include "foundation/fs/node_lock.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 #include "tuning/perf_params_versions.h"
 
 #include <cerrno>
@@ -18,14 +18,16 @@ namespace {
 
 const char* const kSection = "Dockwright";
 
-} // namespace
+}  // namespace
 
 tw_perf_params_config::tw_perf_params_config() {
-    log_.logMessage("tw_perf_params_config::tw_perf_params_config", tidewall::log_level::trace, "Creating tw_perf_params_config instance");
+    log_.logMessage("tw_perf_params_config::tw_perf_params_config", tidewall::log_level::trace,
+                    "Creating tw_perf_params_config instance");
 }
 
 tw_perf_params_config::~tw_perf_params_config() {
-    log_.logMessage("tw_perf_params_config::~tw_perf_params_config", tidewall::log_level::trace, "Cleaning tw_perf_params_config instance");
+    log_.logMessage("tw_perf_params_config::~tw_perf_params_config", tidewall::log_level::trace,
+                    "Cleaning tw_perf_params_config instance");
 }
 
 int tw_perf_params_config::configure() {
@@ -49,14 +51,17 @@ int tw_perf_params_config::configure(std::string& failure) {
     unsigned long long version = 0;
     get_configured_version(version);  // a key that cannot be read leaves 0: every version runs
     if (version > kMaxVersion) {
-        log_.logMessage(tag, tidewall::log_level::step, "configured version [%llu], supported max version [%llu]", version, kMaxVersion);
+        log_.logMessage(tag, tidewall::log_level::step, "configured version [%llu], supported max version [%llu]",
+                        version, kMaxVersion);
         return 0;
     }
-    log_.logMessage(tag, tidewall::log_level::step, "Configured version [%llu] Supported version [%llu]", version, kMaxVersion);
+    log_.logMessage(tag, tidewall::log_level::step, "Configured version [%llu] Supported version [%llu]", version,
+                    kMaxVersion);
     while (version < kMaxVersion) {
         int rc = run_version(version + 1);
         if (rc != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "configuring perf params version V%llu failed", version + 1);
+            log_.logMessage(tag, tidewall::log_level::failure, "configuring perf params version V%llu failed",
+                            version + 1);
             return rc;
         }
         unsigned long long applied = version + 1;

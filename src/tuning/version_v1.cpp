@@ -6,10 +6,10 @@
 
 #include <tidewall/tw_perf_params_config.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/host/shell_quote.h"
 #include "foundation/compat/ts_platform_info.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/shell_quote.h"
+#include "foundation/log/log_level.h"
 
 #include <cstdlib>
 
@@ -20,9 +20,20 @@ const char* const kTag = "tw_perf_params_version_v1::configure()";
 // The order the parameters are applied in (registry values first, the module
 // blacklists before the web folders, the memory reserve last).
 const char* const kWalkOrder[] = {
-    "DataMoverLookAheadLinkReaderSlots", "DataMoverUseLookAheadLinkReader", "SIDBCommitThreshold", "tsbf", "tsfsf",
-    "directory_my_flask_prod", "kernel.sem", "nBufFileRdrReadSizeKB", "nw_rx_ring_buffer", "nw_tx_ring_buffer",
-    "service_fstrim", "thin_pool_autoextend_threshold", "tuned_adm_profile", "vm.min_free_kbytes",
+    "DataMoverLookAheadLinkReaderSlots",
+    "DataMoverUseLookAheadLinkReader",
+    "SIDBCommitThreshold",
+    "tsbf",
+    "tsfsf",
+    "directory_my_flask_prod",
+    "kernel.sem",
+    "nBufFileRdrReadSizeKB",
+    "nw_rx_ring_buffer",
+    "nw_tx_ring_buffer",
+    "service_fstrim",
+    "thin_pool_autoextend_threshold",
+    "tuned_adm_profile",
+    "vm.min_free_kbytes",
 };
 
 // A link at 10000 Mb/s or more.
@@ -30,16 +41,16 @@ const unsigned kFastLinkAbove = 9999;
 
 const char* const kWebRoot = "/var/www/";
 const char* const kWebUser = "apache";
-const char* const kWebFolders[] = {"static",     "templates",    "scripts",     "logs",        "config",
-                                   "static/css", "static/fonts", "static/compare", "static/screenshots",
-                                   "static/img", "static/js"};
+const char* const kWebFolders[] = {
+    "static",         "templates",          "scripts",    "logs",     "config", "static/css", "static/fonts",
+    "static/compare", "static/screenshots", "static/img", "static/js"};
 
 bool is_registry_value(const std::string& name) {
     return name == "nBufFileRdrReadSizeKB" || name == "DataMoverLookAheadLinkReaderSlots" ||
            name == "DataMoverUseLookAheadLinkReader" || name == "SIDBCommitThreshold";
 }
 
-} // namespace
+}  // namespace
 
 tw_perf_params_version_v1::tw_perf_params_version_v1()
     : params_{
@@ -81,7 +92,8 @@ int tw_perf_params_version_v1::configure() {
     for (const auto& nw_if : interfaces) {
         std::string speed;
         if (config.get_nw_if_speed(nw_if, speed) != 0) {
-            log_.logMessage(kTag, tidewall::log_level::failure, "getting network interface speed failed [%s]", nw_if.c_str());
+            log_.logMessage(kTag, tidewall::log_level::failure, "getting network interface speed failed [%s]",
+                            nw_if.c_str());
             continue;
         }
         if (tsaf_utils::string_to_uint(speed) > kFastLinkAbove) fast.push_back(nw_if);
@@ -93,7 +105,8 @@ int tw_perf_params_version_v1::configure() {
         if (is_registry_value(name)) {
             unsigned long long number = std::strtoull(value.c_str(), nullptr, 10);
             if (TSPlatformInfo::setLongLong("Dockwright", name, number) == 0) {
-                log_.logMessage(kTag, tidewall::log_level::failure, "setting reg key failed for [%s]= [%s]", name.c_str(), value.c_str());
+                log_.logMessage(kTag, tidewall::log_level::failure, "setting reg key failed for [%s]= [%s]",
+                                name.c_str(), value.c_str());
                 return 1;
             }
             log_.logMessage(kTag, tidewall::log_level::step, "reg key set [%s] = [%s]", name.c_str(), value.c_str());
@@ -125,21 +138,22 @@ void tw_perf_params_version_v1::tune_ring_buffers(tw_perf_params_config& config,
     for (const auto& nw_if : fast_interfaces) {
         unsigned max_rx = 0, max_tx = 0, current_rx = 0, current_tx = 0;
         if (config.get_nw_if_ring_buffer_values(nw_if, max_rx, max_tx, current_rx, current_tx) != 0) {
-            log_.logMessage(kTag, tidewall::log_level::failure, "failed to get ring buffer settings [%s]", nw_if.c_str());
+            log_.logMessage(kTag, tidewall::log_level::failure, "failed to get ring buffer settings [%s]",
+                            nw_if.c_str());
             continue;
         }
         unsigned requested = tsaf_utils::string_to_uint(value);
         std::string option;
         if (rx) {
-            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_rx,
-                            max_rx, nw_if.c_str(), name.c_str());
+            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]",
+                            requested, current_rx, max_rx, nw_if.c_str(), name.c_str());
             if (requested == current_rx) continue;
             option = " rx " + value;
         } else {
             if (requested == current_tx) continue;
             option = " tx " + value;
-            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]", requested, current_tx,
-                            max_tx, nw_if.c_str(), name.c_str());
+            log_.logMessage(kTag, tidewall::log_level::step, "requested[%u] current[%u] max [%u] nw_if_name[%s] [%s]",
+                            requested, current_tx, max_tx, nw_if.c_str(), name.c_str());
         }
         if (config.run_cmd("ethtool -G " + tidewall::shell_quote(nw_if) + option) != 0) continue;
 

@@ -5,9 +5,9 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/ts_platform_info.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 int tw_perf_params_version_v2::configure() {
     const char* tag = "tw_perf_params_version_v2::configure";
@@ -23,13 +23,14 @@ int tw_perf_params_version_v2::configure() {
         for (const auto& volume : volumes) {
             glfs_admin admin;
             if (admin.optimize_small_file_access(volume) != 0) {
-                log_.logMessage(tag, tidewall::log_level::failure, "Failed to optimize volume [%s] for small file access", volume.c_str());
+                log_.logMessage(tag, tidewall::log_level::failure,
+                                "Failed to optimize volume [%s] for small file access", volume.c_str());
                 return 1;
             }
         }
     }
     const std::pair<const char*, unsigned long long> keys[] = {{"SIDBCommitThreshold", 32768},
-                                                                {"MaxSFileContainerItems", 1024}};
+                                                               {"MaxSFileContainerItems", 1024}};
     for (const auto& [key, value] : keys) {
         if (TSPlatformInfo::setLongLong("Dockwright", key, value) == 0) {
             log_.logMessage(tag, tidewall::log_level::failure, "setting reg key failed for [%s]", key);

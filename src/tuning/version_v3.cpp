@@ -5,10 +5,10 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdevmgr.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
 
 int tw_perf_params_version_v3::configure() {
     const char* tag = "tw_perf_params_version_v3::configure";
@@ -26,14 +26,16 @@ int tw_perf_params_version_v3::update_boot_efi_fstab() {
     devices.enumerate_blkdevs(true);
     std::string partition, uuid;
     if (devices.get_vfat_partition(partition, uuid) != 0 || uuid.empty()) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to find a partition with vfat file system on the node");
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to find a partition with vfat file system on the node");
         return 1;
     }
 
     tw_storage storage;
     try {
         storage.update_sysconfig_files(mnt_path, "UUID=\"" + uuid + "\"", "vfat",
-                                       storage.get_mount_options(tw_storage::MNT_PATH_EFI_BOOT), tidewall::host::system_paths::fstab);
+                                       storage.get_mount_options(tw_storage::MNT_PATH_EFI_BOOT),
+                                       tidewall::host::system_paths::fstab);
     } catch (const TsException& e) {
         log_.logMessage(tag, tidewall::log_level::failure, "Failed to update fstab with /boot/efi mount path");
         return 1;

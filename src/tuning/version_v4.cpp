@@ -7,12 +7,12 @@
 #include <tidewall/tw_perf_params_config.h>
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/fs/file_io.h"
-#include "gluster/glfs_admin.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 #include <cstring>
 
@@ -23,7 +23,7 @@ const char* const kWatches = "524288";
 const char* const kWatchesKey = "fs.inotify.max_user_watches";
 const char* const kTendrlService = "tendrl-node-agent.service";
 
-} // namespace
+}  // namespace
 
 int tw_perf_params_version_v4::configure() {
     if (update_inotify_watches() != 0) return 1;
@@ -39,15 +39,19 @@ int tw_perf_params_version_v4::update_inotify_watches() {
     // A kernel setting: written in place, a /proc file cannot be replaced.
     int rc = tidewall::file_io::write_in_place(tidewall::host::path(kInotifyWatches), kWatches);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to update /proc/sys/fs/inotify/max_user_watches to value [%s]", kWatches);
+        log_.logMessage(tag, tidewall::log_level::failure,
+                        "Failed to update /proc/sys/fs/inotify/max_user_watches to value [%s]", kWatches);
         log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(rc));
         return 1;
     }
-    log_.logMessage(tag, tidewall::log_level::step, "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
+    log_.logMessage(tag, tidewall::log_level::step,
+                    "Successfully updated /proc/sys/fs/inotify/max_user_watches with value[%s],", kWatches);
     // /proc forgets at the next boot; sysctl.conf sets it again then, as version 1 keeps its keys.
     tw_perf_params_config config;
-    if (config.update_conf_file("/etc/sysctl.conf", kWatchesKey, std::string(kWatchesKey) + "=" + kWatches, true) != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to persist [%s=%s] in /etc/sysctl.conf", kWatchesKey, kWatches);
+    if (config.update_conf_file("/etc/sysctl.conf", kWatchesKey, std::string(kWatchesKey) + "=" + kWatches, true) !=
+        0) {
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to persist [%s=%s] in /etc/sysctl.conf", kWatchesKey,
+                        kWatches);
         return 1;
     }
     return 0;
@@ -71,9 +75,11 @@ int tw_perf_params_version_v4::update_replica_volume_fstab() {
         if (!entry) continue;
         try {
             storage.update_sysconfig_files(path, entry->GetBackingDevice(), "xfs",
-                                           storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH), tidewall::host::system_paths::fstab);
+                                           storage.get_mount_options(tw_storage::MNT_PATH_DATAPATH),
+                                           tidewall::host::system_paths::fstab);
         } catch (const TsException& e) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to update fstab %s argument with nofail.", path.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to update fstab %s argument with nofail.",
+                            path.c_str());
             return 1;
         }
     }

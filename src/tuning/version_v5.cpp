@@ -5,15 +5,15 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "gluster/glfs_admin.h"
-#include "foundation/log/log_level.h"
 #include "foundation/compat/ts_platform_info.h"
+#include "foundation/log/log_level.h"
+#include "gluster/glfs_admin.h"
 
 namespace {
 
 const char* const kAbrtConf = "/etc/abrt/abrt-action-save-package-data.conf";
 
-} // namespace
+}  // namespace
 
 int tw_perf_params_version_v5::configure() {
     const char* tag = "tw_perf_params_version_v5::configure";
@@ -44,7 +44,8 @@ int tw_perf_params_version_v5::set_gluster_volume_heal_window_size() {
     glfs_admin admin;
     for (const auto& volume : volumes) {
         if (admin.set_volume_property(volume, "disperse.self-heal-window-size", "8") != 0) {
-            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set disperse.self-heal-window-size for [%s]", volume.c_str());
+            log_.logMessage(tag, tidewall::log_level::failure, "Failed to set disperse.self-heal-window-size for [%s]",
+                            volume.c_str());
             return 1;
         }
     }

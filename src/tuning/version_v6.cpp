@@ -10,7 +10,8 @@ int tw_perf_params_version_v6::configure() {
     const char* tag = "tw_perf_params_version_v6::configure";
     if (tw_storage().get_sds_type() != tw_storage::SDS_MALDOR) return 0;
     int rc = stamp_maldor_xattrs();
-    if (rc != 0) log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp Maldor nodes as extended attributes");
+    if (rc != 0)
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to stamp Maldor nodes as extended attributes");
     return rc;
 }
 

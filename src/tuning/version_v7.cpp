@@ -6,11 +6,11 @@
 
 #include <tidewall/tw_storage.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/fs/file_io.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/ts_process.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/file_io.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 #include "tuning/scratch_files.h"
 
 #include <cstring>
@@ -50,7 +50,7 @@ std::string with_no_path_retry(const std::list<std::string>& lines) {
     return text;
 }
 
-} // namespace
+}  // namespace
 
 int tw_perf_params_version_v7::configure() {
     const char* tag = "tw_perf_params_version_v7::configure";
@@ -70,7 +70,7 @@ int tw_perf_params_version_v7::configure() {
 namespace {
 // The shell's status for a command it cannot find.
 constexpr int kCommandNotFound = 127;
-} // namespace
+}  // namespace
 
 int tw_perf_params_version_v7::update_multipath_config() {
     const char* tag = "tw_perf_params_version_v7::update_multipath_config";
@@ -88,7 +88,8 @@ int tw_perf_params_version_v7::update_multipath_config() {
     int rc = tidewall::tuning::keep_private_copy(kScratchFile, text);
     if (rc == 0) rc = fio::write_atomic(tidewall::host::path(kMultipathConf), text);
     if (rc != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Adding name [%s] value = [%s] to [%s] failed", kSetting, kValue, kMultipathConf);
+        log_.logMessage(tag, tidewall::log_level::failure, "Adding name [%s] value = [%s] to [%s] failed", kSetting,
+                        kValue, kMultipathConf);
         log_.logMessage(tag, tidewall::log_level::detail, "error [%s]", std::strerror(rc));
         return 1;
     }
@@ -98,12 +99,15 @@ int tw_perf_params_version_v7::update_multipath_config() {
     if (status == kCommandNotFound) {
         // No multipath tool: no multipath daemon either, so nothing to reload;
         // the file is in place for when the tool is installed.
-        log_.logMessage(tag, tidewall::log_level::detail, "multipath is not installed; [%s] written, nothing to reload", kMultipathConf);
+        log_.logMessage(tag, tidewall::log_level::detail, "multipath is not installed; [%s] written, nothing to reload",
+                        kMultipathConf);
     } else if (status != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to reload multipath. Error: [%s]", tsaf_utils::trim(err).c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to reload multipath. Error: [%s]",
+                        tsaf_utils::trim(err).c_str());
         return 1;
     }
-    log_.logMessage(tag, tidewall::log_level::detail, "Adding name [%s] value = [%s] to [%s] succeeded", kSetting, kValue, kMultipathConf);
+    log_.logMessage(tag, tidewall::log_level::detail, "Adding name [%s] value = [%s] to [%s] succeeded", kSetting,
+                    kValue, kMultipathConf);
     return 0;
 }
 

@@ -22,11 +22,12 @@
 namespace {
 
 int usage() {
-    std::fprintf(stderr, "usage: tw_cluster_probe volumes|names|loopback|sizeinfo|glusterd-active|ssh-key|prune-engine ...\n");
+    std::fprintf(stderr,
+                 "usage: tw_cluster_probe volumes|names|loopback|sizeinfo|glusterd-active|ssh-key|prune-engine ...\n");
     return 2;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) return usage();

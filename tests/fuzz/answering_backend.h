@@ -32,8 +32,7 @@ inline std::vector<std::string> split_parts(const std::string& input) {
 
 class answering_backend : public tidewall::host::backend {
 public:
-    answering_backend(std::vector<std::string> answers, std::time_t now)
-        : answers_(std::move(answers)), now_(now) {}
+    answering_backend(std::vector<std::string> answers, std::time_t now) : answers_(std::move(answers)), now_(now) {}
 
     tidewall::host::command_result run(const std::string&, int) override {
         tidewall::host::command_result r;

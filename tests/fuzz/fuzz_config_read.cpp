@@ -38,7 +38,7 @@ std::string rewritten(const std::string& text, bool& ok) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static quiet_backend backend;

@@ -52,7 +52,7 @@ std::list<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string file = "/tmp/fuzz_platform2." + std::to_string(::getpid());

@@ -24,11 +24,11 @@
 
 namespace {
 
+using tidewall::testing::loop_device;
+using tidewall::testing::mounted_at;
 using tidewall::testing::sh;
 using tidewall::testing::slurp;
 using tidewall::testing::xattr;
-using tidewall::testing::loop_device;
-using tidewall::testing::mounted_at;
 
 const std::string kUuid = "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b";
 
@@ -195,4 +195,4 @@ TEST_F(Disks, FstabKeepsItsBytesWhenEtcRunsOutOfSpace) {
               std::string::npos);
 }
 
-} // namespace
+}  // namespace

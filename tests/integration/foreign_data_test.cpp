@@ -65,12 +65,13 @@ protected:
         ASSERT_FALSE(foreign_uuid_.empty());
 
         // The system's own fstab, kept elsewhere and linked from /etc/fstab.
-        os_lines_ = "# /etc/fstab of the operating system\n"
-                    "UUID=6b0a0c1e-1111-4c3b-9a0e-000000000001 / xfs defaults 0 1\n"
-                    "/dev/sda3 /var xfs defaults 0 2\n"
-                    "/dev/sda5 /home xfs defaults,nodev 0 2\n"
-                    "# the foreign volume\n" +
-                    foreign_ + " " + kForeignMount + " xfs defaults 0 2\n";
+        os_lines_ =
+            "# /etc/fstab of the operating system\n"
+            "UUID=6b0a0c1e-1111-4c3b-9a0e-000000000001 / xfs defaults 0 1\n"
+            "/dev/sda3 /var xfs defaults 0 2\n"
+            "/dev/sda5 /home xfs defaults,nodev 0 2\n"
+            "# the foreign volume\n" +
+            foreign_ + " " + kForeignMount + " xfs defaults 0 2\n";
         fs::create_directories(fs::path(kFstabTarget).parent_path());
         std::ofstream(kFstabTarget) << os_lines_;
         fs::remove("/etc/fstab");
@@ -143,9 +144,7 @@ TEST_F(ForeignData, CleanupBrickTakesOnlyThisNodesDataBrick) {
     fs::create_directories("/tw/disk1/tw_brick");
     fs::create_directories(std::string(kForeignMount) + "/tw_brick");
     fs::create_directories("/var/tw_brick");
-    {
-        std::ofstream(kFstabTarget, std::ios::app) << data << " /tw/disk1 xfs noatime,inode64,nofail 0 0\n";
-    }
+    { std::ofstream(kFstabTarget, std::ios::app) << data << " /tw/disk1 xfs noatime,inode64,nofail 0 0\n"; }
     const std::string before = slurp(kFstabTarget);
     const std::string self = sh("hostname");
 
@@ -268,4 +267,4 @@ TEST_F(ForeignData, TuningRewritesWriteThroughLinkedFiles) {
     EXPECT_EQ(slurp(kFstabTarget), os_lines_);
 }
 
-} // namespace
+}  // namespace

@@ -2,9 +2,9 @@
 // registry updates, concurrent logging with rotation, command time limits and
 // files a person broke by hand.
 
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/log/log_file.h"
 #include "foundation/registry/registry_store.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -30,8 +30,7 @@ using tidewall::testing::slurp;
 const std::string kDockwright = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/registry.conf";
 
 // Runs body in `count` child processes at once; true when every child exits 0.
-template <typename F>
-bool in_processes(int count, F body) {
+template <typename F> bool in_processes(int count, F body) {
     std::vector<pid_t> pids;
     for (int i = 0; i < count; ++i) {
         pid_t pid = ::fork();
@@ -168,7 +167,8 @@ TEST_F(Foundation, ConcurrentLoggingWithRotationLosesDuplicatesAndInterleavesNot
         if (std::filesystem::exists(path + "." + std::to_string(v))) files.push_back(path + "." + std::to_string(v));
     files.push_back(path);
     EXPECT_GT(files.size(), 10u) << "the log should have rotated many times";
-    static const std::regex shape(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] \[0\] tw_test::log: proc (\d+) seq (\d+) (x*)$)");
+    static const std::regex shape(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+\] \[0\] tw_test::log: proc (\d+) seq (\d+) (x*)$)");
     std::map<int, int> next;  // per process: the next sequence number expected
     size_t total = 0;
     for (const auto& f : files) {
@@ -245,4 +245,4 @@ TEST_F(Foundation, CommandPastItsTimeLimitIsKilledWithItsChildren) {
     EXPECT_NE(std::string::npos, err.find("not found"));
 }
 
-} // namespace
+}  // namespace

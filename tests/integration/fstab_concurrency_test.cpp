@@ -52,4 +52,4 @@ TEST(FstabConcurrency, ParallelUpdatesAreAllKept) {
     EXPECT_EQ(1, entries.front().GetPassNumber());
 }
 
-} // namespace
+}  // namespace

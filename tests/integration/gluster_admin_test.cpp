@@ -23,7 +23,8 @@ class GlusterAdmin : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_TRUE(std::getenv("TW_IN_SANDBOX")) << "run through sandbox.sh";
-        ASSERT_EQ(0, sh("tw_loop_xfs 1 >/dev/null && tw_loop_xfs 2 >/dev/null && tw_loop_xfs 3 >/dev/null && tw_start_glusterd && "
+        ASSERT_EQ(0, sh("tw_loop_xfs 1 >/dev/null && tw_loop_xfs 2 >/dev/null && tw_loop_xfs 3 >/dev/null && "
+                        "tw_start_glusterd && "
                         "tw_gluster_volume testvol replica 1 2 && tw_gluster_volume plainvol distribute 3"));
     }
     static void TearDownTestSuite() { sh("tw_teardown_gluster"); }
@@ -90,4 +91,4 @@ TEST_F(GlusterAdmin, StoppedBrickIsOfflineAndLeavesEntriesToHeal) {
     EXPECT_EQ(0, sh("umount /tw/glus"));
 }
 
-} // namespace
+}  // namespace

@@ -68,8 +68,8 @@ protected:
         ASSERT_EQ(0, storage.update_hosts(hosts));
         // /etc/fstab as a node has it: its data disks, its own volume at /tw/glus
         // and a remote volume.
-        for (auto [path, dev] : {std::pair<std::string, std::string>{"/tw/disk1", disk1}, {"/tw/disk2", disk2},
-                                 {"/tw/disk3", disk3}})
+        for (auto [path, dev] :
+             {std::pair<std::string, std::string>{"/tw/disk1", disk1}, {"/tw/disk2", disk2}, {"/tw/disk3", disk3}})
             ASSERT_EQ(0, storage.update_sysconfig_files(path, dev, "xfs", "noatime,inode64,nofail", "/etc/fstab"));
         ASSERT_EQ(0, storage.update_sysconfig_files("/tw/glus", storage_name + ":/testvol", "glusterfs",
                                                     "defaults,_netdev", "/etc/fstab"));
@@ -154,40 +154,49 @@ TEST_F(GlusterStorage, TwctlListsBricksAndMounts) {
         return std::find(all.begin(), all.end(), one) != all.end();
     };
     const auto brick_records = records(bricks, "bricks");
-    for (auto [dir, dev] : {std::pair<std::string, std::string>{"/tw/disk1/tw_brick", disk1}, {"/tw/disk2/tw_brick", disk2}})
-        EXPECT_TRUE(has(brick_records, record({{"host", host_name()}, {"path", dir}, {"local", true}, {"online", true},
-                                               {"brick_attributes", true}, {"device", dev}})))
+    for (auto [dir, dev] :
+         {std::pair<std::string, std::string>{"/tw/disk1/tw_brick", disk1}, {"/tw/disk2/tw_brick", disk2}})
+        EXPECT_TRUE(has(brick_records, record({{"host", host_name()},
+                                               {"path", dir},
+                                               {"local", true},
+                                               {"online", true},
+                                               {"brick_attributes", true},
+                                               {"device", dev}})))
             << bricks;
     // As its schema describes it.
     const char* source = std::getenv("TW_SOURCE_DIR");
     ASSERT_TRUE(source);
-    {
-        std::ofstream(::testing::TempDir() + "bricks.json") << bricks;
-    }
+    { std::ofstream(::testing::TempDir() + "bricks.json") << bricks; }
     sh("python3 -c \"import json, sys, jsonschema; jsonschema.Draft202012Validator(json.load(open(sys.argv[1])))"
-       ".validate(json.load(open(sys.argv[2])))\" " + std::string(source) + "/docs/schemas/gluster-bricks.schema.json " +
-           ::testing::TempDir() + "bricks.json",
+       ".validate(json.load(open(sys.argv[2])))\" " +
+           std::string(source) + "/docs/schemas/gluster-bricks.schema.json " + ::testing::TempDir() + "bricks.json",
        &status);
     EXPECT_EQ(0, status) << bricks;
     twjson::Object brick_doc;
     ASSERT_TRUE(brick_doc.parse(bricks)) << bricks;
-    EXPECT_TRUE(brick_doc.has<twjson::Boolean>("heal_in_progress") && !brick_doc.get<twjson::Boolean>("heal_in_progress"))
+    EXPECT_TRUE(brick_doc.has<twjson::Boolean>("heal_in_progress") &&
+                !brick_doc.get<twjson::Boolean>("heal_in_progress"))
         << bricks;
 
     std::string mounts = sh(std::string(twctl) + " gluster mounts --json", &status);
     ASSERT_EQ(0, status) << mounts;
     const auto mount_records = records(mounts, "mounts");
-    EXPECT_TRUE(has(mount_records, record({{"host", "node9sds"}, {"volume", "remotevol"}, {"mount_path", "/tw/glus_remote"},
+    EXPECT_TRUE(has(mount_records, record({{"host", "node9sds"},
+                                           {"volume", "remotevol"},
+                                           {"mount_path", "/tw/glus_remote"},
                                            {"options", "defaults,_netdev,backup-volfile-servers=node8sds"},
-                                           {"served", "remote"}, {"mounted", false}, {"mounted_device", twjson::Null()}})))
+                                           {"served", "remote"},
+                                           {"mounted", false},
+                                           {"mounted_device", twjson::Null()}})))
         << mounts;
     bool local_testvol = false;
     twjson::Object mount_doc;
     ASSERT_TRUE(mount_doc.parse(mounts)) << mounts;
     for (const auto& v : mount_doc.get<twjson::Array>("mounts").values()) {
         const auto& m = v.get<twjson::Object>();
-        local_testvol |= m.get<twjson::String>("volume") == "testvol" && m.get<twjson::String>("mount_path") == "/tw/glus" &&
-                         m.get<twjson::String>("options") == "defaults,_netdev" && m.get<twjson::String>("served") == "local";
+        local_testvol |=
+            m.get<twjson::String>("volume") == "testvol" && m.get<twjson::String>("mount_path") == "/tw/glus" &&
+            m.get<twjson::String>("options") == "defaults,_netdev" && m.get<twjson::String>("served") == "local";
     }
     EXPECT_TRUE(local_testvol) << mounts;
 
@@ -298,4 +307,4 @@ TEST_F(GlusterStorage, CleanupOfAStoppedVolumesBrickTakesItsDiskOut) {
     ASSERT_EQ(0, run("umount /tw/disk3"));
 }
 
-} // namespace
+}  // namespace

@@ -123,4 +123,4 @@ TEST_F(IoVerification, RandomBlockReadsOfALoopDevice) {
     EXPECT_EQ(0u, none.read_requests);
 }
 
-} // namespace
+}  // namespace

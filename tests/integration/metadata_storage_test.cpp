@@ -32,11 +32,11 @@
 
 namespace {
 
+using tidewall::testing::loop_device;
+using tidewall::testing::mounted_at;
 using tidewall::testing::sh;
 using tidewall::testing::slurp;
 using tidewall::testing::xattr;
-using tidewall::testing::loop_device;
-using tidewall::testing::mounted_at;
 
 using strings = std::vector<std::string>;
 const std::string kIndexPath = "/opt/tessaline/Dockwright64/IndexCache";
@@ -198,19 +198,29 @@ std::string document_with_mounts(const strings& pvs, const std::vector<std::pair
 std::string control_document(const strings& pvs, const std::string& ddb_dev, const std::string& index_dev) {
     std::string doc = "{\n\"disk\": [";
     for (size_t i = 0; i < pvs.size(); ++i) doc += (i ? ", " : "") + std::string("{\"name\": \"") + pvs[i] + "\"}";
-    doc += "],\n\"volumeGroup\": {\"name\": \"metadatavg\", \"extentSize\": 4, \"rsvdPercentage\": 10,\n"
-           "  \"physicalVolume\": [";
+    doc +=
+        "],\n\"volumeGroup\": {\"name\": \"metadatavg\", \"extentSize\": 4, \"rsvdPercentage\": 10,\n"
+        "  \"physicalVolume\": [";
     for (size_t i = 0; i < pvs.size(); ++i) doc += (i ? ", " : "") + std::string("{\"name\": \"") + pvs[i] + "\"}";
-    doc += "],\n  \"logicalVolume\": [\n"
-           "    {\"name\": \"index\", \"minPercentage\": 45, \"maxSize\": 4096, \"thinVolume\": false},\n"
-           "    {\"name\": \"ddb\", \"minPercentage\": 50, \"maxSize\": 4096, \"thinVolume\": true}]},\n"
-           "\"fileSystem\": [{\"blkDevice\": \"" + ddb_dev + "\", \"fsType\": \"xfs\"},\n"
-           "  {\"blkDevice\": \"" + index_dev + "\", \"fsType\": \"xfs\"}],\n"
-           "\"fileSystemMount\": [\n"
-           "  {\"blkDevice\": \"" + ddb_dev + "\", \"fsType\": \"xfs\", \"mntPath\": \"/tw/ddb\", "
-           "\"fsArgs\": \"noatime,inode64,nofail\", \"fsFreq\": 1, \"fsPassno\": 1},\n"
-           "  {\"blkDevice\": \"" + index_dev + "\", \"fsType\": \"xfs\", \"mntPath\": \"" + kIndexPath + "\", "
-           "\"fsArgs\": \"noatime,inode64,nofail\", \"fsFreq\": 1, \"fsPassno\": 1}]\n}\n";
+    doc +=
+        "],\n  \"logicalVolume\": [\n"
+        "    {\"name\": \"index\", \"minPercentage\": 45, \"maxSize\": 4096, \"thinVolume\": false},\n"
+        "    {\"name\": \"ddb\", \"minPercentage\": 50, \"maxSize\": 4096, \"thinVolume\": true}]},\n"
+        "\"fileSystem\": [{\"blkDevice\": \"" +
+        ddb_dev +
+        "\", \"fsType\": \"xfs\"},\n"
+        "  {\"blkDevice\": \"" +
+        index_dev +
+        "\", \"fsType\": \"xfs\"}],\n"
+        "\"fileSystemMount\": [\n"
+        "  {\"blkDevice\": \"" +
+        ddb_dev +
+        "\", \"fsType\": \"xfs\", \"mntPath\": \"/tw/ddb\", "
+        "\"fsArgs\": \"noatime,inode64,nofail\", \"fsFreq\": 1, \"fsPassno\": 1},\n"
+        "  {\"blkDevice\": \"" +
+        index_dev + "\", \"fsType\": \"xfs\", \"mntPath\": \"" + kIndexPath +
+        "\", "
+        "\"fsArgs\": \"noatime,inode64,nofail\", \"fsFreq\": 1, \"fsPassno\": 1}]\n}\n";
     return doc;
 }
 
@@ -500,4 +510,4 @@ TEST_F(MetadataStorage, ForeignGroupAndFileSystemsSurviveConfigureFailureAndUnco
     sh("umount " + kIndexPath + " /srv/foreign");
 }
 
-} // namespace
+}  // namespace

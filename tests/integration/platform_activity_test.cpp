@@ -18,8 +18,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <vector>
 #include <sys/wait.h>
+#include <vector>
 
 #include "shell.h"
 
@@ -120,16 +120,26 @@ protected:
     // (its output goes elsewhere: the reader of ours would wait for it).
     static void record(const std::string& day, const std::string& when) {
         const std::string mark = "tw-activity-load", ready = "/tmp/tw-activity-lo-ready";
-        std::string load =
-            "rm -f " + ready + "; "
-            "(timeout 60 sh -c 'while :; do :; done; # " + mark + "' >/dev/null 2>&1 &) ;"
-            "(timeout 60 sh -c 'while :; do dd if=" + loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done; # " + mark + "' >/dev/null 2>&1 &) ;"
-            "(timeout 60 python3 -c \"\nimport socket, threading\ns = socket.socket(); s.bind(('127.0.0.1', 0)); s.listen(1)\n"
-            "def drain():\n    c, _ = s.accept()\n    while c.recv(1 << 20): pass\n"
-            "threading.Thread(target=drain, daemon=True).start()\n"
-            "c = socket.create_connection(s.getsockname())\nc.sendall(b'x' * 65536)\nopen('" + ready + "', 'w').close()\n"
-            "while True: c.sendall(b'x' * 65536)\n\" " + mark + " >/dev/null 2>&1 &) ;"
-            "for i in $(seq 300); do [ -e " + ready + " ] && break; sleep 0.1; done; ";
+        std::string load = "rm -f " + ready +
+                           "; "
+                           "(timeout 60 sh -c 'while :; do :; done; # " +
+                           mark +
+                           "' >/dev/null 2>&1 &) ;"
+                           "(timeout 60 sh -c 'while :; do dd if=" +
+                           loop_ + " of=/dev/null bs=1M count=64 iflag=direct status=none; done; # " + mark +
+                           "' >/dev/null 2>&1 &) ;"
+                           "(timeout 60 python3 -c \"\nimport socket, threading\ns = socket.socket(); "
+                           "s.bind(('127.0.0.1', 0)); s.listen(1)\n"
+                           "def drain():\n    c, _ = s.accept()\n    while c.recv(1 << 20): pass\n"
+                           "threading.Thread(target=drain, daemon=True).start()\n"
+                           "c = socket.create_connection(s.getsockname())\nc.sendall(b'x' * 65536)\nopen('" +
+                           ready +
+                           "', 'w').close()\n"
+                           "while True: c.sendall(b'x' * 65536)\n\" " +
+                           mark +
+                           " >/dev/null 2>&1 &) ;"
+                           "for i in $(seq 300); do [ -e " +
+                           ready + " ] && break; sleep 0.1; done; ";
         std::string cmd = load + " faketime '" + when + "' /usr/lib/sysstat/sadc -S DISK 1 3 /var/log/sa/sa" + day;
         run_result r = run_shell(cmd);
         run_shell("pkill -f 'tw-activity-loa[d]'; sleep 0.2");  // the bracket keeps pkill's own shell out
@@ -174,8 +184,12 @@ TEST_F(SarActivity, CpuAverageOverDaysAcrossTheMonthEnd) {
 
     // sa27 holds January's 27th: it said so and counted for nothing.
     std::string logged = slurp(std::string(kLogDir) + "/TSTidewall.log");
-    EXPECT_NE(logged.find("SA file accessed is not same as date. Expected date: 02/27/2026 or 02/27/26"), std::string::npos);
-    EXPECT_NE(logged.find("Error executing command [env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa27 -s 00:00:00 -e 23:59:01]"), std::string::npos);
+    EXPECT_NE(logged.find("SA file accessed is not same as date. Expected date: 02/27/2026 or 02/27/26"),
+              std::string::npos);
+    EXPECT_NE(
+        logged.find(
+            "Error executing command [env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa27 -s 00:00:00 -e 23:59:01]"),
+        std::string::npos);
 
     // twctl at the end of that range, asking for its 49 hours, from a caller
     // whose environment asks sar for ISO dates: the reading does not change.
@@ -242,8 +256,8 @@ TEST_F(SarActivity, InterfaceRatesOfTheLoopback) {
     EXPECT_GT(rx, 1000.0);
 
     // An interface that is not there: no day has it, 0 and 0.
-    ASSERT_EQ(nw_timerange_getstats(log_, "eth99", local_epoch(2026, 2, 28, 0, 0, 0), local_epoch(2026, 2, 28, 23, 0, 0),
-                                    rx, tx),
+    ASSERT_EQ(nw_timerange_getstats(log_, "eth99", local_epoch(2026, 2, 28, 0, 0, 0),
+                                    local_epoch(2026, 2, 28, 23, 0, 0), rx, tx),
               0);
     EXPECT_EQ(rx, 0);
     EXPECT_EQ(tx, 0);
@@ -257,12 +271,22 @@ TEST_F(SarActivity, OutputsOfOtherSysstatVersions) {
     std::ofstream(bin + "/sar") << "#!/bin/sh\n"
                                    "case \"$2\" in\n"
                                    "  */sa18) case \"$*\" in\n"
-                                   "      *'-n DEV'*) cat " << fix << "n-DEV-EDEV-sysstat12-testsuite.txt ;;\n"
-                                   "      *'-p -d'*) cat " << fix << "dp-sysstat12-testsuite.txt ;;\n"
-                                   "      *) cat " << fix << "u-P-ALL-sysstat12-testsuite.txt ;;\n"
+                                   "      *'-n DEV'*) cat "
+                                << fix
+                                << "n-DEV-EDEV-sysstat12-testsuite.txt ;;\n"
+                                   "      *'-p -d'*) cat "
+                                << fix
+                                << "dp-sysstat12-testsuite.txt ;;\n"
+                                   "      *) cat "
+                                << fix
+                                << "u-P-ALL-sysstat12-testsuite.txt ;;\n"
                                    "    esac ;;\n"
-                                   "  */sa19) cat " << fix << "f-default-cpu-sysstat12-testsuite.txt ;;\n"
-                                   "  */sa28) cat " << fix << "n-DEV-sysstat9.0.4-el6-head.txt ;;\n"
+                                   "  */sa19) cat "
+                                << fix
+                                << "f-default-cpu-sysstat12-testsuite.txt ;;\n"
+                                   "  */sa28) cat "
+                                << fix
+                                << "n-DEV-sysstat9.0.4-el6-head.txt ;;\n"
                                    "  *) echo \"Cannot open $2: No such file or directory\" >&2; exit 2 ;;\n"
                                    "esac\n";
     std::filesystem::permissions(bin + "/sar", std::filesystem::perms::owner_all);
@@ -273,16 +297,22 @@ TEST_F(SarActivity, OutputsOfOtherSysstatVersions) {
     double used = cpu_timerange_getused(log_, local_epoch(2019, 4, 18, 13, 0, 0), local_epoch(2019, 4, 19, 1, 0, 0));
     EXPECT_NEAR(used, 100 - (79.29 + 0.31), 1e-9);
     double rd = -1, wr = -1, rx = -1, tx = -1;
-    EXPECT_EQ(drive_timerange_getstats(log_, "sda", local_epoch(2019, 4, 18, 13, 0, 0), local_epoch(2019, 4, 18, 14, 0, 0), rd, wr), 0);
+    EXPECT_EQ(drive_timerange_getstats(log_, "sda", local_epoch(2019, 4, 18, 13, 0, 0),
+                                       local_epoch(2019, 4, 18, 14, 0, 0), rd, wr),
+              0);
     EXPECT_EQ(rd, 0);  // its Average lines read 0.00
-    EXPECT_EQ(nw_timerange_getstats(log_, "enp6s0", local_epoch(2019, 4, 18, 13, 0, 0), local_epoch(2019, 4, 18, 14, 0, 0), rx, tx), 0);
+    EXPECT_EQ(nw_timerange_getstats(log_, "enp6s0", local_epoch(2019, 4, 18, 13, 0, 0),
+                                    local_epoch(2019, 4, 18, 14, 0, 0), rx, tx),
+              0);
     EXPECT_EQ(rx, 0);
     // sysstat 9 with 12-hour times: this capture stops before its Average lines.
-    EXPECT_EQ(nw_timerange_getstats(log_, "em1", local_epoch(2015, 10, 28, 13, 0, 0), local_epoch(2015, 10, 28, 14, 0, 0), rx, tx), 0);
+    EXPECT_EQ(nw_timerange_getstats(log_, "em1", local_epoch(2015, 10, 28, 13, 0, 0),
+                                    local_epoch(2015, 10, 28, 14, 0, 0), rx, tx),
+              0);
     EXPECT_EQ(rx, 0);
     // No file at all for a day.
     EXPECT_EQ(cpu_timerange_getused(log_, local_epoch(2019, 4, 20, 1, 0, 0), local_epoch(2019, 4, 20, 2, 0, 0)), 0);
     ::setenv("PATH", path.c_str(), 1);
 }
 
-} // namespace
+}  // namespace

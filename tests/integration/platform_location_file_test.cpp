@@ -99,8 +99,7 @@ bool update_together(int count, const std::string& prefix, const std::vector<std
             tw_mpathfileinfo info;
             info.mpath_assign_drivelistp(&drives);
             char c;
-            while (::read(gate[0], &c, 1) > 0) {
-            }  // all start when the parent closes the gate
+            while (::read(gate[0], &c, 1) > 0) {}  // all start when the parent closes the gate
             _exit(info.mpath_fileinfo_update() == 0 ? 0 : 1);
         }
         pids.push_back(pid);
@@ -140,7 +139,8 @@ TEST_F(LocationFile, SearchFindsEachMountPathAndAnUnchangedUpdateKeepsTheFile) {
         EXPECT_EQ(number, "0/" + std::to_string(i));
     }
     const auto inode = std::filesystem::status(kFile).permissions();
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ASSERT_EQ(::stat(kFile.c_str(), &before), 0);
     std::list<tw_driveinfo> drives(1);
     drives.front().set_devname(devices_[2]);
@@ -161,4 +161,4 @@ TEST_F(LocationFile, SearchFindsEachMountPathAndAnUnchangedUpdateKeepsTheFile) {
     ASSERT_EQ(run_shell("mount " + devices_[2] + " /tw/disk3").status, 0);
 }
 
-} // namespace
+}  // namespace

@@ -48,9 +48,7 @@ protected:
         // /var/crash is the sandbox's own tmpfs; /var/log/core lies on its overlay root.
         sh("rm -rf /var/crash/* /var/log/core");
     }
-    void TearDown() override {
-        sh("umount /var/crash 2>/dev/null; rm -rf /var/crash/* /var/log/core");
-    }
+    void TearDown() override { sh("umount /var/crash 2>/dev/null; rm -rf /var/crash/* /var/log/core"); }
 };
 
 TEST_F(Prune, ThousandsOfDumpsOfMixedAges) {
@@ -117,4 +115,4 @@ TEST_F(Prune, AFullFileSystemLosesEveryDumpWhateverItsAge) {
     EXPECT_EQ(0u, p.removed_files());
 }
 
-} // namespace
+}  // namespace

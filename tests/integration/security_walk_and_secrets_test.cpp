@@ -86,12 +86,24 @@ TEST_F(Security, TheBmcPasswordIsOnNoCommandLineAndInNoLog) {
     const std::string secret = "Zz9-bmc-S3cret";
     ASSERT_EQ(0, sh("mkdir -p " + bin + " " + out));
     std::ofstream(bin + "/ipmitool") << "#!/bin/bash\n"
-                                        "printf '%s\\n' \"$@\" > " << out << "/argv\n"
-                                        "env > " << out << "/env\n"
-                                        "tr '\\0' ' ' < /proc/$$/cmdline > " << out << "/cmdline\n"
-                                        "tr '\\0' ' ' < /proc/$PPID/cmdline > " << out << "/parent\n"
-                                        "while [ $# -gt 0 ]; do [ \"$1\" = -f ] && cat \"$2\" > " << out << "/secret; shift; done\n"
-                                        "for c in /proc/[0-9]*/cmdline; do tr '\\0' ' ' < $c; echo; done > " << out << "/all\n"
+                                        "printf '%s\\n' \"$@\" > "
+                                     << out
+                                     << "/argv\n"
+                                        "env > "
+                                     << out
+                                     << "/env\n"
+                                        "tr '\\0' ' ' < /proc/$$/cmdline > "
+                                     << out
+                                     << "/cmdline\n"
+                                        "tr '\\0' ' ' < /proc/$PPID/cmdline > "
+                                     << out
+                                     << "/parent\n"
+                                        "while [ $# -gt 0 ]; do [ \"$1\" = -f ] && cat \"$2\" > "
+                                     << out
+                                     << "/secret; shift; done\n"
+                                        "for c in /proc/[0-9]*/cmdline; do tr '\\0' ' ' < $c; echo; done > "
+                                     << out
+                                     << "/all\n"
                                         "echo 'Fan1 | 5880 RPM | ok'\n";
     ASSERT_EQ(0, sh("chmod 755 " + bin + "/ipmitool"));
     const std::string path = std::getenv("PATH");
@@ -117,4 +129,4 @@ TEST_F(Security, TheBmcPasswordIsOnNoCommandLineAndInNoLog) {
     sh("rm -rf " + bin + " " + out);
 }
 
-} // namespace
+}  // namespace

@@ -58,7 +58,8 @@ std::map<std::string, verdict> pass() {
     std::map<std::string, verdict> out;
     for (const auto& v : m.get_volumeinfo()) {
         EXPECT_TRUE(v.is_mountcheck_supp()) << v.get_volumename();
-        out[v.get_volumename()] = {!v.get_notmounted_status(), !v.get_brickoffline_status(), v.get_sizeincorrect_status()};
+        out[v.get_volumename()] = {!v.get_notmounted_status(), !v.get_brickoffline_status(),
+                                   v.get_sizeincorrect_status()};
     }
     return out;
 }
@@ -82,12 +83,13 @@ protected:
         ASSERT_EQ(0, sh("tw_loop_xfs 1 >/dev/null && tw_loop_xfs 2 >/dev/null && tw_loop_xfs 3 >/dev/null && "
                         "tw_start_glusterd && tw_gluster_volume localvol distribute 1 && "
                         "tw_gluster_volume remotevol distribute 2 && tw_gluster_volume dav_vm_vol_1 distribute 3"));
-        std::ofstream("/etc/fstab", std::ios::app)
-            << sds << ":/localvol /tw/glus glusterfs defaults,_netdev 0 0\n"
-            << "localhost:/remotevol /tw/glus2 glusterfs defaults,_netdev 0 0\n";
-        ASSERT_EQ(0, sh("mkdir -p /tw/glus /tw/glus2 /rhev/dav && mount -t glusterfs " + sds + ":/localvol /tw/glus && "
+        std::ofstream("/etc/fstab", std::ios::app) << sds << ":/localvol /tw/glus glusterfs defaults,_netdev 0 0\n"
+                                                   << "localhost:/remotevol /tw/glus2 glusterfs defaults,_netdev 0 0\n";
+        ASSERT_EQ(0, sh("mkdir -p /tw/glus /tw/glus2 /rhev/dav && mount -t glusterfs " + sds +
+                        ":/localvol /tw/glus && "
                         "mount -t glusterfs localhost:/remotevol /tw/glus2 && "
-                        "mount -t glusterfs " + h + ":/dav_vm_vol_1 /rhev/dav"));
+                        "mount -t glusterfs " +
+                        h + ":/dav_vm_vol_1 /rhev/dav"));
     }
     static void TearDownTestSuite() { sh("umount /rhev/dav 2>/dev/null; tw_teardown_gluster"); }
 };
@@ -141,8 +143,9 @@ TEST_F(StorageMonitor, AStoppedBrickDaemonIsOffline) {
         std::string doc = tidewall::testing::slurp("/tmp/monitor.json");
         twjson::Object parsed, want;
         ASSERT_TRUE(parsed.parse(doc)) << doc;
-        want << "name" << "dav_vm_vol_1" << "mounted" << true << "brick_daemons_online" << false << "size_shrunk"
-             << twjson::Null();
+        want << "name"
+             << "dav_vm_vol_1"
+             << "mounted" << true << "brick_daemons_online" << false << "size_shrunk" << twjson::Null();
         bool found = false;
         for (const auto& v : parsed.get<twjson::Array>("volumes").values())
             found |= v.is<twjson::Object>() && v.get<twjson::Object>().json() == want.json();
@@ -174,4 +177,4 @@ TEST_F(StorageMonitor, UnmountedVolumesAreReported) {
     EXPECT_FALSE(isless);
 }
 
-} // namespace
+}  // namespace

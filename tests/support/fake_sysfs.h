@@ -18,15 +18,42 @@ namespace tidewall::testing {
 // writable hardware disk of 64 MiB.
 struct fake_disk {
     explicit fake_disk(std::string n) : name(std::move(n)) {}
-    fake_disk& size(unsigned long long b) { bytes = b; return *this; }
-    fake_disk& virtual_device() { hardware = false; return *this; }  // loop, dm: no "device" link
-    fake_disk& ro_flag(std::string v) { ro = std::move(v); return *this; }
-    fake_disk& removable_media() { removable = "1"; return *this; }
-    fake_disk& with_partitions(std::vector<std::string> p) { partitions = std::move(p); return *this; }
-    fake_disk& held_by(std::vector<std::string> h) { holders = std::move(h); return *this; }
-    fake_disk& without_node() { node = false; return *this; }
-    fake_disk& empty_node() { image_bytes = 0; return *this; }  // a node of size 0, whatever the disk's size
-    fake_disk& devnum_is(std::string d) { devnum = std::move(d); return *this; }
+    fake_disk& size(unsigned long long b) {
+        bytes = b;
+        return *this;
+    }
+    fake_disk& virtual_device() {
+        hardware = false;
+        return *this;
+    }  // loop, dm: no "device" link
+    fake_disk& ro_flag(std::string v) {
+        ro = std::move(v);
+        return *this;
+    }
+    fake_disk& removable_media() {
+        removable = "1";
+        return *this;
+    }
+    fake_disk& with_partitions(std::vector<std::string> p) {
+        partitions = std::move(p);
+        return *this;
+    }
+    fake_disk& held_by(std::vector<std::string> h) {
+        holders = std::move(h);
+        return *this;
+    }
+    fake_disk& without_node() {
+        node = false;
+        return *this;
+    }
+    fake_disk& empty_node() {
+        image_bytes = 0;
+        return *this;
+    }  // a node of size 0, whatever the disk's size
+    fake_disk& devnum_is(std::string d) {
+        devnum = std::move(d);
+        return *this;
+    }
 
     std::string name;
     unsigned long long bytes = 64ULL << 20;
@@ -103,6 +130,6 @@ inline void add_holder(test_backend& tb, const std::string& device, const std::s
     fake_sysfs_link(tb, "/sys/class/block/" + holder, sys);
 }
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

@@ -17,7 +17,7 @@
 namespace tidewall::testing {
 
 struct run_result {
-    int status;       // exit code; -1 when the command could not run or was killed
+    int status;  // exit code; -1 when the command could not run or was killed
     std::string out;  // standard output, whole
 };
 
@@ -65,7 +65,8 @@ public:
     }
     ~loop_device() {
         if (path_.empty()) return;
-        sh("awk -v d=" + path_ + " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
+        sh("awk -v d=" + path_ +
+           " '$1 == d { print $2 }' /proc/self/mounts | while read -r m; do umount -l \"$m\"; done");
         sh("losetup -d " + path_);
         std::filesystem::remove(image_);
     }

@@ -21,7 +21,7 @@ std::vector<test_backend*>& alive() {
     static std::vector<test_backend*> all;
     return all;
 }
-} // namespace
+}  // namespace
 
 test_backend::test_backend() {
     std::string tmpl = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") + "/twtest.XXXXXX";
@@ -263,4 +263,4 @@ bool test_backend::logged(int lvl, const std::string& tag, const std::string& te
     return false;
 }
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing

@@ -43,7 +43,7 @@ public:
     // Consulted for commands without a script; unscripted commands fail with 127.
     std::function<std::optional<host::command_result>(const std::string&)> fallback;
     std::vector<std::string> commands;  // every command run, in order
-    std::vector<int> time_limits;       // the time limit of each
+    std::vector<int> time_limits;  // the time limit of each
 
     // --- files under the temporary root ---
     std::string root;
@@ -89,7 +89,7 @@ public:
     int hostname_error = 0;
     std::map<std::string, std::string> hosts;  // name -> address for resolve()
     std::vector<std::string> interface_addresses;  // for local_addresses()
-    std::deque<std::uint32_t> random_values;   // handed out in turn, then 0x12345678
+    std::deque<std::uint32_t> random_values;  // handed out in turn, then 0x12345678
 
     // --- log ---
     int level = 3;
@@ -137,6 +137,6 @@ private:
     mutable std::recursive_mutex mu_;
 };
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

@@ -15,10 +15,10 @@ namespace twctl {
 // twctl's exit statuses (the EXIT STATUS table of twctl.1).
 enum exit_status : int {
     exit_ok = 0,
-    exit_failed = 1,       // the operation failed, or found a fault it reports
-    exit_usage = 2,        // bad command line, or an argument that names nothing that exists
+    exit_failed = 1,  // the operation failed, or found a fault it reports
+    exit_usage = 2,  // bad command line, or an argument that names nothing that exists
     exit_not_checked = 3,  // all seen is well, but a check could not be carried out
-    exit_needs_root = 4,   // the command needs root and was run by another account
+    exit_needs_root = 4,  // the command needs root and was run by another account
 };
 
 enum class privilege { any, root };
@@ -63,6 +63,6 @@ void add_firstboot_commands(CLI::App& root);
 void add_tune_commands(CLI::App& root);
 void add_metadata_commands(CLI::App& root);
 
-} // namespace twctl
+}  // namespace twctl
 
 #endif

@@ -49,9 +49,8 @@ plan make_plan(tw_storage& storage) {
     for (const auto& i : p.interrupted) slot = std::max(slot, slot_number(i.mnt_path, p.prefix));
     if (p.survey_rc == 0)
         for (const auto& v : p.verdicts)
-            if (v.get_is_new() && !std::any_of(p.interrupted.begin(), p.interrupted.end(), [&](const auto& i) {
-                    return i.device == v.get_info().get_devpath();
-                }))
+            if (v.get_is_new() && !std::any_of(p.interrupted.begin(), p.interrupted.end(),
+                                               [&](const auto& i) { return i.device == v.get_info().get_devpath(); }))
                 p.targets.emplace_back(v.get_info(), p.prefix + std::to_string(++slot));
     return p;
 }
@@ -123,8 +122,8 @@ int disks_new(bool json) {
     std::printf("%-16s %-10s %-18s %s\n", "DEVICE", "SIZE", "MODEL", "VERDICT");
     for (const auto& v : p.verdicts) {
         const auto& d = v.get_info();
-        std::string verdict = v.get_is_new() ? "new: would become " + target_of(p, d.get_devpath())
-                                             : "not new: " + v.get_reason();
+        std::string verdict =
+            v.get_is_new() ? "new: would become " + target_of(p, d.get_devpath()) : "not new: " + v.get_reason();
         if (const auto* i = interrupted_of(p, d.get_devpath())) verdict = interrupted_text(*i);
         std::printf("%-16s %-10s %-18s %s\n", d.get_devpath().c_str(), size_text(d.get_size()).c_str(),
                     d.get_model().empty() ? "-" : d.get_model().c_str(), verdict.c_str());
@@ -146,8 +145,7 @@ bool confirmed(const plan& p) {
     std::printf("The partition table of these disks will be wiped and a new %s file system made on them:\n",
                 p.fstype.c_str());
     for (const auto& [info, path] : p.targets)
-        std::printf("  %s (%s) -> %s\n", info.get_devpath().c_str(), size_text(info.get_size()).c_str(),
-                    path.c_str());
+        std::printf("  %s (%s) -> %s\n", info.get_devpath().c_str(), size_text(info.get_size()).c_str(), path.c_str());
     for (const auto& i : p.interrupted)
         std::printf("  %s -> %s (interrupted earlier: finished first)\n", i.device.c_str(), i.mnt_path.c_str());
     std::printf("Everything on them is lost. Go on? [y/N] ");
@@ -195,13 +193,16 @@ int disks_provision(const provision_options& o) {
     }
     plan p = make_plan(storage);
     if (p.interrupted_rc != 0) {
-        std::fprintf(stderr, "twctl disks provision: the record of interrupted provisioning cannot be read; nothing "
-                             "was changed (see %s)\n", twctl::log_file().c_str());
+        std::fprintf(stderr,
+                     "twctl disks provision: the record of interrupted provisioning cannot be read; nothing "
+                     "was changed (see %s)\n",
+                     twctl::log_file().c_str());
         return 1;
     }
     if (p.survey_rc != 0 && p.interrupted.empty()) {
-        std::fprintf(stderr, "twctl disks provision: cannot tell which disks are in use; nothing was changed "
-                             "(twctl disks new says why)\n");
+        std::fprintf(stderr,
+                     "twctl disks provision: cannot tell which disks are in use; nothing was changed "
+                     "(twctl disks new says why)\n");
         return 1;
     }
     if (p.targets.empty() && p.interrupted.empty()) {
@@ -212,8 +213,10 @@ int disks_provision(const provision_options& o) {
     // recorded every disk would be wiped and formatted, and none mounted.
     std::string why;
     if (storage.check_datapath_target(why) != 0) {
-        std::fprintf(stderr, "twctl disks provision: new disks cannot become data mount paths: %s; nothing was "
-                             "changed\n", why.c_str());
+        std::fprintf(stderr,
+                     "twctl disks provision: new disks cannot become data mount paths: %s; nothing was "
+                     "changed\n",
+                     why.c_str());
         return 1;
     }
     if (o.dry_run) return print_provision_steps(p, no_fstab);
@@ -245,7 +248,8 @@ int disks_provision(const provision_options& o) {
         } else if (o.skipped) {
             std::printf("%s: %s\n", dev, o.message.c_str());
         } else if (!o.mounted) {
-            std::printf("%s: failed (code %d) at %s; see %s\n", dev, o.rc, o.mnt_path.c_str(), twctl::log_file().c_str());
+            std::printf("%s: failed (code %d) at %s; see %s\n", dev, o.rc, o.mnt_path.c_str(),
+                        twctl::log_file().c_str());
             std::printf("%s: %s\n", dev, o.message.c_str());
         } else {
             std::printf("%s: mounted at %s and stamped\n", dev, o.mnt_path.c_str());
@@ -269,18 +273,18 @@ int disks_provision(const provision_options& o) {
     return rc == 0 ? 0 : 1;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_disks_commands(CLI::App& root) {
     static bool json = false;
     static provision_options provision;
     CLI::App* disks = add_group(root, "disks", "the node's whole disks: which are new, and provisioning them");
-    add_command(*disks, "new", "disks provisioning would take, and why each other disk is not new",
-                [] { return disks_new(json); })
-        ->add_flag("--json", json, "print a JSON document");
-    CLI::App* prov = add_command(*disks, "provision",
-                                 "wipe, format, mount and stamp the new disks; record them in /etc/fstab",
-                                 [] { return disks_provision(provision); }, privilege::root);
+    add_command(*disks, "new", "disks provisioning would take, and why each other disk is not new", [] {
+        return disks_new(json);
+    })->add_flag("--json", json, "print a JSON document");
+    CLI::App* prov = add_command(
+        *disks, "provision", "wipe, format, mount and stamp the new disks; record them in /etc/fstab",
+        [] { return disks_provision(provision); }, privilege::root);
     prov->add_flag("--yes", provision.yes, "do not ask before wiping");
     prov->add_flag("--no-fstab", provision.no_fstab, "do not record the disks in /etc/fstab");
     add_dry_run(*prov, provision.dry_run);

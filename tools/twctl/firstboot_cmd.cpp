@@ -16,8 +16,8 @@
 namespace {
 
 int print_first_boot_steps(bool logrotate_only) {
-    std::printf("Dry run: nothing is changed. %s would now:\n", logrotate_only ? "twctl firstboot --update-logrotate"
-                                                                                : "twctl firstboot");
+    std::printf("Dry run: nothing is changed. %s would now:\n",
+                logrotate_only ? "twctl firstboot --update-logrotate" : "twctl firstboot");
     unsigned n = 0;
     for (const auto& step : tw_first_boot_preview(logrotate_only)) std::printf("  %u. %s\n", ++n, step.c_str());
     return twctl::exit_ok;
@@ -43,22 +43,23 @@ int firstboot(const firstboot_options& o) {
         if (!failure.empty())
             std::fprintf(stderr, "twctl firstboot: %s\n", failure.c_str());
         else
-            std::fprintf(stderr, "twctl firstboot: a first-boot step failed; first boot is not marked done and "
-                                 "runs again next time%s (see %s)\n", twctl::failure_reason().c_str(),
-                         twctl::log_file().c_str());
+            std::fprintf(stderr,
+                         "twctl firstboot: a first-boot step failed; first boot is not marked done and "
+                         "runs again next time%s (see %s)\n",
+                         twctl::failure_reason().c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::printf("First-boot operations done\n");
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_firstboot_commands(CLI::App& root) {
     static firstboot_options o;
-    CLI::App* cmd = add_command(root, "firstboot",
-                                "first-boot operations (safe to repeat); or only the gluster log rotation",
-                                [] { return firstboot(o); }, privilege::root);
+    CLI::App* cmd = add_command(
+        root, "firstboot", "first-boot operations (safe to repeat); or only the gluster log rotation",
+        [] { return firstboot(o); }, privilege::root);
     cmd->add_flag("--update-logrotate", o.logrotate_only, "only bring the gluster log rotation to its newest version");
     add_dry_run(*cmd, o.dry_run);
 }

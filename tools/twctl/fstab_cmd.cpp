@@ -61,8 +61,8 @@ int fstab_show(bool json) {
         for (const row& r : rows) {
             twjson::Object o;
             o << "device" << r.entry.GetBackingDevice() << "mount_point" << r.entry.GetMountPoint() << "type"
-              << r.entry.GetFileSystemType() << "options" << r.options << "dump" << r.entry.GetDumpFrequency()
-              << "pass" << r.entry.GetPassNumber() << "mounted" << r.mounted << "mounted_device"
+              << r.entry.GetFileSystemType() << "options" << r.options << "dump" << r.entry.GetDumpFrequency() << "pass"
+              << r.entry.GetPassNumber() << "mounted" << r.mounted << "mounted_device"
               << (r.mounted ? twjson::Value(r.mounted_device) : twjson::Value()) << "resolves_to"
               << twctl::text_or_null(r.resolved);
             list << std::move(o);
@@ -82,12 +82,12 @@ int fstab_show(bool json) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_fstab_commands(CLI::App& root) {
     static bool json = false;
     CLI::App* fstab = add_group(root, "fstab", "the entries of /etc/fstab");
-    add_command(*fstab, "show", "/etc/fstab entries, mount state, devices of UUID= entries",
-                [] { return fstab_show(json); })
-        ->add_flag("--json", json, "print a JSON document");
+    add_command(*fstab, "show", "/etc/fstab entries, mount state, devices of UUID= entries", [] {
+        return fstab_show(json);
+    })->add_flag("--json", json, "print a JSON document");
 }

@@ -24,8 +24,8 @@ int gluster_bricks(const std::string& volume, bool json) {
     tw_storage storage;
     std::list<gluster_brick_info> bricks;
     if (storage.get_gluster_brick_list(volume, bricks) != 0) {
-        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster%s (see %s)\n",
-                     volume.c_str(), twctl::failure_reason().c_str(), twctl::log_file().c_str());
+        std::fprintf(stderr, "twctl gluster bricks: cannot read volume '%s' from gluster%s (see %s)\n", volume.c_str(),
+                     twctl::failure_reason().c_str(), twctl::log_file().c_str());
         return 1;
     }
     std::vector<brick_row> rows;
@@ -107,7 +107,8 @@ int gluster_mounts(bool json) {
         twctl::print_document(doc);
         return 0;
     }
-    std::printf("Storage host name: %s\n", know_name ? hname.c_str() : ("(does not resolve; see " + twctl::log_file() + ")").c_str());
+    std::printf("Storage host name: %s\n",
+                know_name ? hname.c_str() : ("(does not resolve; see " + twctl::log_file() + ")").c_str());
     std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", "HOST", "VOLUME", "MOUNT PATH", "OPTIONS", "SERVED", "STATE");
     for (const auto& r : rows)
         std::printf("%-28s %-20s %-20s %-24s %-8s %s\n", r.m.host_name.c_str(), r.m.vol_name.c_str(),
@@ -116,18 +117,18 @@ int gluster_mounts(bool json) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_gluster_commands(CLI::App& root) {
     static bool json = false;
     static std::string volume;
     CLI::App* gluster = add_group(root, "gluster", "GlusterFS volumes: bricks and mounts");
-    CLI::App* bricks = add_command(*gluster, "bricks",
-                                   "bricks of a volume: this node's, online, brick attributes, device",
-                                   [] { return gluster_bricks(volume, json); });
+    CLI::App* bricks =
+        add_command(*gluster, "bricks", "bricks of a volume: this node's, online, brick attributes, device",
+                    [] { return gluster_bricks(volume, json); });
     bricks->add_option("VOLUME", volume, "the gluster volume")->required();
     bricks->add_flag("--json", json, "print a JSON document");
-    add_command(*gluster, "mounts", "gluster mounts of /etc/fstab: served here or remote, mounted now",
-                [] { return gluster_mounts(json); })
-        ->add_flag("--json", json, "print a JSON document");
+    add_command(*gluster, "mounts", "gluster mounts of /etc/fstab: served here or remote, mounted now", [] {
+        return gluster_mounts(json);
+    })->add_flag("--json", json, "print a JSON document");
 }

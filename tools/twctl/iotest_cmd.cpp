@@ -8,12 +8,12 @@
 
 #include <tidewall/tw_storage.h>
 
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -132,12 +132,13 @@ int file_test(const std::string& mnt_path, unsigned count) {
     double mib = count * 4.0 / (1 << 20);
     if (valid != 0) {
         if (!storage.io_failure().empty())
-            std::printf("FAILED: %s on %s (%s) could not be read back%s\n", file.c_str(), dev.c_str(),
-                        fstype.c_str(), reason(storage).c_str());
+            std::printf("FAILED: %s on %s (%s) could not be read back%s\n", file.c_str(), dev.c_str(), fstype.c_str(),
+                        reason(storage).c_str());
         else
-            std::printf("FAILED: %s on %s (%s) did not read back as written, key %#x; %s names the "
-                        "first differing words\n",
-                        file.c_str(), dev.c_str(), fstype.c_str(), key, twctl::log_file().c_str());
+            std::printf(
+                "FAILED: %s on %s (%s) did not read back as written, key %#x; %s names the "
+                "first differing words\n",
+                file.c_str(), dev.c_str(), fstype.c_str(), key, twctl::log_file().c_str());
         return 1;
     }
     std::printf("PASSED: %u entries (%.1f MiB) written to %s on %s (%s) and validated, key %#x\n", count, mib,
@@ -179,15 +180,16 @@ int blkdev_test(const std::string& blkdev, unsigned count) {
     twctl::progress_line line;
     const double block_mib = (blksize ? blksize : 512) / double(1 << 20);
     auto t0 = std::chrono::steady_clock::now();
-    int rc = storage.perform_blkdev_io_test(blkdev, count, info,
-                                            [&](unsigned long long done, unsigned long long total) {
-                                                line.update("read", done, total, done * block_mib, "reads");
-                                            });
+    int rc =
+        storage.perform_blkdev_io_test(blkdev, count, info, [&](unsigned long long done, unsigned long long total) {
+            line.update("read", done, total, done * block_mib, "reads");
+        });
     double s = seconds_since(t0);
     line.clear();
     if (rc != 0) {
         std::printf("FAILED: %s, %s: %u of %u reads done, %u seeks%s (see %s)\n", blkdev.c_str(), range.c_str(),
-                    info.reads_completed, count, info.read_requests, reason(storage).c_str(), twctl::log_file().c_str());
+                    info.reads_completed, count, info.read_requests, reason(storage).c_str(),
+                    twctl::log_file().c_str());
         return 1;
     }
     std::printf("PASSED: %u random reads from %s, %s\n", info.reads_completed, blkdev.c_str(), range.c_str());
@@ -204,8 +206,9 @@ struct iotest_options {
 int iotest(iotest_options o) {
     if (o.blkdev.empty() && o.mnt_path.empty()) {
         // --count alone is not a test.
-        std::fprintf(stderr, "twctl iotest: name a MOUNT_PATH or --blkdev DEV\nRun 'twctl iotest --help' for its "
-                             "usage.\n");
+        std::fprintf(stderr,
+                     "twctl iotest: name a MOUNT_PATH or --blkdev DEV\nRun 'twctl iotest --help' for its "
+                     "usage.\n");
         return twctl::exit_usage;
     }
     if (!o.blkdev.empty()) return blkdev_test(o.blkdev, o.count ? o.count : kDefaultBlockReads);
@@ -219,14 +222,15 @@ int iotest(iotest_options o) {
     return file_test(o.mnt_path, o.count ? o.count : kDefaultFileEntries);
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_iotest_commands(CLI::App& root) {
     static iotest_options o;
-    CLI::App* cmd = add_command(root, "iotest",
-                                "write, read back and compare N words on a mount point; or read N random blocks of "
-                                "a block device",
-                                [] { return iotest(o); }, privilege::root);
+    CLI::App* cmd = add_command(
+        root, "iotest",
+        "write, read back and compare N words on a mount point; or read N random blocks of "
+        "a block device",
+        [] { return iotest(o); }, privilege::root);
     CLI::Option* mnt = cmd->add_option("MOUNT_PATH", o.mnt_path, "the mount point to write the test file on")
                            ->check([](const std::string& v) {
                                return !v.empty() && v[0] == '/' ? std::string() : "wants an absolute path";

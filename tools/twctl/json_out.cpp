@@ -67,7 +67,7 @@ void write_all(int fd, const std::string& text) {
     }
 }
 
-} // namespace
+}  // namespace
 
 void print_document(const twjson::Object& doc) { std::fputs(doc.json().c_str(), stdout); }
 
@@ -111,7 +111,8 @@ int run_json_document(const std::string& command, const std::function<int()>& ru
         // A document twctl cannot read back is twctl's own fault: say so, keep its text for people.
         write_all(STDERR_FILENO, command + ": internal error: the JSON document does not read back:\n" + document);
         doc.reset();
-        doc << "error" << "internal error: the command's JSON document does not read back";
+        doc << "error"
+            << "internal error: the command's JSON document does not read back";
         if (status == 0) status = 1;
     } else if (!printed) {
         std::string why = last_line(said);
@@ -125,4 +126,4 @@ int run_json_document(const std::string& command, const std::function<int()>& ru
     return status;
 }
 
-} // namespace twctl
+}  // namespace twctl

@@ -34,6 +34,6 @@ int run_json_document(const std::string& command, const std::function<int()>& ru
 // The object of a command that failed before it ran: error, exit_status, format_version.
 void print_json_error(const std::string& error, int status);
 
-} // namespace twctl
+}  // namespace twctl
 
 #endif

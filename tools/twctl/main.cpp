@@ -18,7 +18,7 @@ namespace twctl {
 namespace {
 // The status of the command that ran: CLI11's callbacks return nothing.
 int g_status = exit_ok;
-} // namespace
+}  // namespace
 
 std::string command_path(const CLI::App* command) {
     std::string path;
@@ -45,8 +45,9 @@ CLI::App* add_command(CLI::App& parent, const std::string& name, const std::stri
     command->callback([command, run = std::move(run), needs] {
         auto guarded = [&]() -> int {
             if (needs == privilege::root && ::geteuid() != 0) {
-                std::fprintf(stderr, "%s: needs root (LVM, block devices, system files and trusted.* attributes "
-                                     "are root's); run it as root\n",
+                std::fprintf(stderr,
+                             "%s: needs root (LVM, block devices, system files and trusted.* attributes "
+                             "are root's); run it as root\n",
                              command_path(command).c_str());
                 return exit_needs_root;
             }
@@ -62,7 +63,7 @@ CLI::Option* add_dry_run(CLI::App& command, bool& flag) {
     return command.add_flag("--dry-run", flag, "print what would be done, step by step, and change nothing");
 }
 
-} // namespace twctl
+}  // namespace twctl
 
 namespace {
 
@@ -108,7 +109,7 @@ const CLI::App* reached(const CLI::App& app) {
     return chosen.empty() ? &app : reached(*chosen.front());
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App root("The operator's front to the Tidewall node library on this node.", "twctl");
@@ -137,8 +138,7 @@ int main(int argc, char** argv) {
         for (const CLI::App* a = at; a->get_parent(); a = a->get_parent()) ++depth;
         if (at->get_require_subcommand_min() > 0 && given.size() > depth && !given[depth].empty() &&
             given[depth][0] != '-')
-            std::fprintf(stderr, "%s: unknown command '%s'\n", twctl::command_path(at).c_str(),
-                         given[depth].c_str());
+            std::fprintf(stderr, "%s: unknown command '%s'\n", twctl::command_path(at).c_str(), given[depth].c_str());
         else
             std::fprintf(stderr, "%s: %s\n", twctl::command_path(at).c_str(), e.what());
         // A script that asked for JSON gets its object even for a usage error.

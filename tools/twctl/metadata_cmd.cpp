@@ -48,8 +48,7 @@ const std::map<std::string, const char*> kExplanations = {
     {"fs config blk Device missing", "an element of \"fileSystem\" is not an object with a string \"blkDevice\""},
     {"fs configfs type  missing", "a file system has no string \"fsType\""},
     {"fs mount config data missing", "there is no array \"fileSystemMount\" at the top level"},
-    {"fs mount config name missing",
-     "an element of \"fileSystemMount\" is not an object with a string \"blkDevice\""},
+    {"fs mount config name missing", "an element of \"fileSystemMount\" is not an object with a string \"blkDevice\""},
     {"fs mount config mnt path missing", "a mount has no string \"mntPath\""},
     {"fs mount config fs type missing", "a mount has no string \"fsType\""},
     {"fs mount config fs args missing", "a mount has no string \"fsArgs\""},
@@ -67,8 +66,7 @@ int layout(const std::string& node_type, const std::list<std::string>& disks) {
     tw_md_storage_config config;
     if (config.init(node_type) != 0) {
         std::fprintf(stderr, "twctl metadata layout: %s\n", joined(config.get_failures(), "; ").c_str());
-        if (node_type.empty())
-            std::fprintf(stderr, "  (without --node-type the node type comes from the registry)\n");
+        if (node_type.empty()) std::fprintf(stderr, "  (without --node-type the node type comes from the registry)\n");
         return 1;
     }
     if (config.create_config_data(disks) != 0) {
@@ -95,9 +93,9 @@ bool read_input(const std::string& file, std::string& text) {
 
 struct verdict {
     bool valid = false;
-    std::string problem;               // in words
-    std::list<std::string> messages;   // the reader's own, innermost first
-    unsigned line = 0, column = 0;     // syntax errors only
+    std::string problem;  // in words
+    std::list<std::string> messages;  // the reader's own, innermost first
+    unsigned line = 0, column = 0;  // syntax errors only
 };
 
 verdict judge(const std::string& text, tw_md_storage_config& config) {
@@ -260,10 +258,14 @@ int configure(const configure_options& o) {
         std::printf("Dry run: nothing is changed. Configuring would:\n");
         unsigned step = 0;
         if (!m5) print_teardown_steps(planned_teardown(mgr, node_type, old_vg, old_disks), step);
-        std::printf("  %u. make physical volumes on the document's disks, volume group %s with its reserve, and "
-                    "its logical volumes\n", ++step, config.get_vg().get_name().c_str());
-        std::printf("  %u. wait 10 s for their device nodes, make XFS file systems, mount them, stamp them and add "
-                    "their /etc/fstab entries\n", ++step);
+        std::printf(
+            "  %u. make physical volumes on the document's disks, volume group %s with its reserve, and "
+            "its logical volumes\n",
+            ++step, config.get_vg().get_name().c_str());
+        std::printf(
+            "  %u. wait 10 s for their device nodes, make XFS file systems, mount them, stamp them and add "
+            "their /etc/fstab entries\n",
+            ++step);
         std::printf("  %u. record the physical volumes' UUIDs (sArrowfieldMetadataPV)%s\n", ++step,
                     m5 ? "" : ", the node type and the group's name when given");
         return twctl::exit_ok;
@@ -283,8 +285,9 @@ int configure(const configure_options& o) {
     if (rc != 0) {
         print_failures("configure", mgr.get_failures());
         if (mentions(mgr.get_failures(), "reading reg key failed for [sArrowfieldMetadata"))
-            std::fprintf(stderr, "  No earlier metadata storage is recorded. On a node that never had one, name "
-                                 "the group and disks to clear: --old-vg NAME --old-disks DEV,...\n");
+            std::fprintf(stderr,
+                         "  No earlier metadata storage is recorded. On a node that never had one, name "
+                         "the group and disks to clear: --old-vg NAME --old-disks DEV,...\n");
         return 1;
     }
     std::printf("metadata storage configured: group %s\n", config.get_vg().get_name().c_str());
@@ -312,10 +315,11 @@ int unconfigure(const unconfigure_options& o) {
         mgr.get_recorded_storage(recorded_type, recorded_vg, uuids);
         std::list<std::string> found;
         if (disks.empty()) mgr.create_disk_list(uuids, found);
-        std::printf("Volume group %s and the physical volumes on %s are removed, and the metadata mount paths "
-                    "unmounted.\n",
-                    (vg.empty() ? recorded_vg : vg).c_str(),
-                    disks.empty() ? (found.empty() ? "(none found)" : joined(found, ", ").c_str()) : disks.c_str());
+        std::printf(
+            "Volume group %s and the physical volumes on %s are removed, and the metadata mount paths "
+            "unmounted.\n",
+            (vg.empty() ? recorded_vg : vg).c_str(),
+            disks.empty() ? (found.empty() ? "(none found)" : joined(found, ", ").c_str()) : disks.c_str());
         if (!confirm("Everything on them is lost. Go on?")) {
             std::printf("Nothing was changed.\n");
             return 1;
@@ -330,7 +334,9 @@ int unconfigure(const unconfigure_options& o) {
 }
 
 // Device-mapper's name of a logical volume: dashes inside names doubled.
-std::string mapper_name(const std::string& vg, const std::string& lv) { return tidewall::blkdev::dm_mapper_path(vg, lv); }
+std::string mapper_name(const std::string& vg, const std::string& lv) {
+    return tidewall::blkdev::dm_mapper_path(vg, lv);
+}
 
 struct mount_row {
     std::string device, mnt_path, fs_type;
@@ -412,8 +418,7 @@ int status(const std::string& vg_option, bool json) {
         }
         for (const auto& m : mounts) {
             twjson::Object o;
-            o << "device" << m.device << "mnt_path" << m.mnt_path << "fs_type" << m.fs_type << "in_group"
-              << m.in_group;
+            o << "device" << m.device << "mnt_path" << m.mnt_path << "fs_type" << m.fs_type << "in_group" << m.in_group;
             mount_array << o;
         }
         out << "node_type" << node_type << "volume_group" << group << "physical_volumes" << pv_array
@@ -422,7 +427,7 @@ int status(const std::string& vg_option, bool json) {
         return rc;
     }
     std::printf("volume group %s: %s%s\n", name.c_str(), exists ? "present" : "absent",
-                recorded             ? " (recorded in the registry)"
+                recorded            ? " (recorded in the registry)"
                 : vg_option.empty() ? " (none recorded; the default name)"
                                     : "");
     if (!node_type.empty()) std::printf("  node type:         %s\n", node_type.c_str());
@@ -442,12 +447,11 @@ int status(const std::string& vg_option, bool json) {
     for (const auto& m : mounts)
         std::printf("    %-36s on %s (%s)%s\n", m.device.c_str(), m.mnt_path.c_str(), m.fs_type.c_str(),
                     m.in_group ? "" : ", not from this group");
-    if (rc != 0)
-        std::printf("(some of LVM or the mount table could not be read; see %s)\n", twctl::log_file().c_str());
+    if (rc != 0) std::printf("(some of LVM or the mount table could not be read; see %s)\n", twctl::log_file().c_str());
     return rc;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_metadata_commands(CLI::App& root) {
     static bool json = false;
@@ -471,13 +475,14 @@ void twctl::add_metadata_commands(CLI::App& root) {
     check_cmd->add_option("FILE", check_file, "the document (-: standard input)")->required();
     check_cmd->add_flag("--json", json, "print a JSON document");
 
-    CLI::App* conf_cmd = add_command(*md, "configure", "tear down the earlier metadata storage, build the document's",
-                                     [] { return configure(conf); }, privilege::root);
+    CLI::App* conf_cmd = add_command(
+        *md, "configure", "tear down the earlier metadata storage, build the document's",
+        [] { return configure(conf); }, privilege::root);
     conf_cmd->add_option("FILE", conf.file, "the document (-: standard input)")->required();
-    CLI::Option* type = conf_cmd->add_option("--node-type", conf.node_type, "Control or Data, recorded on success")
-                            ->check(node_types);
-    CLI::Option* old_vg = conf_cmd->add_option("--old-vg", conf.old_vg, "the group to tear down (default: recorded)")
-                              ->type_name("NAME");
+    CLI::Option* type =
+        conf_cmd->add_option("--node-type", conf.node_type, "Control or Data, recorded on success")->check(node_types);
+    CLI::Option* old_vg =
+        conf_cmd->add_option("--old-vg", conf.old_vg, "the group to tear down (default: recorded)")->type_name("NAME");
     CLI::Option* old_disks =
         conf_cmd->add_option("--old-disks", conf.old_disks, "the disks to clear (default: recorded)")
             ->type_name("DEV,...");
@@ -489,16 +494,18 @@ void twctl::add_metadata_commands(CLI::App& root) {
     conf_cmd->add_flag("--yes", conf.yes, "do not ask before starting");
     add_dry_run(*conf_cmd, conf.dry_run);
 
-    CLI::App* unconf_cmd = add_command(*md, "unconfigure", "tear down the metadata storage the registry records",
-                                       [] { return unconfigure(unconf); }, privilege::root);
+    CLI::App* unconf_cmd = add_command(
+        *md, "unconfigure", "tear down the metadata storage the registry records", [] { return unconfigure(unconf); },
+        privilege::root);
     unconf_cmd->add_option("--node-type", unconf.node_type, "Control or Data (default: recorded)")->check(node_types);
     unconf_cmd->add_option("--vg", unconf.vg, "the group to remove (default: recorded)")->type_name("NAME");
     unconf_cmd->add_option("--disks", unconf.disks, "the disks to clear (default: recorded)")->type_name("DEV,...");
     unconf_cmd->add_flag("--yes", unconf.yes, "do not ask before starting");
     add_dry_run(*unconf_cmd, unconf.dry_run);
 
-    CLI::App* status_cmd = add_command(*md, "status", "the metadata group, its volumes and mounts as they are now",
-                                       [] { return status(status_vg, json); }, privilege::root);
+    CLI::App* status_cmd = add_command(
+        *md, "status", "the metadata group, its volumes and mounts as they are now",
+        [] { return status(status_vg, json); }, privilege::root);
     status_cmd->add_option("--vg", status_vg, "the group (default: recorded, else metadatavg)")->type_name("NAME");
     status_cmd->add_flag("--json", json, "print a JSON document");
 }

@@ -34,7 +34,7 @@ int metrics(const std::string& dir, unsigned limit) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_metrics_commands(CLI::App& root) {
     static std::string dir;

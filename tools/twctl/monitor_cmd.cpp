@@ -41,8 +41,8 @@ int monitor_pass(bool as_json) {
     // 1: a volume is unhealthy or degraded; 3: all seen is well but a check
     // could not run, so nothing can be said of what it covers.
     int status = !healthy || !degraded.empty() ? twctl::exit_failed
-                 : !not_run.empty()             ? twctl::exit_not_checked
-                                                : twctl::exit_ok;
+                 : !not_run.empty()            ? twctl::exit_not_checked
+                                               : twctl::exit_ok;
     if (as_json) {
         twjson::Array records;
         for (const auto& v : volumes) {
@@ -74,11 +74,11 @@ int monitor_pass(bool as_json) {
     return status;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_monitor_commands(CLI::App& root) {
     static bool json = false;
-    add_command(root, "monitor", "storage volumes: mounted, brick daemons online, size not shrunk",
-                [] { return monitor_pass(json); })
-        ->add_flag("--json", json, "print a JSON document");
+    add_command(root, "monitor", "storage volumes: mounted, brick daemons online, size not shrunk", [] {
+        return monitor_pass(json);
+    })->add_flag("--json", json, "print a JSON document");
 }

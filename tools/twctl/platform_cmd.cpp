@@ -93,15 +93,17 @@ report gather() {
     if (r.memory.get_totalmem() == 0) r.unavailable["memory"] = "/proc/meminfo could not be read";
     if (r.supplies.empty())
         r.unavailable["power_supplies"] =
-            no_dmi ? "server maker unknown (no DMI tables), so no power-supply reader applies"
-                   : "no power supply found for maker '" + r.system.get_vendor() + "' (no BMC, or a maker we cannot read)";
+            no_dmi
+                ? "server maker unknown (no DMI tables), so no power-supply reader applies"
+                : "no power supply found for maker '" + r.system.get_vendor() + "' (no BMC, or a maker we cannot read)";
     if (r.fans.empty()) r.unavailable["fans"] = "ipmitool listed no fan sensor (no BMC on this machine)";
     if (r.drives.empty() && !tw_platform::hwmon_driveops_supported())
         r.unavailable["drives"] = "drive operations are not supported on this system";
     if (r.smart.empty()) r.unavailable["smart"] = "no physical disk found under /sys/block";
     bool any_smart = false;
     for (const auto& s : r.smart) any_smart |= s.readable;
-    if (!r.smart.empty() && !any_smart) r.unavailable["smart"] = "smartctl could not read the health of any disk (no SMART)";
+    if (!r.smart.empty() && !any_smart)
+        r.unavailable["smart"] = "smartctl could not read the health of any disk (no SMART)";
     return r;
 }
 
@@ -157,7 +159,8 @@ void print_text(const report& r) {
     std::printf("Fans:\n");
     why("fans");
     for (const auto& f : r.fans)
-        std::printf("  %-24s %-16s %s\n", f.get_name().c_str(), f.get_value().c_str(), f.get_status() ? "ok" : "NOT OK");
+        std::printf("  %-24s %-16s %s\n", f.get_name().c_str(), f.get_value().c_str(),
+                    f.get_status() ? "ok" : "NOT OK");
     std::printf("Drives:\n");
     why("drives");
     for (const auto& d : r.drives)
@@ -232,11 +235,10 @@ void print_json(const report& r) {
         smart << std::move(o);
     }
     for (const auto& [section, why] : r.unavailable) unavailable << section << why;
-    doc << "hw_monitoring_supported" << r.monitoring << "system" << std::move(system) << "chipset"
-        << std::move(chipset) << "bios" << std::move(bios) << "processors" << std::move(processors) << "memory"
-        << std::move(memory) << "mount_points" << std::move(mounts) << "power_supplies" << std::move(supplies)
-        << "fans" << std::move(fans) << "drives" << std::move(drives) << "smart" << std::move(smart)
-        << "unavailable" << std::move(unavailable);
+    doc << "hw_monitoring_supported" << r.monitoring << "system" << std::move(system) << "chipset" << std::move(chipset)
+        << "bios" << std::move(bios) << "processors" << std::move(processors) << "memory" << std::move(memory)
+        << "mount_points" << std::move(mounts) << "power_supplies" << std::move(supplies) << "fans" << std::move(fans)
+        << "drives" << std::move(drives) << "smart" << std::move(smart) << "unavailable" << std::move(unavailable);
     twctl::print_document(doc);
 }
 
@@ -249,7 +251,7 @@ int platform_report(bool json) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_platform_commands(CLI::App& root) {
     static bool json = false;
@@ -265,7 +267,8 @@ void twctl::add_platform_commands(CLI::App& root) {
                           [] { return platform_controllers(json); }));
     json_flag(add_command(*platform, "drives", "drives behind the data mount paths (needs nTidewallDriveOperations)",
                           [] { return platform_drives(json); }));
-    add_command(*platform, "cpu-usage", "average CPU usage from the sar files", [] { return platform_cpu_usage(minutes); })
+    add_command(*platform, "cpu-usage", "average CPU usage from the sar files",
+                [] { return platform_cpu_usage(minutes); })
         ->add_option("--minutes", minutes, "over the last N minutes (default: since the last monitoring pass)")
         ->type_name("N")
         ->check(CLI::Range(1u, UINT_MAX / 60));

@@ -12,6 +12,6 @@ int platform_drives(bool json);
 // twctl platform cpu-usage [--minutes N]
 int platform_cpu_usage(unsigned minutes);
 
-} // namespace twctl
+}  // namespace twctl
 
 #endif

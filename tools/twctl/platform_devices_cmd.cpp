@@ -2,8 +2,8 @@
 // interfaces, its storage controllers and its average CPU usage.
 
 #include "cli.h"
-#include "platform_devices.h"
 #include "json_out.h"
+#include "platform_devices.h"
 
 #include <tidewall/tw_activity.h>
 #include <tidewall/tw_platform.h>
@@ -24,8 +24,8 @@ twjson::Array ctrl_json(const std::list<tw_ctrlinfo>& ctrls) {
     twjson::Array out;
     for (const auto& c : ctrls) {
         twjson::Object o;
-        o << "type" << c.get_type() << "model" << c.get_model() << "pci_address" << c.get_bdf() << "wwn"
-          << c.get_wwn() << "firmware" << c.get_fwversion() << "state" << c.get_state();
+        o << "type" << c.get_type() << "model" << c.get_model() << "pci_address" << c.get_bdf() << "wwn" << c.get_wwn()
+          << "firmware" << c.get_fwversion() << "state" << c.get_state();
         out << std::move(o);
     }
     return out;
@@ -40,7 +40,7 @@ void print_ctrl_text(const char* heading, const std::list<tw_ctrlinfo>& ctrls, c
                     c.get_wwn().c_str());
 }
 
-} // namespace
+}  // namespace
 
 int platform_nics(bool json) {
     tw_platform platform;
@@ -62,8 +62,10 @@ int platform_nics(bool json) {
     }
     std::printf("Network interfaces:\n");
     if (nics.empty())
-        std::printf("  none: no interface of this node is configured in the network document "
-                    "/var/lib/tidewall/nwconf.json (see %s)\n", log_file().c_str());
+        std::printf(
+            "  none: no interface of this node is configured in the network document "
+            "/var/lib/tidewall/nwconf.json (see %s)\n",
+            log_file().c_str());
     for (const auto& n : nics)
         std::printf("  %-10s %s, pci %s, firmware %s, link %s, speed %s, mac %s, rx %.2f kB/s, tx %.2f kB/s\n",
                     n.get_devname().c_str(), or_dash(n.get_model()), or_dash(n.get_busaddr()),
@@ -83,8 +85,9 @@ int platform_controllers(bool json) {
         print_document(doc);
         return 0;
     }
-    print_ctrl_text("SAS/RAID controllers:", sas, "lspci lists no SAS or RAID controller that amCLI, MegaCli64 or "
-                                                  "ssacli describes");
+    print_ctrl_text("SAS/RAID controllers:", sas,
+                    "lspci lists no SAS or RAID controller that amCLI, MegaCli64 or "
+                    "ssacli describes");
     print_ctrl_text("Fibre Channel host adapters:", fc, "no host in /sys/class/fc_host");
     return 0;
 }
@@ -92,8 +95,9 @@ int platform_controllers(bool json) {
 int platform_cpu_usage(unsigned minutes) {
     // Without activity files the average would read 0.00 %, as for an idle node.
     if (tw_activity_file_count() == 0) {
-        std::fprintf(stderr, "twctl platform cpu-usage: no activity files (/var/log/sa/saDD): sysstat's data "
-                             "collection is not running, so there is no CPU usage to tell\n");
+        std::fprintf(stderr,
+                     "twctl platform cpu-usage: no activity files (/var/log/sa/saDD): sysstat's data "
+                     "collection is not running, so there is no CPU usage to tell\n");
         return exit_failed;
     }
     tw_platform platform;
@@ -102,4 +106,4 @@ int platform_cpu_usage(unsigned minutes) {
     return 0;
 }
 
-} // namespace twctl
+}  // namespace twctl

@@ -31,7 +31,7 @@ int platform_type(bool set, bool refarch) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_platform_type_commands(CLI::App& root) {
     static bool set = false, refarch = false;

@@ -22,7 +22,7 @@ std::string duration_text(double s) {
     return buf;
 }
 
-} // namespace
+}  // namespace
 
 std::string progress_text(const std::string& label, unsigned long long done, unsigned long long total, double mib_done,
                           const char* unit, double seconds) {
@@ -45,8 +45,8 @@ progress_line::~progress_line() { clear(); }
 
 void progress_line::restart() { start_ = std::chrono::steady_clock::now(); }
 
-void progress_line::update(const std::string& label, unsigned long long done, unsigned long long total,
-                           double mib_done, const char* unit, bool at_once) {
+void progress_line::update(const std::string& label, unsigned long long done, unsigned long long total, double mib_done,
+                           const char* unit, bool at_once) {
     if (!on_) return;
     auto now = std::chrono::steady_clock::now();
     if (!at_once && now - (drawn_ ? last_draw_ : start_) < kRedrawEvery) return;
@@ -64,4 +64,4 @@ void progress_line::clear() {
     drawn_ = false;
 }
 
-} // namespace twctl
+}  // namespace twctl

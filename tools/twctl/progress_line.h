@@ -40,6 +40,6 @@ private:
 std::string progress_text(const std::string& label, unsigned long long done, unsigned long long total, double mib_done,
                           const char* unit, double seconds);
 
-} // namespace twctl
+}  // namespace twctl
 
 #endif

@@ -46,7 +46,8 @@ int prune(bool json, bool dry_run) {
         }
         twjson::Object doc;
         doc << "locations" << std::move(locations) << "removed_files" << pruner.removed_files() << "failed_files"
-            << pruner.failed_files() << "removed_dirs" << pruner.removed_dirs() << "failed_dirs" << pruner.failed_dirs();
+            << pruner.failed_files() << "removed_dirs" << pruner.removed_dirs() << "failed_dirs"
+            << pruner.failed_dirs();
         twctl::print_document(doc);
         return status;
     }
@@ -58,12 +59,13 @@ int prune(bool json, bool dry_run) {
     return status;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_prune_commands(CLI::App& root) {
     static bool json = false, dry_run = false;
-    CLI::App* cmd = add_command(root, "prune", "remove crash dumps that are old or on a full file system",
-                                [] { return prune(json, dry_run); }, privilege::root);
+    CLI::App* cmd = add_command(
+        root, "prune", "remove crash dumps that are old or on a full file system", [] { return prune(json, dry_run); },
+        privilege::root);
     CLI::Option* j = cmd->add_flag("--json", json, "print a JSON document");
     add_dry_run(*cmd, dry_run)->excludes(j);
 }

@@ -36,8 +36,9 @@ std::vector<drive> appliance_drives(tw_storage& storage) {
     for (const auto& m : mounts) {
         if (m.GetFileSystemType() != "xfs") continue;
         std::string vg, pvs;
-        bool ours = storage.is_logicalvol(m.GetBackingDevice(), vg, pvs) ? storage.is_tsln_system_volume_group(vg)
-                                                                          : storage.is_tsln_data_drive(m.GetMountPoint());
+        bool ours = storage.is_logicalvol(m.GetBackingDevice(), vg, pvs)
+                        ? storage.is_tsln_system_volume_group(vg)
+                        : storage.is_tsln_data_drive(m.GetMountPoint());
         if (ours) out.push_back(drive(m.GetMountPoint(), m.GetBackingDevice()));
     }
     return out;
@@ -55,7 +56,8 @@ twjson::Value optional(bool has, const std::string& v) { return has ? twjson::Va
 std::string problem(const drive& d) {
     if (d.not_mounted) return "not a mount point";
     if (!d.has_tsln) return "no trusted.tslnstamp";
-    if (d.tsln != tw_storage::kTslnStampValue) return "trusted.tslnstamp is not " + std::string(tw_storage::kTslnStampValue);
+    if (d.tsln != tw_storage::kTslnStampValue)
+        return "trusted.tslnstamp is not " + std::string(tw_storage::kTslnStampValue);
     if (!d.has_mnt) return "no trusted.mntstamp";
     if (!d.has_blkdev) return "no trusted.blkdevstamp";
     return "stamps unreadable";
@@ -96,7 +98,8 @@ int stamps_check(const std::vector<std::string>& words, bool json) {
             twjson::Object o;
             o << "path" << d.path << "device" << twctl::text_or_null(d.device) << "valid" << d.valid << "mntstamp"
               << optional(d.has_mnt, d.mnt) << "tslnstamp" << optional(d.has_tsln, d.tsln) << "blkdevstamp"
-              << optional(d.has_blkdev, d.blkdev) << "problem" << (d.valid ? twjson::Value() : twjson::Value(problem(d)));
+              << optional(d.has_blkdev, d.blkdev) << "problem"
+              << (d.valid ? twjson::Value() : twjson::Value(problem(d)));
             list << std::move(o);
         }
         twjson::Object doc;
@@ -138,18 +141,21 @@ int stamps_fix(bool dry_run) {
     return 1;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_stamps_commands(CLI::App& root) {
     static bool json = false, dry_run = false;
     static std::vector<std::string> paths;
     CLI::App* stamps = add_group(root, "stamps", "the ownership stamps of the appliance drives");
-    CLI::App* check = add_command(*stamps, "check", "ownership stamps of the mounted appliance drives (or of PATHs)",
-                                  [] { return stamps_check(paths, json); }, privilege::root);
-    check->add_option("PATH", paths, "mount points to check instead")
-        ->check([](const std::string& v) { return !v.empty() && v[0] == '/' ? "" : "wants an absolute path"; });
+    CLI::App* check = add_command(
+        *stamps, "check", "ownership stamps of the mounted appliance drives (or of PATHs)",
+        [] { return stamps_check(paths, json); }, privilege::root);
+    check->add_option("PATH", paths, "mount points to check instead")->check([](const std::string& v) {
+        return !v.empty() && v[0] == '/' ? "" : "wants an absolute path";
+    });
     check->add_flag("--json", json, "print a JSON document");
-    CLI::App* fix = add_command(*stamps, "fix", "stamp the mounted appliance drives whose stamps are missing",
-                                [] { return stamps_fix(dry_run); }, privilege::root);
+    CLI::App* fix = add_command(
+        *stamps, "fix", "stamp the mounted appliance drives whose stamps are missing",
+        [] { return stamps_fix(dry_run); }, privilege::root);
     add_dry_run(*fix, dry_run);
 }

@@ -34,8 +34,7 @@ struct field {
     std::string text;
 };
 
-template <typename F>
-field ask(F f) {
+template <typename F> field ask(F f) {
     field out;
     try {
         out.text = f();
@@ -133,25 +132,29 @@ int storage_info(bool json) {
 
     std::printf("Storage flavour:   %u (%s)\n", flavour, flavour_name(flavour));
     std::printf("Server model:      %s\n", model.empty() ? "(unknown: dmidecode gave none)" : model.c_str());
-    std::printf("Image version:     %s\n", have_image ? image.c_str() : "(none: sArrowfieldImageidentifier unset or unreadable)");
+    std::printf("Image version:     %s\n",
+                have_image ? image.c_str() : "(none: sArrowfieldImageidentifier unset or unreadable)");
     std::printf("Gluster admin:     %s\n", storage.gluster_admin_available() ? "available" : "unavailable (see log)");
     std::printf("Data path prefix:  %s\n\n", storage.get_datapath_prefix().c_str());
     std::printf("%-16s %-44s %-44s %s\n", "KIND", "PATH", "OPTIONS", "FILE SYSTEM");
     for (const auto& r : rows) {
-        auto show = [](const field& f) { return f.ok ? (f.text.empty() ? std::string("(empty)") : f.text) : "- (" + f.text + ")"; };
-        std::printf("%-16s %-44s %-44s %s\n", r.k->name, show(r.path).c_str(), show(r.options).c_str(), show(r.fs).c_str());
+        auto show = [](const field& f) {
+            return f.ok ? (f.text.empty() ? std::string("(empty)") : f.text) : "- (" + f.text + ")";
+        };
+        std::printf("%-16s %-44s %-44s %s\n", r.k->name, show(r.path).c_str(), show(r.options).c_str(),
+                    show(r.fs).c_str());
         for (const auto& m : r.mounted)
             std::printf("%-16s   mounted %-36s free %llu GiB\n", "", m.mnt_path.c_str(), m.free_space);
     }
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_storage_commands(CLI::App& root) {
     static bool json = false;
     CLI::App* storage = add_group(root, "storage", "the node's storage settings");
-    add_command(*storage, "info", "flavour, server model, image version, mount-path kinds",
-                [] { return storage_info(json); })
-        ->add_flag("--json", json, "print a JSON document");
+    add_command(*storage, "info", "flavour, server model, image version, mount-path kinds", [] {
+        return storage_info(json);
+    })->add_flag("--json", json, "print a JSON document");
 }

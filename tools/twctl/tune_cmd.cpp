@@ -115,14 +115,15 @@ int tune(const tune_options& o) {
     return o.status ? status(o.json) : apply();
 }
 
-} // namespace
+}  // namespace
 
 void twctl::add_tune_commands(CLI::App& root) {
     static tune_options o;
     // Needs root for a run; --status reads the registry, which root owns too.
-    CLI::App* cmd = add_command(root, "tune", "apply the tuning versions the node has not had yet",
-                                [] { return tune(o); }, privilege::root);
-    CLI::Option* st = cmd->add_flag("--status", o.status, "the tuning version recorded and the versions that would run");
+    CLI::App* cmd = add_command(
+        root, "tune", "apply the tuning versions the node has not had yet", [] { return tune(o); }, privilege::root);
+    CLI::Option* st =
+        cmd->add_flag("--status", o.status, "the tuning version recorded and the versions that would run");
     cmd->add_flag("--json", o.json, "with --status: print a JSON document");
     add_dry_run(*cmd, o.dry_run)->excludes(st);
 }

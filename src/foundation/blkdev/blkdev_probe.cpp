@@ -25,7 +25,7 @@ struct probe_handle {
     }
 };
 
-} // namespace
+}  // namespace
 
 probe_result probe_signatures(const std::string& path) {
     probe_result r;
@@ -68,8 +68,7 @@ probe_result probe_signatures(const std::string& path) {
 
 std::string describe(const probe_result& r) {
     switch (r.what) {
-    case probe_result::nothing:
-        return "no signature";
+    case probe_result::nothing: return "no signature";
     case probe_result::found:
         if (!r.type.empty()) {
             if (r.usage == "filesystem") return "a " + r.type + " file system signature";
@@ -77,12 +76,10 @@ std::string describe(const probe_result& r) {
         }
         if (!r.pttype.empty()) return "a " + r.pttype + " partition table";
         return "an unnamed signature";
-    case probe_result::ambivalent:
-        return "more than one signature";
-    case probe_result::failed:
-        break;
+    case probe_result::ambivalent: return "more than one signature";
+    case probe_result::failed: break;
     }
     return std::string("no answer from libblkid (") + std::strerror(r.error) + ")";
 }
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev

@@ -11,18 +11,18 @@ namespace tidewall::blkdev {
 
 struct probe_result {
     enum outcome {
-        nothing,     // no signature of any kind
-        found,       // one signature: type (or pttype) tells which
+        nothing,  // no signature of any kind
+        found,  // one signature: type (or pttype) tells which
         ambivalent,  // several signatures that contradict each other
-        failed,      // the device could not be opened or read
+        failed,  // the device could not be opened or read
     };
     outcome what = failed;
-    std::string type;    // TYPE: "xfs", "LVM2_member", "linux_raid_member", "swap", "vfat", ...
-    std::string usage;   // USAGE: "filesystem", "raid", "crypto", "other"
-    std::string uuid;    // UUID of the file system, when it has one
+    std::string type;  // TYPE: "xfs", "LVM2_member", "linux_raid_member", "swap", "vfat", ...
+    std::string usage;  // USAGE: "filesystem", "raid", "crypto", "other"
+    std::string uuid;  // UUID of the file system, when it has one
     std::string pttype;  // PTTYPE: "dos", "gpt", ... for a partition table
     std::string part_entry_type;  // PART_ENTRY_TYPE of a partition ("0xef", an ESP GUID)
-    int error = 0;       // errno when failed
+    int error = 0;  // errno when failed
 };
 
 // Probes every superblock and partition-table signature libblkid knows, also
@@ -32,6 +32,6 @@ probe_result probe_signatures(const std::string& path);
 // Text for an operator: "a xfs file system signature", "a gpt partition table".
 std::string describe(const probe_result& r);
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev
 
 #endif

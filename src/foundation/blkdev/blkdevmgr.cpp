@@ -1,11 +1,11 @@
-#include "foundation/log/log_level.h"
 #include "foundation/blkdev/blkdevmgr.h"
+#include "foundation/log/log_level.h"
 
 #include "foundation/blkdev/blkdev_probe.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/mount/ts_mnt_parser.h"
-#include "foundation/compat/tsaf_utils.h"
 
 #include <tidewall/ts_exception.h>
 
@@ -88,7 +88,7 @@ std::vector<std::string> names_of(const std::vector<tidewall::blkdev::sysfs_devi
     return out;
 }
 
-} // namespace
+}  // namespace
 
 using tidewall::blkdev::in_use;
 using tidewall::blkdev::kernel_order;
@@ -120,7 +120,8 @@ int tsaf_blkdevmgr::enumerate_blkdevs(bool include_partitions) {
     std::vector<std::string> names;
     enumerate_error_ = list_dir(path("/sys/block"), names);
     if (enumerate_error_ != 0) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read /sys/block error [%s]", std::strerror(enumerate_error_));
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read /sys/block error [%s]",
+                        std::strerror(enumerate_error_));
         return enumerate_error_;
     }
     std::sort(names.begin(), names.end(), kernel_order);
@@ -146,8 +147,9 @@ void tsaf_blkdevmgr::add_disk(const std::string& name, bool include_partitions) 
         if (!p.devnum.empty()) part.set_devnum(p.devnum);
         if (include_partitions) devices_.push_back(part);
     }
-    log_.logMessage("tsaf_blkdevmgr::enumerate_blkdevs", tidewall::log_level::trace, "Block device [%s] size [%llu] partitions [%s]",
-                    d.info.get_devpath().c_str(), d.info.get_size(), join(names_of(v.partitions), ",").c_str());
+    log_.logMessage("tsaf_blkdevmgr::enumerate_blkdevs", tidewall::log_level::trace,
+                    "Block device [%s] size [%llu] partitions [%s]", d.info.get_devpath().c_str(), d.info.get_size(),
+                    join(names_of(v.partitions), ",").c_str());
     disks_.push_back(std::move(d));
 }
 
@@ -235,7 +237,8 @@ int tsaf_blkdevmgr::survey_disks(std::list<tsaf_blkdev_verdict>& verdicts) {
     if (enumerate_error_ != 0) return enumerate_error_;
     usage_tables t;
     int rc = load_usage_tables(t);
-    if (rc != 0) log_.logMessage(tag, tidewall::log_level::failure, "Cannot tell which disks are in use: %s", t.problem.c_str());
+    if (rc != 0)
+        log_.logMessage(tag, tidewall::log_level::failure, "Cannot tell which disks are in use: %s", t.problem.c_str());
     for (const auto& d : disks_) {
         tsaf_blkdev_verdict v;
         v.set_info(d.info);
@@ -245,7 +248,8 @@ int tsaf_blkdevmgr::survey_disks(std::list<tsaf_blkdev_verdict>& verdicts) {
         if (reason.empty())
             log_.logMessage(tag, tidewall::log_level::detail, "Disk [%s] is new", d.info.get_devpath().c_str());
         else
-            log_.logMessage(tag, tidewall::log_level::detail, "Disk [%s] is not new: %s", d.info.get_devpath().c_str(), reason.c_str());
+            log_.logMessage(tag, tidewall::log_level::detail, "Disk [%s] is not new: %s", d.info.get_devpath().c_str(),
+                            reason.c_str());
         verdicts.push_back(std::move(v));
     }
     return rc;
@@ -270,7 +274,8 @@ int tsaf_blkdevmgr::survey_disk(const std::string& devpath, tsaf_blkdev_verdict&
     add_disk(name, false);
     usage_tables t;
     int rc = load_usage_tables(t);
-    if (rc != 0) log_.logMessage(tag, tidewall::log_level::failure, "Cannot tell which disks are in use: %s", t.problem.c_str());
+    if (rc != 0)
+        log_.logMessage(tag, tidewall::log_level::failure, "Cannot tell which disks are in use: %s", t.problem.c_str());
     const disk_facts& d = disks_.front();
     std::string reason = judge(d, t);
     verdict.set_info(d.info);
@@ -297,7 +302,8 @@ void tsaf_blkdevmgr::get_capacity(tsaf_blkdev& dev) {
     const char* tag = "tsaf_blkdevmgr::get_capacity";
     const std::string& devpath = dev.get_devpath();
     auto fail = [&](int line) {
-        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read the capacity of block device [%s]", devpath.c_str());
+        log_.logMessage(tag, tidewall::log_level::failure, "Failed to read the capacity of block device [%s]",
+                        devpath.c_str());
         throw TsException(tag, "Failed to read the capacity of block device " + devpath, "tsaf_blkdevmgr", line, -1);
     };
     if (devpath.compare(0, 5, "/dev/") != 0) fail(__LINE__);
@@ -336,8 +342,8 @@ void tsaf_blkdevmgr::get_capacity(tsaf_blkdev& dev) {
     // sysfs counts 512-byte sectors whatever the logical block size.
     dev.set_blocks(sectors * 512ULL / blksize);
     dev.set_blksize(static_cast<unsigned>(blksize));
-    log_.logMessage(tag, tidewall::log_level::trace, "Block device [%s] blocks [%llu] block size [%llu]", devpath.c_str(),
-                    dev.get_blocks(), blksize);
+    log_.logMessage(tag, tidewall::log_level::trace, "Block device [%s] blocks [%llu] block size [%llu]",
+                    devpath.c_str(), dev.get_blocks(), blksize);
 }
 
 int tsaf_blkdevmgr::get_vfat_partition(std::string& partition, std::string& uuid) {
@@ -352,12 +358,13 @@ int tsaf_blkdevmgr::get_vfat_partition(std::string& partition, std::string& uuid
             const std::string& p = part.name;
             auto probe = tidewall::blkdev::probe_signatures(path("/dev/" + p));
             if (probe.what != tidewall::blkdev::probe_result::found || probe.type != "vfat") continue;
-            bool esp = probe.part_entry_type == "0xef" ||
-                       probe.part_entry_type == "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
+            bool esp =
+                probe.part_entry_type == "0xef" || probe.part_entry_type == "c12a7328-f81f-11d2-ba4b-00a0c93ec93b";
             if (esp) {
                 partition = "/dev/" + p;
                 uuid = probe.uuid;
-                log_.logMessage(tag, tidewall::log_level::detail, "EFI system partition [%s] uuid [%s]", partition.c_str(), uuid.c_str());
+                log_.logMessage(tag, tidewall::log_level::detail, "EFI system partition [%s] uuid [%s]",
+                                partition.c_str(), uuid.c_str());
                 return 0;
             }
             if (first.empty()) {

@@ -49,7 +49,7 @@ sysfs_device read_device(const std::string& name, const std::string& sysdir) {
     return d;
 }
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> disk_view::devnums() const {
     std::vector<std::string> out;
@@ -138,6 +138,6 @@ std::vector<std::string> physical_disks() {
     return disks;
 }
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev
 
 std::vector<std::string> tw_physical_disks() { return tidewall::blkdev::physical_disks(); }

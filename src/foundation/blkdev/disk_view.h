@@ -12,13 +12,13 @@ namespace tidewall::blkdev {
 
 // A disk or partition directory of sysfs.
 struct sysfs_device {
-    std::string name;    // kernel name: "sdb", "sdb1", "nvme0n1p2"
+    std::string name;  // kernel name: "sdb", "sdb1", "nvme0n1p2"
     std::string sysdir;  // mapped path of its directory
     std::string devnum;  // "major:minor", empty when unreadable
     bool size_known = false;
     unsigned long long sectors = 0;  // 512-byte sectors, whatever the block size
     std::vector<std::string> holders;  // kernel names, in kernel order
-    int holders_error = 0;             // errno when holders/ could not be listed
+    int holders_error = 0;  // errno when holders/ could not be listed
 };
 
 struct disk_view {
@@ -57,6 +57,6 @@ bool is_partition_name(const std::string& disk_dev, const std::string& candidate
 // devices), as /dev paths in name order.
 std::vector<std::string> physical_disks();
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev
 
 #endif

@@ -20,7 +20,7 @@ bool contains(const std::vector<std::string>& items, const std::string& item) {
     return std::find(items.begin(), items.end(), item) != items.end();
 }
 
-} // namespace
+}  // namespace
 
 usage_tables read_usage_tables() {
     usage_tables t;
@@ -114,4 +114,4 @@ std::vector<in_use> why_in_use(const disk_view& d, const usage_tables& t) {
     return out;
 }
 
-} // namespace tidewall::blkdev
+}  // namespace tidewall::blkdev

@@ -1,7 +1,7 @@
 #include "foundation/compat/czu_file.h"
 
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/host_backend.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -64,10 +64,10 @@ CZuError CZuFile::Sync() {
 
 CZuError CZuFile::StartWriteback(unsigned long long offset, unsigned long long len) {
     if (fd_ < 0) return CZuError(EBADF);
-    return CZuError(::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(len),
-                                      SYNC_FILE_RANGE_WRITE) == 0
-                        ? 0
-                        : errno);
+    return CZuError(
+        ::sync_file_range(fd_, static_cast<off64_t>(offset), static_cast<off64_t>(len), SYNC_FILE_RANGE_WRITE) == 0
+            ? 0
+            : errno);
 }
 
 CZuError CZuFile::DropCache() {
@@ -82,9 +82,7 @@ CZuError CZuFile::Close() {
     return CZuError(rc == 0 ? 0 : errno);
 }
 
-CZuError CZuFile::Delete(const std::string& p, bool) {
-    return CZuError(::unlink(path(p).c_str()) == 0 ? 0 : errno);
-}
+CZuError CZuFile::Delete(const std::string& p, bool) { return CZuError(::unlink(path(p).c_str()) == 0 ? 0 : errno); }
 
 CZuError CZuDirectory::Create(const std::string& p, bool parents) {
     if (parents) return CZuError(tsaf_utils::mkdir_r(p, 0755));
@@ -93,7 +91,7 @@ CZuError CZuDirectory::Create(const std::string& p, bool parents) {
 
 namespace {
 int remove_entry(const char* p, const struct stat*, int, struct FTW*) { return ::remove(p) == 0 ? 0 : errno; }
-} // namespace
+}  // namespace
 
 CZuError CZuDirectory::Remove(const std::string& p, bool recursive, bool) {
     std::string real = path(p);

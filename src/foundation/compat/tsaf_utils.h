@@ -21,8 +21,7 @@ public:
     // Commands. time_limit is in seconds; a command still running then is killed.
     // 0 means the default limit, as for TsProcess::system: never no limit.
     static int popen(const std::string& cmd, std::list<std::string>& lines, int time_limit);
-    static int execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err,
-                               int time_limit);
+    static int execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err, int time_limit);
 
     // Registry keys of section Dockwright: 0 and the value, non-zero when absent.
     static int get_reg_key(const std::string& name, std::string& value);
@@ -99,11 +98,9 @@ public:
     // Installs the public key in root's authorized keys on host. password is
     // root's password there, used once through a private file; empty when key
     // login already works.
-    static int copy_ssh_keys(const std::string& public_key_path, const std::string& host,
-                             const std::string& password);
+    static int copy_ssh_keys(const std::string& public_key_path, const std::string& host, const std::string& password);
     // Names in a directory of host (without . and ..), appended in order.
-    static int get_remote_dir_contents(const std::string& host, const std::string& dir,
-                                       std::list<std::string>& names);
+    static int get_remote_dir_contents(const std::string& host, const std::string& dir, std::list<std::string>& names);
     // Removes a file on host; a file that is already gone counts as removed.
     static int delete_remote_file(const std::string& host, const std::string& path);
 

@@ -12,8 +12,7 @@ int tsaf_utils::popen(const std::string& cmd, std::list<std::string>& lines, int
     return r.status;
 }
 
-int tsaf_utils::execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err,
-                                int time_limit) {
+int tsaf_utils::execute_command(const std::string& cmd, std::list<std::string>& out, std::string& err, int time_limit) {
     auto r = current().run(cmd, time_limit > 0 ? time_limit : TsProcess::kDefaultTimeLimitS);
     tidewall::text::append_lines(r.out, out);
     err = r.err;

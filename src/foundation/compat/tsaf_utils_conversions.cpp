@@ -1,6 +1,5 @@
 #include "foundation/compat/tsaf_utils.h"
 
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -31,8 +31,8 @@ int tsaf_utils::get_dir_bdev(const std::string& dir, std::string& bdev, std::str
     bool found = false;
     for (const auto& e : entries) {
         const std::string& mp = e.GetMountPoint();
-        bool covers = mp == "/" || want == mp || (want.compare(0, mp.size(), mp) == 0 && want.size() > mp.size() &&
-                                                  want[mp.size()] == '/');
+        bool covers = mp == "/" || want == mp ||
+                      (want.compare(0, mp.size(), mp) == 0 && want.size() > mp.size() && want[mp.size()] == '/');
         if (covers && mp.size() >= best) {
             best = mp.size();
             bdev = e.GetBackingDevice();

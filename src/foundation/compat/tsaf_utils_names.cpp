@@ -25,7 +25,7 @@ bool same_name(const std::string& a, const std::string& b) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int tsaf_utils::is_loop_back_hname(const std::string& name) {
     if (name.empty()) return 0;

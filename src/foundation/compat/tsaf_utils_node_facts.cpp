@@ -1,6 +1,6 @@
-#include "foundation/host/time_limits.h"
-#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/host/time_limits.h"
 
 #include "foundation/fs/file_kind.h"
 #include "foundation/host/host_backend.h"
@@ -34,9 +34,9 @@ int tsaf_utils::check_rpm(const std::string& name) {
     // 0 means installed. Debian nodes have no rpm database: ask dpkg as well.
     std::string q = name;
     for (char c : q)
-        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '+'))
-            return -1;
-    auto r = current().run("rpm -q " + q + " >/dev/null 2>&1 || dpkg -s " + q + " >/dev/null 2>&1", tidewall::time_limits::kDefaultS);
+        if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '+')) return -1;
+    auto r = current().run("rpm -q " + q + " >/dev/null 2>&1 || dpkg -s " + q + " >/dev/null 2>&1",
+                           tidewall::time_limits::kDefaultS);
     return r.status == 0 ? 0 : -1;
 }
 

@@ -1,5 +1,5 @@
-#include "foundation/host/time_limits.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
 
 #include "foundation/host/host_backend.h"
 #include "foundation/host/shell_quote.h"
@@ -12,4 +12,6 @@ int tsaf_utils::disableservice(const std::string& name, bool stop_now) {
     return current().run(cmd, tidewall::time_limits::kDefaultS).status == 0 ? 0 : -1;
 }
 
-int tsaf_utils::systemctl_reload_cmd() { return current().run("systemctl daemon-reload", tidewall::time_limits::kDefaultS).status == 0 ? 0 : -1; }
+int tsaf_utils::systemctl_reload_cmd() {
+    return current().run("systemctl daemon-reload", tidewall::time_limits::kDefaultS).status == 0 ? 0 : -1;
+}

@@ -1,5 +1,5 @@
-#include "foundation/host/time_limits.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/host/time_limits.h"
 
 #include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
@@ -30,7 +30,7 @@ bool usable_host(const std::string& host) {
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int tsaf_utils::generate_ssh_keys(const std::string& private_key_path) {
     if (private_key_path.empty()) return -1;
@@ -50,9 +50,12 @@ int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::str
                               const std::string& password) {
     if (!usable_host(host) || !is_file(public_key_path)) return -1;
     std::string target = "root@" + host;
-    std::string tail = tidewall::shell_quote(public_key_path) + " -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new ";
+    std::string tail =
+        tidewall::shell_quote(public_key_path) + " -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new ";
     if (password.empty())
-        return current().run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, tidewall::time_limits::kDefaultS).status;
+        return current()
+            .run("ssh-copy-id -i " + tail + "-o BatchMode=yes " + target, tidewall::time_limits::kDefaultS)
+            .status;
     // The password goes through a file only root can read, in the root-only
     // state directory, never through a command line that every user can see.
     std::string dir;
@@ -66,7 +69,10 @@ int tsaf_utils::copy_ssh_keys(const std::string& public_key_path, const std::str
     int rc = -1;
     if (written) {
         std::string file = tmpl.substr(path("/").size() - 1);  // the system path of the mapped file
-        rc = current().run("sshpass -f " + tidewall::shell_quote(file) + " ssh-copy-id -i " + tail + target, tidewall::time_limits::kDefaultS).status;
+        rc = current()
+                 .run("sshpass -f " + tidewall::shell_quote(file) + " ssh-copy-id -i " + tail + target,
+                      tidewall::time_limits::kDefaultS)
+                 .status;
     }
     ::unlink(tmpl.c_str());
     return rc;
@@ -76,7 +82,8 @@ int tsaf_utils::get_remote_dir_contents(const std::string& host, const std::stri
                                         std::list<std::string>& names) {
     if (!usable_host(host) || dir.empty()) return -1;
     std::string remote = "ls -A -- " + tidewall::shell_quote(dir);
-    auto r = current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), tidewall::time_limits::kDefaultS);
+    auto r = current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote),
+                           tidewall::time_limits::kDefaultS);
     if (r.status != 0) return r.status;
     tidewall::text::append_lines(r.out, names);
     return 0;
@@ -85,5 +92,8 @@ int tsaf_utils::get_remote_dir_contents(const std::string& host, const std::stri
 int tsaf_utils::delete_remote_file(const std::string& host, const std::string& file) {
     if (!usable_host(host) || file.empty()) return -1;
     std::string remote = "rm -f -- " + tidewall::shell_quote(file);
-    return current().run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote), tidewall::time_limits::kDefaultS).status;
+    return current()
+        .run(std::string("ssh ") + kSshOptions + " root@" + host + " " + tidewall::shell_quote(remote),
+             tidewall::time_limits::kDefaultS)
+        .status;
 }

@@ -1,6 +1,5 @@
 #include "foundation/compat/tsaf_utils.h"
 
-
 int tsaf_utils::is_present(const std::list<std::string>& items, const std::string& value) {
     for (const auto& i : items)
         if (i == value) return 1;

@@ -6,13 +6,13 @@ namespace tidewall {
 
 namespace {
 struct thread_error {
-    unsigned depth = 0;      // call_scopes open on this thread
-    std::string reason;      // set(): the reason a call gave
-    std::string logged;      // note_logged(): the failure the log shows
+    unsigned depth = 0;  // call_scopes open on this thread
+    std::string reason;  // set(): the reason a call gave
+    std::string logged;  // note_logged(): the failure the log shows
 };
 thread_local thread_error t_error;
 const std::string kNone;
-} // namespace
+}  // namespace
 
 void last_error::set(const std::string& reason) {
     if (!reason.empty()) t_error.reason = reason;
@@ -52,6 +52,6 @@ int to_rc(const status& s) {
     return s.code();
 }
 
-} // namespace tidewall
+}  // namespace tidewall
 
 std::string tw_last_error() { return tidewall::last_error::get(); }

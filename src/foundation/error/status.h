@@ -40,7 +40,7 @@ void note_logged(const std::string& message);
 // The reason: set() first, else the failure logged.
 const std::string& get();
 void clear();
-} // namespace last_error
+}  // namespace last_error
 
 // Held by a public entry point for the length of its call: the outermost one
 // clears the last error when it begins, so a reason always belongs to the
@@ -60,6 +60,6 @@ public:
 // The boundary: the status's code (0 when ok), its reason kept as last error.
 int to_rc(const status& s);
 
-} // namespace tidewall
+}  // namespace tidewall
 
 #endif

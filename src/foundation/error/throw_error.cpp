@@ -11,4 +11,4 @@ void throw_error(const std::string& tag, const std::string& message, const std::
     throw TsException(tag, message, source, line, -1);
 }
 
-} // namespace tidewall
+}  // namespace tidewall

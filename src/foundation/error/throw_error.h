@@ -17,6 +17,6 @@ namespace tidewall {
     throw_error(tag, message, "tw_storage", line);
 }
 
-} // namespace tidewall
+}  // namespace tidewall
 
 #endif

@@ -6,14 +6,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cctype>
-#include <csignal>
-#include <ctime>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -47,7 +47,7 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, slash);
 }
 
-} // namespace
+}  // namespace
 
 int list_dir(const std::string& path, std::vector<std::string>& names) {
     names.clear();
@@ -244,7 +244,7 @@ int create_temporary(int dfd, const std::string& base, std::string& tmp) {
     return -1;
 }
 
-} // namespace
+}  // namespace
 
 int write_atomic(const std::string& link_or_file, const std::string& content, mode_t default_mode) {
     // Renaming over a link would turn it into a plain file and leave its target
@@ -404,4 +404,4 @@ exclusive_lock::~exclusive_lock() {
     if (fd_ >= 0) ::close(fd_);  // closing drops the lock
 }
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io

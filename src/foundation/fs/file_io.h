@@ -86,6 +86,6 @@ private:
     int fd_ = -1;
 };
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io
 
 #endif

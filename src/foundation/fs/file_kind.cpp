@@ -14,10 +14,10 @@ bool kind_is(const std::string& path, links how, mode_t kind) {
     return status_of(path, st, how == links::follow) == 0 && (st.st_mode & S_IFMT) == kind;
 }
 
-} // namespace
+}  // namespace
 
 bool is_directory(const std::string& path, links how) { return kind_is(path, how, S_IFDIR); }
 
 bool is_regular_file(const std::string& path, links how) { return kind_is(path, how, S_IFREG); }
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io

@@ -13,6 +13,6 @@ enum class links { follow, no_follow };
 bool is_directory(const std::string& path, links how = links::follow);
 bool is_regular_file(const std::string& path, links how = links::follow);
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io
 
 #endif

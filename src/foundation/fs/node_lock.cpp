@@ -51,7 +51,7 @@ void record_pid(int fd) {
     }
 }
 
-} // namespace
+}  // namespace
 
 int lock_directory(std::string& dir) {
     dir = host::path(kLockDir);
@@ -174,7 +174,7 @@ const char* lock_file_of(operation op) {
     return "operation.lock";
 }
 
-} // namespace
+}  // namespace
 
 operation_lock::operation_lock(operation op, unsigned wait_ms) : op_(op), lock_(lock_file_of(op), wait_ms) {}
 
@@ -189,4 +189,4 @@ std::string operation_lock::message() const {
     return "cannot take the " + name + " lock: " + lock_.why();
 }
 
-} // namespace tidewall::locks
+}  // namespace tidewall::locks

@@ -90,6 +90,6 @@ private:
 // "metadata configure", "first boot", "tuning", "pruning", "stamp repair").
 const char* operation_name(operation op);
 
-} // namespace tidewall::locks
+}  // namespace tidewall::locks
 
 #endif

@@ -4,11 +4,11 @@
 
 #include <tidewall/tw_fs_cleaner.h>
 
-#include "foundation/log/log_level.h"
-#include "foundation/fs/tree_cleaner.h"
 #include "foundation/compat/czu_file.h"
-#include "foundation/host/host_backend.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/fs/tree_cleaner.h"
+#include "foundation/host/host_backend.h"
+#include "foundation/log/log_level.h"
 
 #include <cerrno>
 #include <cstring>
@@ -70,7 +70,7 @@ int empty_dir(int fd, dev_t dev) {
     return first;
 }
 
-} // namespace
+}  // namespace
 
 int tidewall::fs::remove_tree(std::string system_path) {
     while (system_path.size() > 1 && system_path.back() == '/') system_path.pop_back();

@@ -14,6 +14,6 @@ namespace tidewall::fs {
 // maps it) and everything in it; 0 or the first errno met.
 int remove_tree(std::string system_path);
 
-} // namespace tidewall::fs
+}  // namespace tidewall::fs
 
 #endif

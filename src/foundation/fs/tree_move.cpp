@@ -35,7 +35,8 @@ int copy_entry(const std::string& from, const std::string& to) {
         if (::lstat(to.c_str(), &made) != 0) return errno;
         if (!S_ISDIR(made.st_mode)) return ENOTDIR;
         ::chmod(to.c_str(), st.st_mode & 07777);
-        if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */ }
+        if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */
+        }
         std::vector<std::string> names;
         if (int rc = names_in(from, names)) return rc;
         for (const auto& n : names)
@@ -50,7 +51,8 @@ int copy_entry(const std::string& from, const std::string& to) {
         // A link of an earlier, interrupted run is replaced.
         if (::unlink(to.c_str()) != 0 && errno != ENOENT) return errno;
         if (::symlink(target.c_str(), to.c_str()) != 0) return errno;
-        if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */ }
+        if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */
+        }
         return 0;
     }
     if (!S_ISREG(st.st_mode)) return EINVAL;
@@ -59,7 +61,8 @@ int copy_entry(const std::string& from, const std::string& to) {
     // write_atomic keeps an existing target's mode: give it the source's.
     if (int rc = write_atomic(to, content, st.st_mode & 07777)) return rc;
     ::chmod(to.c_str(), st.st_mode & 07777);
-    if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */ }
+    if (::lchown(to.c_str(), st.st_uid, st.st_gid) != 0) { /* owner kept where allowed */
+    }
     return 0;
 }
 
@@ -89,7 +92,7 @@ int check_copyable(const std::string& p) {
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int copy_tree_then_remove(const std::string& from, const std::string& to) {
     if (int rc = check_copyable(from)) return rc;
@@ -104,4 +107,4 @@ int move_tree(const std::string& from, const std::string& to) {
     return copy_tree_then_remove(from, to);
 }
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io

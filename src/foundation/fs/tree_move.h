@@ -20,6 +20,6 @@ int move_tree(const std::string& from, const std::string& to);
 // The copy-then-remove half of move_tree, for any two places.
 int copy_tree_then_remove(const std::string& from, const std::string& to);
 
-} // namespace tidewall::file_io
+}  // namespace tidewall::file_io
 
 #endif

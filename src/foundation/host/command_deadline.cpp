@@ -9,7 +9,7 @@ namespace tidewall::host {
 namespace {
 using clock = std::chrono::steady_clock;
 thread_local std::optional<clock::time_point> deadline;
-} // namespace
+}  // namespace
 
 command_deadline::command_deadline(clock::time_point at) : had_outer_(deadline.has_value()) {
     if (had_outer_) outer_ = *deadline;
@@ -35,4 +35,4 @@ int time_limit_within_deadline(int time_limit_s) {
     return static_cast<int>(seconds);
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host

@@ -32,6 +32,6 @@ int time_limit_within_deadline(int time_limit_s);
 // The calling thread's deadline, if any: for handing it on to helper threads.
 std::optional<std::chrono::steady_clock::time_point> thread_deadline();
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

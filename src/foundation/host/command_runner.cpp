@@ -1,10 +1,10 @@
-#include "foundation/log/log_level.h"
 #include "foundation/host/command_runner.h"
+#include "foundation/log/log_level.h"
 
 #include <tidewall/tw_debug.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -57,7 +57,7 @@ bool drain(int fd, std::string& sink, size_t cap, bool& over) {
     }
 }
 
-} // namespace
+}  // namespace
 
 command_result run_shell_command(const std::string& cmd, int time_limit_s, size_t output_cap) {
     command_result result;
@@ -124,8 +124,7 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s, size_
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock_type::now()).count();
             if (left <= 0) {
                 ::kill(-pid, SIGKILL);
-                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-                }
+                while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
                 if (out_open) drain(out.fd[0], result.out, output_cap, over_cap);
                 if (err_open) drain(err.fd[0], result.err, output_cap, over_cap);
                 result.timed_out = true;
@@ -156,8 +155,7 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s, size_
         if (over_cap) {
             // A tool or peer printing without end must not exhaust the node's memory.
             ::kill(-pid, SIGKILL);
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
             tw_debug().logMessage("tidewall::host::run_shell_command", tidewall::log_level::failure,
                                   "Command [%s] killed: its output passed the %zu byte cap", cmd.c_str(), output_cap);
             result.status = -1;
@@ -178,4 +176,4 @@ command_result run_shell_command(const std::string& cmd, int time_limit_s, size_
     return result;
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host

@@ -18,6 +18,6 @@ namespace tidewall::host {
 constexpr size_t kOutputCapBytes = size_t{64} << 20;
 command_result run_shell_command(const std::string& cmd, int time_limit_s, size_t output_cap = kOutputCapBytes);
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

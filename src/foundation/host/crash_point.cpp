@@ -29,7 +29,7 @@ long configured_step() {
 
 std::atomic<long> steps{0};
 
-} // namespace
+}  // namespace
 
 void crash_point(const char* kind, const char* what) {
     static const long at = configured_step();
@@ -52,4 +52,4 @@ void crash_point(const char* kind, const char* what) {
     if (k == at) ::kill(::getpid(), SIGKILL);
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host

@@ -17,6 +17,6 @@ namespace tidewall::host {
 // it for the trace. Does nothing unless the aid is set.
 void crash_point(const char* kind, const char* what);
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

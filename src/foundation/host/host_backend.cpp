@@ -31,4 +31,4 @@ backend* install(backend* b) {
     return before;
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host

@@ -16,10 +16,10 @@
 namespace tidewall::host {
 
 struct command_result {
-    int status = 0;         // 0 success; exit code, 128+signal, or -1 when it could not run
-    std::string out;        // standard output, whole
-    std::string err;        // standard error, whole
-    bool timed_out = false; // killed at its time limit
+    int status = 0;  // 0 success; exit code, 128+signal, or -1 when it could not run
+    std::string out;  // standard output, whole
+    std::string err;  // standard error, whole
+    bool timed_out = false;  // killed at its time limit
 };
 
 struct fs_usage {
@@ -109,6 +109,6 @@ inline std::string env(const std::string& name) {
 // Convenience: the steady clock of the backend in force.
 inline std::chrono::steady_clock::time_point steady_now() { return current().steady_now(); }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

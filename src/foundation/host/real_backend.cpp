@@ -3,9 +3,9 @@
 #include "foundation/host/command_deadline.h"
 #include "foundation/host/command_runner.h"
 #include "foundation/host/crash_point.h"
+#include "foundation/host/system_paths.h"
 #include "foundation/log/log_file.h"
 #include "foundation/registry/registry_store.h"
-#include "foundation/host/system_paths.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -54,7 +54,7 @@ long sleep_cap_ms() {
     return v;
 }
 
-} // namespace
+}  // namespace
 
 command_result real_backend::run(const std::string& cmd, int time_limit_s) {
     const int cap = time_limit_cap_s();
@@ -217,8 +217,7 @@ std::string real_backend::log_path() {
 }
 
 void real_backend::log(int level, const char* tag, const std::string& text, int size_mib, int versions) {
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                  std::chrono::system_clock::now().time_since_epoch())
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
                   .count();
     logfile::limits lim;
     lim.max_bytes = static_cast<unsigned long long>(size_mib > 0 ? size_mib : 10) << 20;
@@ -227,4 +226,4 @@ void real_backend::log(int level, const char* tag, const std::string& text, int 
     logfile::writer(log_path()).write(logfile::format_line(ms, ::getpid(), level, tag, text), lim);
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host

@@ -37,6 +37,6 @@ private:
     std::string log_path_;
 };
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

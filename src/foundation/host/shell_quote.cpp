@@ -26,4 +26,4 @@ std::string shell_quote(const std::string& value) {
     return out;
 }
 
-} // namespace tidewall
+}  // namespace tidewall

@@ -11,6 +11,6 @@ namespace tidewall {
 // becomes ''.
 std::string shell_quote(const std::string& value);
 
-} // namespace tidewall
+}  // namespace tidewall
 
 #endif

@@ -27,6 +27,6 @@ inline constexpr char registry_root[] = "/etc/TessalineRegistry/Tolvan";
 inline constexpr char lock_dir[] = "/run/tidewall";
 inline constexpr char state_dir[] = "/var/lib/tidewall";
 
-} // namespace tidewall::host::system_paths
+}  // namespace tidewall::host::system_paths
 
 #endif

@@ -14,6 +14,6 @@ inline constexpr int kMkfsS = 7200;
 // Mounting replays a file system's log, which on a large one takes minutes.
 inline constexpr int kMountS = 600;
 
-} // namespace tidewall::time_limits
+}  // namespace tidewall::time_limits
 
 #endif

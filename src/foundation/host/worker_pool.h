@@ -57,6 +57,6 @@ inline size_t run_bounded(size_t count, size_t workers, const std::function<void
     return std::min(next.load(), count);
 }
 
-} // namespace tidewall::host
+}  // namespace tidewall::host
 
 #endif

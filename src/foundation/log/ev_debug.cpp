@@ -21,8 +21,8 @@ void EvDebug::setMaxVersion(int versions) { max_version_ = versions; }
 
 int EvDebug::getDebugLevel() const { return debug_level_; }
 
-void EvDebug::handleMsgEventDebug_NEW(int level, const char* tag, unsigned, int, long long, void*,
-                                      const char* format, va_list args) {
+void EvDebug::handleMsgEventDebug_NEW(int level, const char* tag, unsigned, int, long long, void*, const char* format,
+                                      va_list args) {
     if (level > debug_level_ || !format) return;
     char small[1024];
     va_list copy;

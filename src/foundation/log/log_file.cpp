@@ -18,15 +18,15 @@ namespace {
 constexpr unsigned kLockWaitMs = 200;
 constexpr unsigned kLockRetryMs = 1;
 
-} // namespace
+}  // namespace
 
 std::string format_line(long long epoch_ms, int pid, int level, const char* tag, const std::string& text) {
     std::time_t secs = static_cast<std::time_t>(epoch_ms / 1000);
     struct tm tmv {};
     ::localtime_r(&secs, &tmv);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03lld", tmv.tm_year + 1900,
-                  tmv.tm_mon + 1, tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, epoch_ms % 1000);
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03lld", tmv.tm_year + 1900, tmv.tm_mon + 1,
+                  tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec, epoch_ms % 1000);
     std::string line = stamp;
     line += " [" + std::to_string(pid) + "] [" + std::to_string(level) + "] ";
     line += tag ? tag : "-";
@@ -75,4 +75,4 @@ bool writer::write(const std::string& line, const limits& lim) const {
     return ok;
 }
 
-} // namespace tidewall::logfile
+}  // namespace tidewall::logfile

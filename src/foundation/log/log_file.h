@@ -36,6 +36,6 @@ private:
     std::string path_;
 };
 
-} // namespace tidewall::logfile
+}  // namespace tidewall::logfile
 
 #endif

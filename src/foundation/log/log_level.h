@@ -10,12 +10,12 @@ namespace tidewall::log_level {
 
 enum level : int {
     failure = -1,  // always written: something failed
-    step = 0,      // the main steps of an operation
-    detail = 1,    // the details of a step (a node's default level)
-    trace = 2,     // tracing
-    dump = 3,      // whole tool outputs
+    step = 0,  // the main steps of an operation
+    detail = 1,  // the details of a step (a node's default level)
+    trace = 2,  // tracing
+    dump = 3,  // whole tool outputs
 };
 
-} // namespace tidewall::log_level
+}  // namespace tidewall::log_level
 
 #endif

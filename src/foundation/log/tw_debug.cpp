@@ -31,8 +31,7 @@ void tw_debug::init() {
 
 int tw_debug::getDebugLevel() const { return backend_.getDebugLevel(); }
 
-void tw_debug::forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt,
-                       va_list args) {
+void tw_debug::forward(int level, const char* tag, unsigned extra32, long long extra64, const char* fmt, va_list args) {
     if (level == -1 && fmt) {
         // A failure is a reason a caller may want: formatted whatever the log level.
         char text[512];
@@ -45,10 +44,10 @@ void tw_debug::forward(int level, const char* tag, unsigned extra32, long long e
     backend_.handleMsgEventDebug_NEW(level, tag, extra32, -1, extra64, nullptr, fmt, args);
 }
 
-#define TW_FORWARD(level, tag, a, v)      \
-    va_list args;                         \
-    va_start(args, fmt);                  \
-    forward(level, tag, a, v, fmt, args); \
+#define TW_FORWARD(level, tag, a, v)                                                                                   \
+    va_list args;                                                                                                      \
+    va_start(args, fmt);                                                                                               \
+    forward(level, tag, a, v, fmt, args);                                                                              \
     va_end(args)
 
 void tw_debug::logMessage(int level, const char* fmt, ...) { TW_FORWARD(level, nullptr, 0, 0); }

@@ -40,12 +40,13 @@ bool same_node(const std::string& a, const std::string& b) {
 
 bool holds_file_system_at(const std::string& device, const std::string& path) {
     if (device.empty() || device[0] != '/') return false;
-    struct stat dev {}, dir {};
+    struct stat dev {
+    }, dir{};
     if (::stat(host::path(device).c_str(), &dev) != 0 || !S_ISBLK(dev.st_mode)) return false;
     return ::stat(host::path(path).c_str(), &dir) == 0 && dir.st_dev == dev.st_rdev;
 }
 
-} // namespace
+}  // namespace
 
 bool is_mount_of(const std::string& path, const std::string& device) {
     std::string mounted;
@@ -58,4 +59,4 @@ bool is_mount_point(const std::string& path) {
     return device_at(path, mounted);
 }
 
-} // namespace tidewall::mount_check
+}  // namespace tidewall::mount_check

@@ -18,6 +18,6 @@ bool is_mount_of(const std::string& path, const std::string& device);
 // True when the mount table has an entry at path.
 bool is_mount_point(const std::string& path);
 
-} // namespace tidewall::mount_check
+}  // namespace tidewall::mount_check
 
 #endif

@@ -47,4 +47,4 @@ int read_mountinfo(std::vector<mountinfo_entry>& entries) {
     return 0;
 }
 
-} // namespace tidewall::mount_table
+}  // namespace tidewall::mount_table

@@ -11,11 +11,11 @@
 namespace tidewall::mount_table {
 
 struct mountinfo_entry {
-    std::string devnum;       // "major:minor" of the mounted file system
-    std::string root;         // the directory of that file system mounted here
+    std::string devnum;  // "major:minor" of the mounted file system
+    std::string root;  // the directory of that file system mounted here
     std::string mount_point;
-    std::string fs_type;      // after the "-" separator
-    std::string source;       // the mount source, "none" or a device path
+    std::string fs_type;  // after the "-" separator
+    std::string source;  // the mount source, "none" or a device path
 };
 
 // One entry per line with at least the fields up to the mount point; the
@@ -25,6 +25,6 @@ std::vector<mountinfo_entry> parse_mountinfo(const std::string& text);
 // Reads /proc/self/mountinfo through the host layer; 0 or an errno value.
 int read_mountinfo(std::vector<mountinfo_entry>& entries);
 
-} // namespace tidewall::mount_table
+}  // namespace tidewall::mount_table
 
 #endif

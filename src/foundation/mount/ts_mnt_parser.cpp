@@ -27,7 +27,7 @@ int to_int(const std::string& s) {
     return static_cast<int>(v);
 }
 
-} // namespace
+}  // namespace
 
 namespace tidewall::mount_table {
 
@@ -61,7 +61,7 @@ std::string unescape_field(const std::string& field) {
     return out;
 }
 
-} // namespace tidewall::mount_table
+}  // namespace tidewall::mount_table
 
 TsMntParser::TsMntParser(std::string path) : path_(std::move(path)) {}
 

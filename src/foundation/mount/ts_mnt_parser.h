@@ -18,7 +18,7 @@ std::string escape_field(const std::string& value);
 // \012 newline, \134 backslash); anything else stays as written.
 std::string unescape_field(const std::string& field);
 
-} // namespace tidewall::mount_table
+}  // namespace tidewall::mount_table
 
 class TsMntParser {
 public:

@@ -110,8 +110,7 @@ TW_PRG_AVX512 std::uint64_t walk_pairs8(std::uint64_t base, std::uint64_t pair, 
 
 // Words first .. first+count-1 handed to `words`, buffer index 0 on; the or of
 // the differences it reports.
-template <typename Words>
-std::uint64_t walk(unsigned key, std::uint64_t first, unsigned count, Words words) {
+template <typename Words> std::uint64_t walk(unsigned key, std::uint64_t first, unsigned count, Words words) {
     const std::uint64_t base = base_of(key);
     std::uint64_t pair = first / 2;
     unsigned i = 0;
@@ -135,7 +134,7 @@ std::uint64_t walk(unsigned key, std::uint64_t first, unsigned count, Words word
     return diff;
 }
 
-} // namespace
+}  // namespace
 
 unsigned new_key(std::string& key_text) {
     unsigned key = host::current().random_u32();
@@ -145,12 +144,10 @@ unsigned new_key(std::string& key_text) {
     return key;
 }
 
-void fill(unsigned key, std::uint64_t first, unsigned* buf, unsigned count) {
-    walk(key, first, count, writer{buf});
-}
+void fill(unsigned key, std::uint64_t first, unsigned* buf, unsigned count) { walk(key, first, count, writer{buf}); }
 
 bool matches(unsigned key, std::uint64_t first, const unsigned* buf, unsigned count) {
     return walk(key, first, count, comparer{buf}) == 0;
 }
 
-} // namespace tidewall::prg
+}  // namespace tidewall::prg

@@ -19,6 +19,6 @@ void fill(unsigned key, std::uint64_t first, unsigned* buf, unsigned count);
 // Whether buf holds exactly words first .. first+count-1 of key's stream.
 bool matches(unsigned key, std::uint64_t first, const unsigned* buf, unsigned count);
 
-} // namespace tidewall::prg
+}  // namespace tidewall::prg
 
 #endif

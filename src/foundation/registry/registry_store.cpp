@@ -1,11 +1,11 @@
-#include "foundation/log/log_level.h"
 #include "foundation/registry/registry_store.h"
+#include "foundation/log/log_level.h"
 
 #include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
-#include "foundation/text/lines.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
+#include "foundation/text/lines.h"
 
 #include <tidewall/tw_debug.h>
 
@@ -13,8 +13,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <fcntl.h>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -39,7 +39,7 @@ constexpr const char* kDefaultInstance = "Instance001";
 // Section locks: a second writer is waited for this long, then the write fails.
 constexpr unsigned kSectionLockWaitMs = 10000;
 
-} // namespace
+}  // namespace
 
 std::vector<line> parse(const std::string& content) {
     std::vector<line> lines;
@@ -131,7 +131,8 @@ bool store::get(const std::string& section, const std::string& key, std::string&
 bool store::set(const std::string& section, const std::string& key, const std::string& value) const {
     const char* tag = "tidewall::registry::store::set";
     if (!refused_.empty()) {
-        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: %s", section.c_str(), key.c_str(), refused_.c_str());
+        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: %s", section.c_str(),
+                              key.c_str(), refused_.c_str());
         return false;
     }
     if (!valid_key(key) || !valid_value(value) || section.empty() || section.find('/') != std::string::npos)
@@ -141,8 +142,8 @@ bool store::set(const std::string& section, const std::string& key, const std::s
     if (make_dirs(dir) != 0) return false;
     locks::held_lock lock(locks::lock_name_for("registry", file), kSectionLockWaitMs);
     if (!lock.held()) {
-        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: the lock of [%s] is %s", section.c_str(), key.c_str(),
-                              file.c_str(), lock.why().c_str());
+        tw_debug().logMessage(tag, tidewall::log_level::failure, "Not writing [%s] [%s]: the lock of [%s] is %s",
+                              section.c_str(), key.c_str(), file.c_str(), lock.why().c_str());
         return false;
     }
     std::string content;
@@ -181,4 +182,4 @@ store machine_store() {
     return store(tidewall::host::system_paths::registry_root, instance, why);
 }
 
-} // namespace tidewall::registry
+}  // namespace tidewall::registry

@@ -15,7 +15,7 @@
 namespace tidewall::registry {
 
 struct line {
-    std::string text;   // the line as it stands in the file, without newline
+    std::string text;  // the line as it stands in the file, without newline
     bool is_entry = false;
     std::string key;
     std::string value;
@@ -67,6 +67,6 @@ bool machine_instance(std::string& instance, std::string& why);
 // stderr and on every refused write in the log.
 store machine_store();
 
-} // namespace tidewall::registry
+}  // namespace tidewall::registry
 
 #endif

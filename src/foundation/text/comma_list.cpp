@@ -21,4 +21,4 @@ std::vector<std::string> split_commas(const std::string& text, empty_items rule)
     return items;
 }
 
-} // namespace tidewall::text
+}  // namespace tidewall::text

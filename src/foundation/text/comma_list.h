@@ -10,8 +10,8 @@
 namespace tidewall::text {
 
 enum class empty_items {
-    keep,          // "a,,b" is "a", "", "b": the position of an item matters
-    drop,          // "a,,b" is "a", "b"
+    keep,  // "a,,b" is "a", "", "b": the position of an item matters
+    drop,  // "a,,b" is "a", "b"
     trim_and_drop  // items lose surrounding blanks; blank items are dropped
 };
 
@@ -19,6 +19,6 @@ enum class empty_items {
 // (a list of one empty item cannot be written).
 std::vector<std::string> split_commas(const std::string& text, empty_items rule);
 
-} // namespace tidewall::text
+}  // namespace tidewall::text
 
 #endif

@@ -8,4 +8,4 @@ std::vector<std::string> split_lines(const std::string& text) {
     return lines;
 }
 
-} // namespace tidewall::text
+}  // namespace tidewall::text

@@ -12,8 +12,7 @@
 namespace tidewall::text {
 
 // Calls line(const std::string&) for each line, in order.
-template <typename F>
-void for_each_line(const std::string& text, F line) {
+template <typename F> void for_each_line(const std::string& text, F line) {
     size_t start = 0;
     while (start < text.size()) {
         size_t nl = text.find('\n', start);
@@ -24,13 +23,12 @@ void for_each_line(const std::string& text, F line) {
 }
 
 // Appends each line to lines (any container with push_back).
-template <typename C>
-void append_lines(const std::string& text, C& lines) {
+template <typename C> void append_lines(const std::string& text, C& lines) {
     for_each_line(text, [&lines](const std::string& l) { lines.push_back(l); });
 }
 
 std::vector<std::string> split_lines(const std::string& text);
 
-} // namespace tidewall::text
+}  // namespace tidewall::text
 
 #endif

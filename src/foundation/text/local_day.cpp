@@ -13,4 +13,4 @@ std::time_t local_midnight(std::time_t t, int days) {
     return std::mktime(&tm);
 }
 
-} // namespace tidewall::text
+}  // namespace tidewall::text

@@ -13,6 +13,6 @@ namespace tidewall::text {
 // no local time.
 std::time_t local_midnight(std::time_t t, int days = 0);
 
-} // namespace tidewall::text
+}  // namespace tidewall::text
 
 #endif

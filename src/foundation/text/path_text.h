@@ -13,6 +13,6 @@ inline std::string without_trailing_slashes(std::string p) {
     return p;
 }
 
-} // namespace tidewall::text
+}  // namespace tidewall::text
 
 #endif

@@ -7,9 +7,9 @@
 #include "storage/bounded_read.h"
 #include "storage/chunk_pipeline.h"
 
-#include "foundation/log/log_level.h"
-#include "foundation/error/throw_error.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/error/throw_error.h"
+#include "foundation/log/log_level.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -63,7 +63,7 @@ void compare_chunk(tw_debug& log, const char* tag, const unsigned* expected, con
     }
 }
 
-} // namespace
+}  // namespace
 
 void open_or_throw(tw_debug& log, const char* tag, CZuFile& f, const std::string& path, int flags) {
     if (f.Open(path, flags, kFileMode).IsSuccess()) return;
@@ -86,11 +86,10 @@ long long write_stream(tw_debug& log, const std::string& path, unsigned key, uns
     const chunking c{count};
     bool ok = true;
     {
-        tidewall::storage::chunk_pipeline generated(c.chunks(), c.chunk_words(), kSlots,
-                                                    [&](std::uint64_t i, unsigned* words) {
-                                                        tsaf_utils::generate_prg_data_at(key, c.first(i), words,
-                                                                                         c.words(i));
-                                                    });
+        tidewall::storage::chunk_pipeline generated(
+            c.chunks(), c.chunk_words(), kSlots, [&](std::uint64_t i, unsigned* words) {
+                tsaf_utils::generate_prg_data_at(key, c.first(i), words, c.words(i));
+            });
         for (std::uint64_t i = 0; ok && i < c.chunks(); ++i) {
             const unsigned* words = generated.next();
             unsigned n = c.words(i), done = 0;
@@ -159,14 +158,15 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
         }
         if (read_failed) {
             log.logMessage(read_tag, tidewall::log_level::step, "Failed to read from file [%s]", path.c_str());
-            if (!failure.empty()) log.logMessage(read_tag, tidewall::log_level::step, "[%s]: %s", path.c_str(), failure.c_str());
+            if (!failure.empty())
+                log.logMessage(read_tag, tidewall::log_level::step, "[%s]: %s", path.c_str(), failure.c_str());
             rc = -1;
             break;
         }
         if (done < n * 4) {
-            log.logMessage(read_tag, tidewall::log_level::step, "File [%s] short read  expected bytes [%llu] actual bytes [%llu]",
-                           path.c_str(), static_cast<unsigned long long>(count) * 4,
-                           static_cast<unsigned long long>(at) * 4 + done);
+            log.logMessage(read_tag, tidewall::log_level::step,
+                           "File [%s] short read  expected bytes [%llu] actual bytes [%llu]", path.c_str(),
+                           static_cast<unsigned long long>(count) * 4, static_cast<unsigned long long>(at) * 4 + done);
             rc = -1;
             break;
         }
@@ -179,9 +179,10 @@ int check_stream(tw_debug& log, const std::string& path, unsigned key, unsigned 
     }
     close_or_throw(log, read_tag, f, path);
     if (rc == 0 && c.differing > c.logged)
-        log.logMessage("tw_storage::compare_data", tidewall::log_level::step, "[%llu] differing words in all, the first [%u] logged",
+        log.logMessage("tw_storage::compare_data", tidewall::log_level::step,
+                       "[%llu] differing words in all, the first [%u] logged",
                        static_cast<unsigned long long>(c.differing), c.logged);
     return rc != 0 ? rc : (c.differing ? 1 : 0);
 }
 
-} // namespace tidewall::storage::io
+}  // namespace tidewall::storage::io

@@ -3,8 +3,8 @@
 
 #include "storage/io/io_internal.h"
 
-#include "foundation/log/log_level.h"
 #include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 
 #include <climits>
 
@@ -32,8 +32,8 @@ int tw_storage::read_data_from_file(std::string path, void* buf, unsigned len) {
         log_.logMessage(tag, tidewall::log_level::step, "Failed to read from file [%s]", path.c_str());
         rc = -1;
     } else if (done < len) {
-        log_.logMessage(tag, tidewall::log_level::step, "File [%s] short read  expected bytes [%u] actual bytes [%u]", path.c_str(), len,
-                        done);
+        log_.logMessage(tag, tidewall::log_level::step, "File [%s] short read  expected bytes [%u] actual bytes [%u]",
+                        path.c_str(), len, done);
         rc = -1;
     }
     close_or_throw(log_, tag, f, path);
@@ -46,7 +46,8 @@ bool tw_storage::compare_data(unsigned* expected, unsigned* actual, unsigned cou
     bool equal = true;
     for (unsigned i = 0; i < count; ++i) {
         if (expected[i] == actual[i]) continue;
-        log_.logMessage(tag, tidewall::log_level::step, "@ index [%u] expected value [%u] actual value [%u]", i, expected[i], actual[i]);
+        log_.logMessage(tag, tidewall::log_level::step, "@ index [%u] expected value [%u] actual value [%u]", i,
+                        expected[i], actual[i]);
         equal = false;
     }
     return equal;
@@ -58,11 +59,13 @@ int tw_storage::generate_random_file(unsigned count, std::string path, unsigned&
 
 int tw_storage::generate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress) {
     const char* tag = "tw_storage::generate_random_file";
-    log_.logMessage(tag, tidewall::log_level::step, "File [%s] will be filled with [%u] entries generated from pseudo random number generator",
+    log_.logMessage(tag, tidewall::log_level::step,
+                    "File [%s] will be filled with [%u] entries generated from pseudo random number generator",
                     path.c_str(), count);
     bool exists = false;
     if (CZuPath::Exists(path, exists).IsFailure()) {
-        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists",
+                        path.c_str());
         return -1;
     }
     if (exists && CZuFile::Delete(path, true).IsFailure()) {
@@ -90,11 +93,13 @@ int tw_storage::validate_random_file(unsigned count, std::string path, unsigned&
 
 int tw_storage::validate_random_file(unsigned count, std::string path, unsigned& key, const io_progress& progress) {
     const char* tag = "tw_storage::validate_random_file";
-    log_.logMessage(tag, tidewall::log_level::step, "File [%s] entries [%u] PRNG key [%u] will be checked for validity of data", path.c_str(),
-                    count, key);
+    log_.logMessage(tag, tidewall::log_level::step,
+                    "File [%s] entries [%u] PRNG key [%u] will be checked for validity of data", path.c_str(), count,
+                    key);
     bool exists = false;
     if (CZuPath::Exists(path, exists).IsFailure()) {
-        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists", path.c_str());
+        log_.logMessage(tag, tidewall::log_level::step, "Failed to check whether the file file [%s] exists",
+                        path.c_str());
         return -1;
     }
     if (!exists) {

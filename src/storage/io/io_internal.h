@@ -74,6 +74,6 @@ private:
     int order_ = 0;
 };
 
-} // namespace tidewall::storage::io
+}  // namespace tidewall::storage::io
 
 #endif

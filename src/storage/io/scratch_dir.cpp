@@ -6,10 +6,10 @@
 
 #include <tidewall/tw_fs_cleaner.h>
 
-#include "foundation/log/log_level.h"
+#include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
-#include "foundation/compat/tsaf_utils.h"
+#include "foundation/log/log_level.h"
 
 #include <algorithm>
 #include <atomic>
@@ -67,7 +67,7 @@ bool holds_only_check_files(const std::string& real_dir) {
            static_cast<unsigned long long>(st.st_size) <= kCheckEntries * sizeof(unsigned);
 }
 
-} // namespace
+}  // namespace
 
 std::string scratch_name() {
     static std::atomic<unsigned> runs{0};
@@ -87,7 +87,8 @@ void remove_check_leftovers(tw_debug& log, const std::string& mnt_path) {
         const std::string leftover = mnt_path + "/" + name;
         if (!holds_only_check_files(real + "/" + name)) continue;
         if (CZuDirectory::Remove(leftover, true).IsFailure())
-            log.logMessage(tag, tidewall::log_level::step, "Failed to remove [%s] left by an earlier check", leftover.c_str());
+            log.logMessage(tag, tidewall::log_level::step, "Failed to remove [%s] left by an earlier check",
+                           leftover.c_str());
         else
             log.logMessage(tag, tidewall::log_level::step, "Removed [%s] left by an earlier check", leftover.c_str());
     }
@@ -109,4 +110,4 @@ void scratch_cleanup::add(const std::string& path, const char* kind) {
 // remove the entries.
 void scratch_cleanup::abandon() { (void)cleaner_.release(); }
 
-} // namespace tidewall::storage::io
+}  // namespace tidewall::storage::io

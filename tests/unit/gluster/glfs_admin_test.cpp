@@ -52,9 +52,10 @@ TEST(GlfsAdmin, ConstructorThrowsWhenGlusterCannotBeAsked) {
 TEST(GlfsAdmin, FailedOperationAndGarbageAreFailuresNotEmptyLists) {
     std::list<std::string> names;
     std::string error;
-    EXPECT_NE(0, glfs_admin::parse_volume_list(
-                     "<cliOutput><opRet>-1</opRet><opErrno>2</opErrno><opErrstr>No volumes present</opErrstr></cliOutput>",
-                     names, error));
+    EXPECT_NE(0,
+              glfs_admin::parse_volume_list(
+                  "<cliOutput><opRet>-1</opRet><opErrno>2</opErrno><opErrstr>No volumes present</opErrstr></cliOutput>",
+                  names, error));
     EXPECT_EQ("No volumes present", error);
     EXPECT_NE(0, glfs_admin::parse_volume_list("Connection failed", names, error));
     EXPECT_NE(0, glfs_admin::parse_volume_list("<other/>", names, error));
@@ -121,8 +122,7 @@ TEST(GlfsVolume, StoppedBrickAndUnknownVolume) {
     EXPECT_FALSE(online.at("vm:/data/probe/b1/tw_brick"));
 
     test_backend tb;
-    tb.on("gluster --mode=script volume info nosuch --xml", 1, "",
-          "Volume nosuch does not exist\n");
+    tb.on("gluster --mode=script volume info nosuch --xml", 1, "", "Volume nosuch does not exist\n");
     glfs_admin admin;
     glfs_volume vol;
     EXPECT_EQ(-1, admin.extract_volume_info("nosuch", vol, false));
@@ -239,11 +239,12 @@ TEST(GlfsAdmin, NetworkFilesAreCopiedToTheLocalBackup) {
     glfs_admin admin;
     EXPECT_EQ(0, admin.backup_network_files_local());
     EXPECT_EQ("127.0.0.1 localhost\n", tb.read_file("/var/lib/tidewall/network-backup/etc_hosts"));
-    EXPECT_EQ("DEVICE=eth0\n", tb.read_file("/var/lib/tidewall/network-backup/etc_sysconfig_network-scripts_ifcfg-eth0"));
+    EXPECT_EQ("DEVICE=eth0\n",
+              tb.read_file("/var/lib/tidewall/network-backup/etc_sysconfig_network-scripts_ifcfg-eth0"));
     EXPECT_FALSE(tb.exists("/var/lib/tidewall/network-backup/etc_sysconfig_network-scripts_readme"));
 }
 
-} // namespace
+}  // namespace
 
 // One pass asks each question once, on any thread that joined it, and answers
 // every volume from the all-volume answers (real --xml shapes).

@@ -37,16 +37,17 @@ TEST(JsonParser, StrictJsonDocument) {
 }
 
 TEST(JsonParser, CommentsWhereverATokenIsExpected) {
-    Object o = parsed("// leading comment\n"
-                      "{ // after the brace\n"
-                      "  \"a\" // before the colon\n"
-                      "  : // before the value\n"
-                      "  1 // after the value\n"
-                      "  , // after the comma\n"
-                      "  \"b\": [ // in an array\n"
-                      "     true // element\n"
-                      "  ] // end\n"
-                      "} // trailing");
+    Object o = parsed(
+        "// leading comment\n"
+        "{ // after the brace\n"
+        "  \"a\" // before the colon\n"
+        "  : // before the value\n"
+        "  1 // after the value\n"
+        "  , // after the comma\n"
+        "  \"b\": [ // in an array\n"
+        "     true // element\n"
+        "  ] // end\n"
+        "} // trailing");
     EXPECT_EQ(1.0L, o.get<Number>("a"));
     EXPECT_TRUE(o.get<Array>("b").get<Boolean>(0));
     // A comment may end the input without a newline.
@@ -78,7 +79,9 @@ TEST(JsonParser, EscapesGiveBytes) {
     Object o = parsed(R"({"e": "\"\\\/\b\f\n\r\t", "u": "\u0041\u00e9\u1234\u41z\u004", "keep": "\q\'\x"})");
     EXPECT_EQ("\"\\/\b\f\n\r\t", o.get<String>("e"));
     // \u takes up to four hex digits and keeps the low byte of their value.
-    EXPECT_EQ(std::string("A\xe9\x34" "Az\x04"), o.get<String>("u"));
+    EXPECT_EQ(std::string("A\xe9\x34"
+                          "Az\x04"),
+              o.get<String>("u"));
     // Any other escaped character keeps its backslash (\' too, inside double quotes).
     EXPECT_EQ("\\q\\'\\x", o.get<String>("keep"));
     // Inside single quotes an escaped double quote is no escape either.
@@ -88,8 +91,9 @@ TEST(JsonParser, EscapesGiveBytes) {
 }
 
 TEST(JsonParser, NumbersAsTheStandardStreamReadsThem) {
-    Object o = parsed("{\"a\": +5, \"b\": .5, \"c\": 5., \"d\": 1.e2, \"e\": -0, \"f\": 00012, \"g\": 1.5E-3,"
-                      " \"h\": 18446744073709551615, \"i\": 123456789012345678901234, \"j\": 1e-4950}");
+    Object o = parsed(
+        "{\"a\": +5, \"b\": .5, \"c\": 5., \"d\": 1.e2, \"e\": -0, \"f\": 00012, \"g\": 1.5E-3,"
+        " \"h\": 18446744073709551615, \"i\": 123456789012345678901234, \"j\": 1e-4950}");
     EXPECT_EQ(5.0L, o.get<Number>("a"));
     EXPECT_EQ(0.5L, o.get<Number>("b"));
     EXPECT_EQ(5.0L, o.get<Number>("c"));
@@ -125,27 +129,21 @@ TEST_P(JsonParserRejects, WithReasonAndPlace) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, JsonParserRejects,
-    ::testing::Values(rejected{"", "expected '{' to open the document", 1, 1},
-                      rejected{"  \n [1]", "expected '{' to open the document", 2, 2},
-                      rejected{"{\"a\": 1", "expected ',' or '}'", 1, 8},
-                      rejected{"{\"a\": \"open", "unterminated string", 1, 12},
-                      rejected{"{\"a\": \"ends in a backslash\\", "unterminated string", 1, 28},
-                      rejected{"{a: 1}", "expected a quoted key", 1, 2},
-                      rejected{"{\"a\" 1}", "expected ':' after the key", 1, 6},
-                      rejected{"{\"a\": }", "expected a value", 1, 7},
-                      rejected{"{,}", "expected a quoted key", 1, 2},
-                      rejected{"{\"a\": 1,,}", "expected a quoted key", 1, 9},
-                      rejected{"{\"a\": [1,]}", "expected a value", 1, 10},
-                      rejected{"{\"a\": [1 2]}", "expected ',' or ']'", 1, 10},
-                      rejected{"{\"a\": /* no */ 1}", "expected a value", 1, 7},
-                      rejected{"{\"a\": 1e}", "not a number", 1, 7},
-                      rejected{"{\"a\": 1e+}", "not a number", 1, 7},
-                      rejected{"{\"a\": -}", "not a number", 1, 7},
-                      rejected{"{\"a\": 1e99999}", "not a number", 1, 7},
-                      rejected{"{\"a\": tru}", "expected a value", 1, 7},
-                      rejected{"{\"a\": NaN}", "expected a value", 1, 7},
-                      rejected{"{\"a\": \"\\u\"}", "\\u without a hex digit", 1, 8},
-                      rejected{"{\"a\":\n\t{\"b\":\n\t\t[1, x]}}", "expected a value", 3, 7}));
+    ::testing::Values(
+        rejected{"", "expected '{' to open the document", 1, 1},
+        rejected{"  \n [1]", "expected '{' to open the document", 2, 2},
+        rejected{"{\"a\": 1", "expected ',' or '}'", 1, 8}, rejected{"{\"a\": \"open", "unterminated string", 1, 12},
+        rejected{"{\"a\": \"ends in a backslash\\", "unterminated string", 1, 28},
+        rejected{"{a: 1}", "expected a quoted key", 1, 2}, rejected{"{\"a\" 1}", "expected ':' after the key", 1, 6},
+        rejected{"{\"a\": }", "expected a value", 1, 7}, rejected{"{,}", "expected a quoted key", 1, 2},
+        rejected{"{\"a\": 1,,}", "expected a quoted key", 1, 9}, rejected{"{\"a\": [1,]}", "expected a value", 1, 10},
+        rejected{"{\"a\": [1 2]}", "expected ',' or ']'", 1, 10},
+        rejected{"{\"a\": /* no */ 1}", "expected a value", 1, 7}, rejected{"{\"a\": 1e}", "not a number", 1, 7},
+        rejected{"{\"a\": 1e+}", "not a number", 1, 7}, rejected{"{\"a\": -}", "not a number", 1, 7},
+        rejected{"{\"a\": 1e99999}", "not a number", 1, 7}, rejected{"{\"a\": tru}", "expected a value", 1, 7},
+        rejected{"{\"a\": NaN}", "expected a value", 1, 7},
+        rejected{"{\"a\": \"\\u\"}", "\\u without a hex digit", 1, 8},
+        rejected{"{\"a\":\n\t{\"b\":\n\t\t[1, x]}}", "expected a value", 3, 7}));
 
 TEST(JsonParser, DeepNestingFailsCleanly) {
     // 100,000 open brackets: a recursive reader without a bound would run the stack out.
@@ -200,7 +198,8 @@ TEST(JsonParser, WrittenTextReadsBackToTheSameText) {
     Array list;
     list << inner << Null() << false << Array() << Object() << "";
     Object doc;
-    doc << "list" << list << "" << "empty key";
+    doc << "list" << list << ""
+        << "empty key";
     const std::string text = doc.json();
     Object back;
     ASSERT_TRUE(back.parse(text));
@@ -209,4 +208,4 @@ TEST(JsonParser, WrittenTextReadsBackToTheSameText) {
               back.get<Array>("list").get<Object>(0).get<String>("bytes"));
 }
 
-} // namespace
+}  // namespace

@@ -14,7 +14,9 @@ namespace {
 
 TEST(JsonValue, HasAnswersOnlyForTheStoredKind) {
     Object o;
-    o << "s" << "x" << "n" << 1u << "b" << true << "a" << Array() << "o" << Object() << "z" << Null();
+    o << "s"
+      << "x"
+      << "n" << 1u << "b" << true << "a" << Array() << "o" << Object() << "z" << Null();
     EXPECT_TRUE(o.has<String>("s"));
     EXPECT_TRUE(o.has<Number>("n"));
     EXPECT_TRUE(o.has<Boolean>("b"));
@@ -43,7 +45,8 @@ std::string failure_of(const std::function<void()>& f) {
 
 TEST(JsonValue, WrongKindIsReportedToTheCaller) {
     Object o;
-    o << "s" << "x";
+    o << "s"
+      << "x";
     Array a;
     a << 5u << o;
 
@@ -56,8 +59,8 @@ TEST(JsonValue, WrongKindIsReportedToTheCaller) {
     EXPECT_EQ(wrong + "\n", stderr_text);
 
     testing::internal::CaptureStderr();
-    EXPECT_NE("(no failure)", failure_of([&] { a.get<Object>(2); }));           // past the end
-    EXPECT_NE("(no failure)", failure_of([&] { o.get<Number>("s"); }));        // wrong kind
+    EXPECT_NE("(no failure)", failure_of([&] { a.get<Object>(2); }));  // past the end
+    EXPECT_NE("(no failure)", failure_of([&] { o.get<Number>("s"); }));  // wrong kind
     EXPECT_NE("(no failure)", failure_of([&] { o.get<String>("missing"); }));  // no such key
     EXPECT_NE("(no failure)", failure_of([&] { Value(1u).get<String>(); }));
     testing::internal::GetCapturedStderr();
@@ -68,7 +71,9 @@ TEST(JsonValue, WrongKindIsReportedToTheCaller) {
 TEST(JsonValue, BuildingTakesKeyThenValueAndReplacesRepeatedKeys) {
     Object o;
     std::string key = "k";
-    o << key << 1u << "k" << "replaced" << "other" << 2ull;
+    o << key << 1u << "k"
+      << "replaced"
+      << "other" << 2ull;
     EXPECT_EQ(2u, o.size());
     EXPECT_EQ("replaced", o.get<String>("k"));
     EXPECT_EQ(2.0L, o.get<Number>("other"));
@@ -108,4 +113,4 @@ TEST(JsonValue, CopiesAreDeep) {
     EXPECT_TRUE(moved.is<Object>());
 }
 
-} // namespace
+}  // namespace

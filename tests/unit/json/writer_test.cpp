@@ -18,36 +18,41 @@ namespace {
 
 TEST(JsonWriter, DiskExampleByteForByte) {
     Object disk;
-    disk << "name" << "sda";
+    disk << "name"
+         << "sda";
     Array disks;
     disks << disk;
     Object doc;
     doc << "disk" << disks;
-    EXPECT_EQ("{\n"
-              "\t\"disk\": [\n"
-              "\t\t{\n"
-              "\t\t\t\"name\": \"sda\" \n"
-              "\t\t} \n"
-              "\t] \n"
-              "} \n",
-              doc.json());
+    EXPECT_EQ(
+        "{\n"
+        "\t\"disk\": [\n"
+        "\t\t{\n"
+        "\t\t\t\"name\": \"sda\" \n"
+        "\t\t} \n"
+        "\t] \n"
+        "} \n",
+        doc.json());
 }
 
 TEST(JsonWriter, KeysInByteOrderAtEveryDepthAndLastCommaOnlyReplaced) {
     Object inner;
     inner << "b" << 2u << "a" << 1u << "B" << 0u;
     Object doc;
-    doc << "volumeGroup" << inner << "node" << "n" << "disk" << true;
-    EXPECT_EQ("{\n"
-              "\t\"disk\": true,\n"
-              "\t\"node\": \"n\",\n"
-              "\t\"volumeGroup\": {\n"
-              "\t\t\"B\": 0,\n"
-              "\t\t\"a\": 1,\n"
-              "\t\t\"b\": 2 \n"
-              "\t} \n"
-              "} \n",
-              doc.json());
+    doc << "volumeGroup" << inner << "node"
+        << "n"
+        << "disk" << true;
+    EXPECT_EQ(
+        "{\n"
+        "\t\"disk\": true,\n"
+        "\t\"node\": \"n\",\n"
+        "\t\"volumeGroup\": {\n"
+        "\t\t\"B\": 0,\n"
+        "\t\t\"a\": 1,\n"
+        "\t\t\"b\": 2 \n"
+        "\t} \n"
+        "} \n",
+        doc.json());
 }
 
 TEST(JsonWriter, EmptyContainersAndScalars) {
@@ -55,15 +60,16 @@ TEST(JsonWriter, EmptyContainersAndScalars) {
 
     Object doc;
     doc << "arr" << Array() << "obj" << Object() << "nil" << Null() << "f" << false;
-    EXPECT_EQ("{\n"
-              "\t\"arr\": [\n"
-              "\t],\n"
-              "\t\"f\": false,\n"
-              "\t\"nil\": null,\n"
-              "\t\"obj\": {\n"
-              "\t} \n"
-              "} \n",
-              doc.json());
+    EXPECT_EQ(
+        "{\n"
+        "\t\"arr\": [\n"
+        "\t],\n"
+        "\t\"f\": false,\n"
+        "\t\"nil\": null,\n"
+        "\t\"obj\": {\n"
+        "\t} \n"
+        "} \n",
+        doc.json());
 }
 
 TEST(JsonWriter, ArraysOfArraysIndentPerDepth) {
@@ -73,19 +79,20 @@ TEST(JsonWriter, ArraysOfArraysIndentPerDepth) {
     outer << inner << Array() << Object();
     Object doc;
     doc << "a" << outer;
-    EXPECT_EQ("{\n"
-              "\t\"a\": [\n"
-              "\t\t[\n"
-              "\t\t\t1,\n"
-              "\t\t\t\"x\" \n"
-              "\t\t],\n"
-              "\t\t[\n"
-              "\t\t],\n"
-              "\t\t{\n"
-              "\t\t} \n"
-              "\t] \n"
-              "} \n",
-              doc.json());
+    EXPECT_EQ(
+        "{\n"
+        "\t\"a\": [\n"
+        "\t\t[\n"
+        "\t\t\t1,\n"
+        "\t\t\t\"x\" \n"
+        "\t\t],\n"
+        "\t\t[\n"
+        "\t\t],\n"
+        "\t\t{\n"
+        "\t\t} \n"
+        "\t] \n"
+        "} \n",
+        doc.json());
 }
 
 TEST(JsonWriter, EscapesControlBytesQuotesBackslashAndSlashInValuesAndKeys) {
@@ -93,16 +100,18 @@ TEST(JsonWriter, EscapesControlBytesQuotesBackslashAndSlashInValuesAndKeys) {
     for (int c = 0; c < 0x20; ++c) all_control += static_cast<char>(c);
     Object doc;
     doc << "c" << all_control;
-    doc << "q\"/\\" << "a/b \"c\" d\\e";
+    doc << "q\"/\\"
+        << "a/b \"c\" d\\e";
     doc << "hi" << std::string("\x7f\x80\xc3\xa9\xff");
-    EXPECT_EQ("{\n"
-              "\t\"c\": \"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e"
-              "\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b"
-              "\\u001c\\u001d\\u001e\\u001f\",\n"
-              "\t\"hi\": \"\x7f\x80\xc3\xa9\xff\",\n"
-              "\t\"q\\\"\\/\\\\\": \"a\\/b \\\"c\\\" d\\\\e\" \n"
-              "} \n",
-              doc.json());
+    EXPECT_EQ(
+        "{\n"
+        "\t\"c\": \"\\u0000\\u0001\\u0002\\u0003\\u0004\\u0005\\u0006\\u0007\\b\\t\\n\\u000b\\f\\r\\u000e"
+        "\\u000f\\u0010\\u0011\\u0012\\u0013\\u0014\\u0015\\u0016\\u0017\\u0018\\u0019\\u001a\\u001b"
+        "\\u001c\\u001d\\u001e\\u001f\",\n"
+        "\t\"hi\": \"\x7f\x80\xc3\xa9\xff\",\n"
+        "\t\"q\\\"\\/\\\\\": \"a\\/b \\\"c\\\" d\\\\e\" \n"
+        "} \n",
+        doc.json());
 }
 
 std::string number_text(const Value& v) {
@@ -140,12 +149,28 @@ std::string printf_text(long double n) {
 
 TEST(JsonWriter, FractionsMatchTheLibrarysNineteenDigitsAcrossTheirRange) {
     const long double edges[] = {
-        1e-4L, -1e-4L, 0.000099999999999999999999L, 0.00010000000000000000001L, 0.1L, 0.3L, 2.0L / 3.0L,
+        1e-4L,
+        -1e-4L,
+        0.000099999999999999999999L,
+        0.00010000000000000000001L,
+        0.1L,
+        0.3L,
+        2.0L / 3.0L,
         0.99999999999999999999L,  // rounds up to a whole 1
-        9.9999999999999999999L, 99.999999999999999995L, 1.0L / 1024, 5.0L / 7.0L, 123456789.123456789L,
-        4503599627370496.5L, 9223372036854775807.5L, 999999999999999999.9L, 9999999999999999999.5L,
+        9.9999999999999999999L,
+        99.999999999999999995L,
+        1.0L / 1024,
+        5.0L / 7.0L,
+        123456789.123456789L,
+        4503599627370496.5L,
+        9223372036854775807.5L,
+        999999999999999999.9L,
+        9999999999999999999.5L,
         // Ties at the 19th digit, rounded to even: 2^-k has all its digits.
-        0.0001220703125L, 1.0000000000000000005L, 2.0000000000000000005L, 1.5L + 1.0L / (1ull << 62),
+        0.0001220703125L,
+        1.0000000000000000005L,
+        2.0000000000000000005L,
+        1.5L + 1.0L / (1ull << 62),
     };
     for (long double n : edges) EXPECT_EQ(printf_text(n), number_text(n)) << static_cast<double>(n);
 
@@ -220,4 +245,4 @@ TEST(JsonWriter, ValueAndArrayTextFollowTheSameClosingRule) {
     EXPECT_EQ("[\n\t1 \n] \n", a.json());
 }
 
-} // namespace
+}  // namespace

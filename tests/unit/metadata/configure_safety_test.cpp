@@ -3,8 +3,8 @@
 // build undoes only what it did, and a teardown unmounts only the node's own
 // file systems.
 
-#include "resource_node.h"
 #include "fixture.h"
+#include "resource_node.h"
 
 #include <functional>
 #include <unistd.h>
@@ -19,7 +19,7 @@ struct refusal {
     const char* name;
     strings disks;
     std::function<void(test_backend&, fake_node&)> setup;
-    std::string problem;    // the failure that names why
+    std::string problem;  // the failure that names why
     std::string fs_device = {};  // when set, the first file system is made there instead of on its volume
 };
 
@@ -35,50 +35,69 @@ void move_first_file_system(std::string& doc, const std::string& device) {
 TEST(ConfigureSafety, RefusesBeforeTheTeardownWhenTheDisksCannotTakeTheLayout) {
     const std::vector<refusal> cases = {
         {"missing disk", {"/dev/sdz"}, nullptr, "disk [/dev/sdz] does not exist"},
-        {"file that sysfs does not know", {"/dev/notadisk"},
+        {"file that sysfs does not know",
+         {"/dev/notadisk"},
          [](test_backend& tb, fake_node&) { tb.write_file("/dev/notadisk", ""); },
          "disk [/dev/notadisk] is not a block device"},
-        {"mounted disk", {"/dev/sdb", "/dev/sdc"},
-         [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); }, "disk [/dev/sdc] is mounted at /srv/data"},
-        {"mounted partition", {"/dev/sdc"},
+        {"mounted disk",
+         {"/dev/sdb", "/dev/sdc"},
+         [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); },
+         "disk [/dev/sdc] is mounted at /srv/data"},
+        {"mounted partition",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node& n) {
              add_partition(tb, "sdc", "sdc1", 1, "8:33");
              tb.write_file("/dev/sdc1", "");
              n.mount("/dev/sdc1", "/boot");
          },
          "disk [/dev/sdc] is mounted at /boot"},
-        {"swap", {"/dev/sdc"},
+        {"swap",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) {
-             tb.write_file("/proc/swaps", "Filename\tType\tSize\tUsed\tPriority\n/dev/sdc  partition\t1048572\t0\t-2\n");
+             tb.write_file("/proc/swaps",
+                           "Filename\tType\tSize\tUsed\tPriority\n/dev/sdc  partition\t1048572\t0\t-2\n");
          },
          "disk [/dev/sdc] is used as swap"},
-        {"held by another group's volume", {"/dev/sdc"},
+        {"held by another group's volume",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { hold_disk(tb, "sdc", "dm-4", "othervg-data"); },
          "disk [/dev/sdc] is held by dm-4"},
-        {"held by a volume of a group named like the outgoing one", {"/dev/sdc"},
+        {"held by a volume of a group named like the outgoing one",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { hold_disk(tb, "sdc", "dm-5", "metadatavg--old-data"); },
          "disk [/dev/sdc] is held by dm-5"},
-        {"mountinfo unreadable", {"/dev/sdc"},
+        {"mountinfo unreadable",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { tb.make_dir("/proc/self/mountinfo"); },
          "disk [/dev/sdc] cannot be checked: /proc/self/mountinfo is unreadable"},
-        {"RAID member", {"/dev/sdc"},
+        {"RAID member",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { tb.make_dir("/sys/class/block/sdc/holders/md0"); },
          "disk [/dev/sdc] is held by md0"},
-        {"another group's physical volume", {"/dev/sdc"},
+        {"another group's physical volume",
+         {"/dev/sdc"},
          [](test_backend& tb, fake_node&) { write_lvm_label(tb, "sdc"); },
          "disk [/dev/sdc] carries an LVM label and is not a disk of the group being replaced"},
-        {"too small", {"/dev/sdg"},
+        {"too small",
+         {"/dev/sdg"},
          [](test_backend& tb, fake_node&) { add_block_device(tb, "sdg", 4ULL << 20, "8:96"); },
          "the disks are too small: logical volume [index] of 0 extents leaves no room for its data"},
         // mkfs on a device that is not one of the layout's new volumes: checked like a disk.
-        {"file system on a missing device", {"/dev/sdb"}, nullptr,
-         "file system device [/dev/othervg/index] does not exist", "/dev/othervg/index"},
-        {"file system on a mounted disk", {"/dev/sdb"},
+        {"file system on a missing device",
+         {"/dev/sdb"},
+         nullptr,
+         "file system device [/dev/othervg/index] does not exist",
+         "/dev/othervg/index"},
+        {"file system on a mounted disk",
+         {"/dev/sdb"},
          [](test_backend&, fake_node& n) { n.mount("/dev/sdc", "/srv/data"); },
-         "file system device [/dev/sdc] is mounted at /srv/data", "/dev/sdc"},
-        {"file system on another group's physical volume", {"/dev/sdb"},
+         "file system device [/dev/sdc] is mounted at /srv/data",
+         "/dev/sdc"},
+        {"file system on another group's physical volume",
+         {"/dev/sdb"},
          [](test_backend& tb, fake_node&) { write_lvm_label(tb, "sdc"); },
-         "file system device [/dev/sdc] carries an LVM label and is not a disk of the group being replaced", "/dev/sdc"},
+         "file system device [/dev/sdc] carries an LVM label and is not a disk of the group being replaced",
+         "/dev/sdc"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -179,11 +198,14 @@ TEST_F(FailedBuild, PutsFstabBackAsItWas) {
     // The system's lines and an entry an earlier build left for /tw/ddb, in
     // the node's own layout, so that putting them back gives the same bytes.
     const std::string sep = "      ";
-    const std::string before = tidewall::testing::fixture("golden/fstab_header") +
-                               "/dev/sda1" + sep + "/" + sep + "xfs" + sep + "defaults" + sep + "0   1\n"
-                               "/dev/sda2" + sep + "/var" + sep + "xfs" + sep + "defaults" + sep + "0   2\n"
-                               "/dev/oldvg/ddb" + sep + "/tw/ddb" + sep + "xfs" + sep + "noatime,inode64,nofail" + sep +
-                               "0   0\n";
+    const std::string before = tidewall::testing::fixture("golden/fstab_header") + "/dev/sda1" + sep + "/" + sep +
+                               "xfs" + sep + "defaults" + sep +
+                               "0   1\n"
+                               "/dev/sda2" +
+                               sep + "/var" + sep + "xfs" + sep + "defaults" + sep +
+                               "0   2\n"
+                               "/dev/oldvg/ddb" +
+                               sep + "/tw/ddb" + sep + "xfs" + sep + "noatime,inode64,nofail" + sep + "0   0\n";
     tb.write_file("/etc/fstab", before);
     // Everything is built and recorded in fstab; then the registry refuses.
     tb.registry_read_only = true;
@@ -207,7 +229,7 @@ TEST(ConfigureSafety, TeardownUnmountsOnlyTheGroupsAndStampedFileSystems) {
     fake_node node(tb, "Control", "Appliance", kDell);
     tb.set_key("sArrowfieldMetadataVG", "metadatavg");
     node.mount("/dev/mapper/metadatavg-ddb", "/tw/ddb");  // a volume of the group
-    node.mount("/dev/sdd", "/tw/dav_he");                 // stamped by this node for this path
+    node.mount("/dev/sdd", "/tw/dav_he");  // stamped by this node for this path
     tb.xattrs["/tw/dav_he"] = {{"trusted.mntstamp", "/tw/dav_he"}, {"trusted.tslnstamp", "arrowfield@tsln"}};
     node.mount("/dev/sdf", "/tw/dav_vm");  // a data disk's stamp, not this path's
     tb.xattrs["/tw/dav_vm"] = {{"trusted.mntstamp", "/tw/disk1"}, {"trusted.tslnstamp", "arrowfield@tsln"}};
@@ -225,8 +247,9 @@ TEST(ConfigureSafety, TeardownUnmountsOnlyTheGroupsAndStampedFileSystems) {
               storage_commands(tb));
     EXPECT_EQ((strings{"/tw/dav_vm", kIndexPath}), node.mount_points());
     EXPECT_TRUE(tb.logged(0, "tw_resource_mgr::unconfigure_meta_data_storage_internal",
-                          "leaving [" + kIndexPath + "] mounted: [/dev/sde] is neither a volume of [metadatavg] nor "
-                          "stamped by this node"));
+                          "leaving [" + kIndexPath +
+                              "] mounted: [/dev/sde] is neither a volume of [metadatavg] nor "
+                              "stamped by this node"));
 }
 
 // A reconfigure over the layout the node built: a file system at one of the
@@ -249,8 +272,7 @@ TEST(ConfigureSafety, OnlyTheNodesOwnStampedFileSystemAtALayoutPathIsNotInTheWay
         tb.set_key("sArrowfieldMetadataPV", "old-b");
         tb.on(kPvScan, 0, "/dev/sdb\nold-b\n");
         node.mount("/dev/sdc", kIndexPath);
-        if (r.stamp)
-            tb.xattrs[kIndexPath] = {{"trusted.mntstamp", r.stamp}, {"trusted.tslnstamp", "arrowfield@tsln"}};
+        if (r.stamp) tb.xattrs[kIndexPath] = {{"trusted.mntstamp", r.stamp}, {"trusted.tslnstamp", "arrowfield@tsln"}};
         tb.commands.clear();
         tw_resource_mgr mgr;
         std::string type, vg, pvs;
@@ -283,4 +305,4 @@ TEST(ConfigureSafety, AnotherConfigureHoldingTheNodesLockIsRefused) {
     EXPECT_TRUE(tb.commands.empty());
 }
 
-} // namespace
+}  // namespace

@@ -4,8 +4,8 @@
 
 #include <tidewall/tw_fsm.h>
 
-#include "lvm_setup.h"
 #include "fixture.h"
+#include "lvm_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -90,13 +90,13 @@ TEST_F(Fsm, MountsCreateTraversableMountPointsStampAndRecord) {
                        "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/index "
                        "/opt/tessaline/Dockwright64/IndexCache"}),
               storage_commands(tb));
-    for (const char* dir : {"/tw", "/tw/ddb", "/opt/tessaline", "/opt/tessaline/Dockwright64",
-                            "/opt/tessaline/Dockwright64/IndexCache"})
+    for (const char* dir :
+         {"/tw", "/tw/ddb", "/opt/tessaline", "/opt/tessaline/Dockwright64", "/opt/tessaline/Dockwright64/IndexCache"})
         EXPECT_EQ(0755u, mode_of(dir)) << dir;
     EXPECT_TRUE(tb.logged(0, "tw_fsm::create_dir", "creating dir [/opt/tessaline]"));
     EXPECT_TRUE(tb.logged(0, "tw_fsm::create_dir", "path [/opt/tessaline/Dockwright64/IndexCache] [/opt] exist"));
-    EXPECT_TRUE(tb.logged(0, "tw_fsm::fs_mount",
-                          "Successfully mounted blkdev [/dev/metadatavg/ddb] on mntpath [/tw/ddb]"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_fsm::fs_mount", "Successfully mounted blkdev [/dev/metadatavg/ddb] on mntpath [/tw/ddb]"));
 
     auto& ddb = tb.xattrs["/tw/ddb"];
     EXPECT_EQ("/tw/ddb", ddb["trusted.mntstamp"]);
@@ -214,9 +214,10 @@ TEST_F(Fsm, UnmountsOnlyWhatIsMounted) {
     ASSERT_EQ(0, fsm.unconfigure_fs_mount(mounts));
     EXPECT_TRUE(tb.commands.empty());
 
-    tb.write_file("/etc/mtab", "/dev/sda1 / xfs rw 0 0\n/dev/mapper/metadatavg-ddb /tw/ddb xfs rw 0 0\n"
-                               "/dev/mapper/metadatavg-dav_he /tw/dav_he xfs rw 0 0\n"
-                               "/dev/sdq /tw/ddb/sub xfs rw 0 0\n");
+    tb.write_file("/etc/mtab",
+                  "/dev/sda1 / xfs rw 0 0\n/dev/mapper/metadatavg-ddb /tw/ddb xfs rw 0 0\n"
+                  "/dev/mapper/metadatavg-dav_he /tw/dav_he xfs rw 0 0\n"
+                  "/dev/sdq /tw/ddb/sub xfs rw 0 0\n");
     tb.on("umount /tw/ddb", 0);
     tb.on("umount /tw/dav_he", 32, "", "umount: /tw/dav_he: target is busy.\n");
     EXPECT_EQ(1, fsm.unconfigure_fs_mount(mounts));
@@ -261,4 +262,4 @@ TEST_F(Fsm, AddFstabEntryWritesOneMountTableLine) {
     EXPECT_TRUE(tb.logged(-1, "tw_fsm::add_fstab_entry", "failed to add mount entry"));
 }
 
-} // namespace
+}  // namespace

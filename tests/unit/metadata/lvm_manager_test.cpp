@@ -34,11 +34,11 @@ protected:
 TEST_F(LvmManager, ControlNodeLayoutCommandsAndBookkeeping) {
     script_group("  1000000\n");
     const strings lvcreates = {
-        "lvcreate -y --extents 225000 --name index metadatavg",      // 25 % of 900000
-        "lvcreate -y --extents 269936 -T metadatavg/ddb_pool",        // 30 % less 256 MiB
-        "lvcreate -y -V 971768M -T metadatavg/ddb_pool -n ddb",       // 90 % of the pool
-        "lvcreate -y --extents 140800 --name dav_vm metadatavg",      // capped at 550 GiB
-        "lvcreate -y --extents 16384 --name dav_he metadatavg",       // capped at 64 GiB
+        "lvcreate -y --extents 225000 --name index metadatavg",  // 25 % of 900000
+        "lvcreate -y --extents 269936 -T metadatavg/ddb_pool",  // 30 % less 256 MiB
+        "lvcreate -y -V 971768M -T metadatavg/ddb_pool -n ddb",  // 90 % of the pool
+        "lvcreate -y --extents 140800 --name dav_vm metadatavg",  // capped at 550 GiB
+        "lvcreate -y --extents 16384 --name dav_he metadatavg",  // capped at 64 GiB
     };
     for (const auto& c : lvcreates) tb.on(c, 0);
     tw_vg vg = make_vg("metadatavg", 4, 10, {"/dev/sdb", "/dev/sdc"},
@@ -47,8 +47,11 @@ TEST_F(LvmManager, ControlNodeLayoutCommandsAndBookkeeping) {
     tw_lvm lvm(vg);
     ASSERT_EQ(0, lvm.configure_vg());
 
-    strings expected = {"pvcreate -ff -y /dev/sdb", "pvcreate -ff -y /dev/sdc", kPvScan,
-                        "vgcreate  metadatavg --physicalextentsize 4M /dev/sdb /dev/sdc ", alloc_query("metadatavg"),
+    strings expected = {"pvcreate -ff -y /dev/sdb",
+                        "pvcreate -ff -y /dev/sdc",
+                        kPvScan,
+                        "vgcreate  metadatavg --physicalextentsize 4M /dev/sdb /dev/sdc ",
+                        alloc_query("metadatavg"),
                         free_query("metadatavg")};
     expected.insert(expected.end(), lvcreates.begin(), lvcreates.end());
     EXPECT_EQ(expected, tb.commands);
@@ -136,9 +139,9 @@ TEST_F(LvmManager, ThinShareNoLargerThanTheHoldBackIsRefusedWithoutACommand) {
 TEST_F(LvmManager, VolumeThatDoesNotFitTheRunningFreeCountStopsTheRest) {
     script_group("1000\n");
     tb.on("lvcreate -y --extents 600 --name index metadatavg", 0);
-    tw_vg vg = make_vg("metadatavg", 4, 0, {"/dev/sdb", "/dev/sdc"},
-                       {make_lv("index", 60, 4096, false), make_lv("dav_vm", 60, 4096, false),
-                        make_lv("dav_he", 1, 4096, false)});
+    tw_vg vg = make_vg(
+        "metadatavg", 4, 0, {"/dev/sdb", "/dev/sdc"},
+        {make_lv("index", 60, 4096, false), make_lv("dav_vm", 60, 4096, false), make_lv("dav_he", 1, 4096, false)});
     tw_lvm lvm(vg);
     EXPECT_EQ(1, lvm.configure_vg());
     EXPECT_EQ("lvcreate -y --extents 600 --name index metadatavg", tb.commands.back());
@@ -200,8 +203,8 @@ TEST(LvmManagerSteps, EachStepStopsAtItsFirstFailure) {
         tw_lvm lvm(vg);
         EXPECT_EQ(1, lvm.configure_vg());
         EXPECT_EQ("lvcreate -y --extents 936 -T metadatavg/ddb_pool", t.commands.back());
-        EXPECT_TRUE(t.logged(-1, "tw_lvm::create_thin_lv",
-                             "create thin pool failed vg [metadatavg] thin pool [ddb_pool]"));
+        EXPECT_TRUE(
+            t.logged(-1, "tw_lvm::create_thin_lv", "create thin pool failed vg [metadatavg] thin pool [ddb_pool]"));
         EXPECT_EQ(1000u, lvm.get_vg().get_free_extents());
         EXPECT_TRUE(lvm.created_vg());
     }
@@ -216,23 +219,22 @@ TEST(LvmManagerSteps, EachStepStopsAtItsFirstFailure) {
         tw_lv lv = make_lv("ddb", 0, 0, true);
         lv.set_num_extents(1000);
         EXPECT_EQ(1, lvm.create_thin_lv(lv));
-        EXPECT_TRUE(t.logged(-1, "tw_lvm::create_thin_lv",
-                             "lv [metadatavg] create failed. vg [ddb] pool [ddb_pool]"));
+        EXPECT_TRUE(t.logged(-1, "tw_lvm::create_thin_lv", "lv [metadatavg] create failed. vg [ddb] pool [ddb_pool]"));
         EXPECT_EQ(64u, lvm.get_vg().get_free_extents());
     }
 }
 
 TEST_F(LvmManager, SharesAndCapsNeverWrapAround) {
     tb.on("lvcreate -y --extents 131072 --name index metadatavg", 0);
-    tw_vg vg = make_vg("metadatavg", 4, 0, {}, {make_lv("index", std::numeric_limits<unsigned long long>::max(), 512,
-                                                        false)});
+    tw_vg vg =
+        make_vg("metadatavg", 4, 0, {}, {make_lv("index", std::numeric_limits<unsigned long long>::max(), 512, false)});
     vg.set_free_extents(1ULL << 40);
     tw_lvm lvm(vg);
     ASSERT_EQ(0, lvm.create_lv());  // the cap binds, not a wrapped share
     EXPECT_EQ((strings{"lvcreate -y --extents 131072 --name index metadatavg"}), tb.commands);
 
-    tw_vg huge = make_vg("metadatavg", 4, 0, {}, {make_lv("index", 50, std::numeric_limits<unsigned long long>::max(),
-                                                           false)});
+    tw_vg huge =
+        make_vg("metadatavg", 4, 0, {}, {make_lv("index", 50, std::numeric_limits<unsigned long long>::max(), false)});
     huge.set_free_extents(1000);
     tb.on("lvcreate -y --extents 500 --name index metadatavg", 0);
     tw_lvm by_share(huge);
@@ -281,9 +283,10 @@ TEST_F(LvmManager, ScansReadTheToolsLines) {
     EXPECT_EQ((std::list<std::string>{"systemvg", "metadatavg"}), vgs);
     EXPECT_TRUE(tb.logged(0, "tw_lvm::scan_vg_cmd", "vg name [metadatavg]"));
 
-    tb.on("lvs --noheadings --separator '|' --units b --nosuffix -o lv_name,lv_attr,lv_size,vg_extent_size "
-          "metadatavg 2>/dev/null",
-          0, "  index|-wi-------|419430400|4194304\n  ddb|Vwi---tz--|3531603968|4194304\n");
+    tb.on(
+        "lvs --noheadings --separator '|' --units b --nosuffix -o lv_name,lv_attr,lv_size,vg_extent_size "
+        "metadatavg 2>/dev/null",
+        0, "  index|-wi-------|419430400|4194304\n  ddb|Vwi---tz--|3531603968|4194304\n");
     std::list<tw_lv> lvs;
     ASSERT_EQ(0, lvm.scan_lv("metadatavg", lvs));
     ASSERT_EQ(2u, lvs.size());
@@ -337,4 +340,4 @@ TEST_F(LvmManager, ValuesWithShellSyntaxAreQuoted) {
     EXPECT_EQ("vgremove -ff 'a'\\''b'", tb.commands.back());
 }
 
-} // namespace
+}  // namespace

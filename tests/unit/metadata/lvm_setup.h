@@ -64,6 +64,6 @@ inline std::vector<std::string> failures_logged(const test_backend& tb) {
     return out;
 }
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

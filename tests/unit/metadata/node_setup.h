@@ -23,6 +23,6 @@ inline void set_node(test_backend& tb, const std::string& node_type, const std::
     };
 }
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

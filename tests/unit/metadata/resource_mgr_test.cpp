@@ -38,10 +38,8 @@ TEST(ResourceMgr, ControlNodeTearsDownTheEarlierLayoutThenBuildsAndRecords) {
     tb.on("pvremove -ff -y /dev/sdc", 0);
     script_group(tb, {"/dev/sdb", "/dev/sdc"}, "/dev/sda2\nsys-uuid\n/dev/sdb\nnew-b\n/dev/sdc\nnew-c\n", "100000\n");
     const strings lvcreates = {
-        "lvcreate -y --extents 25000 --name index metadatavg",
-        "lvcreate -y --extents 29936 -T metadatavg/ddb_pool",
-        "lvcreate -y -V 107768M -T metadatavg/ddb_pool -n ddb",
-        "lvcreate -y --extents 30000 --name dav_vm metadatavg",
+        "lvcreate -y --extents 25000 --name index metadatavg",  "lvcreate -y --extents 29936 -T metadatavg/ddb_pool",
+        "lvcreate -y -V 107768M -T metadatavg/ddb_pool -n ddb", "lvcreate -y --extents 30000 --name dav_vm metadatavg",
         "lvcreate -y --extents 10000 --name dav_he metadatavg",
     };
     for (const auto& c : lvcreates) tb.on(c, 0);
@@ -71,11 +69,11 @@ TEST(ResourceMgr, ControlNodeTearsDownTheEarlierLayoutThenBuildsAndRecords) {
                         free_query("metadatavg")};
     expected.insert(expected.end(), lvcreates.begin(), lvcreates.end());
     expected.insert(expected.end(), mkfs.begin(), mkfs.end());
-    expected.insert(expected.end(), {"systemctl daemon-reload",
-                                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/ddb /tw/ddb",
-                                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/dav_he /tw/dav_he",
-                                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/dav_vm /tw/dav_vm",
-                                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/index " + kIndexPath});
+    expected.insert(expected.end(),
+                    {"systemctl daemon-reload", "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/ddb /tw/ddb",
+                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/dav_he /tw/dav_he",
+                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/dav_vm /tw/dav_vm",
+                     "mount -t xfs -o noatime,inode64,nofail /dev/metadatavg/index " + kIndexPath});
     EXPECT_EQ(expected, storage_commands(tb));
     // One wait of 10 s, after the volumes and before the first mkfs.
     EXPECT_EQ((std::vector<unsigned>{10000}), tb.sleeps);
@@ -153,9 +151,10 @@ TEST(ResourceMgr, FailedVolumeCreationRemovesTheGroupAndItsVolumes) {
     // The reasons reach the caller, innermost first.
     const auto& f = mgr.get_failures();
     ASSERT_FALSE(f.empty());
-    EXPECT_EQ("command [lvcreate -y --extents 436 -T metadatavg/ddb_pool] failed with error [  Can't create thin-pool "
-              "without using device-mapper kernel driver.\n]",
-              f.front());
+    EXPECT_EQ(
+        "command [lvcreate -y --extents 436 -T metadatavg/ddb_pool] failed with error [  Can't create thin-pool "
+        "without using device-mapper kernel driver.\n]",
+        f.front());
     EXPECT_EQ("configure meta data storage  failed", f.back());
 }
 
@@ -226,8 +225,8 @@ TEST(ResourceMgr, UnconfigureFindsNothingToDo) {
     tb.commands.clear();
     EXPECT_EQ(0, mgr.unconfigure_meta_data_storage(type, vg, pvs));
     EXPECT_EQ((strings{kPvScan}), tb.commands);
-    EXPECT_TRUE(tb.logged(0, "tw_resource_mgr::unconfigure_meta_data_storage",
-                          "skipping cleanup no old VG or PV found"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_resource_mgr::unconfigure_meta_data_storage", "skipping cleanup no old VG or PV found"));
     EXPECT_TRUE(mgr.get_failures().empty());
 
     // A configure fails at once when the teardown before it does.
@@ -250,9 +249,9 @@ TEST(ResourceMgr, UnconfigureWithArgumentsUsesTheDefaultMountsOfTheNodeType) {
     tw_resource_mgr mgr;
     std::string type, vg = "oldvg", pvs = "/dev/sdx,";
     EXPECT_EQ(1, mgr.unconfigure_meta_data_storage(type, vg, pvs));
-    EXPECT_EQ((strings{"umount /tw/dav_he", kVgScan, "vgremove -ff oldvg", "pvremove -ff -y /dev/sdx",
-                       "pvremove -ff -y ''"}),
-              storage_commands(tb));
+    EXPECT_EQ(
+        (strings{"umount /tw/dav_he", kVgScan, "vgremove -ff oldvg", "pvremove -ff -y /dev/sdx", "pvremove -ff -y ''"}),
+        storage_commands(tb));
     EXPECT_EQ((strings{"/tw/ddb"}), node.mount_points());
     EXPECT_EQ("unconfigure meta data  storage failed", mgr.get_failures().back());
 }
@@ -350,9 +349,9 @@ TEST(ResourceMgr, DefaultDocumentAndBadNodeType) {
     std::list<std::string> disks = {"/dev/sdb"};
     std::string doc, type;
     EXPECT_EQ(1, mgr.create_meta_data_storage_config(disks, doc, type));
-    EXPECT_EQ((std::list<std::string>{"reading reg key failed for [sArrowfieldNodeType]",
-                                      "storage config init failed"}),
-              mgr.get_failures());
+    EXPECT_EQ(
+        (std::list<std::string>{"reading reg key failed for [sArrowfieldNodeType]", "storage config init failed"}),
+        mgr.get_failures());
     type = "Data";
     ASSERT_EQ(0, mgr.create_meta_data_storage_config(disks, doc, type));
     EXPECT_NE(std::string::npos, doc.find("\"mntPath\": \"\\/opt\\/tessaline\\/Dockwright64\\/IndexCache\"")) << doc;
@@ -366,4 +365,4 @@ TEST(ResourceMgr, DefaultDocumentAndBadNodeType) {
     EXPECT_TRUE(storage_commands(tb).empty());  // nothing torn down for a node type it cannot know
 }
 
-} // namespace
+}  // namespace

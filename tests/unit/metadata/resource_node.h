@@ -45,7 +45,7 @@ inline void write_lvm_label(test_backend& tb, const std::string& disk) {
     const unsigned long long size = 4ULL << 20;
     std::string label(512, '\0');
     label.replace(0, 8, "LABELONE");
-    label[8] = 1;    // the sector it lies in
+    label[8] = 1;  // the sector it lies in
     label[20] = 32;  // offset of the PV header
     label.replace(24, 8, "LVM2 001");
     label.replace(32, 32, std::string(32, 'A'));
@@ -152,6 +152,6 @@ inline void script_group(test_backend& tb, const strings& disks, const std::stri
     tb.on(free_query("metadatavg"), 0, free);
 }
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

@@ -145,29 +145,49 @@ TEST_P(DefaultLayout, VolumesFileSystemsAndMountsThenTheSameAfterWriteAndRead) {
 INSTANTIATE_TEST_SUITE_P(
     PlatformRows, DefaultLayout,
     ::testing::Values(
-        layout_case{"Control", "ReferenceArchitecture", kDell,
-                    {{"index", 45, 4096, false}, {"ddb", 50, 4096, true}}, {"ddb", "index"}},
+        layout_case{"Control",
+                    "ReferenceArchitecture",
+                    kDell,
+                    {{"index", 45, 4096, false}, {"ddb", 50, 4096, true}},
+                    {"ddb", "index"}},
         // The platform row comes first: a reference architecture on the larger model stays one.
-        layout_case{"Control", "ReferenceArchitecture", kFujitsu,
-                    {{"index", 45, 4096, false}, {"ddb", 50, 4096, true}}, {"ddb", "index"}},
-        layout_case{"Control", "Appliance", kFujitsu,
-                    {{"index", 30, 4096, false}, {"ddb", 40, 4096, true}, {"dav_vm", 20, 850, false},
-                     {"dav_he", 5, 64, false}},
-                    {"ddb", "dav_he", "dav_vm", "index"}},
-        layout_case{"Control", "Appliance", kDell,
-                    {{"index", 25, 4096, false}, {"ddb", 30, 4096, true}, {"dav_vm", 30, 550, false},
+        layout_case{"Control",
+                    "ReferenceArchitecture",
+                    kFujitsu,
+                    {{"index", 45, 4096, false}, {"ddb", 50, 4096, true}},
+                    {"ddb", "index"}},
+        layout_case{
+            "Control",
+            "Appliance",
+            kFujitsu,
+            {{"index", 30, 4096, false}, {"ddb", 40, 4096, true}, {"dav_vm", 20, 850, false}, {"dav_he", 5, 64, false}},
+            {"ddb", "dav_he", "dav_vm", "index"}},
+        layout_case{"Control",
+                    "Appliance",
+                    kDell,
+                    {{"index", 25, 4096, false},
+                     {"ddb", 30, 4096, true},
+                     {"dav_vm", 30, 550, false},
                      {"dav_he", 10, 64, false}},
                     {"ddb", "dav_he", "dav_vm", "index"}},
         // No model at all (dmidecode found no tables) is just another model.
-        layout_case{"Control", "Appliance", "",
-                    {{"index", 25, 4096, false}, {"ddb", 30, 4096, true}, {"dav_vm", 30, 550, false},
+        layout_case{"Control",
+                    "Appliance",
+                    "",
+                    {{"index", 25, 4096, false},
+                     {"ddb", 30, 4096, true},
+                     {"dav_vm", 30, 550, false},
                      {"dav_he", 10, 64, false}},
                     {"ddb", "dav_he", "dav_vm", "index"}},
         layout_case{"Data", "ReferenceArchitecture", kDell, {{"index", 90, 4096, false}}, {"index"}},
-        layout_case{"Data", "Appliance", kFujitsu,
+        layout_case{"Data",
+                    "Appliance",
+                    kFujitsu,
                     {{"index", 0, 4096, false}, {"dav_vm", 0, 850, false}, {"dav_he", 0, 64, false}},
                     {"dav_he", "dav_vm", "index"}},
-        layout_case{"Data", "Appliance", kDell,
+        layout_case{"Data",
+                    "Appliance",
+                    kDell,
                     {{"index", 0, 4096, false}, {"dav_vm", 0, 550, false}, {"dav_he", 0, 64, false}},
                     {"dav_he", "dav_vm", "index"}}));
 
@@ -373,4 +393,4 @@ TEST(StorageConfigDocument, ControlNodeOnTheLargerModelByteForByte) {
     EXPECT_EQ(expected, doc);
 }
 
-} // namespace
+}  // namespace

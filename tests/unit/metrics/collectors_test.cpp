@@ -34,21 +34,35 @@ TEST(MetricsRunner, AFailingOrLateCollectorCostsItsOwnSectionOnly) {
         return true;
     };
     std::vector<collector> list = {
-        {"first", [](family_set& s) { s.gauge("tw_a", "a", {}, 1); return true; }},
-        {"throws", [](family_set& s) -> bool { s.gauge("tw_b", "b", {}, 1); throw std::runtime_error("x"); }},
-        {"refuses", [](family_set& s) { s.gauge("tw_c", "c", {}, 1); return false; }},
+        {"first",
+         [](family_set& s) {
+             s.gauge("tw_a", "a", {}, 1);
+             return true;
+         }},
+        {"throws",
+         [](family_set& s) -> bool {
+             s.gauge("tw_b", "b", {}, 1);
+             throw std::runtime_error("x");
+         }},
+        {"refuses",
+         [](family_set& s) {
+             s.gauge("tw_c", "c", {}, 1);
+             return false;
+         }},
         {"late", late},
-        {"last", [](family_set& s) { s.gauge("tw_e", "e", {}, 1); return true; }},
+        {"last",
+         [](family_set& s) {
+             s.gauge("tw_e", "e", {}, 1);
+             return true;
+         }},
     };
     const std::string text = rendered(run_collectors(list, 300ms));
     for (const char* kept : {"tw_a 1", "tw_e 1"}) EXPECT_TRUE(has(text, kept)) << kept << "\n" << text;
     for (const char* dropped : {"tw_b 1", "tw_c 1", "tw_d 1"}) EXPECT_FALSE(has(text, dropped)) << dropped;
-    for (const char* line : {"tidewall_collector_success{collector=\"first\"} 1",
-                             "tidewall_collector_success{collector=\"throws\"} 0",
-                             "tidewall_collector_success{collector=\"refuses\"} 0",
-                             "tidewall_collector_success{collector=\"late\"} 0",
-                             "tidewall_collector_success{collector=\"last\"} 1",
-                             "tidewall_last_collection_timestamp_seconds 1700000000"})
+    for (const char* line :
+         {"tidewall_collector_success{collector=\"first\"} 1", "tidewall_collector_success{collector=\"throws\"} 0",
+          "tidewall_collector_success{collector=\"refuses\"} 0", "tidewall_collector_success{collector=\"late\"} 0",
+          "tidewall_collector_success{collector=\"last\"} 1", "tidewall_last_collection_timestamp_seconds 1700000000"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
     // What a collector threw is in the log, not lost.
     EXPECT_TRUE(tb.logged(-1, "tidewall::metrics::run_collectors", "Collector [throws] failed: x"));
@@ -66,15 +80,21 @@ TEST(MetricsRunner, CollectorsRunSideBySideAndACutShortOneKeepsItsSamples) {
         return *arrived >= 3;
     };
     std::vector<collector> list = {
-        {"a", meet}, {"b", meet}, {"c", meet},
-        {"partial", [](family_set& s) { s.gauge("tw_p", "p", {}, 1); report_cut_short(); return true; }},
+        {"a", meet},
+        {"b", meet},
+        {"c", meet},
+        {"partial",
+         [](family_set& s) {
+             s.gauge("tw_p", "p", {}, 1);
+             report_cut_short();
+             return true;
+         }},
     };
     const std::string text = rendered(run_collectors(list, 5s));
-    for (const char* line : {"tidewall_collector_success{collector=\"a\"} 1",
-                             "tidewall_collector_success{collector=\"c\"} 1",
-                             "tidewall_collector_cut_short{collector=\"a\"} 0",
-                             "tidewall_collector_success{collector=\"partial\"} 0",
-                             "tidewall_collector_cut_short{collector=\"partial\"} 1", "tw_p 1"})
+    for (const char* line :
+         {"tidewall_collector_success{collector=\"a\"} 1", "tidewall_collector_success{collector=\"c\"} 1",
+          "tidewall_collector_cut_short{collector=\"a\"} 0", "tidewall_collector_success{collector=\"partial\"} 0",
+          "tidewall_collector_cut_short{collector=\"partial\"} 1", "tw_p 1"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
 }
 
@@ -129,20 +149,19 @@ TEST(MetricsCollectors, SmartVerdictsOfPhysicalDisksOnly) {
     family_set s;
     ASSERT_TRUE(collect_smart(s));
     const std::string text = rendered(s);
-    for (const char* line : {"tidewall_smart_readable{device=\"/dev/sda\"} 1",
-                             "tidewall_smart_healthy{device=\"/dev/sda\",serial=\"3MH05H05\"} 0",
-                             "tidewall_smart_healthy{device=\"/dev/sdb\",serial=\"PKXXXXXXXXXXGB\"} 1",
-                             "tidewall_smart_healthy{device=\"/dev/sdd\",serial=\"8HJ39K3H\"} 1",
-                             "tidewall_smart_faulty_attributes{device=\"/dev/sda\"} 1",
-                             "tidewall_smart_faulty_attributes{device=\"/dev/sdb\"} 0",
-                             "tidewall_smart_readable{device=\"/dev/sdc\"} 0",
-                             "tidewall_smart_standby{device=\"/dev/sdc\"} 1",
-                             "tidewall_smart_standby{device=\"/dev/sda\"} 0",
-                             "tidewall_smart_readable{device=\"/dev/vdc\"} 0",
-                             "tidewall_smart_standby{device=\"/dev/vdc\"} 0"})
+    for (const char* line :
+         {"tidewall_smart_readable{device=\"/dev/sda\"} 1",
+          "tidewall_smart_healthy{device=\"/dev/sda\",serial=\"3MH05H05\"} 0",
+          "tidewall_smart_healthy{device=\"/dev/sdb\",serial=\"PKXXXXXXXXXXGB\"} 1",
+          "tidewall_smart_healthy{device=\"/dev/sdd\",serial=\"8HJ39K3H\"} 1",
+          "tidewall_smart_faulty_attributes{device=\"/dev/sda\"} 1",
+          "tidewall_smart_faulty_attributes{device=\"/dev/sdb\"} 0", "tidewall_smart_readable{device=\"/dev/sdc\"} 0",
+          "tidewall_smart_standby{device=\"/dev/sdc\"} 1", "tidewall_smart_standby{device=\"/dev/sda\"} 0",
+          "tidewall_smart_readable{device=\"/dev/vdc\"} 0", "tidewall_smart_standby{device=\"/dev/vdc\"} 0"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
     EXPECT_EQ(text.find("/dev/loop0"), std::string::npos);
-    for (const char* none : {"tidewall_smart_healthy{device=\"/dev/vdc\"", "tidewall_smart_healthy{device=\"/dev/sdc\""})
+    for (const char* none :
+         {"tidewall_smart_healthy{device=\"/dev/vdc\"", "tidewall_smart_healthy{device=\"/dev/sdc\""})
         EXPECT_EQ(text.find(none), std::string::npos) << "no verdict, no sample: " << none;
     // One call a disk, and none that could wake a sleeping one.
     size_t calls = 0;
@@ -160,10 +179,9 @@ TEST(MetricsCollectors, SmartCutShortAtTheDeadlineReportsEveryDiskUnread) {
     // The deadline has passed before the first disk: nothing is asked, every
     // disk is reported unreadable, and the section is kept and marked partial.
     const std::string text = rendered(run_collectors({{"smart", collect_smart}}, 0ms));
-    for (const char* line : {"tidewall_smart_readable{device=\"/dev/sda\"} 0",
-                             "tidewall_smart_readable{device=\"/dev/sdb\"} 0",
-                             "tidewall_collector_success{collector=\"smart\"} 0",
-                             "tidewall_collector_cut_short{collector=\"smart\"} 1"})
+    for (const char* line :
+         {"tidewall_smart_readable{device=\"/dev/sda\"} 0", "tidewall_smart_readable{device=\"/dev/sdb\"} 0",
+          "tidewall_collector_success{collector=\"smart\"} 0", "tidewall_collector_cut_short{collector=\"smart\"} 1"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
     EXPECT_TRUE(tb.commands.empty());
 }
@@ -201,10 +219,9 @@ TEST(MetricsCollectors, CrashDumpsCountedPerLocation) {
     family_set s;
     ASSERT_TRUE(collect_crash_dumps(s));
     const std::string text = rendered(s);
-    for (const char* line : {"tidewall_crash_dumps{path=\"/srv/kdump\"} 2",
-                             "tidewall_crash_dump_bytes{path=\"/srv/kdump\"} 4101",
-                             "tidewall_crash_dumps{path=\"/var/log/core\"} 1",
-                             "tidewall_crash_dump_bytes{path=\"/var/log/core\"} 100"})
+    for (const char* line :
+         {"tidewall_crash_dumps{path=\"/srv/kdump\"} 2", "tidewall_crash_dump_bytes{path=\"/srv/kdump\"} 4101",
+          "tidewall_crash_dumps{path=\"/var/log/core\"} 1", "tidewall_crash_dump_bytes{path=\"/var/log/core\"} 100"})
         EXPECT_TRUE(has(text, line)) << line << "\n" << text;
     EXPECT_EQ(text.find("path=\"/var/crash\""), std::string::npos) << "no such directory, no sample";
 }
@@ -236,5 +253,5 @@ TEST(MetricsCollectors, AFullCollectionChangesNothingOnTheNode) {
         EXPECT_NE(text.find("tidewall_collector_success{collector=\"" + c.name + "\"}"), std::string::npos) << c.name;
 }
 
-} // namespace
-} // namespace tidewall::metrics
+}  // namespace
+}  // namespace tidewall::metrics

@@ -8,7 +8,9 @@
 namespace tidewall::metrics {
 namespace {
 
-const char* const kGroesse = "Gr\xc3\xb6\xc3\x9f" "e \xe2\x82\xac";  // valid UTF-8 stays as it is
+const char* const kGroesse =
+    "Gr\xc3\xb6\xc3\x9f"
+    "e \xe2\x82\xac";  // valid UTF-8 stays as it is
 
 std::string replacements(int n) {
     std::string out;
@@ -40,9 +42,17 @@ TEST(MetricsExposition, FormatsValues) {
     struct row {
         double v;
         const char* text;
-    } rows[] = {{0, "0"}, {1, "1"}, {-3, "-3"}, {0.25, "0.25"}, {0.2, "0.2"}, {0.1 + 0.2, "0.30000000000000004"},
-                {1e18, "1e+18"}, {17179869184.0, "17179869184"}, {std::nan(""), "NaN"},
-                {std::numeric_limits<double>::infinity(), "+Inf"}, {-std::numeric_limits<double>::infinity(), "-Inf"}};
+    } rows[] = {{0, "0"},
+                {1, "1"},
+                {-3, "-3"},
+                {0.25, "0.25"},
+                {0.2, "0.2"},
+                {0.1 + 0.2, "0.30000000000000004"},
+                {1e18, "1e+18"},
+                {17179869184.0, "17179869184"},
+                {std::nan(""), "NaN"},
+                {std::numeric_limits<double>::infinity(), "+Inf"},
+                {-std::numeric_limits<double>::infinity(), "-Inf"}};
     for (const auto& r : rows) EXPECT_EQ(format_value(r.v), r.text);
 }
 
@@ -64,5 +74,5 @@ TEST(MetricsExposition, RendersHelpTypeOncePerFamilyAndSkipsEmptyFamilies) {
               "tidewall_memory_total_bytes 1024\n");
 }
 
-} // namespace
-} // namespace tidewall::metrics
+}  // namespace
+}  // namespace tidewall::metrics

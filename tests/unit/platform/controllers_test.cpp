@@ -2,8 +2,8 @@
 // ssacli readers on real outputs (PCI addresses in both padding forms), the
 // gate of the SAS query, and Fibre Channel hosts from a fake sysfs tree.
 
-#include "platform/controllers.h"
 #include "fixture.h"
+#include "platform/controllers.h"
 
 #include "platform_test_util.h"
 
@@ -40,7 +40,8 @@ void serve_dell_percs(test_backend& tb) {
 }
 
 std::string system_of(const std::string& vendor) {
-    return "System Information\n\tManufacturer: " + vendor + "\n\tProduct Name: PRIMERGY RX2540 M5\n\tVersion: -\n"
+    return "System Information\n\tManufacturer: " + vendor +
+           "\n\tProduct Name: PRIMERGY RX2540 M5\n\tVersion: -\n"
            "\tSerial Number: YM5B012345\n";
 }
 
@@ -52,7 +53,8 @@ struct ctrl_row {
 };
 
 std::ostream& operator<<(std::ostream& os, const ctrl_row& r) {
-    return os << "{" << r.type << "|" << r.model << "|" << r.bdf << "|" << r.fw << "|" << r.state << "|" << r.wwn << "}";
+    return os << "{" << r.type << "|" << r.model << "|" << r.bdf << "|" << r.fw << "|" << r.state << "|" << r.wwn
+              << "}";
 }
 
 std::vector<ctrl_row> rows(const std::list<tw_ctrlinfo>& ctrls) {
@@ -62,7 +64,7 @@ std::vector<ctrl_row> rows(const std::list<tw_ctrlinfo>& ctrls) {
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST(ControllerDrivers, KernelModulesOfTheSasAndRaidControllers) {
     test_backend tb;
@@ -72,9 +74,10 @@ TEST(ControllerDrivers, KernelModulesOfTheSasAndRaidControllers) {
     p.get_sasctrl_driverlist(drivers);
     EXPECT_EQ(drivers, (std::set<std::string>{"megaraid_sas"}));
     EXPECT_TRUE(tb.logged(2, "tw_platform::get_sasctrl_driverlist", "SAS adapters found. Count: 3"));
-    EXPECT_EQ(commands_starting(tb, "lspci -k -s "), (std::vector<std::string>{kernel_driver_cmd("18:00.0"),
-                                                                               kernel_driver_cmd("af:00.0")}));
-    EXPECT_TRUE(tb.logged(2, "tw_platform::get_controller_kmod", "PCI device: [af:00.0] Kernel driver: [megaraid_sas]"));
+    EXPECT_EQ(commands_starting(tb, "lspci -k -s "),
+              (std::vector<std::string>{kernel_driver_cmd("18:00.0"), kernel_driver_cmd("af:00.0")}));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_platform::get_controller_kmod", "PCI device: [af:00.0] Kernel driver: [megaraid_sas]"));
 
     // This VM: lspci's libkmod warning goes to standard error; no driver line.
     test_backend vm;
@@ -83,7 +86,8 @@ TEST(ControllerDrivers, KernelModulesOfTheSasAndRaidControllers) {
     std::string kmod = "stale";
     EXPECT_EQ(p.get_controller_kmod("00:02.0", kmod), -1);
     EXPECT_EQ(kmod, "");
-    EXPECT_TRUE(vm.logged(-1, "tw_platform::get_controller_kmod", "Failed to get kernel driver for PCI device: [00:02.0] with error [1]"));
+    EXPECT_TRUE(vm.logged(-1, "tw_platform::get_controller_kmod",
+                          "Failed to get kernel driver for PCI device: [00:02.0] with error [1]"));
     p.get_sasctrl_driverlist(drivers);
     EXPECT_TRUE(drivers.empty());
 
@@ -153,7 +157,8 @@ TEST(SasControllers, MegacliAdaptersOfADellServer) {
     failing.on(std::string(kMegaCli) + "adpcount | grep -i \"Controller Count\"", 0, "Controller Count: 1.\n");
     sascontrollers_examine(ctrls);
     EXPECT_EQ(rows(ctrls), (std::vector<ctrl_row>{{"SAS", "", "", "", "", ""}}));
-    EXPECT_TRUE(failing.logged(-1, "megacli_adp_get_prop", "megacli: adpnum [0] Failed to get property - [Product Name]"));
+    EXPECT_TRUE(
+        failing.logged(-1, "megacli_adp_get_prop", "megacli: adpnum [0] Failed to get property - [Product Name]"));
 }
 
 TEST(SasControllers, AmcliOnlyOnFujitsuAndNoToolHidesAnother) {
@@ -203,7 +208,8 @@ TEST(SasControllers, SsacliControllersByPhysicalSlotListedOnce) {
     tb.on(kSasRaid, 0, "5c:00.0\n0b:00.0\n");
     tb.on(kernel_driver_cmd("5c:00.0"), 0, "\tKernel driver in use: smartpqi\n");
     tb.on(kernel_driver_cmd("0b:00.0"), 0, "\tKernel driver in use: hpsa\n");
-    tb.on("lspci -v -s 5c:00.0 | grep -i \"Physical Slot\"", 0, grep(fixture("lspci/v-nn-imac-physical-slot.txt"), "Physical Slot: 0"));
+    tb.on("lspci -v -s 5c:00.0 | grep -i \"Physical Slot\"", 0,
+          grep(fixture("lspci/v-nn-imac-physical-slot.txt"), "Physical Slot: 0"));
     tb.on("lspci -v -s 0b:00.0 | grep -i \"Physical Slot\"", 1);
     tb.on(kSsacliInstalled, 0);
     tb.on("ssacli controller all show detail", 0,
@@ -233,7 +239,8 @@ TEST(SasControllers, SsacliHeadingsWithoutASlotAreNotListed) {
     EXPECT_TRUE(ctrls.empty());
 
     // A "Slot: 0b" reads as slot 0.
-    lines = {"Dynamic Smart Array B140i in Slot 0b", "   Slot: 0b", "   Controller Status: OK", "   Firmware Version: 6.60"};
+    lines = {"Dynamic Smart Array B140i in Slot 0b", "   Slot: 0b", "   Controller Status: OK",
+             "   Firmware Version: 6.60"};
     hpcli_parse_ctrl_detail(lines, slots, ctrls);
     EXPECT_EQ(rows(ctrls), (std::vector<ctrl_row>{{"SAS", "Dynamic Smart Array B140i", "03:00.0", "6.60", "OK", ""}}));
 }
@@ -263,15 +270,18 @@ void fc_host(test_backend& tb, const std::string& device_dir, const std::string&
     std::filesystem::create_directory_symlink("../../devices/" + device_dir, tb.root + "/sys/class/fc_host/" + host);
 }
 
-} // namespace
+}  // namespace
 
 TEST(FcHosts, HostsOfAFakeSysfsTree) {
     test_backend tb;
     fc_host(tb, "pci0000:00/0000:00:03.0/0000:08:00.0/host1/fc_host/host1", "host1",
-            {{"port_name", "0x21000024ff3d4a10\n"}, {"fw_version", "8.08.204 (d0d5)\n"},
-             {"symbolic_name", "QLE2692 FW:v8.08.204 DVR:v10.01.00.19-k\n"}, {"port_state", "Online\n"}});
+            {{"port_name", "0x21000024ff3d4a10\n"},
+             {"fw_version", "8.08.204 (d0d5)\n"},
+             {"symbolic_name", "QLE2692 FW:v8.08.204 DVR:v10.01.00.19-k\n"},
+             {"port_state", "Online\n"}});
     fc_host(tb, "pci0000:80/0000:80:01.0/0000:81:00.1/host10/fc_host/host10", "host10",
-            {{"port_name", "0x10000090fa1b2c3d\n"}, {"symbolic_name", "Emulex LPe32002-M2 FV12.8.351.47 DV12.8.0.5\n"},
+            {{"port_name", "0x10000090fa1b2c3d\n"},
+             {"symbolic_name", "Emulex LPe32002-M2 FV12.8.351.47 DV12.8.0.5\n"},
              {"port_state", "Linkdown\n"}});
     // A virtual port whose link does not pass through a host directory.
     fc_host(tb, "virtual/fc_vports/vport-7:0-0/fc_host/vport7", "host7", {{"port_state", "Online\n"}});
@@ -282,14 +292,15 @@ TEST(FcHosts, HostsOfAFakeSysfsTree) {
     tb.on("lspci -s 0000:81:00.1 | cut -d ' ' -f 2- | cut -d ':' -f 2-", 1);
 
     tw_platform p;
-    EXPECT_EQ(rows(p.get_fcinfo()),
-              (std::vector<ctrl_row>{
-                  {"FC", "QLogic Corp. ISP2722-based 16/32Gb Fibre Channel to PCIe Adapter (rev 01)", "0000:08:00.0",
-                   "8.08.204 (d0d5)", "Online", "0x21000024ff3d4a10"},
-                  // No fw_version: the symbolic name stands in.
-                  {"FC", "", "0000:81:00.1", "Emulex LPe32002-M2 FV12.8.351.47 DV12.8.0.5", "Linkdown", "0x10000090fa1b2c3d"},
-                  {"FC", "", "", "", "Online", ""},
-              }));
+    EXPECT_EQ(
+        rows(p.get_fcinfo()),
+        (std::vector<ctrl_row>{
+            {"FC", "QLogic Corp. ISP2722-based 16/32Gb Fibre Channel to PCIe Adapter (rev 01)", "0000:08:00.0",
+             "8.08.204 (d0d5)", "Online", "0x21000024ff3d4a10"},
+            // No fw_version: the symbolic name stands in.
+            {"FC", "", "0000:81:00.1", "Emulex LPe32002-M2 FV12.8.351.47 DV12.8.0.5", "Linkdown", "0x10000090fa1b2c3d"},
+            {"FC", "", "", "", "Online", ""},
+        }));
     EXPECT_EQ(tb.commands.size(), 2u);  // no lspci for the host without an address
     EXPECT_TRUE(tb.logged(2, "tw_platform::get_fcinfo", "Found hosts: 3\n"));
     EXPECT_TRUE(tb.logged(2, "tw_platform::get_fcinfo", "Fetching info for : host10\n"));

@@ -14,11 +14,12 @@ TEST(SystemInfo, RealOutputs) {
         const char* model;
         const char* serial;
     };
-    for (const row r : {row{"dmidecode/t1-dell-r640-masked.txt", "Dell Inc.", "PowerEdge R640", "*******"},
-                        row{"dmidecode/tsystem-blocks-from-full-dell-r640.txt", "Dell Inc.", "PowerEdge R640", "2RJF153"},
-                        row{"dmidecode/full-dell-r640.txt", "Dell Inc.", "PowerEdge R640", "2RJF153"},
-                        // trailing blanks in the table are trimmed
-                        row{"dmidecode/full-hp-proliant-dl180-g6.txt", "HP", "ProLiant DL180 G6", "CZJ02901TG"}}) {
+    for (const row r :
+         {row{"dmidecode/t1-dell-r640-masked.txt", "Dell Inc.", "PowerEdge R640", "*******"},
+          row{"dmidecode/tsystem-blocks-from-full-dell-r640.txt", "Dell Inc.", "PowerEdge R640", "2RJF153"},
+          row{"dmidecode/full-dell-r640.txt", "Dell Inc.", "PowerEdge R640", "2RJF153"},
+          // trailing blanks in the table are trimmed
+          row{"dmidecode/full-hp-proliant-dl180-g6.txt", "HP", "ProLiant DL180 G6", "CZJ02901TG"}}) {
         test_backend tb;
         tb.on("dmidecode -t system", 0, fixture(r.file));
         tw_platform p;
@@ -27,15 +28,17 @@ TEST(SystemInfo, RealOutputs) {
         EXPECT_EQ(s.get_modelno(), r.model) << r.file;
         EXPECT_EQ(s.get_serialnum(), r.serial) << r.file;
         EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo", "System Info:"));
-        EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo", std::string("Vendor:[") + r.vendor + "] Model:[" + r.model +
-                                                             "] Serial Number:[" + r.serial + "]"));
+        EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo",
+                              std::string("Vendor:[") + r.vendor + "] Model:[" + r.model + "] Serial Number:[" +
+                                  r.serial + "]"));
     }
 }
 
 TEST(SystemInfo, MisplacedProductNameStillReadsTheSerial) {
     test_backend tb;
     tb.on("dmidecode -t system", 0,
-          "System Information\n\tManufacturer: FUJITSU\n\tFamily: PRIMERGY\n\tVersion: GS01\n\tSerial Number: YM5K012345\n");
+          "System Information\n\tManufacturer: FUJITSU\n\tFamily: PRIMERGY\n\tVersion: GS01\n\tSerial Number: "
+          "YM5K012345\n");
     tw_platform p;
     tw_system s = p.get_systeminfo();
     EXPECT_EQ(s.get_vendor(), "FUJITSU");
@@ -90,12 +93,12 @@ TEST(ChipsetInfo, FourStringQueriesAndAFailureKeepsTheField) {
     EXPECT_EQ(c.get_prodname(), "06NR82");
     EXPECT_EQ(c.get_version(), "A03");
     EXPECT_EQ(c.get_serialnum(), ".2RJF153.CNIVC0005G0184.");
-    EXPECT_EQ(tb.commands, (std::vector<std::string>{"dmidecode --string baseboard-manufacturer",
-                                                     "dmidecode --string baseboard-product-name",
-                                                     "dmidecode --string baseboard-version",
-                                                     "dmidecode --string baseboard-serial-number"}));
-    EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo",
-                          "Manufacturer:[Dell Inc.] Product Name:[06NR82] Version:[A03] SerialNum:[.2RJF153.CNIVC0005G0184.]"));
+    EXPECT_EQ(tb.commands, (std::vector<std::string>{
+                               "dmidecode --string baseboard-manufacturer", "dmidecode --string baseboard-product-name",
+                               "dmidecode --string baseboard-version", "dmidecode --string baseboard-serial-number"}));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_platform::loginfo",
+                  "Manufacturer:[Dell Inc.] Product Name:[06NR82] Version:[A03] SerialNum:[.2RJF153.CNIVC0005G0184.]"));
 
     // A failed or empty answer keeps what the field held.
     c = p.get_chipsetinfo();

@@ -1,8 +1,8 @@
 // The drive inventory behind the nTidewallDriveOperations switch: which disks,
 // the exact commands, drive numbers matched by serial, and the monitor key.
 
-#include "platform_test_util.h"
 #include "fixture.h"
+#include "platform_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -106,8 +106,8 @@ TEST(Drives, SsacliNumbersBySerialAndAFailingToolLeavesNumbersEmpty) {
 TEST(Drives, SmartArrayLogicalDriveNumberedByItsDiskNameAndLocated) {
     const std::string file = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AF_mpath_info";
     const std::string uuid = "5d8f5b7e-0c4a-4e5f-9d4b-2a9c1e6f3b10";
-    for (const char* shown : {"ssacli/ctrl-slot2-ld1-show-p420.txt",
-                              "ssacli/hpssacli-ctrl-slot0-ld1-show-p420i-joined-line.txt"}) {
+    for (const char* shown :
+         {"ssacli/ctrl-slot2-ld1-show-p420.txt", "ssacli/hpssacli-ctrl-slot0-ld1-show-p420i-joined-line.txt"}) {
         test_backend tb;
         serve_node(tb);
         tb.on("lspci -k -s 18:00.0 | grep -i \"Kernel driver in use\"", 0, "\tKernel driver in use: hpsa\n");
@@ -119,7 +119,8 @@ TEST(Drives, SmartArrayLogicalDriveNumberedByItsDiskNameAndLocated) {
         tb.make_dir("/etc/TessalineRegistry/Tolvan/Instance001/Dockwright");
         tb.make_dir("/tw/disk2");
         tb.on("xfs_admin -u /dev/sdc | awk '{print $3}'", 0, uuid + "\n");
-        tb.on("dmidecode -t system", 0, "System Information\n\tManufacturer: HPE\n\tProduct Name: ProLiant DL380 Gen10\n");
+        tb.on("dmidecode -t system", 0,
+              "System Information\n\tManufacturer: HPE\n\tProduct Name: ProLiant DL380 Gen10\n");
         tb.set_key("nDriveLocateIntervalInMinutes", "2");
         tb.on("ssacli controller slot=0 physicaldrive 1I:1:1 modify led=on duration=120", 0);
         tw_platform p;
@@ -137,4 +138,4 @@ TEST(Drives, SmartArrayLogicalDriveNumberedByItsDiskNameAndLocated) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -14,14 +14,15 @@ void serve_vendor(test_backend& tb, const std::string& vendor) {
     tb.on("dmidecode -t system", 0, "System Information\n\tManufacturer: " + vendor + "\n\tProduct Name: X\n");
 }
 
-} // namespace
+}  // namespace
 
 TEST(Fans, RealListingOneRecordPerLine) {
     test_backend tb;
     serve_vendor(tb, "Dell Inc.");
-    tb.on(kFanCmd, 0, grep(fixture("ipmitool/sdr-elist-curated-telegraf.txt"), "fan", true) +
-                          "Fan Redundancy   | 75h | ok  |  7.1 | Fully Redundant\n"
-                          "Fan2             | 31h | ok  |  7.1 | 4920 RPM\n");
+    tb.on(kFanCmd, 0,
+          grep(fixture("ipmitool/sdr-elist-curated-telegraf.txt"), "fan", true) +
+              "Fan Redundancy   | 75h | ok  |  7.1 | Fully Redundant\n"
+              "Fan2             | 31h | ok  |  7.1 | 4920 RPM\n");
     tw_platform p;
     auto fans = p.get_faninfo();
     ASSERT_EQ(fans.size(), 2u);
@@ -68,7 +69,8 @@ TEST(Fans, PassesWhileAnEnabledFanReadsUnhealthy) {
     {
         test_backend tb;  // a stopped fan: three passes, then its last reading
         serve_vendor(tb, "Supermicro");
-        tb.on(kFanCmd, 0, "FAN1             | 41h | ok  | 29.1 | 5400 RPM\nFAN2             | 42h | cr  | 29.2 | 0 RPM\n");
+        tb.on(kFanCmd, 0,
+              "FAN1             | 41h | ok  | 29.1 | 5400 RPM\nFAN2             | 42h | cr  | 29.2 | 0 RPM\n");
         tw_platform p;
         auto fans = p.get_faninfo();
         EXPECT_EQ(runs(tb, kFanCmd), 3);

@@ -47,7 +47,7 @@ void mount_data_disks(test_backend& tb) {
     tb.on(uuid_cmd("/dev/sdc"), 0, std::string(kUuid2) + "\n");
 }
 
-} // namespace
+}  // namespace
 
 TEST(LocationFile, WrittenAndReadBack) {
     test_backend tb;
@@ -76,7 +76,8 @@ TEST(LocationFile, WrittenAndReadBack) {
     EXPECT_TRUE(reader.mpath_fileinfo_search(kFile, "/tw/disk2", number));
     EXPECT_EQ(number, "0/1I:1:2");
     EXPECT_FALSE(reader.mpath_fileinfo_search(kFile, "/tw/disk3", number));
-    EXPECT_TRUE(tb.logged(2, "tw_mpathfileinfo::mpath_fileinfo_search", "Reading mountpath file info: [" + kFile + "]"));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_mpathfileinfo::mpath_fileinfo_search", "Reading mountpath file info: [" + kFile + "]"));
 
     // The same data again changes nothing; other data replaces it.
     tw_mpathfileinfo again = reader;
@@ -89,14 +90,22 @@ TEST(LocationFile, WrittenAndReadBack) {
 
 TEST(LocationFile, ReadingRulesForHandEditedFiles) {
     test_backend tb;
-    tb.write_file(kFile, std::string("\n") +
-                             "   mnt:/tw/disk1 devuuid:" + kUuid1 + " drivenum:5   \r\n"
-                             "mnt:/tw/disk2 devuuid:" + kUuid2 + "\n"                       // two tokens
-                             "mnt:/tw/disk3 garbage drivenum:4\n"                           // no pair
-                             "colour:blue devuuid:" + kUuid3 + " drivenum:9\n"               // no mount path
-                             "mnt:/tw/disk1 devuuid:" + kUuid3 + " drivenum:8\n"            // second of disk1
-                             "mnt:/tw/disk4 devuuid:" + kUuid3 + " drivenum:1 extra:x\n"    // four tokens
-                             "drivenum:3 mnt:/tw/disk5 shelf:2\n");                          // any order
+    tb.write_file(kFile, std::string("\n") + "   mnt:/tw/disk1 devuuid:" + kUuid1 +
+                             " drivenum:5   \r\n"
+                             "mnt:/tw/disk2 devuuid:" +
+                             kUuid2 +
+                             "\n"  // two tokens
+                             "mnt:/tw/disk3 garbage drivenum:4\n"  // no pair
+                             "colour:blue devuuid:" +
+                             kUuid3 +
+                             " drivenum:9\n"  // no mount path
+                             "mnt:/tw/disk1 devuuid:" +
+                             kUuid3 +
+                             " drivenum:8\n"  // second of disk1
+                             "mnt:/tw/disk4 devuuid:" +
+                             kUuid3 +
+                             " drivenum:1 extra:x\n"  // four tokens
+                             "drivenum:3 mnt:/tw/disk5 shelf:2\n");  // any order
     tw_mpathfileinfo m;
     m.create_mpath_fileinfo_map(kFile);
     const auto& map = m.get_location_map();
@@ -159,7 +168,8 @@ TEST(LocationFile, UpdateMergesMountedDisksAndRewritesOnlyOnChange) {
     tb.on(uuid_cmd("/dev/sde"), 0, std::string(kUuid3) + "\n");
     drives.push_back(drive("/dev/sde", "6"));
     ASSERT_EQ(m.mpath_fileinfo_update(), 0);
-    EXPECT_EQ(tb.read_file(kFile), replaced(written, std::string("devuuid:") + kUuid2, std::string("devuuid:") + kUuid3));
+    EXPECT_EQ(tb.read_file(kFile),
+              replaced(written, std::string("devuuid:") + kUuid2, std::string("devuuid:") + kUuid3));
     EXPECT_NE(inode_of(tb, kFile), before);
 }
 
@@ -266,7 +276,8 @@ TEST(DriveLocate, FailuresStopBeforeBlinking) {
 
     test_backend hpe;  // ssacli not installed
     EXPECT_EQ(p.drive_locate("HPE", "1/2I:1:1", 600), -1);
-    EXPECT_TRUE(hpe.logged(-1, "hpcli_ctrl_locate_drive", "hpcli: Ctrl_slot [1] Failed to locate Physical Drive [2I:1:1]."));
+    EXPECT_TRUE(
+        hpe.logged(-1, "hpcli_ctrl_locate_drive", "hpcli: Ctrl_slot [1] Failed to locate Physical Drive [2I:1:1]."));
     EXPECT_TRUE(hpe.sleeps.empty());
 
     test_backend refused;
@@ -291,8 +302,9 @@ TEST(DriveLocate, MountPathIsBehindTheGate) {
 TEST(DriveLocate, MountPathThroughTheLocationFile) {
     test_backend tb;
     tb.write_file(kFile, std::string("\nmnt:/tw/disk1 devuuid:") + kUuid1 + " drivenum:0/32:5\n");
-    tb.on("dmidecode -t system", 0, "System Information\n\tManufacturer: Dell Inc.\n\tProduct Name: PowerEdge R740xd\n"
-                                     "\tVersion: Not Specified\n\tSerial Number: 4X2Y3Z2\n");
+    tb.on("dmidecode -t system", 0,
+          "System Information\n\tManufacturer: Dell Inc.\n\tProduct Name: PowerEdge R740xd\n"
+          "\tVersion: Not Specified\n\tSerial Number: 4X2Y3Z2\n");
     tb.set_key("nDriveLocateIntervalInMinutes", "0");
     for (const char* verb : {"-stop", "-start"})
         tb.on(std::string("/opt/MegaRAID/MegaCli/MegaCli64 -PdLocate ") + verb + " -physdrv[32:5] -a0", 0);

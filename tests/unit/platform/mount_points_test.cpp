@@ -20,17 +20,19 @@ const char* const kMtab =
     "/dev/sdd1 /tw/disk\\0409 xfs rw 0 0\n";
 
 std::string df_out(const std::string& dev, const std::string& use, const std::string& mnt) {
-    return "Filesystem      Size  Used Avail Use% Mounted on\n" + dev + "        252G   17G   80G  " + use + " " + mnt + "\n";
+    return "Filesystem      Size  Used Avail Use% Mounted on\n" + dev + "        252G   17G   80G  " + use + " " + mnt +
+           "\n";
 }
 
 std::string awk(const std::string& df) { return df + "  | awk 'NR==2' | awk -F \" \" '{print $5}'"; }
 
-} // namespace
+}  // namespace
 
 TEST(MountPoints, FixedPathsThenDiskDirectoriesInOrder) {
     test_backend tb;
     tb.write_file("/etc/mtab", kMtab);
-    for (const char* d : {"/tw/disk10", "/tw/disk1", "/tw/disk 9", "/tw/.disk2", "/tw/ddb", "/tw/data3"}) tb.make_dir(d);
+    for (const char* d : {"/tw/disk10", "/tw/disk1", "/tw/disk 9", "/tw/.disk2", "/tw/ddb", "/tw/data3"})
+        tb.make_dir(d);
     tb.write_file("/tw/diskette", "a file counts as well\n");
     tb.on("df -Ph /", 0, df_out("/dev/vda", "17%", "/"));
     tb.on(awk("df -Ph /"), 0, "17%\n");
@@ -56,13 +58,14 @@ TEST(MountPoints, FixedPathsThenDiskDirectoriesInOrder) {
     EXPECT_EQ(paths, (std::vector<std::string>{"/", "/opt", "/var", "/var/log", "/boot", "/tw/ddb",
                                                "/opt/tessaline/Dockwright64/IndexCache", "/tw/dav_vm", "/tw/dav_he",
                                                "/tw/disk 9", "/tw/disk1", "/tw/disk10", "/tw/diskette"}));
-    EXPECT_EQ(mounted, (std::vector<bool>{true, false, false, false, false, false, false, false, false, true, true, true,
-                                          false}));
+    EXPECT_EQ(mounted, (std::vector<bool>{true, false, false, false, false, false, false, false, false, true, true,
+                                          true, false}));
     EXPECT_EQ(used, (std::vector<unsigned>{17, 0, 0, 0, 0, 0, 0, 0, 0, 50, 3, 88, 0}));
     // df ran only for mounted paths, two commands each.
     EXPECT_EQ(tb.commands.size(), 8u);
     EXPECT_TRUE(tb.logged(2, "mntpath_get_percentused", "Exec command: df -Ph /tw/disk1"));
-    EXPECT_TRUE(tb.logged(2, "mntpath_get_percentused", "Get Mntpath percent used with cmd: " + awk("df -Ph /tw/disk1")));
+    EXPECT_TRUE(
+        tb.logged(2, "mntpath_get_percentused", "Get Mntpath percent used with cmd: " + awk("df -Ph /tw/disk1")));
 }
 
 TEST(MountPoints, NoTwDirectoryLeavesTheFixedList) {

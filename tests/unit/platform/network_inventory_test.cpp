@@ -19,7 +19,8 @@ using tidewall::testing::test_backend;
 namespace {
 
 const char* const kGenerate =
-    "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json";
+    "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsnwconfigmgr.py get "
+    "/var/lib/tidewall/nwconf.json";
 const char* const kParse = "tw_platform::nwconf_json_parse";
 
 // What "grep needle | cut -d ':' -f 2-" prints from a tool's output.
@@ -98,13 +99,17 @@ std::vector<nic_row> rows(const std::map<std::string, tw_nicinfo>& nics) {
 
 // The ethtool and lspci answers of this VM's eth0, from its real outputs.
 void serve_vm_eth0(test_backend& tb) {
-    tb.on("lspci -s 0000:00:03.0 | cut -d ' ' -f 2- | cut -d ':' -f 2-", 0, lspci_description(thisvm("lspci.txt"), "00:03.0"));
-    tb.on("ethtool -i eth0 | grep \"firmware-version\" | cut -d ':' -f 2-", 0, after_colon(thisvm("ethtool_i_eth0.txt"), "firmware-version"));
-    tb.on("ethtool eth0 | grep \"Link detected\" | cut -d ':' -f 2-", 0, after_colon(thisvm("ethtool_eth0.txt"), "Link detected"));
-    tb.on("ethtool -i eth0 | grep -E '(^version)' | cut -d ':' -f 2-", 0, after_colon(thisvm("ethtool_i_eth0.txt"), "version: "));
+    tb.on("lspci -s 0000:00:03.0 | cut -d ' ' -f 2- | cut -d ':' -f 2-", 0,
+          lspci_description(thisvm("lspci.txt"), "00:03.0"));
+    tb.on("ethtool -i eth0 | grep \"firmware-version\" | cut -d ':' -f 2-", 0,
+          after_colon(thisvm("ethtool_i_eth0.txt"), "firmware-version"));
+    tb.on("ethtool eth0 | grep \"Link detected\" | cut -d ':' -f 2-", 0,
+          after_colon(thisvm("ethtool_eth0.txt"), "Link detected"));
+    tb.on("ethtool -i eth0 | grep -E '(^version)' | cut -d ':' -f 2-", 0,
+          after_colon(thisvm("ethtool_i_eth0.txt"), "version: "));
 }
 
-} // namespace
+}  // namespace
 
 TEST(NetworkDocument, PlainInterfacesAndBondMembersFromThePortMap) {
     test_backend tb;
@@ -211,12 +216,15 @@ TEST(NetworkDocument, GeneratedByTheProductScriptWithAnOlderDocumentAsFallback) 
     tw_debug log;
     tb.on(kGenerate, 0);
     EXPECT_EQ(nwconf_file_generate("/var/lib/tidewall/nwconf.json", log), 0);
-    EXPECT_TRUE(tb.logged(2, "nwconf_file_generate", "Failed to get Home directory regkey value from registry. Using default."));
-    EXPECT_TRUE(tb.logged(2, "nwconf_file_generate", std::string("Generate NW config file with cmd - [") + kGenerate + "]"));
+    EXPECT_TRUE(tb.logged(2, "nwconf_file_generate",
+                          "Failed to get Home directory regkey value from registry. Using default."));
+    EXPECT_TRUE(
+        tb.logged(2, "nwconf_file_generate", std::string("Generate NW config file with cmd - [") + kGenerate + "]"));
 
     // A home with a blank stays one word for the shell.
     tb.set_key("dHOME", "/opt/tess home");
-    const std::string quoted = "PYTHONPATH='/opt/tess home' python '/opt/tess home'/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json";
+    const std::string quoted =
+        "PYTHONPATH='/opt/tess home' python '/opt/tess home'/tsnwconfigmgr.py get /var/lib/tidewall/nwconf.json";
     tb.on(quoted, 1, "", "Traceback (most recent call last):\n");
     EXPECT_EQ(nwconf_file_generate("/var/lib/tidewall/nwconf.json", log), 0);
     EXPECT_EQ(tb.commands.back(), quoted);
@@ -289,7 +297,8 @@ TEST(NicFacts, LinkDownIsRetriedAndKeptAndRetriesAreClamped) {
     p.get_nicdevinfo("eth3", "", "model", v, 2);
     EXPECT_TRUE(tb.commands.empty());
     EXPECT_EQ(v, "kept");
-    EXPECT_TRUE(tb.logged(-1, "tw_platform::get_nicdevinfo", "No PCI address for device [eth3]. Cannot get NIC info model"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_platform::get_nicdevinfo", "No PCI address for device [eth3]. Cannot get NIC info model"));
 
     // A device name that is no plain word reaches ethtool as one argument.
     p.get_nicdevinfo("e$th", "", "linkspeed", v, -4);
@@ -328,8 +337,9 @@ TEST(NicInventory, ThisVmListsEth0WithUnknownSpeedAsZero) {
     tb.write_file("/var/lib/tidewall/nwconf.json", kThisVm);
     serve_vm_eth0(tb);
     const std::string sar = "env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa08 -n DEV -s 16:10:00 -e 16:40:00";
-    tb.on(sar, 0, replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",
-                           "Average:         eth0      9.00      8.00      1.50      0.25"));
+    tb.on(sar, 0,
+          replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0      0.00      0.00      0.00      0.00",
+                   "Average:         eth0      9.00      8.00      1.50      0.25"));
     tw_platform p;
     const auto& nics = p.get_nicinfo();
     ASSERT_EQ(nics.size(), 1u);
@@ -348,10 +358,11 @@ TEST(NicInventory, ThisVmListsEth0WithUnknownSpeedAsZero) {
     EXPECT_EQ(tb.commands[1], kGenerate);
     EXPECT_TRUE(tb.logged(3, "tw_platform::get_nicinfo", "Interface [lo] is not configured. Not reporting it."));
     EXPECT_TRUE(tb.logged(3, "tw_platform::get_nicinfo", "Interface [ifb0] is not configured. Not reporting it."));
-    EXPECT_TRUE(tb.logged(2, "tw_platform::loginfo",
-                          "Devname:[eth0] BusAddress:[0000:00:03.0] Model:[Red Hat, Inc. Virtio 1.0 network device (rev "
-                          "01)] FWVersion:[] LinkStatus:[yes] LinkSpeed:[0Mb/s] MacAddr:[02:fc:00:00:00:01] RX "
-                          "kb/s:[1.500000] TX kb/s:[0.250000]"));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_platform::loginfo",
+                  "Devname:[eth0] BusAddress:[0000:00:03.0] Model:[Red Hat, Inc. Virtio 1.0 network device (rev "
+                  "01)] FWVersion:[] LinkStatus:[yes] LinkSpeed:[0Mb/s] MacAddr:[02:fc:00:00:00:01] RX "
+                  "kb/s:[1.500000] TX kb/s:[0.250000]"));
 }
 
 TEST(NicInventory, BondMembersAreReportedWithOneSharedInterval) {

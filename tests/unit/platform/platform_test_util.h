@@ -103,7 +103,8 @@ inline std::time_t local_epoch(int year, int month, int day, int hour, int minut
 }
 
 // The commands run that start with prefix, in order.
-inline std::vector<std::string> commands_starting(const tidewall::testing::test_backend& tb, const std::string& prefix) {
+inline std::vector<std::string> commands_starting(const tidewall::testing::test_backend& tb,
+                                                  const std::string& prefix) {
     std::vector<std::string> out;
     for (const auto& c : tb.commands)
         if (c.compare(0, prefix.size(), prefix) == 0) out.push_back(c);
@@ -114,7 +115,7 @@ const char* const kTempCmd = "ipmitool sdr type temperature | egrep \"65\\.|3\\.
 const char* const kFanCmd = "ipmitool sdr type fan | grep -i FAN";
 const char* const kPsSensorsCmd = "ipmitool sdr type \"Power Supply\"";
 
-} // namespace platform_test
+}  // namespace platform_test
 
 // Reaches lists that queries outside this test area fill (NICs, controllers, drives).
 struct tw_platform_peer {

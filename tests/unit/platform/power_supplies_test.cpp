@@ -24,7 +24,9 @@ std::string csv_to_listing(const std::string& csv) {
 struct ps_view {
     std::string name, redundancy;
     bool status;
-    bool operator==(const ps_view& o) const { return name == o.name && redundancy == o.redundancy && status == o.status; }
+    bool operator==(const ps_view& o) const {
+        return name == o.name && redundancy == o.redundancy && status == o.status;
+    }
 };
 
 std::ostream& operator<<(std::ostream& os, const ps_view& v) {
@@ -39,9 +41,11 @@ std::vector<ps_view> view(const std::list<tw_powersupply>& l) {
 
 const char* const kSdrGetOk = " Sensor ID : PS (0x1)\n Entity ID : 10.1 (Power Supply)\n Status : ok\n";
 const char* const kSdrGetCritical = " Sensor ID : PS (0x1)\n Entity ID : 10.2 (Power Supply)\n Status : Critical\n";
-std::string watts(int w) { return " Sensor ID : PS Power (0x2)\n Sensor Reading : " + std::to_string(w) + " (+/- 0) Watts\n Status : ok\n"; }
+std::string watts(int w) {
+    return " Sensor ID : PS Power (0x2)\n Sensor Reading : " + std::to_string(w) + " (+/- 0) Watts\n Status : ok\n";
+}
 
-} // namespace
+}  // namespace
 
 TEST(PsEventVerdict, PresenceWithoutFailureOrAcLoss) {
     EXPECT_TRUE(ps_event_healthy("Presence detected"));
@@ -90,8 +94,7 @@ TEST(Redundancy, FifthColumnOfTheFirstFullMatchingLine) {
     tw_debug log;
     std::string r = "stale";
     tb.on("ipmitool sdr elist", 0,
-          "PS Redundancy    | 77h | ok\n" +
-              csv_to_listing(fixture("ipmitool/sdr-type-power-supply-csv-dell.txt")));
+          "PS Redundancy    | 77h | ok\n" + csv_to_listing(fixture("ipmitool/sdr-type-power-supply-csv-dell.txt")));
     EXPECT_EQ(ipmi_get_ps_redundancy(log, "PS Redundancy", r), 0);
     EXPECT_EQ(r, "Fully Redundant");
     EXPECT_TRUE(tb.logged(2, "ipmi_get_ps_redundancy", "Unexpected output line: PS Redundancy    | 77h | ok"));
@@ -145,7 +148,8 @@ TEST(EntityStatus, EveryStatusSensorOfTheEntityMustJudgeHealthy) {
     EXPECT_TRUE(ok);
     EXPECT_TRUE(tb.logged(2, "ipmi_entityid_get_psstatus", "ipmi entity ID '10.1'- Status: Presence detected"));
     EXPECT_EQ(ipmi_entityid_get_pswatts(log, "10.1"), 110);
-    EXPECT_TRUE(tb.logged(2, "ipmi_entityid_get_pswatts", "ipmi entity ID '10.1'- Wattage value: 110 Watts, Presence detected"));
+    EXPECT_TRUE(tb.logged(2, "ipmi_entityid_get_pswatts",
+                          "ipmi entity ID '10.1'- Wattage value: 110 Watts, Presence detected"));
 
     tb.on("ipmitool sdr entity 10.2", 0,
           "PS2 Status       | 64h | ok  | 10.2 | Presence detected\n"
@@ -197,8 +201,9 @@ TEST(Fujitsu, HealthyAndRedundant) {
 TEST(Fujitsu, StatusAttempts) {
     test_backend tb;
     tw_debug log;
-    tb.on("ipmitool fru", 0, "FRU Device Description : PS1 (ID 3)\nFRU Device Description : PS2 (ID 4)\n"
-                             "FRU Device Description : PS3 (ID 5)\n");
+    tb.on("ipmitool fru", 0,
+          "FRU Device Description : PS1 (ID 3)\nFRU Device Description : PS2 (ID 4)\n"
+          "FRU Device Description : PS3 (ID 5)\n");
     tb.on("ipmitool sdr elist", 1);
     // PS1 reads ok but delivers 0 W: not healthy after three attempts.
     tb.on("ipmitool sdr get \"PS1\"", 0, kSdrGetOk);
@@ -216,7 +221,8 @@ TEST(Fujitsu, StatusAttempts) {
     EXPECT_EQ(runs(tb, "ipmitool sdr get \"PS1 Power\""), 3);
     EXPECT_EQ(runs(tb, "ipmitool sdr get \"PS2\""), 2);
     EXPECT_EQ(runs(tb, "ipmitool sdr get \"PS3\""), 3);  // one attempt: the runner's own three runs
-    EXPECT_TRUE(tb.logged(-1, "fujitsu_get_psinfo", "Failed to get redundancy with search string 'Power Unit' for - PS1"));
+    EXPECT_TRUE(
+        tb.logged(-1, "fujitsu_get_psinfo", "Failed to get redundancy with search string 'Power Unit' for - PS1"));
 }
 
 TEST(Fujitsu, NoSupplyNamesNoRecords) {
@@ -236,7 +242,8 @@ TEST(Dell, FruNamesJudgedByTheirStatusSensors) {
     tb.on("ipmitool fru", 0, fixture("ipmitool/fru-dell-r640.txt"));
     tb.on("ipmitool sdr elist", 0, listing);
     tb.on("ipmitool sdr entity 10.1", 0, grep(listing, "10.1"));
-    tb.on("ipmitool sdr entity 10.2", 0, "Status           | 86h | cr  | 10.2 | Presence detected, Power Supply AC lost\n");
+    tb.on("ipmitool sdr entity 10.2", 0,
+          "Status           | 86h | cr  | 10.2 | Presence detected, Power Supply AC lost\n");
     std::list<tw_powersupply> l;
     dell_get_psinfo(log, l);
     EXPECT_EQ(view(l), (std::vector<ps_view>{{"PS1", "Fully Redundant", true}, {"PS2", "Fully Redundant", false}}));
@@ -248,8 +255,9 @@ TEST(Hpe, FirmwareNamesJudgedByTheirSensorAndOutput) {
     test_backend tb;
     tw_debug log;
     tb.on("dmidecode -t 39", 0, fixture("dmidecode/t39-hpe-dl380-gen10.txt"));
-    tb.on("ipmitool sdr elist", 0, fixture("ipmitool/sdr-elist-curated-telegraf.txt") +
-                                       "Power Supplies   | 0Ah | ok  | 19.1 | Fully Redundant\n");
+    tb.on("ipmitool sdr elist", 0,
+          fixture("ipmitool/sdr-elist-curated-telegraf.txt") +
+              "Power Supplies   | 0Ah | ok  | 19.1 | Fully Redundant\n");
     tb.on(kPsSensorsCmd, 0,
           grep(fixture("ipmitool/sdr-elist-curated-telegraf.txt"), "Power Supply 1") +
               "PS 1 Output      | 04h | ok  | 10.1 | 95 Watts\n"
@@ -285,7 +293,8 @@ TEST(Supermicro, EveryStatusSensorIsASupply) {
     std::list<tw_powersupply> l;
     supermicro_get_psinfo(log, l);
     EXPECT_EQ(view(l), (std::vector<ps_view>{{"PS1", "", true}, {"PS2", "", false}, {"PS3", "", false}}));
-    EXPECT_TRUE(tb.logged(2, "supermicro_get_psinfo", "ipmi entity 'PS2 Status' - Status: Presence detected, Power Supply AC lost"));
+    EXPECT_TRUE(tb.logged(2, "supermicro_get_psinfo",
+                          "ipmi entity 'PS2 Status' - Status: Presence detected, Power Supply AC lost"));
     EXPECT_TRUE(tb.logged(-1, "supermicro_get_psinfo", "Power Supply failure for 'PS2'"));
     for (const auto& c : tb.commands) EXPECT_EQ(c.find("sdr elist"), std::string::npos);  // no redundancy sensor
 }
@@ -293,9 +302,10 @@ TEST(Supermicro, EveryStatusSensorIsASupply) {
 TEST(Lenovo, OlderBoardsNameSuppliesInFull) {
     test_backend tb;
     tw_debug log;
-    tb.on("ipmitool fru", 0, "FRU Device Description : Builtin FRU Device (ID 0)\n"
-                             "FRU Device Description : Power Supply 1 (ID 3)\n"
-                             "FRU Device Description : Power Supply 2 (ID 4)\n");
+    tb.on("ipmitool fru", 0,
+          "FRU Device Description : Builtin FRU Device (ID 0)\n"
+          "FRU Device Description : Power Supply 1 (ID 3)\n"
+          "FRU Device Description : Power Supply 2 (ID 4)\n");
     tb.on("ipmitool sdr entity 10.1", 0, "PSU1 Status      | 5Ah | ok  | 10.1 | Presence detected\n");
     tb.on("ipmitool sdr entity 10.2", 0, "PSU2 Status      | 5Bh | ok  | 10.2 | Presence detected, Failure detected\n");
     std::list<tw_powersupply> l;
@@ -314,7 +324,8 @@ TEST(Cisco, FruPsuNamesAndStatusSensors) {
           "PSU2_STATUS      | 67h | ok  | 10.2 | Presence detected, Failure detected\n");
     std::list<tw_powersupply> l;
     cisco_get_psinfo(log, l);
-    EXPECT_EQ(view(l), (std::vector<ps_view>{{"FRU_PSU1", "Fully Redundant", true}, {"FRU_PSU2", "Fully Redundant", false}}));
+    EXPECT_EQ(view(l),
+              (std::vector<ps_view>{{"FRU_PSU1", "Fully Redundant", true}, {"FRU_PSU2", "Fully Redundant", false}}));
 }
 
 TEST(PowerSupplyQuery, VendorTextChoosesTheReader) {

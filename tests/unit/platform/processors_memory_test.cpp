@@ -24,7 +24,7 @@ const char* const kTwoCpuTemps =
     "CPU1 Temp        | 01h | ok  |  3.1 | 41 degrees C\n"
     "CPU2 Temp        | 02h | ok  |  3.2 | 47 degrees C\n";
 
-} // namespace
+}  // namespace
 
 TEST(CpuInfo, UnpopulatedSocketIsNotListed) {
     test_backend tb;
@@ -61,7 +61,8 @@ TEST(CpuInfo, FullDumpsListEveryPopulatedSocket) {
         const char* name2;
         unsigned threads;
     };
-    for (const row r : {row{"dmidecode/full-dell-r640.txt", " CPU2", 16}, row{"dmidecode/full-hp-dl360p-gen8.txt", " Proc 2", 12}}) {
+    for (const row r :
+         {row{"dmidecode/full-dell-r640.txt", " CPU2", 16}, row{"dmidecode/full-hp-dl360p-gen8.txt", " Proc 2", 12}}) {
         test_backend tb;
         tb.on("dmidecode -t processor", 0, fixture(r.file));
         tb.on(kTempCmd, 0, "CPU1 Temp | 01h | ok | 3.1 | 41 degrees C\n");  // fewer sensors than sockets
@@ -116,10 +117,11 @@ TEST(MemoryInfo, RealMeminfoOfSeveralHosts) {
         std::uint64_t total_mb, used_mb;
     };
     // Expected: MemTotal >> 10 and (MemTotal - MemAvailable) >> 10, from the files' kB figures.
-    for (const row r : {row{"meminfo/proc-meminfo-16g-kernel5-telegraf.txt", 16201888 >> 10, (16201888 - 14221924) >> 10},
-                        row{"meminfo/proc-meminfo-8g-sysstat-testroot.txt", 8144960 >> 10, (8144960 - 4389516) >> 10},
-                        // 32-bit kernel without MemAvailable, after free's table
-                        row{"meminfo/free-b-plus-meminfo-percona-001.txt", 2050636 >> 10, 2050636 >> 10}}) {
+    for (const row r :
+         {row{"meminfo/proc-meminfo-16g-kernel5-telegraf.txt", 16201888 >> 10, (16201888 - 14221924) >> 10},
+          row{"meminfo/proc-meminfo-8g-sysstat-testroot.txt", 8144960 >> 10, (8144960 - 4389516) >> 10},
+          // 32-bit kernel without MemAvailable, after free's table
+          row{"meminfo/free-b-plus-meminfo-percona-001.txt", 2050636 >> 10, 2050636 >> 10}}) {
         test_backend tb;
         tb.on("cat /proc/meminfo", 0, fixture(r.file));
         tw_platform p;
@@ -132,7 +134,8 @@ TEST(MemoryInfo, RealMeminfoOfSeveralHosts) {
 TEST(MemoryInfo, FiguresRoundDownAndFailuresKeepTheRecord) {
     test_backend tb;
     // One scripted answer per call, in turn.
-    tb.on("cat /proc/meminfo", 0, "MemTotal:       16384000 kB\nMemFree:         100 kB\nMemAvailable:    8192000 kB\n");
+    tb.on("cat /proc/meminfo", 0,
+          "MemTotal:       16384000 kB\nMemFree:         100 kB\nMemAvailable:    8192000 kB\n");
     tb.on("cat /proc/meminfo", 1);
     tb.on("cat /proc/meminfo", 0, "MemTotal:       4096 kB\nMemTotal broken\n");
     tb.on("cat /proc/meminfo", 0, "MemTotal: 1024 kB\nMemAvailable: 4096 kB\n");
@@ -148,7 +151,8 @@ TEST(MemoryInfo, FiguresRoundDownAndFailuresKeepTheRecord) {
 
     m = p.get_memoryinfo();
     EXPECT_EQ(m.get_totalmem(), 16000u);
-    EXPECT_TRUE(tb.logged(-1, "tw_platform::get_memoryinfo", "Failed to extract MemTotal value from string: MemTotal broken"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_platform::get_memoryinfo", "Failed to extract MemTotal value from string: MemTotal broken"));
 
     // A damaged table never yields a wrapped-around used figure.
     m = p.get_memoryinfo();

@@ -22,7 +22,7 @@ void serve_model(test_backend& tb, const std::string& model) {
     };
 }
 
-} // namespace
+}  // namespace
 
 TEST(Loginfo, NothingBelowLevelTwo) {
     for (int level : {0, 1}) {
@@ -148,9 +148,10 @@ TEST(HwMonitoring, ApplianceModelsByDefault) {
         const char* model;
         bool supported;
     };
-    for (const row r : {row{"FUJITSU_PRIMERGYRX2540M4", true}, row{"Supermicro_SuperServer", true},
-                        row{"Supermicro_SSG-6029P-E1CR16T", true}, row{"HPE_ProLiantDL380Gen10", false},
-                        row{"DellInc._PowerEdgeR740xd", false}, row{"", false}, row{"FUJITSU_PRIMERGYRX2540M4x", false}}) {
+    for (const row r :
+         {row{"FUJITSU_PRIMERGYRX2540M4", true}, row{"Supermicro_SuperServer", true},
+          row{"Supermicro_SSG-6029P-E1CR16T", true}, row{"HPE_ProLiantDL380Gen10", false},
+          row{"DellInc._PowerEdgeR740xd", false}, row{"", false}, row{"FUJITSU_PRIMERGYRX2540M4x", false}}) {
         test_backend tb;
         serve_model(tb, r.model);
         EXPECT_EQ(tw_platform::hwmonitoring_supported(), r.supported) << r.model;

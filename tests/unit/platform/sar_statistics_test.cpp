@@ -26,7 +26,8 @@ std::string cpu_cmd(const char* day, const char* from, const char* to) {
 }
 
 std::string nw_cmd(const char* day, const char* from, const char* to) {
-    return std::string("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa") + day + " -n DEV -s " + from + " -e " + to;
+    return std::string("env -u S_TIME_FORMAT LC_ALL=C sar -f /var/log/sa/sa") + day + " -n DEV -s " + from + " -e " +
+           to;
 }
 
 std::string disk_cmd(const char* day, const char* from, const char* to) {
@@ -40,7 +41,7 @@ std::string nw_report_on(const std::string& mm_dd_yy, const char* rx, const char
     return replaced(text, eth0, std::string("Average:         eth0      3.00      2.00 ") + rx + " " + tx);
 }
 
-} // namespace
+}  // namespace
 
 TEST(SarFiles, FileOfEachDayOfTheMonth) {
     EXPECT_EQ(sar_get_filename(7), "/var/log/sa/sa07");
@@ -61,7 +62,8 @@ TEST(SarFiles, DateCheckTakesBothYearFormsAndLogsAMismatch) {
     // Day and month the other way round, and another month of the same day.
     EXPECT_FALSE(sar_filedate_check(log, sysstat12, 2026, 8, 12));
     EXPECT_FALSE(sar_filedate_check(log, sysstat12, 2026, 11, 8));
-    EXPECT_TRUE(tb.logged(-1, "sar_filedate_check", "SA file accessed is not same as date. Expected date: 11/08/2026 or 11/08/26"));
+    EXPECT_TRUE(tb.logged(-1, "sar_filedate_check",
+                          "SA file accessed is not same as date. Expected date: 11/08/2026 or 11/08/26"));
     EXPECT_TRUE(tb.logged(-1, "sar_filedate_check", "First line in SA file: " + sysstat12));
     // A year written in full does not pass for its last two digits alone.
     EXPECT_FALSE(sar_filedate_check(log, sysstat9, 2115, 10, 28));
@@ -72,14 +74,16 @@ TEST(SarRange, OneSarRunPerLocalDayAcrossMidnight) {
     test_backend tb;
     tw_debug log;
     // Three real reports of sysstat 12: 20.40, 11.51 and 4.37 percent busy.
-    tb.on(cpu_cmd("06", "23:00:00", "23:59:01"), 0, replaced(fixture("sar/u-P-ALL-sysstat12-testsuite.txt"), "04/18/19", "03/06/26"));
-    tb.on(cpu_cmd("07", "00:00:00", "23:59:01"), 0, replaced(fixture("sar/f-default-cpu-sysstat12-testsuite.txt"), "05/02/19", "03/07/26"));
+    tb.on(cpu_cmd("06", "23:00:00", "23:59:01"), 0,
+          replaced(fixture("sar/u-P-ALL-sysstat12-testsuite.txt"), "04/18/19", "03/06/26"));
+    tb.on(cpu_cmd("07", "00:00:00", "23:59:01"), 0,
+          replaced(fixture("sar/f-default-cpu-sysstat12-testsuite.txt"), "05/02/19", "03/07/26"));
     tb.on(cpu_cmd("08", "00:00:00", "01:00:00"), 0, cpu_report_on("03/08/26"));
 
     double used = cpu_timerange_getused(log, local_epoch(2026, 3, 6, 23, 0, 0), local_epoch(2026, 3, 8, 1, 0, 0));
-    EXPECT_EQ(tb.commands, (std::vector<std::string>{cpu_cmd("06", "23:00:00", "23:59:01"),
-                                                     cpu_cmd("07", "00:00:00", "23:59:01"),
-                                                     cpu_cmd("08", "00:00:00", "01:00:00")}));
+    EXPECT_EQ(tb.commands,
+              (std::vector<std::string>{cpu_cmd("06", "23:00:00", "23:59:01"), cpu_cmd("07", "00:00:00", "23:59:01"),
+                                        cpu_cmd("08", "00:00:00", "01:00:00")}));
     EXPECT_NEAR(used, (20.40 + 11.51 + 4.37) / 3, 1e-9);
     EXPECT_TRUE(tb.logged(2, "cpu_date_getused", "Exec cmd - [" + cpu_cmd("07", "00:00:00", "23:59:01") + "]\n"));
     EXPECT_TRUE(tb.logged(2, "cpu_timerange_getused",
@@ -103,15 +107,19 @@ TEST(SarRange, MonthAndYearEndsFollowTheCalendar) {
         std::vector<std::string> commands;
     };
     const row rows[] = {
-        {local_epoch(2026, 12, 31, 22, 0, 0), local_epoch(2027, 1, 1, 0, 30, 0),
+        {local_epoch(2026, 12, 31, 22, 0, 0),
+         local_epoch(2027, 1, 1, 0, 30, 0),
          {cpu_cmd("31", "22:00:00", "23:59:01"), cpu_cmd("01", "00:00:00", "00:30:00")}},
-        {local_epoch(2026, 2, 28, 18, 15, 0), local_epoch(2026, 3, 1, 6, 0, 0),
+        {local_epoch(2026, 2, 28, 18, 15, 0),
+         local_epoch(2026, 3, 1, 6, 0, 0),
          {cpu_cmd("28", "18:15:00", "23:59:01"), cpu_cmd("01", "00:00:00", "06:00:00")}},
         // 2028 is a leap year: February has a 29th.
-        {local_epoch(2028, 2, 28, 23, 59, 30), local_epoch(2028, 3, 1, 0, 0, 0),
+        {local_epoch(2028, 2, 28, 23, 59, 30),
+         local_epoch(2028, 3, 1, 0, 0, 0),
          {cpu_cmd("28", "23:59:30", "23:59:01"), cpu_cmd("29", "00:00:00", "23:59:01"),
           cpu_cmd("01", "00:00:00", "00:00:00")}},
-        {local_epoch(2026, 4, 30, 10, 0, 0), local_epoch(2026, 5, 2, 9, 5, 7),
+        {local_epoch(2026, 4, 30, 10, 0, 0),
+         local_epoch(2026, 5, 2, 9, 5, 7),
          {cpu_cmd("30", "10:00:00", "23:59:01"), cpu_cmd("01", "00:00:00", "23:59:01"),
           cpu_cmd("02", "00:00:00", "09:05:07")}},
     };
@@ -131,10 +139,12 @@ TEST(SarRange, DaylightSavingChangesKeepOneRunPerDay) {
         std::vector<std::string> commands;
     };
     const row rows[] = {
-        {local_epoch(2026, 10, 24, 12, 0, 0), local_epoch(2026, 10, 26, 12, 0, 0),
+        {local_epoch(2026, 10, 24, 12, 0, 0),
+         local_epoch(2026, 10, 26, 12, 0, 0),
          {cpu_cmd("24", "12:00:00", "23:59:01"), cpu_cmd("25", "00:00:00", "23:59:01"),
           cpu_cmd("26", "00:00:00", "12:00:00")}},
-        {local_epoch(2026, 3, 28, 12, 0, 0), local_epoch(2026, 3, 30, 12, 0, 0),
+        {local_epoch(2026, 3, 28, 12, 0, 0),
+         local_epoch(2026, 3, 30, 12, 0, 0),
          {cpu_cmd("28", "12:00:00", "23:59:01"), cpu_cmd("29", "00:00:00", "23:59:01"),
           cpu_cmd("30", "00:00:00", "12:00:00")}},
     };
@@ -154,16 +164,21 @@ TEST(SarRange, DaysOfAFileOfAnotherDateOrWithoutDataAreLeftOut) {
     // sa09 shows an idle machine (exactly 0 busy).
     tb.on(cpu_cmd("06", "08:00:00", "23:59:01"), 0, cpu_report_on("06/07/26"));
     tb.on(cpu_cmd("07", "00:00:00", "23:59:01"), 0, cpu_report_on("07/07/26"));
-    tb.on(cpu_cmd("08", "00:00:00", "23:59:01"), 1, "", "Requested activities not available in file /var/log/sa/sa08\n");
+    tb.on(cpu_cmd("08", "00:00:00", "23:59:01"), 1, "",
+          "Requested activities not available in file /var/log/sa/sa08\n");
     tb.on(cpu_cmd("09", "00:00:00", "08:00:00"), 0,
-          replaced(cpu_report_on("07/09/26"), "Average:        all      1.75      0.00      2.62      0.12      0.00     95.51",
+          replaced(cpu_report_on("07/09/26"),
+                   "Average:        all      1.75      0.00      2.62      0.12      0.00     95.51",
                    "Average:        all      0.00      0.00      0.00      0.00      0.00    100.00"));
     double used = cpu_timerange_getused(log, local_epoch(2026, 7, 6, 8, 0, 0), local_epoch(2026, 7, 9, 8, 0, 0));
     EXPECT_NEAR(used, 4.37, 1e-9);
-    EXPECT_TRUE(tb.logged(-1, "sar_filedate_check", "SA file accessed is not same as date. Expected date: 07/06/2026 or 07/06/26"));
-    EXPECT_TRUE(tb.logged(-1, "cpu_date_getused", "Error executing command [" + cpu_cmd("06", "08:00:00", "23:59:01") + "]"));
-    EXPECT_TRUE(tb.logged(-1, "cpu_date_getused",
-                          "Failed to get output of sar command [" + cpu_cmd("08", "00:00:00", "23:59:01") + "] Error [1]"));
+    EXPECT_TRUE(tb.logged(-1, "sar_filedate_check",
+                          "SA file accessed is not same as date. Expected date: 07/06/2026 or 07/06/26"));
+    EXPECT_TRUE(
+        tb.logged(-1, "cpu_date_getused", "Error executing command [" + cpu_cmd("06", "08:00:00", "23:59:01") + "]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "cpu_date_getused",
+                  "Failed to get output of sar command [" + cpu_cmd("08", "00:00:00", "23:59:01") + "] Error [1]"));
 
     // No usable day at all: 0.
     test_backend none;
@@ -177,7 +192,8 @@ TEST(SarRange, EndBeforeStartRunsNothing) {
     EXPECT_EQ(cpu_timerange_getused(log, 1800000100, 1800000000), 0);
     EXPECT_EQ(nw_timerange_getstats(log, "eth0", 1800000100, 1800000000, rx, tx), -1);
     EXPECT_TRUE(tb.commands.empty());
-    EXPECT_TRUE(tb.logged(-1, "cpu_timerange_getused", "Start timeval [1800000100] is greater than End timeval [1800000000]."));
+    EXPECT_TRUE(
+        tb.logged(-1, "cpu_timerange_getused", "Start timeval [1800000100] is greater than End timeval [1800000000]."));
 }
 
 TEST(SarRange, AStartLongGoneReadsOnlyTheDaysTheFilesCanHold) {
@@ -209,7 +225,8 @@ TEST(SarCpu, AverageLineGivesBusyPercent) {
     EXPECT_EQ(cpu_date_getused(log, 2026, 12, 8, "10:00:00", "10:30:00"), 0);
 
     // A cut Average line is skipped.
-    tb.on(cpu_cmd("08", "09:00:00", "09:30:00"), 0, "Linux 6.1 (vm) \t12/08/26 \t_x86_64_\t(2 CPU)\nAverage:  all  1.0  2.0\n");
+    tb.on(cpu_cmd("08", "09:00:00", "09:30:00"), 0,
+          "Linux 6.1 (vm) \t12/08/26 \t_x86_64_\t(2 CPU)\nAverage:  all  1.0  2.0\n");
     EXPECT_EQ(cpu_date_getused(log, 2026, 12, 8, "09:00:00", "09:30:00"), 0);
     EXPECT_TRUE(tb.logged(2, "cpu_date_getused", "Unexpected output line: Average:  all  1.0  2.0"));
 }
@@ -247,8 +264,9 @@ TEST(SarNetwork, InterfaceAveragesAcrossSysstatVersions) {
     // A file that cannot be read is a failed day.
     tb.on(nw_cmd("08", "00:00:00", "01:00:00"), 1, "", "Cannot open /var/log/sa/sa08: No such file or directory\n");
     EXPECT_EQ(nw_date_getstats(log, "eth0", 2026, 12, 8, "00:00:00", "01:00:00", rx, tx), -1);
-    EXPECT_TRUE(tb.logged(2, "nw_date_getstats",
-                          "Failed to get output of sar command [" + nw_cmd("08", "00:00:00", "01:00:00") + "]. Error [1]"));
+    EXPECT_TRUE(
+        tb.logged(2, "nw_date_getstats",
+                  "Failed to get output of sar command [" + nw_cmd("08", "00:00:00", "01:00:00") + "]. Error [1]"));
 }
 
 TEST(SarNetwork, RatesAreAveragedSeparatelyOverTheDaysThatHaveThem) {
@@ -258,13 +276,17 @@ TEST(SarNetwork, RatesAreAveragedSeparatelyOverTheDaysThatHaveThem) {
     tb.on(nw_cmd("06", "22:00:00", "23:59:01"), 0, nw_report_on("12/06/26", "10.00", "0.00"));
     tb.on(nw_cmd("07", "00:00:00", "23:59:01"), 0, nw_report_on("12/07/26", "20.00", "4.00"));
     // The interface is absent on the 8th: neither rate changes.
-    tb.on(nw_cmd("08", "00:00:00", "02:00:00"), 0, replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0", "Average:         eth9"));
+    tb.on(nw_cmd("08", "00:00:00", "02:00:00"), 0,
+          replaced(thisvm("sar_f_sa08_n_DEV.txt"), "Average:         eth0", "Average:         eth9"));
     double rx = -1, tx = -1;
-    EXPECT_EQ(nw_timerange_getstats(log, "eth0", local_epoch(2026, 12, 6, 22, 0, 0), local_epoch(2026, 12, 8, 2, 0, 0), rx, tx), 0);
+    EXPECT_EQ(nw_timerange_getstats(log, "eth0", local_epoch(2026, 12, 6, 22, 0, 0), local_epoch(2026, 12, 8, 2, 0, 0),
+                                    rx, tx),
+              0);
     EXPECT_DOUBLE_EQ(rx, 15.0);
     EXPECT_DOUBLE_EQ(tx, 4.0);
-    EXPECT_TRUE(tb.logged(2, "nw_timerange_getstats",
-                          "Dev [eth0] Get NW stats average between 'Sun Dec  6 22:00:00 2026' and 'Tue Dec  8 02:00:00 2026'"));
+    EXPECT_TRUE(
+        tb.logged(2, "nw_timerange_getstats",
+                  "Dev [eth0] Get NW stats average between 'Sun Dec  6 22:00:00 2026' and 'Tue Dec  8 02:00:00 2026'"));
 }
 
 TEST(SarDrive, SectorRatesFromOldAndNewDiskTables) {
@@ -274,7 +296,7 @@ TEST(SarDrive, SectorRatesFromOldAndNewDiskTables) {
     // sysstat 12.6: DEV is the last column and rates are kB/s (two sectors each).
     tb.on(disk_cmd("08", "16:33:00", "16:34:00"), 0, thisvm("sar_f_sa08disk_p_d.txt"));
     EXPECT_EQ(drive_date_getstats(log, "vda", 2026, 12, 8, "16:33:00", "16:34:00", rd, wr), 0);
-    EXPECT_DOUBLE_EQ(rd, 68.0);   // 34.00 rkB/s
+    EXPECT_DOUBLE_EQ(rd, 68.0);  // 34.00 rkB/s
     EXPECT_DOUBLE_EQ(wr, 248.0);  // 124.00 wkB/s
     EXPECT_EQ(drive_date_getstats(log, "loop3", 2026, 12, 8, "16:33:00", "16:34:00", rd, wr), 0);
     EXPECT_EQ(rd, 0);
@@ -310,11 +332,13 @@ TEST(SarInterval, StartFromMinutesRegistryOrHalfAnHour) {
     tw_debug log;
     EXPECT_EQ(get_intervalstart_datetime(log, "sLastMonitorTimeCPU", 1800000000, 10), 1800000000 - 600);
     EXPECT_EQ(get_intervalstart_datetime(log, "sLastMonitorTimeCPU", 1800000000, 0), 1800000000 - 1800);
-    EXPECT_TRUE(tb.logged(2, "get_intervalstart_datetime",
-                          "Failed to get value for registry [sLastMonitorTimeCPU]. Getting average of last half an hour."));
+    EXPECT_TRUE(
+        tb.logged(2, "get_intervalstart_datetime",
+                  "Failed to get value for registry [sLastMonitorTimeCPU]. Getting average of last half an hour."));
     tb.set_key("sLastMonitorTimeCPU", "1799990000");
     EXPECT_EQ(get_intervalstart_datetime(log, "sLastMonitorTimeCPU", 1800000000, 0), 1799990000);
-    EXPECT_TRUE(tb.logged(2, "get_intervalstart_datetime", "Get registry - key [sLastMonitorTimeCPU] value [1799990000]"));
+    EXPECT_TRUE(
+        tb.logged(2, "get_intervalstart_datetime", "Get registry - key [sLastMonitorTimeCPU] value [1799990000]"));
     // Minutes win over the key.
     EXPECT_EQ(get_intervalstart_datetime(log, "sLastMonitorTimeCPU", 1800000000, 1), 1800000000 - 60);
 }
@@ -408,7 +432,8 @@ TEST(SarIsoDates, IsoDatedReportsCount) {
     EXPECT_DOUBLE_EQ(tx, 0.75);
 
     double rd = 0, wr = 0;
-    tb.on(disk_cmd("08", "16:33:00", "16:34:00"), 0, replaced(thisvm("sar_f_sa08disk_p_d.txt"), "12/08/26", "2026-12-08"));
+    tb.on(disk_cmd("08", "16:33:00", "16:34:00"), 0,
+          replaced(thisvm("sar_f_sa08disk_p_d.txt"), "12/08/26", "2026-12-08"));
     EXPECT_EQ(drive_date_getstats(log, "vda", 2026, 12, 8, "16:33:00", "16:34:00", rd, wr), 0);
     EXPECT_DOUBLE_EQ(rd, 68.0);
     EXPECT_DOUBLE_EQ(wr, 248.0);

@@ -20,12 +20,12 @@ const char* const kPlain = "smartctl -H  /dev/sda";
 
 std::vector<std::uint32_t> ids(tw_smartctl& r) {
     std::vector<std::uint32_t> out;
-    r.for_each_attr([](smart_param& p, void* ctx) { static_cast<std::vector<std::uint32_t>*>(ctx)->push_back(p.get_id()); },
-                    &out);
+    r.for_each_attr(
+        [](smart_param& p, void* ctx) { static_cast<std::vector<std::uint32_t>*>(ctx)->push_back(p.get_id()); }, &out);
     return out;
 }
 
-} // namespace
+}  // namespace
 
 TEST(SmartHealth, SkipKeyRunsNothing) {
     test_backend tb;
@@ -122,8 +122,8 @@ TEST(SmartAttributes, RealTableOfASataDrive) {
     tb.on("smartctl -A /dev/sda", 0, fixture("smartctl/a-sata-st3000dm001-noheader.txt"));
     tw_smartctl r("/dev/sda");
     EXPECT_EQ(r.extractparams(), 0);
-    EXPECT_EQ(ids(r), (std::vector<std::uint32_t>{1, 3, 4, 5, 7, 9, 10, 12, 183, 184, 187, 188, 189, 190, 191, 192,
-                                                   193, 194, 197, 198, 199, 240, 241, 242}));
+    EXPECT_EQ(ids(r), (std::vector<std::uint32_t>{1,   3,   4,   5,   7,   9,   10,  12,  183, 184, 187, 188,
+                                                  189, 190, 191, 192, 193, 194, 197, 198, 199, 240, 241, 242}));
     std::list<smart_param> faulty;
     r.getfaultyattrs(faulty);
     // 184 End-to-End_Error: value 100, threshold 099 -> healthy; every row clears its threshold.
@@ -131,7 +131,11 @@ TEST(SmartAttributes, RealTableOfASataDrive) {
     EXPECT_TRUE(r.allattrs_healthy());
 
     smart_param seek;
-    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 7) *static_cast<smart_param*>(ctx) = p; }, &seek);
+    r.for_each_attr(
+        [](smart_param& p, void* ctx) {
+            if (p.get_id() == 7) *static_cast<smart_param*>(ctx) = p;
+        },
+        &seek);
     EXPECT_EQ(seek.get_name(), "Seek_Error_Rate");
     EXPECT_EQ(seek.get_flag(), 0x000fu);
     EXPECT_EQ(seek.get_value(), 60u);
@@ -140,7 +144,11 @@ TEST(SmartAttributes, RealTableOfASataDrive) {
     EXPECT_EQ(seek.get_failuretype(), FAILURETYPE_PRE_FAIL);
     EXPECT_EQ(seek.get_rawval(), 21480133713ULL);  // beyond 32 bits
     smart_param temp;
-    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 190) *static_cast<smart_param*>(ctx) = p; }, &temp);
+    r.for_each_attr(
+        [](smart_param& p, void* ctx) {
+            if (p.get_id() == 190) *static_cast<smart_param*>(ctx) = p;
+        },
+        &temp);
     EXPECT_EQ(temp.get_rawval(), 36u);  // "36 (Min/Max 34/38)"
     EXPECT_EQ(temp.get_failuretype(), FAILURETYPE_OLD_AGE);
 }
@@ -187,10 +195,14 @@ TEST(SmartAttributes, ThresholdBoundaryAndUnknownType) {
     EXPECT_EQ(r.extractparams(), 0);
     std::list<smart_param> faulty;
     r.getfaultyattrs(faulty);
-    EXPECT_TRUE(faulty.empty());          // the later row of id 5 replaced the first
-    EXPECT_FALSE(r.allattrs_healthy());   // but the first was seen unhealthy
+    EXPECT_TRUE(faulty.empty());  // the later row of id 5 replaced the first
+    EXPECT_FALSE(r.allattrs_healthy());  // but the first was seen unhealthy
     smart_param poh;
-    r.for_each_attr([](smart_param& p, void* ctx) { if (p.get_id() == 9) *static_cast<smart_param*>(ctx) = p; }, &poh);
+    r.for_each_attr(
+        [](smart_param& p, void* ctx) {
+            if (p.get_id() == 9) *static_cast<smart_param*>(ctx) = p;
+        },
+        &poh);
     EXPECT_EQ(poh.get_failuretype(), FAILURETYPE_UNKNOWN);
 
     smart_param p;
@@ -219,7 +231,8 @@ TEST(SmartAttributes, NothingReadNothingFaulty) {
 TEST(SmartSerial, GrepLineOfRealInfoOutputs) {
     test_backend tb;
     // What grep -i "Serial number" keeps of each output.
-    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0, grep(fixture("smartctl/info-sata-micron-5200.txt"), "Serial number", true));
+    tb.on("smartctl  -i /dev/sda | grep -i \"Serial number\"", 0,
+          grep(fixture("smartctl/info-sata-micron-5200.txt"), "Serial number", true));
     tb.on("smartctl -d scsi -i /dev/nvme0n1 | grep -i \"Serial number\"", 0,
           grep(fixture("smartctl/info-sas-hgst-huh721212.txt"), "Serial number", true));
     EXPECT_EQ(get_drive_serialnum("/dev/sda"), "202028413FA9");
@@ -302,8 +315,9 @@ TEST(SmartAttributes, EveryRawValueFormKeepsItsRow) {
                                                    {"-", 0}}) {
         test_backend tb;
         tb.on("smartctl -A /dev/sda", 0,
-              std::string("ID# ATTRIBUTE_NAME          FLAG     VALUE WORST THRESH TYPE      UPDATED  WHEN_FAILED RAW_VALUE\n"
-                          "  9 Power_On_Hours          0x0032   010   010   010    Pre-fail  Always   FAILING_NOW ") +
+              std::string(
+                  "ID# ATTRIBUTE_NAME          FLAG     VALUE WORST THRESH TYPE      UPDATED  WHEN_FAILED RAW_VALUE\n"
+                  "  9 Power_On_Hours          0x0032   010   010   010    Pre-fail  Always   FAILING_NOW ") +
                   c.raw + "\n");
         tw_smartctl r("/dev/sda");
         EXPECT_EQ(r.extractparams(), 0) << c.raw;
@@ -327,9 +341,10 @@ TEST(SmartAttributes, EveryRawValueFormKeepsItsRow) {
 TEST(SmartReading, StandbyVerdictSerialAndFaultyAttributesFromOneOutput) {
     using tidewall::platform::parse_smart_reading;
     using state = tidewall::platform::smart_reading::state;
-    const std::string asleep = "smartctl 7.3 2022-02-28 r5338 [x86_64-linux-6.1.0-18-amd64] (local build)\n"
-                               "Copyright (C) 2002-22, Bruce Allen, Christian Franke, www.smartmontools.org\n\n"
-                               "Device is in STANDBY mode, exit(2)\n";
+    const std::string asleep =
+        "smartctl 7.3 2022-02-28 r5338 [x86_64-linux-6.1.0-18-amd64] (local build)\n"
+        "Copyright (C) 2002-22, Bruce Allen, Christian Franke, www.smartmontools.org\n\n"
+        "Device is in STANDBY mode, exit(2)\n";
     struct row {
         const char* what;
         int status;

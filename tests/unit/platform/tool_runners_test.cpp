@@ -34,8 +34,9 @@ TEST(RunIpmitool, RetriesAreClampedAndSleep100msBetweenAttempts) {
         EXPECT_EQ(runs(tb, "ipmitool sdr elist"), r.expected_runs) << "retry_count " << r.requested;
         EXPECT_EQ(tb.sleeps, std::vector<unsigned>(r.expected_runs - 1, 100u)) << "retry_count " << r.requested;
         // The caller's count is logged as given, before the clamp.
-        EXPECT_TRUE(tb.logged(2, "run_ipmitool",
-                              "ipmitool command - [ipmitool sdr elist] retry_count=[" + std::to_string(r.requested) + "]"));
+        EXPECT_TRUE(
+            tb.logged(2, "run_ipmitool",
+                      "ipmitool command - [ipmitool sdr elist] retry_count=[" + std::to_string(r.requested) + "]"));
         EXPECT_TRUE(tb.logged(-1, "run_ipmitool", "Failed to run ipmitool command - [ipmitool sdr elist] Error [1]"));
     }
 }
@@ -134,7 +135,11 @@ TEST(RunHpcli, MissingSsacliRunsNothing) {
     tw_debug log;
     std::list<std::string> out;
     tb.fallback = [](const std::string& cmd) -> std::optional<tidewall::host::command_result> {
-        if (cmd.find("ssacli") != std::string::npos && cmd.find("rpm -q") == 0) { tidewall::host::command_result r; r.status = 1; return r; }
+        if (cmd.find("ssacli") != std::string::npos && cmd.find("rpm -q") == 0) {
+            tidewall::host::command_result r;
+            r.status = 1;
+            return r;
+        }
         return std::nullopt;
     };
     EXPECT_EQ(run_hpcli(log, "ctrl all show status", out), -1);
@@ -207,8 +212,9 @@ TEST(ProcTempMap, ReadingsColumnsAndOrdinals) {
     EXPECT_EQ(proc_temp_map_init(log, temps), 4);
     EXPECT_EQ(temps, (std::map<int, unsigned>{{1, 45}, {2, 51}, {3, 0}, {4, 60}}));
     EXPECT_TRUE(tb.logged(2, "proc_temp_map_init", "Unexpected output line : garbage 3. line"));
-    EXPECT_TRUE(tb.logged(2, "proc_temp_map_init",
-                          "Temperature value unavailable. Setting it to 0. Output string [CPU3 Temp        | 03h | ns  |  3.3]"));
+    EXPECT_TRUE(tb.logged(
+        2, "proc_temp_map_init",
+        "Temperature value unavailable. Setting it to 0. Output string [CPU3 Temp        | 03h | ns  |  3.3]"));
 }
 
 TEST(ProcTempMap, NoBmcGivesMinusOne) {

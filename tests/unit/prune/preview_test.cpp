@@ -84,20 +84,37 @@ TEST_P(PrunePreview, ListsWhatTheRunRemoves) {
     for (const auto& d : p.dirs) EXPECT_FALSE(tb.exists(d)) << d;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, PrunePreview,
-    ::testing::Values(
-        preview_case{"ByAge", {}, 1000, 500,
-                     {{"/var/crash/old/vmcore", 121 * kHour}, {"/var/crash/young/vmcore", 119 * kHour},
-                      {"/var/log/core/core.1", 200 * kHour}},
-                     {"/var/crash/old/vmcore", "/var/log/core/core.1"}, {"/var/crash/old"}},
-        preview_case{"ShortOfSpace", {{"nArrowfieldMinFreeSpacePercent", "25"}}, 100, 24,
-                     {{"/var/crash/a/b/vmcore", 1}, {"/var/crash/a/vmcore", 1}},
-                     {"/var/crash/a/b/vmcore", "/var/crash/a/vmcore"}, {"/var/crash/a/b", "/var/crash/a"}},
-        preview_case{"GarbledValidityKeepsTheDefault", {{"nArrowfieldDumpValidityHours", "x"}}, 1000, 500,
-                     {{"/var/crash/a/vmcore", 2 * kHour}}, {}, {}},
-        preview_case{"KdumpLocationInsideVarCrashWalkedOnce", {{"sArrowfieldKdumpLoc", "/var/crash/kd/"}}, 1000, 500,
-                     {{"/var/crash/kd/x/vmcore", 130 * kHour}}, {"/var/crash/kd/x/vmcore"}, {"/var/crash/kd/x"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, PrunePreview,
+                         ::testing::Values(preview_case{"ByAge",
+                                                        {},
+                                                        1000,
+                                                        500,
+                                                        {{"/var/crash/old/vmcore", 121 * kHour},
+                                                         {"/var/crash/young/vmcore", 119 * kHour},
+                                                         {"/var/log/core/core.1", 200 * kHour}},
+                                                        {"/var/crash/old/vmcore", "/var/log/core/core.1"},
+                                                        {"/var/crash/old"}},
+                                           preview_case{"ShortOfSpace",
+                                                        {{"nArrowfieldMinFreeSpacePercent", "25"}},
+                                                        100,
+                                                        24,
+                                                        {{"/var/crash/a/b/vmcore", 1}, {"/var/crash/a/vmcore", 1}},
+                                                        {"/var/crash/a/b/vmcore", "/var/crash/a/vmcore"},
+                                                        {"/var/crash/a/b", "/var/crash/a"}},
+                                           preview_case{"GarbledValidityKeepsTheDefault",
+                                                        {{"nArrowfieldDumpValidityHours", "x"}},
+                                                        1000,
+                                                        500,
+                                                        {{"/var/crash/a/vmcore", 2 * kHour}},
+                                                        {},
+                                                        {}},
+                                           preview_case{"KdumpLocationInsideVarCrashWalkedOnce",
+                                                        {{"sArrowfieldKdumpLoc", "/var/crash/kd/"}},
+                                                        1000,
+                                                        500,
+                                                        {{"/var/crash/kd/x/vmcore", 130 * kHour}},
+                                                        {"/var/crash/kd/x/vmcore"},
+                                                        {"/var/crash/kd/x"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-} // namespace
+}  // namespace

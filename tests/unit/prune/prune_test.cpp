@@ -9,11 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using tidewall::testing::test_backend;
 
@@ -40,8 +40,8 @@ protected:
         ASSERT_EQ(0, ::utimensat(AT_FDCWD, (tb.root + path).c_str(), times, AT_SYMLINK_NOFOLLOW)) << path;
     }
     int count_logs(const std::string& prefix) const {
-        return static_cast<int>(std::count_if(tb.logs.begin(), tb.logs.end(),
-                                              [&](const auto& l) { return l.text.rfind(prefix, 0) == 0; }));
+        return static_cast<int>(
+            std::count_if(tb.logs.begin(), tb.logs.end(), [&](const auto& l) { return l.text.rfind(prefix, 0) == 0; }));
     }
 
     test_backend tb;
@@ -62,8 +62,8 @@ TEST_F(PruneTest, DumpsAreDueFromExactly120HoursOn) {
     EXPECT_TRUE(tb.exists("/var/crash/127.0.0.1-young/vmcore"));
     EXPECT_TRUE(tb.exists("/var/crash/127.0.0.1-young/vmcore-dmesg.txt"));
     EXPECT_TRUE(tb.exists("/var/crash"));  // the location itself stays
-    EXPECT_TRUE(tb.logged(-1, "tw_prune::get_kernel_crashdump_validity",
-                          "Will prune the crash dumps older than [120] hours"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_prune::get_kernel_crashdump_validity", "Will prune the crash dumps older than [120] hours"));
     EXPECT_TRUE(tb.logged(-1, "tw_prune::get_min_freespace_percentage",
                           "Will prune the crash dumps if the file system free space is less than [10] percentage"));
     EXPECT_TRUE(tb.logged(0, "tw_prune::prune_files", "Successfully removed file [/var/crash/127.0.0.1-old/vmcore]"));
@@ -103,8 +103,9 @@ TEST_F(PruneTest, GarbledNumbersKeepTheDefaults) {
     EXPECT_TRUE(tb.exists("/var/crash/a/vmcore"));
     EXPECT_TRUE(tb.logged("Will prune the crash dumps older than [120] hours"));
     EXPECT_TRUE(tb.logged("Will prune the crash dumps if the file system free space is less than [10] percentage"));
-    EXPECT_TRUE(tb.logged(-1, "tw_prune::get_kernel_crashdump_validity",
-                          "Registry key [nArrowfieldDumpValidityHours] value [five days] is not a number, using [120]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_prune::get_kernel_crashdump_validity",
+                  "Registry key [nArrowfieldDumpValidityHours] value [five days] is not a number, using [120]"));
 
     tb.set_key("nArrowfieldDumpValidityHours", "0");  // a deliberate 0: every dump is due
     p.prune_crash_dumps();
@@ -262,7 +263,7 @@ TEST_F(PruneTest, EntriesSwappedAfterTheWalkAreLeftAlone) {
     struct swap {
         const char* what;
         std::function<void(test_backend&)> stage;
-        const char* kept;      // the attacker's target, which must survive
+        const char* kept;  // the attacker's target, which must survive
         const char* log_text;  // the line saying why
     };
     const swap cases[] = {
@@ -320,7 +321,8 @@ TEST_F(PruneTest, AFileAlreadyGoneIsNoFailureAndItsDirectoryStillGoes) {
     EXPECT_EQ(1u, p.removed_files());
     EXPECT_EQ(1u, p.removed_dirs());
     EXPECT_FALSE(tb.exists("/var/crash/a"));
-    EXPECT_TRUE(tb.logged(0, "tw_prune::prune_files", "Dump file [/var/crash/a/vmcore] was already removed by someone else"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_prune::prune_files", "Dump file [/var/crash/a/vmcore] was already removed by someone else"));
 }
 
 TEST_F(PruneTest, ASecondPrunerWaitsItsBoundThenDoesNothing) {
@@ -338,7 +340,7 @@ TEST_F(PruneTest, ASecondPrunerWaitsItsBoundThenDoesNothing) {
     EXPECT_EQ(tidewall::locks::kOperationWaitMs, waited);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -353,8 +355,10 @@ TEST_F(PruneTest, TheHostedEnginesDumpsGoOnItsNode) {
     EXPECT_EQ(0, p.prune_ovirt_crash_dumps());
     const char* tag = "tw_prune::prune_ovirt_crash_dumps";
     EXPECT_TRUE(tb.logged(0, tag, "Will determine the list of files to be cleaned up from hosted engine [engine1]"));
-    EXPECT_TRUE(tb.logged(-1, tag, "Successfully removed dump file [/var/log/ovirt-engine/dump/a.dump] from remote node [engine1]"));
-    EXPECT_TRUE(tb.logged(-1, tag, "Failed to remove dump file [/var/log/ovirt-engine/dump/b dump] from remote node [engine1]"));
+    EXPECT_TRUE(tb.logged(
+        -1, tag, "Successfully removed dump file [/var/log/ovirt-engine/dump/a.dump] from remote node [engine1]"));
+    EXPECT_TRUE(tb.logged(-1, tag,
+                          "Failed to remove dump file [/var/log/ovirt-engine/dump/b dump] from remote node [engine1]"));
     std::vector<std::string> ssh;
     for (const auto& c : tb.commands)
         if (c.rfind("ssh ", 0) == 0) ssh.push_back(c);
@@ -365,11 +369,13 @@ TEST_F(PruneTest, TheHostedEnginesDumpsGoOnItsNode) {
     // A listing that fails removes nothing.
     tb.commands.clear();
     tb.set_key("sOvirtHname", "engine2");
-    tb.on("ssh -o BatchMode=yes -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new root@engine2 "
-          "'ls -A -- /var/log/ovirt-engine/dump'",
-          255, "partial\n", "Connection refused");
+    tb.on(
+        "ssh -o BatchMode=yes -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new root@engine2 "
+        "'ls -A -- /var/log/ovirt-engine/dump'",
+        255, "partial\n", "Connection refused");
     EXPECT_EQ(0, p.prune_ovirt_crash_dumps());
-    EXPECT_EQ(1, std::count_if(tb.commands.begin(), tb.commands.end(), [](const std::string& c) { return c.rfind("ssh", 0) == 0; }));
+    EXPECT_EQ(1, std::count_if(tb.commands.begin(), tb.commands.end(),
+                               [](const std::string& c) { return c.rfind("ssh", 0) == 0; }));
     for (const auto& c : tb.commands) EXPECT_EQ(std::string::npos, c.find("rm -f")) << c;
 }
 
@@ -382,4 +388,4 @@ TEST_F(PruneTest, WithoutAHostedEngineNothingIsAskedRemotely) {
     EXPECT_EQ(0, p.prune_crash_dumps());
 }
 
-} // namespace
+}  // namespace

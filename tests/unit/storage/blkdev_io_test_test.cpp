@@ -131,4 +131,4 @@ TEST_F(BlkdevIoTest, ADeviceThatCannotBeOpenedFails) {
     EXPECT_EQ(0u, info.read_requests);
 }
 
-} // namespace
+}  // namespace

@@ -44,4 +44,4 @@ TEST(ChunkPipeline, StoppingEarlyLeavesNoWorkerBehind) {
     EXPECT_LE(made, 4u);
 }
 
-} // namespace
+}  // namespace

@@ -20,12 +20,16 @@ bool has(const std::vector<std::string>& steps, const std::string& text) {
 
 TEST(FirstBootPreview, FollowsTheMarkAndTheLogrotateVersion) {
     struct {
-        const char* mark;       // sArrowfieldFirstBootComplete, nullptr: absent
+        const char* mark;  // sArrowfieldFirstBootComplete, nullptr: absent
         const char* logrotate;  // nLogrotateUpdateVersion
         bool logrotate_only;
         std::vector<std::string> present, absent;
     } cases[] = {
-        {nullptr, nullptr, false, {"/etc/kdump.conf", "version 1", "version 2", "set sArrowfieldFirstBootComplete"}, {}},
+        {nullptr,
+         nullptr,
+         false,
+         {"/etc/kdump.conf", "version 1", "version 2", "set sArrowfieldFirstBootComplete"},
+         {}},
         {"No", "1", false, {"/etc/kdump.conf", "version 2"}, {"version 1"}},
         {"Yes", nullptr, false, {"record the platform type", "nothing else"}, {"/etc/kdump.conf", "version 1"}},
         {"Yes", "2", true, {"nothing for the gluster log rotation: version 2"}, {"platform type", "version 1)"}},
@@ -53,4 +57,4 @@ TEST(LogFilePath, IsInDevLogDirElseTheDefault) {
     EXPECT_EQ("/var/log/tessaline/TSTidewall.log", tw_log_file_path());
 }
 
-} // namespace
+}  // namespace

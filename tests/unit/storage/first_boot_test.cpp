@@ -77,15 +77,16 @@ protected:
 
 TEST_F(FirstBoot, RunsEveryStepInOrderThenMarksThenRunsTheOnceOnlySteps) {
     ASSERT_EQ(0, s.storage.do_first_boot_operations());
-    EXPECT_EQ((std::vector<std::string>{kModelCommand, "systemctl enable kdump.service", "systemctl restart kdump.service",
-                                        "/sbin/iscsi-iname", kLvmFilter}),
+    EXPECT_EQ((std::vector<std::string>{kModelCommand, "systemctl enable kdump.service",
+                                        "systemctl restart kdump.service", "/sbin/iscsi-iname", kLvmFilter}),
               tb.commands);
     EXPECT_EQ("Yes", tb.key(kMark));
     EXPECT_EQ("Yes", mark_at["/sbin/iscsi-iname"]);
     EXPECT_EQ("Yes", mark_at[kLvmFilter]);
     EXPECT_EQ("Arrowfield", tb.key("sScaleoutPlatformType"));
-    EXPECT_EQ(kFstabHeader + "UUID=aaa      /      xfs      defaults      1   1\n"
-                             "/dev/sdb      /tw/ddb      xfs      noatime,inode64,nofail      0   0\n",
+    EXPECT_EQ(kFstabHeader +
+                  "UUID=aaa      /      xfs      defaults      1   1\n"
+                  "/dev/sdb      /tw/ddb      xfs      noatime,inode64,nofail      0   0\n",
               tb.read_file("/etc/fstab"));
     EXPECT_NE(std::string::npos, tb.read_file("/etc/kdump.conf").find("path /tw/ddb/crash\n"));
     EXPECT_NE(std::string::npos, tb.read_file("/etc/logrotate.conf").find("include /etc/logrotate.d\n"));
@@ -95,7 +96,8 @@ TEST_F(FirstBoot, RunsEveryStepInOrderThenMarksThenRunsTheOnceOnlySteps) {
     EXPECT_FALSE(tb.exists("/var/log/bmrlogs"));
     EXPECT_EQ("InitiatorName=iqn.1994-05.com.redhat:fresh\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
     for (const char* text :
-         {"Successfully configured kdump on the server", "Successfully configured logrotate configuration on the server",
+         {"Successfully configured kdump on the server",
+          "Successfully configured logrotate configuration on the server",
           "Successfully configured glusterfs logrotate configuration with maxsize parameter on the server",
           "Successfully moved bmrlogs to tessaline log dir", "Setting the correct IQN succeeded.",
           "Adding lvm filters in file /etc/lvm/lvm.conf succeeded."})
@@ -122,7 +124,8 @@ TEST_F(FirstBoot, FailuresOfTheOnceOnlyStepsAreOnlyLogged) {
     EXPECT_EQ("Yes", tb.key(kMark));
     EXPECT_TRUE(tb.logged(-1, kTag, "Setting the correct IQN failed."));
     EXPECT_TRUE(tb.logged(-1, kTag, "Adding lvm filters in file /etc/lvm/lvm.conf failed."));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::generate_lvm_filter", "Error generating lvm filters. Output[lvm.conf is read-only\n]"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::generate_lvm_filter",
+                          "Error generating lvm filters. Output[lvm.conf is read-only\n]"));
     EXPECT_EQ("InitiatorName=iqn.imaged\n", tb.read_file("/etc/iscsi/initiatorname.iscsi"));
 }
 
@@ -273,7 +276,7 @@ TEST(DdbFstab, UnmountedDdbOrUnwritableFstabFail) {
                           "[noatime,inode64,nofail]"));
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -292,13 +295,13 @@ TEST_F(FirstBoot, AnotherFirstBootHoldingTheLockIsWaitedForThenRefused) {
 // keeping a backup already made, and a boot after that runs them no more.
 TEST_F(FirstBoot, StepsAfterTheMarkCutShortAreFinishedOnce) {
     struct row {
-        const char* state;     // sTidewallIqnReset as the crash left it
-        const char* name;      // the initiator name then
-        bool backup_made;      // the crash came after the backup
+        const char* state;  // sTidewallIqnReset as the crash left it
+        const char* name;  // the initiator name then
+        bool backup_made;  // the crash came after the backup
     };
-    for (const row& r : {row{"due", "InitiatorName=iqn.imaged\n", false},
-                         row{"backed-up", "InitiatorName=iqn.imaged\n", true},
-                         row{"backed-up", "InitiatorName=iqn.1994-05.com.redhat:first-try\n", true}}) {
+    for (const row& r :
+         {row{"due", "InitiatorName=iqn.imaged\n", false}, row{"backed-up", "InitiatorName=iqn.imaged\n", true},
+          row{"backed-up", "InitiatorName=iqn.1994-05.com.redhat:first-try\n", true}}) {
         tb.commands.clear();
         tb.set_key(kMark, "Yes");
         tb.set_key(tw_storage::kIqnResetKey, r.state);
@@ -316,4 +319,4 @@ TEST_F(FirstBoot, StepsAfterTheMarkCutShortAreFinishedOnce) {
     }
 }
 
-} // namespace
+}  // namespace

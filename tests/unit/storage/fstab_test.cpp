@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,7 +89,8 @@ TEST_F(FstabTest, NoEntriesGiveTheHeaderAlone) {
 TEST_F(FstabTest, BlanksInsideFieldsAreEscapedAndReadBack) {
     std::list<TsMntInfo> entries = {entry("/dev/sdb", "/mnt/my disk", "xfs", "noatime")};
     ASSERT_EQ(st.create_sysconfig_files(entries, "/etc/fstab"), 0);
-    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader + "/dev/sdb      /mnt/my\\040disk      xfs      noatime      0   0\n");
+    EXPECT_EQ(tb.read_file("/etc/fstab"),
+              kHeader + "/dev/sdb      /mnt/my\\040disk      xfs      noatime      0   0\n");
     std::list<TsMntInfo> back;
     ASSERT_EQ(st.read_sysconfig_file("/etc/fstab", back), 0);
     ASSERT_EQ(back.size(), 1u);
@@ -99,21 +100,23 @@ TEST_F(FstabTest, BlanksInsideFieldsAreEscapedAndReadBack) {
 TEST_F(FstabTest, UpdateReplacesTheEntryOfAMountPathInPlace) {
     tb.write_file("/etc/fstab", kForeignFstab);
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk1", "/dev/sdd", "xfs", "noatime,inode64,nofail", "/etc/fstab"), 0);
-    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      0   1\n"
-                                              "# data drives\n"
-                                              "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
-                                              "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
+    EXPECT_EQ(tb.read_file("/etc/fstab"),
+              kHeader +
+                  "UUID=1111      /      xfs      defaults      0   1\n"
+                  "# data drives\n"
+                  "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
+                  "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
 
 TEST_F(FstabTest, UpdateMovesADeviceListedUnderAnotherPath) {
     tb.write_file("/etc/fstab", kForeignFstab);
     ASSERT_EQ(st.update_sysconfig_files("/tw/disk7", "/dev/sdb", "xfs", "noatime", "/etc/fstab"), 0);
-    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      0   1\n"
-                                              "# data drives\n"
-                                              "/dev/sdb      /tw/disk7      xfs      noatime      0   0\n"
-                                              "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
+    EXPECT_EQ(tb.read_file("/etc/fstab"),
+              kHeader +
+                  "UUID=1111      /      xfs      defaults      0   1\n"
+                  "# data drives\n"
+                  "/dev/sdb      /tw/disk7      xfs      noatime      0   0\n"
+                  "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
 
 TEST_F(FstabTest, UpdateAppendsANewEntryAndWritesEmptyOptionsShort) {
@@ -134,9 +137,10 @@ TEST_F(FstabTest, UpdateWithAnIdenticalEntryLeavesTheFileUntouched) {
     struct stat after {};
     ASSERT_EQ(::stat((tb.root + "/etc/fstab").c_str(), &after), 0);
     EXPECT_EQ(tb.read_file("/etc/fstab"), kForeignFstab);  // foreign header and comments included
-    EXPECT_EQ(before.st_ino, after.st_ino);                 // not even replaced by the same bytes
-    EXPECT_TRUE(tb.logged(0, "tw_storage::update_sysconfig_files",
-                          "BlkDev [/dev/sdc] mountpath [/tw/disk2] already exists in /etc/fstab file. Will skip updation."));
+    EXPECT_EQ(before.st_ino, after.st_ino);  // not even replaced by the same bytes
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::update_sysconfig_files",
+                  "BlkDev [/dev/sdc] mountpath [/tw/disk2] already exists in /etc/fstab file. Will skip updation."));
 }
 
 TEST_F(FstabTest, UpdateMatchingByPathAndByDeviceWritesOneLine) {
@@ -255,11 +259,12 @@ TEST_F(FstabTest, TrimWithoutAMatchRewritesTheFileWithTheNodesHeader) {
     std::list<std::string> removed;
     ASSERT_EQ(st.trim_sysconfig_files("/tw/disk9", "/etc/fstab", removed), 0);
     EXPECT_TRUE(removed.empty());
-    EXPECT_EQ(tb.read_file("/etc/fstab"), kHeader +
-                                              "UUID=1111      /      xfs      defaults      0   1\n"
-                                              "# data drives\n"
-                                              "/dev/sdb      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
-                                              "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
+    EXPECT_EQ(tb.read_file("/etc/fstab"),
+              kHeader +
+                  "UUID=1111      /      xfs      defaults      0   1\n"
+                  "# data drives\n"
+                  "/dev/sdb      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n"
+                  "/dev/sdc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n");
 }
 
 // The system's own lines keep their dump and pass fields through every
@@ -466,4 +471,4 @@ TEST_F(FstabTest, ARewriteThatCannotHaveTheLockFailsAndChangesNothing) {
                           "Cannot lock /etc/fstab rewrites: held by pid " + std::to_string(::getpid())));
 }
 
-} // namespace
+}  // namespace

@@ -56,20 +56,23 @@ protected:
 TEST_F(GlusterFstab, EntriesUnderTheGlusterMountPathWithHostAndVolume) {
     std::list<gluster_vol_mount_info> list;
     ASSERT_EQ(0, s.storage.get_gluster_vols_mount_info(list));
-    EXPECT_EQ((std::vector<mount_row>{
-                  {"node1sds.example.net", "vol1", "/tw/glus", "defaults,_netdev"},
-                  {"node2sds.example.net", "vol10", "/tw/glus_vol10", "defaults,_netdev,backup-volfile-servers=node3sds"},
-                  {"node3sds.example.net", "vol3", "/tw/glus_vol3", "_netdev"},
-              }),
-              rows(list));
-    EXPECT_TRUE(tb.logged(1, "tw_storage::get_gluster_vols_mount_info",
-                          "host_name [node1sds.example.net] vol_name [vol1] mnt_path[/tw/glus] mnt_opts[defaults,_netdev]"));
+    EXPECT_EQ(
+        (std::vector<mount_row>{
+            {"node1sds.example.net", "vol1", "/tw/glus", "defaults,_netdev"},
+            {"node2sds.example.net", "vol10", "/tw/glus_vol10", "defaults,_netdev,backup-volfile-servers=node3sds"},
+            {"node3sds.example.net", "vol3", "/tw/glus_vol3", "_netdev"},
+        }),
+        rows(list));
+    EXPECT_TRUE(
+        tb.logged(1, "tw_storage::get_gluster_vols_mount_info",
+                  "host_name [node1sds.example.net] vol_name [vol1] mnt_path[/tw/glus] mnt_opts[defaults,_netdev]"));
     EXPECT_TRUE(tb.commands.empty());
 }
 
 TEST_F(GlusterFstab, Vol1StopsAtVol1AndVol10FindsVol10) {
-    tb.write_file("/etc/fstab", "node1:/vol1 /tw/glus glusterfs defaults 0 0\n"
-                                "node1:/vol10 /tw/glus10 glusterfs _netdev 0 0\n");
+    tb.write_file("/etc/fstab",
+                  "node1:/vol1 /tw/glus glusterfs defaults 0 0\n"
+                  "node1:/vol10 /tw/glus10 glusterfs _netdev 0 0\n");
     gluster_vol_mount_info m;
     ASSERT_EQ(0, s.storage.get_glus_vol_mount_info("vol10", m));
     EXPECT_EQ("vol10", m.vol_name);
@@ -79,8 +82,9 @@ TEST_F(GlusterFstab, Vol1StopsAtVol1AndVol10FindsVol10) {
     EXPECT_EQ("/tw/glus", m.mnt_path);
 
     // vol10 listed first: asking for vol1 passes it and goes on to vol1.
-    tb.write_file("/etc/fstab", "node1:/vol10 /tw/glus10 glusterfs _netdev 0 0\n"
-                                "node1:/vol1 /tw/glus glusterfs defaults 0 0\n");
+    tb.write_file("/etc/fstab",
+                  "node1:/vol10 /tw/glus10 glusterfs _netdev 0 0\n"
+                  "node1:/vol1 /tw/glus glusterfs defaults 0 0\n");
     ASSERT_EQ(0, s.storage.get_glus_vol_mount_info("vol1", m));
     EXPECT_EQ("/tw/glus", m.mnt_path);
 
@@ -96,11 +100,12 @@ TEST_F(GlusterFstab, LocalMountIsTheOneServedByTheStorageHostName) {
     EXPECT_EQ("vol1", local.vol_name);
     std::list<gluster_vol_mount_info> remote;
     ASSERT_EQ(0, s.storage.get_gluster_remote_vols_mount_info(remote));
-    EXPECT_EQ((std::vector<mount_row>{
-                  {"node2sds.example.net", "vol10", "/tw/glus_vol10", "defaults,_netdev,backup-volfile-servers=node3sds"},
-                  {"node3sds.example.net", "vol3", "/tw/glus_vol3", "_netdev"},
-              }),
-              rows(remote));
+    EXPECT_EQ(
+        (std::vector<mount_row>{
+            {"node2sds.example.net", "vol10", "/tw/glus_vol10", "defaults,_netdev,backup-volfile-servers=node3sds"},
+            {"node3sds.example.net", "vol3", "/tw/glus_vol3", "_netdev"},
+        }),
+        rows(remote));
 
     tb.hostname = "node5.example.net";
     tb.hosts["node5sds.example.net"] = "10.1.0.5";
@@ -157,8 +162,9 @@ TEST_F(GlusterFstab, InfoByFstabTakesTheFirstEntryLineNamingTheGlusterPath) {
 const char* const kInfoCmd = "gluster --mode=script volume info vol1 --xml";
 
 std::string volume_info_xml(const std::vector<std::string>& bricks) {
-    std::string xml = "<cliOutput><opRet>0</opRet><opErrno>0</opErrno><opErrstr/><volInfo><volumes><volume>"
-                      "<name>vol1</name><typeStr>Replicate</typeStr><bricks>";
+    std::string xml =
+        "<cliOutput><opRet>0</opRet><opErrno>0</opErrno><opErrstr/><volInfo><volumes><volume>"
+        "<name>vol1</name><typeStr>Replicate</typeStr><bricks>";
     for (const auto& b : bricks) xml += "<brick>" + b + "<name>" + b + "</name></brick>";
     return xml + "</bricks></volume><count>1</count></volumes></volInfo></cliOutput>";
 }
@@ -195,10 +201,11 @@ TEST_F(FstabBackup, OneLineOnEachLocalDiskPerCall) {
 }
 
 TEST_F(FstabBackup, ReadsBackHostVolumePathAndOptions) {
-    tb.write_file("/tw/disk1/fstab-bkp", "node2:vol1 /tw/glus glusterfs defaults,_netdev 0 0\n"
-                                         "node3:vol1 /tw/glus_vol1 glusterfs _netdev 0 0\n"
-                                         "garbage\n"
-                                         "node4:vol1 /tw/glus");  // cut short
+    tb.write_file("/tw/disk1/fstab-bkp",
+                  "node2:vol1 /tw/glus glusterfs defaults,_netdev 0 0\n"
+                  "node3:vol1 /tw/glus_vol1 glusterfs _netdev 0 0\n"
+                  "garbage\n"
+                  "node4:vol1 /tw/glus");  // cut short
     std::list<gluster_vol_mount_info> list;
     ASSERT_EQ(0, s.storage.get_gluster_remote_vols_mount_info_from_bkp(volume, list));
     EXPECT_EQ((std::vector<mount_row>{{"node2", "vol1", "/tw/glus", "defaults,_netdev"},
@@ -228,8 +235,8 @@ TEST_F(FstabBackup, FirstReadableBackupIsUsed) {
     list.clear();
     EXPECT_EQ(0, s.storage.get_gluster_remote_vols_mount_info_from_bkp(volume, list));
     EXPECT_TRUE(list.empty());
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_gluster_remote_vols_mount_info_from_bkp",
-                          "bkp file not found on data disk"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::get_gluster_remote_vols_mount_info_from_bkp", "bkp file not found on data disk"));
 }
 
 TEST_F(FstabBackup, UnknownVolumeFails) {
@@ -238,7 +245,8 @@ TEST_F(FstabBackup, UnknownVolumeFails) {
     EXPECT_EQ(1, s.storage.backup_gluster_remote_vol_mount_info(unknown, remote));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::backup_gluster_remote_vol_mount_info", "failed to get data disk list"));
     EXPECT_EQ(1, s.storage.get_gluster_remote_vols_mount_info_from_bkp(unknown, list));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_gluster_remote_vols_mount_info_from_bkp", "failed to get data disk list"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::get_gluster_remote_vols_mount_info_from_bkp", "failed to get data disk list"));
     EXPECT_FALSE(tb.exists("/tw/disk1/fstab-bkp"));
 }
 
@@ -266,4 +274,4 @@ TEST_F(FstabBackup, UnwritableBackupIsReportedAndStopsAtThatDisk) {
     EXPECT_FALSE(tb.exists("/tw/disk2/fstab-bkp"));
 }
 
-} // namespace
+}  // namespace

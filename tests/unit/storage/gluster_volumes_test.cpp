@@ -21,9 +21,11 @@ using tidewall::testing::fixture;
 
 // "volume info --xml" as gluster 10 answers it, with the bricks given.
 std::string volume_info_xml(const std::string& name, const std::vector<std::string>& bricks) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
-                      "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volInfo>\n    <volumes>\n      <volume>\n"
-                      "        <name>" + name + "</name>\n        <typeStr>Replicate</typeStr>\n        <bricks>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
+        "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volInfo>\n    <volumes>\n      <volume>\n"
+        "        <name>" +
+        name + "</name>\n        <typeStr>Replicate</typeStr>\n        <bricks>\n";
     for (const auto& b : bricks)
         xml += "          <brick uuid=\"8d0f3947-b3e6-46ae-ac4a-735899ae4bd1\">" + b + "<name>" + b +
                "</name><isArbiter>0</isArbiter></brick>\n";
@@ -50,7 +52,8 @@ TEST(GlusterPaths, OnTheGlusterMountOnlyBelowIt) {
     EXPECT_EQ(0, s.storage.is_on_gluster_volume("/tw/glus"));
     EXPECT_EQ(0, s.storage.is_on_gluster_volume("/tw/gl"));
     EXPECT_EQ(0, s.storage.is_on_gluster_volume(""));
-    EXPECT_TRUE(tb.logged(2, "tw_storage::is_on_gluster_volume", "Path [/tw/glus/x] is on gluster mount path [/tw/glus]"));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_storage::is_on_gluster_volume", "Path [/tw/glus/x] is on gluster mount path [/tw/glus]"));
     EXPECT_TRUE(tb.logged(2, "tw_storage::is_on_gluster_volume",
                           "Path [/tw/glusvol/x] is not on gluster mount path [/tw/glus]"));
     tb.set_key("sTidewallGlusterFSMountPath", "/mnt/g");
@@ -88,9 +91,9 @@ TEST(GlusterPaths, OnlyAFuseGlusterMountWithHostAndVolumeCounts) {
     storage_under_test s(tb);
     std::string host = "h", volume = "v", rest;
     unsigned port = 0;
-    for (const char* mtab : {"node1:vol1 /tw/glus fuse.glusterfs rw 0 0\n",     // no "/"
-                             "/tw/vol1 /tw/glus fuse.glusterfs rw 0 0\n",       // no ":"
-                             "node1:/vol1 /tw/glus glusterfs rw 0 0\n",         // not the FUSE type
+    for (const char* mtab : {"node1:vol1 /tw/glus fuse.glusterfs rw 0 0\n",  // no "/"
+                             "/tw/vol1 /tw/glus fuse.glusterfs rw 0 0\n",  // no ":"
+                             "node1:/vol1 /tw/glus glusterfs rw 0 0\n",  // not the FUSE type
                              "/dev/sdb /tw/glus xfs rw 0 0\n"}) {
         tb.write_file("/etc/mtab", mtab);
         EXPECT_EQ(-2, s.storage.extract_gluster_volume_info("/tw/glus/x", host, volume, port, rest)) << mtab;
@@ -109,12 +112,14 @@ TEST(GlusterPaths, BrickPathCarriesBothGlusterAttributes) {
                           "Directory [/tw/disk1/tw_brick] does not have the trusted.gfid attribute set on it"));
     tb.xattrs[dir]["trusted.gfid"] = std::string("\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x01", 16);
     EXPECT_EQ(0, s.storage.is_gluster_brick_path(dir));
-    EXPECT_TRUE(tb.logged(0, "tw_storage::is_gluster_brick_path",
-                          "Directory [/tw/disk1/tw_brick] does not have the trusted.glusterfs.volume-id attribute set on it"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::is_gluster_brick_path",
+                  "Directory [/tw/disk1/tw_brick] does not have the trusted.glusterfs.volume-id attribute set on it"));
     tb.xattrs[dir]["trusted.glusterfs.volume-id"] = "\xff\x70\x59\xfd";
     EXPECT_EQ(1, s.storage.is_gluster_brick_path(dir));
-    EXPECT_TRUE(tb.logged(0, "tw_storage::is_gluster_brick_path",
-                          "Directory [/tw/disk1/tw_brick] has trusted.glusterfs.volume-id and trusted.gfid attributes set on it"));
+    EXPECT_TRUE(tb.logged(
+        0, "tw_storage::is_gluster_brick_path",
+        "Directory [/tw/disk1/tw_brick] has trusted.glusterfs.volume-id and trusted.gfid attributes set on it"));
 }
 
 class GlusterBricks : public ::testing::Test {
@@ -154,13 +159,14 @@ TEST_F(GlusterBricks, UnknownVolumeIsAFailureAndClearsTheList) {
     std::list<std::string> paths = {"stale"};
     EXPECT_EQ(-1, s.storage.get_mount_path_list("vol1", paths));
     EXPECT_TRUE(paths.empty());
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_mount_path_list",
-                          "Failed to extract information about gluster volume [vol1]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::get_mount_path_list", "Failed to extract information about gluster volume [vol1]"));
 }
 
 TEST_F(GlusterBricks, BrickListWithOnlineStateFromTheVolumeStatus) {
-    tb.on(info_cmd, 0, volume_info_xml("vol1", {"node1:/tw/disk1/tw_brick", "node2sds.example.net:/tw/disk1/tw_brick",
-                                                "node1:/tw/disk2/tw_brick"}));
+    tb.on(info_cmd, 0,
+          volume_info_xml("vol1", {"node1:/tw/disk1/tw_brick", "node2sds.example.net:/tw/disk1/tw_brick",
+                                   "node1:/tw/disk2/tw_brick"}));
     std::string status = fixture("thisvm/gluster_volume_status_detail_testvol.xml");
     status.replace(status.find("<hostname>vm</hostname>"), 23, "<hostname>node1</hostname>");
     status.replace(status.find("/data/probe/b1/tw_brick"), 23, "/tw/disk1/tw_brick");
@@ -197,8 +203,9 @@ TEST(GlusterHeal, InProgressOnlyWithEntriesWaiting) {
     storage_under_test s(tb);
     const std::string cmd = "gluster --mode=script volume heal vol1 info --xml";
     std::string pending = fixture("thisvm/gluster_heal_info_replica.xml");
-    pending.replace(pending.find("<numberOfEntries>0</numberOfEntries>"), 36,
-                    "<file gfid=\"bccd39d5-84aa-46a7-9e8b-556c31e0fb36\">/f1</file><numberOfEntries>1</numberOfEntries>");
+    pending.replace(
+        pending.find("<numberOfEntries>0</numberOfEntries>"), 36,
+        "<file gfid=\"bccd39d5-84aa-46a7-9e8b-556c31e0fb36\">/f1</file><numberOfEntries>1</numberOfEntries>");
     tb.on(cmd, 0, fixture("thisvm/gluster_heal_info_replica.xml"));
     tb.on(cmd, 0, pending);
     EXPECT_EQ(0, s.storage.heal_in_progress("vol1"));
@@ -208,7 +215,8 @@ TEST(GlusterHeal, InProgressOnlyWithEntriesWaiting) {
 
 TEST(GlusterBrickDevice, DeviceOfTheFileSystemHoldingTheBrick) {
     test_backend tb;
-    tb.write_file("/etc/mtab", "/dev/sda1 / xfs rw 0 0\n/dev/sdc /tw/disk2 xfs rw 0 0\n/dev/sdb /tw/disk1 xfs rw 0 0\n");
+    tb.write_file("/etc/mtab",
+                  "/dev/sda1 / xfs rw 0 0\n/dev/sdc /tw/disk2 xfs rw 0 0\n/dev/sdb /tw/disk1 xfs rw 0 0\n");
     storage_under_test s(tb);
     std::string bdev;
     EXPECT_EQ(0, s.storage.get_brick_bdev("node1:/tw/disk1/tw_brick", bdev));
@@ -227,7 +235,8 @@ TEST_F(MountGluster, AlreadyMountedDoesNothing) {
     tb.write_file("/etc/mtab", "node1sds:/vol1 /tw/glus fuse.glusterfs rw 0 0\n");
     s.storage.mount_gluster_mnt_path("node1sds", "vol1");
     EXPECT_TRUE(tb.commands.empty());
-    EXPECT_TRUE(tb.logged(0, "tw_storage::mount_gluster_mnt_path", "Gluster volume [node1sds:/vol1] is already mounted."));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::mount_gluster_mnt_path", "Gluster volume [node1sds:/vol1] is already mounted."));
 }
 
 TEST_F(MountGluster, CreatesTheDirectoryAndMountsThroughFstab) {
@@ -257,8 +266,9 @@ TEST_F(MountGluster, DirectoryThatCannotBeMadeThrowsBeforeAnyMount) {
     // No /tw: the mount path cannot be created.
     EXPECT_THROW(s.storage.mount_gluster_mnt_path("node1sds", "vol1"), TsException);
     EXPECT_TRUE(tb.commands.empty());
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_gluster_mnt_path",
-                          "Failed to create gluster mount path [/tw/glus], Error [Failed to create directory /tw/glus]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::mount_gluster_mnt_path",
+                  "Failed to create gluster mount path [/tw/glus], Error [Failed to create directory /tw/glus]"));
 }
 
 class CleanupBrick : public ::testing::Test {
@@ -267,13 +277,13 @@ protected:
         tidewall::testing::use_gluster_flavour(tb);
         tb.hosts = {{"node1sds", "10.1.0.1"}, {"node2sds", "10.1.0.2"}};
         tb.interface_addresses = {"192.168.0.1", "10.1.0.1"};
-        tb.write_file("/etc/fstab", "UUID=aaa / xfs defaults 1 1\n"
-                                    "UUID=bbb /tw/disk1 xfs noatime,inode64,nofail 0 0\n"
-                                    "UUID=ccc /tw/disk2 xfs noatime,inode64,nofail 0 0\n");
+        tb.write_file("/etc/fstab",
+                      "UUID=aaa / xfs defaults 1 1\n"
+                      "UUID=bbb /tw/disk1 xfs noatime,inode64,nofail 0 0\n"
+                      "UUID=ccc /tw/disk2 xfs noatime,inode64,nofail 0 0\n");
         for (const char* d : {"/tw/disk1/tw_brick", "/tw/disk2/tw_brick", "/tw/disk3/tw_brick"}) tb.make_dir(d);
-        tb.xattrs["/tw/disk1"] = {{"trusted.mntstamp", "/tw/disk1"},
-                                  {"trusted.tslnstamp", "arrowfield@tsln"},
-                                  {"trusted.blkdevstamp", ""}};
+        tb.xattrs["/tw/disk1"] = {
+            {"trusted.mntstamp", "/tw/disk1"}, {"trusted.tslnstamp", "arrowfield@tsln"}, {"trusted.blkdevstamp", ""}};
     }
     test_backend tb;
     storage_under_test s{tb};
@@ -283,8 +293,8 @@ TEST_F(CleanupBrick, RemovesTheDisksEntryStampsAndMount) {
     tb.on("umount  /tw/disk1", 0);
     EXPECT_EQ(0, s.storage.cleanup_brick("node1sds:/tw/disk1/tw_brick"));
     EXPECT_EQ(tidewall::testing::fixture("golden/fstab_header") +
-              "UUID=aaa      /      xfs      defaults      1   1\n"
-              "UUID=ccc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n",
+                  "UUID=aaa      /      xfs      defaults      1   1\n"
+                  "UUID=ccc      /tw/disk2      xfs      noatime,inode64,nofail      0   0\n",
               tb.read_file("/etc/fstab"));
     EXPECT_TRUE(tb.xattrs["/tw/disk1"].empty());
     EXPECT_EQ((std::vector<std::string>{"umount  /tw/disk1"}), tb.commands);
@@ -313,8 +323,8 @@ TEST_F(CleanupBrick, BadBricksAreRefusedBeforeTouchingAnything) {
     EXPECT_EQ(-1, s.storage.cleanup_brick("/tw/disk1/tw_brick"));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::cleanup_brick", "Failed to parse brick path [/tw/disk1/tw_brick]"));
     EXPECT_EQ(-1, s.storage.cleanup_brick("node1sds:/tw/disk9/tw_brick"));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::cleanup_brick",
-                          "Failed to determine the absolute path for [/tw/disk9/tw_brick]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::cleanup_brick", "Failed to determine the absolute path for [/tw/disk9/tw_brick]"));
     // A brick straight on the root file system must never take / out of service.
     tb.make_dir("/tw_brick");
     EXPECT_EQ(-1, s.storage.cleanup_brick("node1sds:/tw_brick"));
@@ -327,8 +337,17 @@ TEST_F(CleanupBrick, BadBricksAreRefusedBeforeTouchingAnything) {
 // Only this node's data bricks: a peer's brick at the same path, and every
 // other kind of mount path, are refused with nothing touched.
 TEST_F(CleanupBrick, RefusesPeersBricksAndEveryOtherKindOfMountPath) {
-    const char* others[] = {"/tw/ddb", "/opt/tessaline/Dockwright64/IndexCache", "/tw/glus", "/tw/maldor",
-                            "/var", "/usr", "/tw/disk", "/tw/disk01", "/tw/disk1x", "/maldor/d1", "/tw/disk1/tw_brick"};
+    const char* others[] = {"/tw/ddb",
+                            "/opt/tessaline/Dockwright64/IndexCache",
+                            "/tw/glus",
+                            "/tw/maldor",
+                            "/var",
+                            "/usr",
+                            "/tw/disk",
+                            "/tw/disk01",
+                            "/tw/disk1x",
+                            "/maldor/d1",
+                            "/tw/disk1/tw_brick"};
     std::string fstab = tb.read_file("/etc/fstab");
     for (const char* p : others) {
         tb.make_dir(std::string(p) + "/tw_brick");
@@ -339,13 +358,15 @@ TEST_F(CleanupBrick, RefusesPeersBricksAndEveryOtherKindOfMountPath) {
     const char* tag = "tw_storage::cleanup_brick";
 
     EXPECT_EQ(-1, s.storage.cleanup_brick("node2sds:/tw/disk1/tw_brick"));
-    EXPECT_TRUE(tb.logged(-1, tag, "Refusing to cleanup brick [node2sds:/tw/disk1/tw_brick]: host [node2sds] is not this node"));
+    EXPECT_TRUE(tb.logged(-1, tag,
+                          "Refusing to cleanup brick [node2sds:/tw/disk1/tw_brick]: host [node2sds] is not this node"));
     EXPECT_EQ(-1, s.storage.cleanup_brick("unknownhost:/tw/disk1/tw_brick"));
     for (const char* p : others) {
         std::string brick = std::string("node1sds:") + p + "/tw_brick";
         EXPECT_EQ(-1, s.storage.cleanup_brick(brick)) << brick;
-        EXPECT_TRUE(tb.logged(-1, tag, std::string("Refusing to cleanup [") + p + "] of brick [" + brick +
-                                           "]: not a data mount path of this node (/tw/diskN)"))
+        EXPECT_TRUE(tb.logged(-1, tag,
+                              std::string("Refusing to cleanup [") + p + "] of brick [" + brick +
+                                  "]: not a data mount path of this node (/tw/diskN)"))
             << brick;
     }
     EXPECT_EQ(fstab, tb.read_file("/etc/fstab"));
@@ -361,4 +382,4 @@ TEST_F(CleanupBrick, RefusesPeersBricksAndEveryOtherKindOfMountPath) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -15,8 +15,8 @@ TEST(StorageHostName, SdsGoesAfterTheFirstLabel) {
         const char* host;
         const char* storage;
     };
-    for (auto r : {row{"node7.example.net", "node7sds.example.net"}, row{"vm", "vmsds"},
-                   row{"a.b.c.d", "asds.b.c.d"}, row{"node1.", "node1sds."}}) {
+    for (auto r : {row{"node7.example.net", "node7sds.example.net"}, row{"vm", "vmsds"}, row{"a.b.c.d", "asds.b.c.d"},
+                   row{"node1.", "node1sds."}}) {
         test_backend tb;
         tb.hostname = r.host;
         tb.hosts[r.storage] = "10.1.0.7";
@@ -49,14 +49,17 @@ TEST(UpdateHosts, AppendsOnlyNamesThatDoNotResolveInNameOrder) {
     tb.write_file("/etc/hosts", "127.0.0.1 localhost\n10.1.0.2 node2sds");  // no newline at the end
     tb.hosts["node2sds"] = "10.1.0.2";
     storage_under_test s(tb);
-    std::map<std::string, std::string> names = {
-        {"node4sds", "10.1.0.4"}, {"node2sds", "10.1.0.2"}, {"node3sds", "10.1.0.3"},
-        {"bad name", "10.1.0.9"}, {"node5sds", "10.1.0.5\n10.1.0.6 evil"}};
+    std::map<std::string, std::string> names = {{"node4sds", "10.1.0.4"},
+                                                {"node2sds", "10.1.0.2"},
+                                                {"node3sds", "10.1.0.3"},
+                                                {"bad name", "10.1.0.9"},
+                                                {"node5sds", "10.1.0.5\n10.1.0.6 evil"}};
     EXPECT_EQ(0, s.storage.update_hosts(names));
-    EXPECT_EQ("127.0.0.1 localhost\n10.1.0.2 node2sds\n"
-              "10.1.0.3 node3sds\n"
-              "10.1.0.4 node4sds\n",
-              tb.read_file("/etc/hosts"));
+    EXPECT_EQ(
+        "127.0.0.1 localhost\n10.1.0.2 node2sds\n"
+        "10.1.0.3 node3sds\n"
+        "10.1.0.4 node4sds\n",
+        tb.read_file("/etc/hosts"));
     EXPECT_TRUE(tb.commands.empty());
 }
 
@@ -74,7 +77,8 @@ TEST(UpdateHosts, UnwritableFileIsNoFailure) {
     std::map<std::string, std::string> names = {{"node3sds", "10.1.0.3"}};
     EXPECT_EQ(0, st.update_hosts(names));
     EXPECT_FALSE(tb.exists("/etc/hosts"));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::update_hosts", "Failed to add [node3sds] to /etc/hosts error [No such file or directory]"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::update_hosts",
+                          "Failed to add [node3sds] to /etc/hosts error [No such file or directory]"));
 }
 
 TEST(LoopBackHostName, StorageNameWhenANameHasItsAddress) {
@@ -138,4 +142,4 @@ TEST(Addresses, DottedIpv4OnlyAndNamesOfRemoteAddresses) {
     EXPECT_EQ("", hname);
 }
 
-} // namespace
+}  // namespace

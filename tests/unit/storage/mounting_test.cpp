@@ -57,10 +57,10 @@ TEST_F(MountingTest, ExitZeroIsASuccessOnlyWhenTheDeviceIsMountedThere) {
         const char* device;
         int rc;
     } cases[] = {
-        {"/dev/vda / ext4 rw 0 0\n", "/dev/sdb", -1},                                  // nothing mounted
-        {"/dev/sdc /tw/disk1 xfs rw 0 0\n", "/dev/sdb", -1},                           // another device
+        {"/dev/vda / ext4 rw 0 0\n", "/dev/sdb", -1},  // nothing mounted
+        {"/dev/sdc /tw/disk1 xfs rw 0 0\n", "/dev/sdb", -1},  // another device
         {"/dev/sdb /tw/disk1 xfs rw 0 0\n/dev/sdc /tw/disk1 xfs rw 0 0\n", "/dev/sdb", -1},  // covered by another
-        {"/dev/sdb /tw/disk10 xfs rw 0 0\n", "/dev/sdb", -1},                          // another path
+        {"/dev/sdb /tw/disk10 xfs rw 0 0\n", "/dev/sdb", -1},  // another path
         {"/dev/sdb /tw/disk1 xfs rw 0 0\n", "/dev/sdb", 0},
         {"/dev/mapper/vg-lv /tw/disk1 xfs rw 0 0\n", "/dev/vg/lv", 0},
     };
@@ -99,8 +99,9 @@ TEST_F(MountingTest, UnmountThrowsTheCommandFollowedByFailed) {
         EXPECT_EQ(e.code(), -1);
     }
     EXPECT_TRUE(tb.logged(0, "tw_storage::unmount", "unmount command [umount  /tw/disk2]"));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::unmount",
-                          "unmount command [umount  /tw/disk2] failed with error [umount: /tw/disk2: target is busy.]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::unmount",
+                  "unmount command [umount  /tw/disk2] failed with error [umount: /tw/disk2: target is busy.]"));
 }
 
 TEST_F(MountingTest, BlockDeviceOfAMountPathByType) {
@@ -161,4 +162,4 @@ TEST_F(MountingTest, DiskOfAPartition) {
     EXPECT_EQ(disk, "/dev/sdb");  // an empty answer leaves it as it was
 }
 
-} // namespace
+}  // namespace

@@ -258,4 +258,4 @@ TEST_F(NewDisksTest, StorageManagerSurveyMatchesWhatProvisioningTakes) {
     EXPECT_EQ(verdicts.back().get_reason(), "read-only");
 }
 
-} // namespace
+}  // namespace

@@ -53,25 +53,27 @@ TEST_F(StampsTest, StampNamesAndValues) {
                                              {"trusted.blkdevstamp", ""}}));
     EXPECT_EQ(tb.xattrs["/tw/ddb"]["trusted.blkdevstamp"], "/dev/sda2:/dev/sdb2");
     EXPECT_EQ(st.check_for_tsln_xattrs("/tw/disk1"), 0);
-    EXPECT_TRUE(tb.logged(0, "tw_storage::setextendedattribute",
-                          "Succesfully created trusted.tslnstamp attribute on file /tw/disk1 with value arrowfield@tsln"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::setextendedattribute",
+                  "Succesfully created trusted.tslnstamp attribute on file /tw/disk1 with value arrowfield@tsln"));
 }
 
 TEST_F(StampsTest, StampingStopsAtTheFirstAttributeThatFails) {
     // No such directory: the first attribute already fails.
     EXPECT_EQ(st.stamp_tsln_xattrs("/dev/sdb", "/tw/disk9", ""), -1);
     EXPECT_TRUE(tb.xattrs.empty());
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::stamp_tsln_xattrs", "Failed to stamp trusted.mntstamp with a id of /tw/disk9\n"));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::setextendedattribute",
-                          "Failed to create trusted.mntstamp attribute on file /tw/disk9 error: No such file or directory"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::stamp_tsln_xattrs", "Failed to stamp trusted.mntstamp with a id of /tw/disk9\n"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::setextendedattribute",
+                  "Failed to create trusted.mntstamp attribute on file /tw/disk9 error: No such file or directory"));
     EXPECT_FALSE(tb.logged("Successfully stamped trusted.tslnstamp attr on /tw/disk9\n"));
 }
 
 TEST_F(StampsTest, CheckWantsTheExactTslnValueButAnyMountStamp) {
     tb.make_dir("/tw/disk1");
-    tb.xattrs["/tw/disk1"] = {{"trusted.mntstamp", "/tw/disk7"},
-                              {"trusted.tslnstamp", "arrowfield@tsln"},
-                              {"trusted.blkdevstamp", ""}};
+    tb.xattrs["/tw/disk1"] = {
+        {"trusted.mntstamp", "/tw/disk7"}, {"trusted.tslnstamp", "arrowfield@tsln"}, {"trusted.blkdevstamp", ""}};
     EXPECT_EQ(st.check_for_tsln_xattrs("/tw/disk1"), 0);  // a moved drive keeps its first mount stamp
 
     tb.xattrs["/tw/disk1"]["trusted.tslnstamp"] = "arrowfield@tsln ";
@@ -143,9 +145,8 @@ TEST_F(StampsTest, FixStampsRepairsOnlyAppliancesXfsDrives) {
                   "/dev/mapper/othervg-x /srv/x xfs rw 0 0\n"
                   "/dev/sde /srv/plain xfs rw 0 0\n");
     for (const char* d : {"/tw/disk1", "/tw/disk2", "/tw/disk3", "/tw/ddb", "/srv/x", "/srv/plain"}) tb.make_dir(d);
-    tb.xattrs["/tw/disk2"] = {{"trusted.mntstamp", "/tw/disk2"},
-                              {"trusted.tslnstamp", "arrowfield@tsln"},
-                              {"trusted.blkdevstamp", ""}};
+    tb.xattrs["/tw/disk2"] = {
+        {"trusted.mntstamp", "/tw/disk2"}, {"trusted.tslnstamp", "arrowfield@tsln"}, {"trusted.blkdevstamp", ""}};
     tb.on("lvs --noheadings -o vg_name /dev/mapper/systemvg-ddb", 0, "  systemvg\n");
     tb.on("lvs --noheadings -o vg_name /dev/mapper/othervg-x", 0, "  othervg\n");
     tb.on("pvs -o vg_name,pv_name --separator \"|\" --noheadings", 0,
@@ -170,7 +171,8 @@ TEST_F(StampsTest, FixStampsRepairsOnlyAppliancesXfsDrives) {
               "fixing the stamps now...\n"
               "Successfully stamped tessaline extended attributes for drive [/dev/mapper/systemvg-ddb] mounted at "
               "[/tw/ddb]\n");
-    EXPECT_TRUE(tb.logged(0, "tw_storage::fix_tsln_stamps", "Found valid tessaline drive [/dev/sdc] mounted at [/tw/disk2]\n"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::fix_tsln_stamps", "Found valid tessaline drive [/dev/sdc] mounted at [/tw/disk2]\n"));
 }
 
 TEST_F(StampsTest, FixStampsStopsAtTheFirstDriveItCannotRepair) {
@@ -250,4 +252,4 @@ TEST_F(MaldorStampsTest, MetadataDrivesFromFstab) {
     EXPECT_TRUE(paths.empty());
 }
 
-} // namespace
+}  // namespace

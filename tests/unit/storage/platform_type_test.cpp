@@ -1,8 +1,8 @@
 // The appliance platform type: which model table applies, which servers are
 // appliances, forcing reference architecture, and the C240 driver blacklist.
 
-#include "storage_fixture.h"
 #include "fixture.h"
+#include "storage_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ const char* const kV2 = "Tessaline Arrowfield 2.1 build 7";
 
 struct platform_case {
     const char* model;
-    const char* image;      // nullptr: no image identifier
+    const char* image;  // nullptr: no image identifier
     const char* appliance;  // nullptr: a reference-architecture node
 };
 
@@ -42,28 +42,27 @@ TEST_P(PlatformTable, RecordsTheModelOfTheImagesTableOrReferenceArchitecture) {
     EXPECT_FALSE(tb.exists("/etc/modprobe.d/ahci.conf"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Models, PlatformTable,
-    ::testing::Values(platform_case{"FUJITSU_PRIMERGYRX2530M4", kV1, "RM-110"},
-                      platform_case{"FUJITSU_PRIMERGYRX2530M4", kV2, "RM-110"},
-                      platform_case{"FUJITSU_PRIMERGYRX2540M4", kV1, "RM-310"},
-                      platform_case{"FUJITSU_PRIMERGYRX2540M4", kV2, "RM-310"},
-                      platform_case{"FUJITSU_PRIMERGYRX2530M5", kV1, "RM-110"},
-                      platform_case{"FUJITSU_PRIMERGYRX2530M5", kV2, "RM-210"},
-                      platform_case{"FUJITSU_PRIMERGYRX2540M5", kV1, "RM-310"},
-                      platform_case{"FUJITSU_PRIMERGYRX2540M5", kV2, "RM-410"},
-                      platform_case{"Supermicro_SuperServer", kV1, nullptr},
-                      platform_case{"Supermicro_SuperServer", kV2, "RM-210"},
-                      platform_case{"Supermicro_SSG-6029P-E1CR16T", kV1, nullptr},
-                      platform_case{"Supermicro_SSG-6029P-E1CR16T", kV2, "RM-410"},
-                      // No identifier: the version 1 table.
-                      platform_case{"FUJITSU_PRIMERGYRX2540M5", nullptr, "RM-310"},
-                      platform_case{"Supermicro_SuperServer", nullptr, nullptr},
-                      // Exact model names only.
-                      platform_case{"FUJITSU_PRIMERGYRX2540M5X", kV2, nullptr},
-                      platform_case{"fujitsu_primergyrx2540m5", kV2, nullptr},
-                      platform_case{"DellInc._PowerEdgeR740xd", kV2, nullptr},
-                      platform_case{"", kV1, nullptr}));
+INSTANTIATE_TEST_SUITE_P(Models, PlatformTable,
+                         ::testing::Values(platform_case{"FUJITSU_PRIMERGYRX2530M4", kV1, "RM-110"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2530M4", kV2, "RM-110"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M4", kV1, "RM-310"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M4", kV2, "RM-310"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2530M5", kV1, "RM-110"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2530M5", kV2, "RM-210"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M5", kV1, "RM-310"},
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M5", kV2, "RM-410"},
+                                           platform_case{"Supermicro_SuperServer", kV1, nullptr},
+                                           platform_case{"Supermicro_SuperServer", kV2, "RM-210"},
+                                           platform_case{"Supermicro_SSG-6029P-E1CR16T", kV1, nullptr},
+                                           platform_case{"Supermicro_SSG-6029P-E1CR16T", kV2, "RM-410"},
+                                           // No identifier: the version 1 table.
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M5", nullptr, "RM-310"},
+                                           platform_case{"Supermicro_SuperServer", nullptr, nullptr},
+                                           // Exact model names only.
+                                           platform_case{"FUJITSU_PRIMERGYRX2540M5X", kV2, nullptr},
+                                           platform_case{"fujitsu_primergyrx2540m5", kV2, nullptr},
+                                           platform_case{"DellInc._PowerEdgeR740xd", kV2, nullptr},
+                                           platform_case{"", kV1, nullptr}));
 
 TEST(PlatformType, LogsWhichTableAndWhyAtTheirLevels) {
     test_backend tb;
@@ -144,8 +143,8 @@ TEST(PlatformType, ReferenceArchitectureNotRecordableFails) {
     tb2.registry_read_only = true;
     storage_under_test s2(tb2);
     EXPECT_EQ(-1, s2.storage.set_arrowfield_platform_type());
-    EXPECT_TRUE(tb2.logged(-1, "tw_storage::set_arrowfield_platform_type",
-                           "Failed to set registry key sScaleoutPlatformType"));
+    EXPECT_TRUE(
+        tb2.logged(-1, "tw_storage::set_arrowfield_platform_type", "Failed to set registry key sScaleoutPlatformType"));
     std::string platform, appliance;
     EXPECT_EQ(-1, s2.storage.get_platform_type(platform, appliance));
 }
@@ -170,4 +169,4 @@ TEST(PlatformType, FailedAhciBlacklistIsOnlyLogged) {
     EXPECT_TRUE(tb2.logged(-1, "tw_storage::set_arrowfield_platform_type", "Failed to blacklist ahci"));
 }
 
-} // namespace
+}  // namespace

@@ -163,18 +163,21 @@ TEST_F(ProvisioningIntentTest, AFailedStepIsRetriedAtItsSlotByTheNextRun) {
              t.on(kMkfsSdb, 1, "", "mkfs.xfs: pwrite failed: Input/output error");
              t.on(kMkfsSdb, 0);  // healed from the next call on
          },
-         [](test_backend&) {}, "format: mkfs exited with 1",
+         [](test_backend&) {},
+         "format: mkfs exited with 1",
          {kMkfsSdb, kMountSdb, kUuidOfSdb}},
         {"fstab cannot be written (a full file system)",
          [this](test_backend& t) {
              t.on(kMkfsSdb, 0);
              std::string os;
-             for (int i = 0; i < 60; ++i) os += "/dev/vg0/lv" + std::to_string(i) + " /srv/" + std::to_string(i) + " xfs defaults 0 0\n";
+             for (int i = 0; i < 60; ++i)
+                 os += "/dev/vg0/lv" + std::to_string(i) + " /srv/" + std::to_string(i) + " xfs defaults 0 0\n";
              t.write_file("/etc/fstab", os);
              full.emplace(2048);  // the record fits, the fstab rewrite does not
          },
          [this](test_backend&) { full.reset(); },
-         "fstab: ", {kUuidOfSdb}},
+         "fstab: ",
+         {kUuidOfSdb}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,25 +223,46 @@ TEST_F(ProvisioningIntentTest, RecordedDisksAreFinishedOrLeftAlone) {
         std::string said;
     } cases[] = {
         {"killed before mkfs ended", "format", [](test_backend&) {}, {kMkfsSdb, kMountSdb}, false, true, ""},
-        {"killed after the mount", "formatted",
+        {"killed after the mount",
+         "formatted",
          [](test_backend& t) {
              t.make_dir("/tw/disk1");
              t.write_file("/etc/mtab", "/dev/vda / ext4 rw 0 0\n/dev/sdb /tw/disk1 xfs rw 0 0\n");
          },
-         {}, false, true, ""},
-        {"gone", "formatted", [](test_backend& t) { std::filesystem::remove_all(t.root + "/sys/block/sdb"); }, {},
-         true, false, "recorded for /tw/disk1 but gone: left alone"},
-        {"another disk at its name", "formatted",
-         [](test_backend& t) { t.write_file("/sys/block/sdb/device/serial", "OTHER\n"); }, {}, true, false,
+         {},
+         false,
+         true,
+         ""},
+        {"gone",
+         "formatted",
+         [](test_backend& t) { std::filesystem::remove_all(t.root + "/sys/block/sdb"); },
+         {},
+         true,
+         false,
+         "recorded for /tw/disk1 but gone: left alone"},
+        {"another disk at its name",
+         "formatted",
+         [](test_backend& t) { t.write_file("/sys/block/sdb/device/serial", "OTHER\n"); },
+         {},
+         true,
+         false,
          "now a different disk (serial [OTHER], recorded [ZA1])"},
-        {"holds something else", "formatted",
+        {"holds something else",
+         "formatted",
          [](test_backend& t) {
              t.make_dir("/tw/disk1");
              tidewall::testing::write_ext_superblock(t, "/dev/sdb");
          },
-         {}, false, false, "but now carries a ext2 file system signature"},
-        {"mounted elsewhere", "formatted",
-         [](test_backend& t) { t.write_file("/etc/mtab", "/dev/sdb /srv/x xfs rw 0 0\n"); }, {}, false, false,
+         {},
+         false,
+         false,
+         "but now carries a ext2 file system signature"},
+        {"mounted elsewhere",
+         "formatted",
+         [](test_backend& t) { t.write_file("/etc/mtab", "/dev/sdb /srv/x xfs rw 0 0\n"); },
+         {},
+         false,
+         false,
          "but now mounted at /srv/x"},
     };
     for (const auto& c : cases) {
@@ -311,4 +335,4 @@ TEST_F(ProvisioningIntentTest, ASecondCallerIsRefusedAndTouchesNothing) {
                           "another stamp repair is running (pid " + std::to_string(::getpid()) + ")"));
 }
 
-} // namespace
+}  // namespace

@@ -30,7 +30,7 @@ class ProvisioningTest : public ::testing::Test {
 protected:
     void SetUp() override {
         tidewall::testing::use_gluster_flavour(tb);
-        tb.make_dir("/run");      // the provisioning lock
+        tb.make_dir("/run");  // the provisioning lock
         tb.make_dir("/var/lib");  // the provisioning record
         tb.write_file("/etc/mtab", "/dev/vda / ext4 rw 0 0\n");
         tidewall::testing::mounts_take_effect(tb);
@@ -90,7 +90,8 @@ TEST_F(ProvisioningTest, FormatCommands) {
     EXPECT_EQ(st.format_blkdev_with_uuid("/dev/sdc", "ext4", "u"), 127);
     EXPECT_EQ(tb.commands.back(), "echo y | mkfs -t ext4 -U u /dev/sdc");
     EXPECT_EQ(tb.time_limits, (std::vector<int>{7200, 7200, 7200, 7200}));  // mkfs of a large disk takes long
-    EXPECT_TRUE(tb.logged(2, "tw_storage::format_blkdev", "Request to create xfs filesystem on block device  /dev/sdb"));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_storage::format_blkdev", "Request to create xfs filesystem on block device  /dev/sdb"));
 }
 
 TEST_F(ProvisioningTest, FilesystemUuidCommands) {
@@ -338,10 +339,10 @@ TEST_F(ProvisioningTest, RecreateWithUuidReplacesTheOldDrive) {
     tb.on("echo y | mkfs -t xfs -f -m uuid=0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b /dev/sdb", 0);
     tsaf_blkdev_basic_info disk("/dev/sdb");
     ASSERT_EQ(st.mount_new_blkdev_with_uuid(disk, "0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b", "/tw/disk2"), 0);
-    EXPECT_EQ(tb.commands, (std::vector<std::string>{
-                               "umount  /tw/disk2", "systemctl daemon-reload",
-                               "echo y | mkfs -t xfs -f -m uuid=0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b /dev/sdb",
-                               "mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk2"}));
+    EXPECT_EQ(tb.commands,
+              (std::vector<std::string>{"umount  /tw/disk2", "systemctl daemon-reload",
+                                        "echo y | mkfs -t xfs -f -m uuid=0baa76a6-e0c5-4d9b-b9e9-3a93d9bcc94b /dev/sdb",
+                                        "mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk2"}));
     EXPECT_EQ(tb.xattrs["/tw/disk2"], kDataStamps("/tw/disk2"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::mount_new_blkdev_with_uuid", "blk dev  /dev/sdz mnt path /tw/disk2 mounted"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::mount_new_blkdev_with_uuid", "old block device /dev/sdz  unmount succeeded"));
@@ -365,7 +366,8 @@ TEST_F(ProvisioningTest, RecreateWithUuidStopsEarlyAndRetriesTheMountOnce) {
     EXPECT_EQ(std::count(tb.commands.begin(), tb.commands.end(),
                          "mount -t xfs  -o noatime,inode64,nofail /dev/sdb /tw/disk2"),
               2);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev_with_uuid", "Failed to mount block device /dev/sdb retrying..."));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::mount_new_blkdev_with_uuid", "Failed to mount block device /dev/sdb retrying..."));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev_with_uuid", "Failed to mount block device /dev/sdb"));
 
     // Something else got mounted there after the unmount: it is not ours to stamp.
@@ -376,7 +378,8 @@ TEST_F(ProvisioningTest, RecreateWithUuidStopsEarlyAndRetriesTheMountOnce) {
     };
     tb.write_file("/etc/mtab", "/dev/sdy /tw/disk2 xfs rw 0 0\n");
     EXPECT_EQ(st.mount_new_blkdev_with_uuid(disk, uuid, "/tw/disk2"), 1);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::mount_new_blkdev_with_uuid", "device mounted [/dev/sdy] expected [/dev/sdb]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::mount_new_blkdev_with_uuid", "device mounted [/dev/sdy] expected [/dev/sdb]"));
     EXPECT_EQ(tb.xattrs.count("/tw/disk2"), 0u);
 
     // The old drive does not let go: nothing is wiped.
@@ -397,4 +400,4 @@ TEST_F(ProvisioningTest, UuidValidity) {
     EXPECT_TRUE(tb.logged(0, "tw_storage::is_valid_uuid", "[02DC-E00F] is not a UUID: invalid uuid string"));
 }
 
-} // namespace
+}  // namespace

@@ -131,14 +131,15 @@ TEST_F(Glusterd, PeerFileBackupIsRetriedUnlessTheLastOneSucceeded) {
     tb.set_key("nGlusterdPeerFilesBackupStatus", "0");
     s.storage.check_glusterd_peer_files_backup();
     EXPECT_FALSE(tb.exists(kPeerBackup));
-    EXPECT_TRUE(tb.logged(1, "tw_storage::check_glusterd_peer_files_backup",
-                          "Last glusterd peer file backup was successful"));
+    EXPECT_TRUE(
+        tb.logged(1, "tw_storage::check_glusterd_peer_files_backup", "Last glusterd peer file backup was successful"));
 
     tb.set_key("nGlusterdPeerFilesBackupStatus", "1");
     s.storage.check_glusterd_peer_files_backup();
     EXPECT_EQ(kPeerText, tb.read_file(kPeerBackup));
     EXPECT_EQ("0", tb.key("nGlusterdPeerFilesBackupStatus"));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::check_glusterd_peer_files_backup", "Last glusterd peer files backup failed"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::check_glusterd_peer_files_backup", "Last glusterd peer files backup failed"));
 
     tb.registry["Dockwright"].erase("nGlusterdPeerFilesBackupStatus");
     std::filesystem::remove(tb.root + kPeerBackup);
@@ -171,7 +172,8 @@ TEST(HostedEngine, StatusCommandAndRegistryName) {
     s.storage.set_hosted_engine("engine.example.net");
     EXPECT_EQ(0, s.storage.get_hosted_engine(name));
     EXPECT_EQ("engine.example.net", name);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_hosted_engine", "Successfully obtained hosted engine from registry as "));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::get_hosted_engine", "Successfully obtained hosted engine from registry as "));
 }
 
 TEST(SshKeys, MadeOnlyWhenThePublicKeyIsMissingAndAnExistingKeyIsKept) {
@@ -202,7 +204,8 @@ TEST(SshKeys, FailedGenerationIsReported) {
     storage_under_test s(tb);
     tb.on("ssh-keygen -q -t rsa -b 4096 -N '' -f /root/.ssh/id_rsa", 1);
     EXPECT_NE(0, s.storage.create_ssh_keypair());
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::create_ssh_keypair", "Failed to generate ssh key pair @ [/root/.ssh/id_rsa]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::create_ssh_keypair", "Failed to generate ssh key pair @ [/root/.ssh/id_rsa]"));
 }
 
 TEST(SshKeys, CopyWithKeyLoginOrAPasswordThatNeverReachesACommandLine) {
@@ -210,9 +213,10 @@ TEST(SshKeys, CopyWithKeyLoginOrAPasswordThatNeverReachesACommandLine) {
     storage_under_test s(tb);
     tb.write_file("/root/.ssh/id_rsa.pub", "ssh-rsa AAAA root@node1\n");
     tb.make_dir("/var/lib");
-    tb.on("ssh-copy-id -i /root/.ssh/id_rsa.pub -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new "
-          "-o BatchMode=yes root@node2sds",
-          0);
+    tb.on(
+        "ssh-copy-id -i /root/.ssh/id_rsa.pub -o ConnectTimeout=10 -o StrictHostKeyChecking=accept-new "
+        "-o BatchMode=yes root@node2sds",
+        0);
     EXPECT_EQ(0, s.storage.copy_ssh_key("node2sds", ""));
 
     std::string password_file, seen;
@@ -294,20 +298,23 @@ TEST(Housekeeping, MissingBackupDirectoryIsReported) {
 TEST(Housekeeping, NetworkFileBackupCommandAndItsFailureIsNoFailure) {
     test_backend tb;
     storage_under_test s(tb);
-    const std::string cmd = "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsavahi.py "
-                            "backup_network_to_alldata";
+    const std::string cmd =
+        "PYTHONPATH=/opt/tessaline/Dockwright python /opt/tessaline/Dockwright/tsavahi.py "
+        "backup_network_to_alldata";
     tb.on(cmd, 1);
     EXPECT_EQ(0, s.storage.backup_nwfiles_localnode());
     EXPECT_EQ((std::vector<std::string>{cmd}), tb.commands);
     EXPECT_EQ((std::vector<int>{100}), tb.time_limits);
     EXPECT_TRUE(tb.logged(2, "tw_storage::backup_nwfiles_localnode",
                           "Failed to get Home directory regkey value from registry. Using default."));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::backup_nwfiles_localnode", "Error [1] executing cmd [" + cmd + "]. Continuing.."));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::backup_nwfiles_localnode", "Error [1] executing cmd [" + cmd + "]. Continuing.."));
 
     tb.set_key("dHOME", "/opt/tw home");
     tb.commands.clear();
     EXPECT_EQ(0, s.storage.backup_nwfiles_localnode());
-    EXPECT_EQ("PYTHONPATH='/opt/tw home' python '/opt/tw home/tsavahi.py' backup_network_to_alldata", tb.commands.at(0));
+    EXPECT_EQ("PYTHONPATH='/opt/tw home' python '/opt/tw home/tsavahi.py' backup_network_to_alldata",
+              tb.commands.at(0));
 }
 
 TEST(Housekeeping, SyncregScriptOnlyOnARemoteCacheNode) {
@@ -340,4 +347,4 @@ TEST(Housekeeping, SyncregScriptOnlyOnARemoteCacheNode) {
     EXPECT_TRUE(tb.logged(-1, "tw_storage::invoke_syncreg_script", "Unable to locate syncreg script [" + script + "]"));
 }
 
-} // namespace
+}  // namespace

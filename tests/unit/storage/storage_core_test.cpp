@@ -28,15 +28,15 @@ TEST(StorageCore, ConstructionLogsDefaultsAndSurvivesMissingGluster) {
     {
         tw_storage s;
         EXPECT_FALSE(s.gluster_admin_available());
-        auto failure = std::find_if(tb.logs.begin(), tb.logs.end(), [](const auto& l) {
-            return l.level == -1 && l.tag == "tw_storage::tw_storage";
-        });
+        auto failure = std::find_if(tb.logs.begin(), tb.logs.end(),
+                                    [](const auto& l) { return l.level == -1 && l.tag == "tw_storage::tw_storage"; });
         ASSERT_NE(tb.logs.end(), failure);
         EXPECT_EQ(0u, failure->text.find("Failed to scan gluster volumes error [gluster command line not available"));
         EXPECT_TRUE(tb.logged(2, "tw_storage::tw_storage", "Creating tw_storage instance"));
-        EXPECT_TRUE(tb.logged(2, "tw_storage::tw_storage",
-                              "Defaults: ddb mount path [/tw/ddb] datapath mount path prefix [/tw/disk] glusterfs mount "
-                              "path [/tw/glus] maldor mount path [/tw/maldor]"));
+        EXPECT_TRUE(
+            tb.logged(2, "tw_storage::tw_storage",
+                      "Defaults: ddb mount path [/tw/ddb] datapath mount path prefix [/tw/disk] glusterfs mount "
+                      "path [/tw/glus] maldor mount path [/tw/maldor]"));
     }
     EXPECT_TRUE(tb.logged(2, "tw_storage::~tw_storage", "Cleaning tw_storage instance"));
 }
@@ -228,4 +228,4 @@ TEST(DataMountPaths, FstabListKeepsTableOrderWithZeroFreeSpace) {
     EXPECT_TRUE(l.empty());
 }
 
-} // namespace
+}  // namespace

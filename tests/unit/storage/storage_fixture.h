@@ -55,17 +55,17 @@ inline void write_swap_signature(test_backend& tb, const std::string& dev) {
 // A FAT12 boot sector with volume id 02DC-E00F: libblkid reports TYPE "vfat".
 inline void write_fat_boot_sector(test_backend& tb, const std::string& dev) {
     std::string bs(512, '\0');
-    const unsigned char head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0',
-                                  0x00, 0x02,              // 512 bytes a sector
-                                  0x04,                    // sectors a cluster
-                                  0x01, 0x00,              // reserved sectors
-                                  0x02,                    // FATs
-                                  0x00, 0x02,              // root entries
-                                  0x00, 0x10,              // sectors
-                                  0xF8,                    // media
-                                  0x03, 0x00,              // sectors a FAT
-                                  0x20, 0x00, 0x40, 0x00,  // geometry
-                                  0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x00, 0x29, 0x0F, 0xE0, 0xDC, 0x02};
+    const unsigned char head[] = {
+        0xEB, 0x3C, 0x90, 'M',  'S', 'D', 'O', 'S', '5',  '.',  '0',  0x00, 0x02,  // 512 bytes a sector
+        0x04,  // sectors a cluster
+        0x01, 0x00,  // reserved sectors
+        0x02,  // FATs
+        0x00, 0x02,  // root entries
+        0x00, 0x10,  // sectors
+        0xF8,  // media
+        0x03, 0x00,  // sectors a FAT
+        0x20, 0x00, 0x40, 0x00,  // geometry
+        0,    0,    0,    0,    0,   0,   0,   0,   0x80, 0x00, 0x29, 0x0F, 0xE0, 0xDC, 0x02};
     bs.replace(0, sizeof head, reinterpret_cast<const char*>(head), sizeof head);
     bs.replace(43, 19, "NO NAME    FAT12   ");
     bs[510] = '\x55';
@@ -83,8 +83,8 @@ inline void mounts_take_effect(test_backend& tb) {
         size_t last = cmd.rfind(' '), before = cmd.rfind(' ', last - 1);
         std::string type = cmd.substr(9, cmd.find(' ', 9) - 9);
         std::string mtab = tb.exists("/etc/mtab") ? tb.read_file("/etc/mtab") : "";
-        tb.write_file("/etc/mtab", mtab + cmd.substr(before + 1, last - before - 1) + " " + cmd.substr(last + 1) +
-                                       " " + type + " rw 0 0\n");
+        tb.write_file("/etc/mtab", mtab + cmd.substr(before + 1, last - before - 1) + " " + cmd.substr(last + 1) + " " +
+                                       type + " rw 0 0\n");
         return host::command_result{};
     };
 }
@@ -100,6 +100,6 @@ struct storage_under_test {
     tw_storage storage;
 };
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

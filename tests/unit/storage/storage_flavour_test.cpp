@@ -1,7 +1,7 @@
 #include <tidewall/tw_storage.h>
 
-#include "test_backend.h"
 #include "fixture.h"
+#include "test_backend.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,8 @@ TEST(ServerModel, RunsTheDmidecodePipelineAndTrimsItsFirstLine) {
     std::string model = "old";
     EXPECT_EQ(0, s.get_server_model(model));
     EXPECT_EQ("DellInc._PowerEdgeR740xd", model);
-    EXPECT_TRUE(tb.logged(2, "tw_storage::get_server_model", "Found the server model to be [DellInc._PowerEdgeR740xd]"));
+    EXPECT_TRUE(
+        tb.logged(2, "tw_storage::get_server_model", "Found the server model to be [DellInc._PowerEdgeR740xd]"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::get_server_model",
                           "Server model will be extracted using the command [" + kModelCommand + "]"));
 }
@@ -56,10 +57,10 @@ TEST(ImagingId, ParsesTheFirstDigitsDotDigitsToken) {
     const image_case cases[] = {
         {"Tessaline Arrowfield 2.1 build 7", 0, 2, 1},
         {"Tessaline Arrowfield 1.5", 0, 1, 5},
-        {"Tessaline Arrowfield 2.1.3 3.4", 0, 3, 4},   // 2.1.3 is no whole match: skipped
+        {"Tessaline Arrowfield 2.1.3 3.4", 0, 3, 4},  // 2.1.3 is no whole match: skipped
         {"Tessaline Arrowfield 2..1 0.9", 0, 0, 9},
         {"Tessaline Arrowfield build", -1, -7, -7},
-        {"Tessaline Arrowfield", -1, -7, -7},         // no trailing blank: no prefix
+        {"Tessaline Arrowfield", -1, -7, -7},  // no trailing blank: no prefix
         {"tessaline Arrowfield 2.1", -1, -7, -7},
         {"Tessaline Arrowfield 99999999999.1", -1, -7, -7},  // too large for an int
     };
@@ -119,4 +120,4 @@ TEST(SdsType, OtherKindsDecideByApplianceType) {
     }
 }
 
-} // namespace
+}  // namespace

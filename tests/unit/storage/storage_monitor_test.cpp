@@ -24,33 +24,40 @@ const char* const kOvirt = "/usr/sbin/hosted-engine --vm-status";
 const char* const kSizeFile = "/etc/TessalineRegistry/Tolvan/Instance001/Dockwright/.AFVolSize";
 
 std::string list_xml(const std::vector<std::string>& names) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
-                      "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volList>\n    <count>" +
-                      std::to_string(names.size()) + "</count>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
+        "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volList>\n    <count>" +
+        std::to_string(names.size()) + "</count>\n";
     for (const auto& n : names) xml += "    <volume>" + n + "</volume>\n";
     return xml + "  </volList>\n</cliOutput>\n";
 }
 
 std::string info_xml(const std::string& name, const std::vector<std::string>& bricks,
                      const std::string& type = "Distribute") {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
-                      "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volInfo>\n    <volumes>\n      <volume>\n"
-                      "        <name>" + name + "</name>\n        <typeStr>" + type + "</typeStr>\n        <bricks>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
+        "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volInfo>\n    <volumes>\n      <volume>\n"
+        "        <name>" +
+        name + "</name>\n        <typeStr>" + type + "</typeStr>\n        <bricks>\n";
     for (const auto& b : bricks)
         xml += "          <brick uuid=\"8d0f3947-b3e6-46ae-ac4a-735899ae4bd1\">" + b + "<name>" + b +
                "</name><isArbiter>0</isArbiter></brick>\n";
-    return xml + "        </bricks>\n      </volume>\n      <count>1</count>\n    </volumes>\n  </volInfo>\n</cliOutput>\n";
+    return xml +
+           "        </bricks>\n      </volume>\n      <count>1</count>\n    </volumes>\n  </volInfo>\n</cliOutput>\n";
 }
 
 // "volume status NAME detail --xml": one node per brick, host:path -> online.
 std::string status_xml(const std::string& name, const std::vector<std::pair<std::string, bool>>& bricks) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
-                      "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volStatus>\n    <volumes>\n      <volume>\n"
-                      "        <volName>" + name + "</volName>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
+        "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volStatus>\n    <volumes>\n      <volume>\n"
+        "        <volName>" +
+        name + "</volName>\n";
     for (const auto& [brick, online] : bricks) {
         size_t colon = brick.find(':');
         xml += "        <node>\n          <hostname>" + brick.substr(0, colon) + "</hostname>\n          <path>" +
-               brick.substr(colon + 1) + "</path>\n          <status>" + (online ? "1" : "0") + "</status>\n        </node>\n";
+               brick.substr(colon + 1) + "</path>\n          <status>" + (online ? "1" : "0") +
+               "</status>\n        </node>\n";
     }
     return xml + "      </volume>\n    </volumes>\n  </volStatus>\n</cliOutput>\n";
 }
@@ -66,15 +73,18 @@ std::string busy_xml(const std::string& name) {
 
 // "volume heal NAME info --xml": brick -> (status, entries listed).
 std::string heal_xml(const std::vector<std::tuple<std::string, std::string, std::vector<std::string>>>& bricks) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <healInfo>\n"
-                      "    <bricks>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <healInfo>\n"
+        "    <bricks>\n";
     for (const auto& [brick, status, files] : bricks) {
         xml += "      <brick hostUuid=\"8d0f3947-b3e6-46ae-ac4a-735899ae4bd1\">\n        <name>" + brick + "</name>\n";
-        for (const auto& f : files) xml += "        <file gfid=\"00000000-0000-0000-0000-000000000001\">" + f + "</file>\n";
+        for (const auto& f : files)
+            xml += "        <file gfid=\"00000000-0000-0000-0000-000000000001\">" + f + "</file>\n";
         xml += "        <status>" + status + "</status>\n        <numberOfEntries>" +
                (status == "Connected" ? std::to_string(files.size()) : "-") + "</numberOfEntries>\n      </brick>\n";
     }
-    return xml + "    </bricks>\n  </healInfo>\n  <opRet>0</opRet>\n  <opErrno>0</opErrno>\n  <opErrstr/>\n</cliOutput>\n";
+    return xml +
+           "    </bricks>\n  </healInfo>\n  <opRet>0</opRet>\n  <opErrno>0</opErrno>\n  <opErrstr/>\n</cliOutput>\n";
 }
 
 void script_volume(test_backend& tb, const std::string& name, const std::vector<std::pair<std::string, bool>>& bricks) {
@@ -130,7 +140,8 @@ protected:
     void dav_volumes() {
         tb.on(kOvirt, 0, "--== Host 1 status ==--\n");
         tb.on(kList, 0, list_xml({"dav_he_vol", "data_vol", "dav_vm_vol_2"}));
-        script_volume(tb, "dav_he_vol", {{"node1:/tw/disk1/tw_brick", true}, {"node2sds.example.net:/tw/disk1/tw_brick", false}});
+        script_volume(tb, "dav_he_vol",
+                      {{"node1:/tw/disk1/tw_brick", true}, {"node2sds.example.net:/tw/disk1/tw_brick", false}});
         script_volume(tb, "dav_vm_vol_2", {{"node1:/tw/disk2/tw_brick", false}});
     }
     test_backend tb;
@@ -156,8 +167,10 @@ TEST_F(MonitorTest, GlusterFlavourChecksLocalRemoteAndDavVolumes) {
     EXPECT_TRUE(tb.logged(2, tag,
                           "Volume Name:[dav_vm_vol_2] MountCheck Support:[1] NotMounted Status:[1] BrickCheck "
                           "Support:[1] BrickdOffline Status:[1] SizeCheck Support:[0] SizeInCorrect Status:[0]"));
-    EXPECT_TRUE(tb.logged(0, "tw_storagemonitor::get_volumeinfo_gluster", "Local gluster volume [vol1] mount and size check."));
-    EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_volumeinfo_gluster", "Volume [vol2] not mounted at mount path [/tw/glus/vol2]"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storagemonitor::get_volumeinfo_gluster", "Local gluster volume [vol1] mount and size check."));
+    EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_volumeinfo_gluster",
+                          "Volume [vol2] not mounted at mount path [/tw/glus/vol2]"));
     EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_davinfo", "DAV volume [dav_vm_vol_2] is not mounted."));
     EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_davinfo", "Brick daemon offline for volume [dav_vm_vol_2]"));
     EXPECT_TRUE(tb.logged(0, "tw_storagemonitor::get_davinfo", "Brick daemon online for volume [dav_he_vol]"));
@@ -201,8 +214,9 @@ TEST_F(MonitorTest, NoStorageNameMeansNoRecordsAndAGlusterCheckThatCouldNotRun) 
     EXPECT_TRUE(m.get_volumeinfo().empty());
     EXPECT_TRUE(tb.logged(0, "tw_storagemonitor::get_volumeinfo_gluster", "No local gluster volume found."));
     EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::get_volumeinfo_gluster", "Failed to get remote volume list"));
-    const std::string why = "gluster volumes: storage host name [node1sds.example.net] does not resolve; 2 gluster "
-                            "mount(s) of /etc/fstab unchecked";
+    const std::string why =
+        "gluster volumes: storage host name [node1sds.example.net] does not resolve; 2 gluster "
+        "mount(s) of /etc/fstab unchecked";
     EXPECT_EQ((std::list<std::string>{why}), m.get_checks_not_run());
     EXPECT_TRUE(tb.logged(-1, "tw_storagemonitor::not_run", "Check could not run: " + why));
 
@@ -224,9 +238,10 @@ TEST_F(MonitorTest, DegradedVolumesOfThePoolAreNamedWhileRecordsKeepTheirMeaning
     tb.on(status, 0, status_xml("vol1", {{b1, true}, {b2, false}, {b3, true}}));
     tb.on(status, 0, status_xml("vol1", {{b1, true}, {b2, true}, {b3, true}}));
     const std::string heal = "gluster --mode=script volume heal vol1 info --xml";
-    tb.on(heal, 0, heal_xml({{b1, "Connected", {"/during-one", "/during-two"}},
-                             {b2, "Transport endpoint is not connected", {}},
-                             {b3, "Connected", {"/during-one", "/during-two"}}}));
+    tb.on(heal, 0,
+          heal_xml({{b1, "Connected", {"/during-one", "/during-two"}},
+                    {b2, "Transport endpoint is not connected", {}},
+                    {b3, "Connected", {"/during-one", "/during-two"}}}));
     tb.on(heal, 0, heal_xml({{b1, "Connected", {}}, {b2, "Connected", {}}, {b3, "Connected", {}}}));
     tb.on(heal, 0, busy_xml("vol1"));
     tw_storagemonitor m;
@@ -295,11 +310,13 @@ TEST(MonitorMaldor, TheFirstVdiskOfTheListIsChecked) {
 
     tb.set_key("sVDiskList", "vd1,vd2");
     EXPECT_EQ((std::vector<record>{{"vd1", 1, 1, 0, 0, 0, 0}}), records(m.get_volumeinfo()));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_maldor_vdisk_mount_status", "Vdisk [vd1] not mounted at mount path [/tw/maldor/vd1]"));
+    EXPECT_TRUE(tb.logged(-1, "tw_storage::get_maldor_vdisk_mount_status",
+                          "Vdisk [vd1] not mounted at mount path [/tw/maldor/vd1]"));
 
     tb.write_file("/etc/mtab", "node1:/vd1 /tw/maldor/vd1 nfs4 rw 0 0\n");
     EXPECT_EQ((std::vector<record>{{"vd1", 1, 0, 0, 0, 0, 0}}), records(m.get_volumeinfo()));
-    EXPECT_TRUE(tb.logged(1, "tw_storage::get_maldor_vdisk_mount_status", "Vdisk [vd1] mount check at path [/tw/maldor/vd1]."));
+    EXPECT_TRUE(
+        tb.logged(1, "tw_storage::get_maldor_vdisk_mount_status", "Vdisk [vd1] mount check at path [/tw/maldor/vd1]."));
 }
 
 TEST(MonitorMaldor, AnUndeterminedFlavourRunsTheMaldorChecks) {
@@ -354,7 +371,8 @@ TEST_F(DavChecks, AnyLocalBrickDownMeansOfflineWhateverItsName) {
     // A volume gluster cannot tell about: the check did not run, online stays true.
     EXPECT_EQ(-2, st.davvol_brickd_check("no_vol", online));
     EXPECT_TRUE(online);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::davvol_brickd_check", "Brick daemon check for volume [no_vol] could not run"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::davvol_brickd_check", "Brick daemon check for volume [no_vol] could not run"));
 }
 
 TEST_F(DavChecks, ABusyAnswerIsAskedAgainAndIsNeverABrickState) {
@@ -455,4 +473,4 @@ TEST_F(DavChecks, VdiskNamesAndMounts) {
     EXPECT_TRUE(tb.logged(-1, "tw_storage::enumerate_maldor_vdisk_mpaths", "failed to open mount config file"));
 }
 
-} // namespace
+}  // namespace

@@ -43,10 +43,11 @@ TEST_F(SystemFiles, KdumpWithTheDefaultLocationRecordsIt) {
     tb.on(kKdumpEnable, 0);
     tb.on(kKdumpRestart, 0);
     ASSERT_EQ(0, s.storage.configure_kdump());
-    EXPECT_EQ("#\n#/etc/kdump.conf\n#Created by Tessaline Arrowfield\n#\n"
-              "path /tw/ddb/crash\n"
-              "core_collector makedumpfile -l --message-level 1 -d 31\n",
-              tb.read_file("/etc/kdump.conf"));
+    EXPECT_EQ(
+        "#\n#/etc/kdump.conf\n#Created by Tessaline Arrowfield\n#\n"
+        "path /tw/ddb/crash\n"
+        "core_collector makedumpfile -l --message-level 1 -d 31\n",
+        tb.read_file("/etc/kdump.conf"));
     EXPECT_EQ("/tw/ddb/crash", tb.key("sArrowfieldKdumpLoc"));
     EXPECT_TRUE(tb.exists("/tw/ddb/crash"));
     EXPECT_EQ((std::vector<std::string>{kKdumpEnable, kKdumpRestart}), tb.commands);
@@ -59,10 +60,11 @@ TEST_F(SystemFiles, KdumpAtTheRecordedLocationReplacesTheOldFileKeepingItsMode) 
     tb.on(kKdumpEnable, 0);
     tb.on(kKdumpRestart, 0);
     ASSERT_EQ(0, s.storage.configure_kdump());
-    EXPECT_EQ("#\n#/etc/kdump.conf\n#Created by Tessaline Arrowfield\n#\n"
-              "path /var/crash/tw\n"
-              "core_collector makedumpfile -l --message-level 1 -d 31\n",
-              tb.read_file("/etc/kdump.conf"));
+    EXPECT_EQ(
+        "#\n#/etc/kdump.conf\n#Created by Tessaline Arrowfield\n#\n"
+        "path /var/crash/tw\n"
+        "core_collector makedumpfile -l --message-level 1 -d 31\n",
+        tb.read_file("/etc/kdump.conf"));
     struct stat st {};
     ASSERT_EQ(0, ::stat((tb.root + "/etc/kdump.conf").c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);
@@ -153,7 +155,8 @@ TEST_F(SystemFiles, SwitcherRetriesThreeTimesAndRefusesUnknownVersions) {
         EXPECT_TRUE(tb.logged(-1, "tw_storage::switcher",
                               "Failed to update glusterfs logrotate with maxsize. Retrying, attempt: " +
                                   std::to_string(attempt)));
-    EXPECT_FALSE(tb.logged(-1, "tw_storage::switcher", "Failed to update glusterfs logrotate with maxsize. Retrying, attempt: 4"));
+    EXPECT_FALSE(tb.logged(-1, "tw_storage::switcher",
+                           "Failed to update glusterfs logrotate with maxsize. Retrying, attempt: 4"));
     EXPECT_EQ(-1, s.storage.switcher(1));
     EXPECT_TRUE(tb.logged(-1, "tw_storage::switcher", "Failed to update glusterfs logrotate. Retrying, attempt: 3"));
 
@@ -241,8 +244,7 @@ TEST_F(SystemFiles, InitiatorNameBackupIsMadeOnceAndNeverThroughWhatIsPlanted) {
              std::filesystem::create_symlink(tb.root + "/etc/victim", tb.root + backup);
          },
          "InitiatorName=iqn.current\n"},
-        {"a FIFO planted", "",
-         [&](test_backend& tb) { ASSERT_EQ(0, ::mkfifo((tb.root + backup).c_str(), 0666)); },
+        {"a FIFO planted", "", [&](test_backend& tb) { ASSERT_EQ(0, ::mkfifo((tb.root + backup).c_str(), 0666)); },
          "InitiatorName=iqn.current\n"},
     };
     for (const row& r : rows) {
@@ -275,4 +277,4 @@ TEST_F(SystemFiles, InitiatorNameUnchangedWhenNoBackupCanBeMade) {
     EXPECT_EQ("a directory that is not empty\n", tb.read_file("/var/tmp/initiatorname.iscsi.backup/kept"));
 }
 
-} // namespace
+}  // namespace

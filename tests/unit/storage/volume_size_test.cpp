@@ -83,8 +83,10 @@ TEST_F(VolumeSizeTest, UpdatesNeverDropOrLowerWhatTheFileHolds) {
 TEST_F(VolumeSizeTest, AFailedWriteIsLoggedAndDoesNotChangeTheAnswer) {
     std::filesystem::remove_all(tb.root + "/etc/TessalineRegistry");
     EXPECT_EQ(0, st.volsize_isless("vol1", 100));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::volume_size_update", std::string("Failed to write to file [") + kFile + "]."));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::volsize_isless", std::string("Failure in updating volsize file [") + kFile + "]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::volume_size_update", std::string("Failed to write to file [") + kFile + "]."));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::volsize_isless", std::string("Failure in updating volsize file [") + kFile + "]"));
     std::map<std::string, unsigned long> sizes{{"x", 1}};
     EXPECT_EQ(-1, st.write_volsize_file(kFile, sizes));
 }
@@ -105,11 +107,11 @@ TEST_F(VolumeSizeTest, SizeInfoComesFromTheMountedFileSystem) {
     isless = true;
     EXPECT_EQ(-1, st.gluster_volume_get_sizeinfo("vol1", "/tw/other", isless));
     EXPECT_FALSE(isless);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo",
-                          "Failed to retrieve current size of volume [vol1]."));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Failed to retrieve current size of volume [vol1]."));
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -121,7 +123,8 @@ TEST_F(VolumeSizeTest, SizeInfoOfAVolumeFromItsFstabMount) {
     EXPECT_EQ(0, st.gluster_volume_get_sizeinfo("vol1", mounted, isless));
     EXPECT_FALSE(mounted);
     EXPECT_FALSE(isless);
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Volume [vol1] not mounted at mount path [/tw/glus]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Volume [vol1] not mounted at mount path [/tw/glus]"));
 
     tb.write_file("/etc/mtab", "node1sds:/vol1 /tw/glus fuse.glusterfs rw 0 0\n");
     EXPECT_EQ(0, st.gluster_volume_get_sizeinfo("vol1", mounted, isless));
@@ -129,7 +132,8 @@ TEST_F(VolumeSizeTest, SizeInfoOfAVolumeFromItsFstabMount) {
     EXPECT_TRUE(isless);
 
     EXPECT_EQ(-1, st.gluster_volume_get_sizeinfo("vol9", mounted, isless));
-    EXPECT_TRUE(tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Failed to get mount path info for volume [vol9]."));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_storage::gluster_volume_get_sizeinfo", "Failed to get mount path info for volume [vol9]."));
 }
 
 // An update that cannot have the file's lock leaves it to the holder; an
@@ -151,4 +155,4 @@ TEST_F(VolumeSizeTest, NoUpdateWithoutTheLockAndNoFileOfAnInvalidInstance) {
     EXPECT_EQ("data_vol:2000\n", tb.read_file(kFile));
 }
 
-} // namespace
+}  // namespace

@@ -37,15 +37,16 @@ TEST(UpdateConfFile, ReplacesEveryLineStartingWithTheNameKeepingItsIndentation) 
     n.tb.write_file("/etc/lvm/lvm.conf", before);
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/lvm/lvm.conf", "thin_pool_autoextend_threshold",
                                            "thin_pool_autoextend_threshold = 50", false));
-    EXPECT_EQ("# thin_pool_autoextend_threshold = 70 is a comment\n"
-              "activation {\n"
-              "\tthin_pool_autoextend_threshold = 50\n"
-              "  \t  thin_pool_autoextend_threshold = 50\n"
-              "\n"
-              "\t\n"
-              "\tthin_pool_autoextend_percent = 20\n"
-              "}\n",
-              n.tb.read_file("/etc/lvm/lvm.conf"));
+    EXPECT_EQ(
+        "# thin_pool_autoextend_threshold = 70 is a comment\n"
+        "activation {\n"
+        "\tthin_pool_autoextend_threshold = 50\n"
+        "  \t  thin_pool_autoextend_threshold = 50\n"
+        "\n"
+        "\t\n"
+        "\tthin_pool_autoextend_percent = 20\n"
+        "}\n",
+        n.tb.read_file("/etc/lvm/lvm.conf"));
     EXPECT_EQ(before, n.tb.read_file("/var/lib/tidewall/lvm.conf.bak"));
     EXPECT_EQ(n.tb.read_file("/etc/lvm/lvm.conf"), n.tb.read_file("/var/lib/tidewall/perf.conf"));
     EXPECT_TRUE(n.tb.logged(-1, kTag,
@@ -100,7 +101,8 @@ TEST(UpdateConfFile, MissingNameIsAppendedOnlyWhenAsked) {
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=6000 768000 6000 128", false));
     // Unchanged but for the newline after the last line; the copy is still kept.
     EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10\n", n.tb.read_file("/etc/sysctl.conf"));
-    EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10", n.tb.read_file("/var/lib/tidewall/sysctl.conf.bak"));
+    EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10",
+              n.tb.read_file("/var/lib/tidewall/sysctl.conf.bak"));
 
     EXPECT_EQ(0, n.tuning.update_conf_file("/etc/sysctl.conf", "kernel.sem", "kernel.sem=6000 768000 6000 128", true));
     EXPECT_EQ("# sysctl settings\n\nkernel.shmmax=1\nvm.swappiness=10\nkernel.sem=6000 768000 6000 128\n",
@@ -143,8 +145,8 @@ TEST(UpdateConfFile, KeepsModeAndReplacesTheFileRatherThanWritingIntoIt) {
     ASSERT_EQ(0, ::stat(real.c_str(), &after));
     EXPECT_EQ(0600u, after.st_mode & 07777);
     EXPECT_NE(before.st_ino, after.st_ino);  // a new file renamed into place
-    EXPECT_EQ("DEVICE=em1\nHWADDR=00:1b:21:aa:bb:cc\nETHTOOL_OPTS=\"-G em1 tx 4096 rx 4096\"\n", n.tb.read_file(
-                  "/etc/sysconfig/network-scripts/ifcfg-em1"));
+    EXPECT_EQ("DEVICE=em1\nHWADDR=00:1b:21:aa:bb:cc\nETHTOOL_OPTS=\"-G em1 tx 4096 rx 4096\"\n",
+              n.tb.read_file("/etc/sysconfig/network-scripts/ifcfg-em1"));
     // No temporary file is left in the directory.
     std::list<std::string> names;
     for (auto& e : std::filesystem::directory_iterator(n.tb.root + "/etc/sysconfig/network-scripts"))
@@ -167,8 +169,9 @@ TEST(UpdateConfFile, CopiesArePrivateAndNothingPlantedIsWrittenThrough) {
     EXPECT_EQ("precious\n", n.tb.read_file("/etc/shadow-like"));
     EXPECT_EQ("kernel.sem=2\n", n.tb.read_file("/etc/sysctl.conf"));
     EXPECT_TRUE(std::filesystem::is_symlink(n.tb.root + "/tmp/perf.conf"));
-    for (const auto& [copy, text] : {std::pair<const char*, const char*>{"/var/lib/tidewall/sysctl.conf.bak", "kernel.sem=1\n"},
-                                     {"/var/lib/tidewall/perf.conf", "kernel.sem=2\n"}}) {
+    for (const auto& [copy, text] :
+         {std::pair<const char*, const char*>{"/var/lib/tidewall/sysctl.conf.bak", "kernel.sem=1\n"},
+          {"/var/lib/tidewall/perf.conf", "kernel.sem=2\n"}}) {
         struct stat st {};
         ASSERT_EQ(0, ::lstat((n.tb.root + copy).c_str(), &st)) << copy;
         EXPECT_TRUE(S_ISREG(st.st_mode)) << copy;
@@ -216,11 +219,12 @@ TEST(UserExist, MatchesTheAccountNameOnly) {
     bool found = true;
     tuning.user_exist("apache", found);
     EXPECT_FALSE(found);
-    tb.write_file("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\napache:x:48:48:Apache:/usr/share/httpd:/sbin/nologin\n");
+    tb.write_file("/etc/passwd",
+                  "root:x:0:0:root:/root:/bin/bash\napache:x:48:48:Apache:/usr/share/httpd:/sbin/nologin\n");
     tuning.user_exist("apache", found);
     EXPECT_TRUE(found);
     tuning.user_exist("roo", found);
     EXPECT_FALSE(found);
 }
 
-} // namespace
+}  // namespace

@@ -87,7 +87,7 @@ TEST(InterfaceFacts, ListSpeedAndAddressFromIfconfigAndSysfs) {
 TEST(InterfaceFacts, ConfFileIsTheIfcfgFileNamingTheMacInAnyCase) {
     test_backend tb;
     const std::string dir = "/etc/sysconfig/network-scripts/";
-    tb.write_file(dir + "ifcfg-em1", "DEVICE=em1\nHWADDR=00:1B:21:AA:BB:CC\n");   // NetworkManager: upper case
+    tb.write_file(dir + "ifcfg-em1", "DEVICE=em1\nHWADDR=00:1B:21:AA:BB:CC\n");  // NetworkManager: upper case
     tb.write_file(dir + "ifcfg-em2", "DEVICE=em2\nHWADDR=\"00:1b:21:aa:bb:dd\"\n");  // quoted
     tb.write_file(dir + "ifcfg-em3", "DEVICE=em3\n#HWADDR=00:1b:21:aa:bb:ee\n");
     tb.write_file(dir + "route-em1", "HWADDR=00:1b:21:aa:bb:ee\n");
@@ -103,7 +103,7 @@ TEST(InterfaceFacts, ConfFileIsTheIfcfgFileNamingTheMacInAnyCase) {
     EXPECT_EQ(dir + "ifcfg-em2", path);
     path = "unchanged";
     EXPECT_EQ(1, tuning.get_nw_if_conf_file("00:1b:21:aa:bb:ee", path));  // commented out, or no ifcfg file
-    EXPECT_EQ(1, tuning.get_nw_if_conf_file("00:1b:21:aa:bb:c", path));   // a prefix is no match
+    EXPECT_EQ(1, tuning.get_nw_if_conf_file("00:1b:21:aa:bb:c", path));  // a prefix is no match
     EXPECT_EQ("unchanged", path);
     EXPECT_TRUE(tb.logged(-1, "tw_perf_params_config::get_nw_if_conf_file", "failed to find network conf file"));
 }
@@ -148,7 +148,8 @@ TEST(GlusterVolumes, AllButTheDavVolumesInGlustersOrder) {
     EXPECT_EQ((std::list<std::string>{"gv_cluster", "gv_test"}), volumes);
 
     EXPECT_EQ(1, tuning.get_gluster_volumes(volumes));
-    EXPECT_TRUE(tb.logged(0, "tw_perf_params_config::get_gluster_volumes", "Failed to scan gluster volumes on the server"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_perf_params_config::get_gluster_volumes", "Failed to scan gluster volumes on the server"));
 }
 
-} // namespace
+}  // namespace

@@ -62,15 +62,16 @@ inline void quiet_node(test_backend& tb) {
 
 // The gluster command line's answers: a volume list and a plain success.
 inline std::string volume_list_xml(const std::vector<std::string>& names) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
-                      "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volList>\n    <count>" +
-                      std::to_string(names.size()) + "</count>\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<cliOutput>\n  <opRet>0</opRet>\n"
+        "  <opErrno>0</opErrno>\n  <opErrstr/>\n  <volList>\n    <count>" +
+        std::to_string(names.size()) + "</count>\n";
     for (const auto& n : names) xml += "    <volume>" + n + "</volume>\n";
     return xml + "  </volList>\n</cliOutput>\n";
 }
 inline const std::string kGlusterOk = "<cliOutput><opRet>0</opRet><opErrno>0</opErrno><opErrstr/></cliOutput>";
 inline const std::string kVolumeList = "gluster --mode=script volume list --xml";
 
-} // namespace tidewall::testing
+}  // namespace tidewall::testing
 
 #endif

@@ -167,10 +167,12 @@ TEST(VersionDriver, AVersionAppliedButNotRecordedFailsTheRun) {
         const char* recorded;
         const char* message;
     };
-    for (const row& r : {row{"6", "version 7 applied but not recorded: the registry refused the write; the node "
-                                  "stays at version 6"},
-                         row{"", "version 1 applied but not recorded: the registry refused the write; the node "
-                                 "stays at version 0"}}) {
+    for (const row& r : {row{"6",
+                             "version 7 applied but not recorded: the registry refused the write; the node "
+                             "stays at version 6"},
+                         row{"",
+                             "version 1 applied but not recorded: the registry refused the write; the node "
+                             "stays at version 0"}}) {
         unrecordable_backend tb;
         quiet_node(tb);
         if (*r.recorded) tb.set_key("nPerfParamsVersion", r.recorded);
@@ -202,4 +204,4 @@ TEST(VersionDriver, RecordIsReadAndWrittenInSectionDockwright) {
                           "writing reg key failed for [nPerfParamsVersion]"));
 }
 
-} // namespace
+}  // namespace

@@ -44,11 +44,13 @@ TEST(VersionOne, WalksTheParametersInOrderWithExactCommandsFilesAndRegistryValue
     add_interface(n.tb, "em1", "10000", "00:1b:21:aa:bb:cc");
     n.tb.on("ethtool -g em1", 0, rings(4096, 2048, 2048));
     n.tb.write_file("/proc/meminfo", "MemTotal:       65536000 kB\nMemFree:         1437740 kB\n");
-    n.tb.write_file("/etc/sysctl.conf", "# System default settings live in /usr/lib/sysctl.d/00-system.conf.\n"
-                                        "kernel.sem = 250 32000 32 128\n");
+    n.tb.write_file("/etc/sysctl.conf",
+                    "# System default settings live in /usr/lib/sysctl.d/00-system.conf.\n"
+                    "kernel.sem = 250 32000 32 128\n");
     n.tb.write_file("/etc/lvm/lvm.conf", "activation {\n\tthin_pool_autoextend_threshold = 100\n}\n");
     n.tb.write_file("/etc/modprobe.d/blacklist.conf", "blacklist nouveau\n");
-    n.tb.write_file("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\napache:x:48:48:Apache:/usr/share/httpd:/sbin/nologin\n");
+    n.tb.write_file("/etc/passwd",
+                    "root:x:0:0:root:/root:/bin/bash\napache:x:48:48:Apache:/usr/share/httpd:/sbin/nologin\n");
 
     EXPECT_EQ(0, tw_perf_params_version_v1().configure());
 
@@ -65,17 +67,19 @@ TEST(VersionOne, WalksTheParametersInOrderWithExactCommandsFilesAndRegistryValue
     EXPECT_EQ(expected, n.tb.commands);
 
     // 2 % of 65536000 kB.
-    EXPECT_EQ("# System default settings live in /usr/lib/sysctl.d/00-system.conf.\n"
-              "kernel.sem=6000 768000 6000 128\n"
-              "vm.min_free_kbytes=1310720\n",
-              n.tb.read_file("/etc/sysctl.conf"));
+    EXPECT_EQ(
+        "# System default settings live in /usr/lib/sysctl.d/00-system.conf.\n"
+        "kernel.sem=6000 768000 6000 128\n"
+        "vm.min_free_kbytes=1310720\n",
+        n.tb.read_file("/etc/sysctl.conf"));
     EXPECT_EQ("activation {\n\tthin_pool_autoextend_threshold = 50\n}\n", n.tb.read_file("/etc/lvm/lvm.conf"));
     EXPECT_EQ("blacklist nouveau\nblacklist tsbf\nblacklist tsfsf\n", n.tb.read_file("/etc/modprobe.d/blacklist.conf"));
     EXPECT_EQ("install tsbf /bin/true\n", n.tb.read_file("/etc/modprobe.d/tsbf.conf"));
     EXPECT_EQ("install tsfsf /bin/true\n", n.tb.read_file("/etc/modprobe.d/tsfsf.conf"));
     // One ETHTOOL_OPTS line holding both sizes, though both rings were set.
-    EXPECT_EQ("DEVICE=em1\nBOOTPROTO=none\nHWADDR=00:1b:21:aa:bb:cc\nONBOOT=yes\nETHTOOL_OPTS=\"-G em1 tx 4096 rx 4096\"\n",
-              n.tb.read_file(kScripts + "ifcfg-em1"));
+    EXPECT_EQ(
+        "DEVICE=em1\nBOOTPROTO=none\nHWADDR=00:1b:21:aa:bb:cc\nONBOOT=yes\nETHTOOL_OPTS=\"-G em1 tx 4096 rx 4096\"\n",
+        n.tb.read_file(kScripts + "ifcfg-em1"));
 
     EXPECT_EQ("256", n.tb.key("nBufFileRdrReadSizeKB").value_or(""));
     EXPECT_EQ("128", n.tb.key("DataMoverLookAheadLinkReaderSlots").value_or(""));
@@ -88,10 +92,10 @@ TEST(VersionOne, WalksTheParametersInOrderWithExactCommandsFilesAndRegistryValue
 
 TEST(VersionOne, RingBuffersOnlyOnFastLinksAndOnlyWhereTheSizeDiffers) {
     v1_node n("em1\nem2\nem3\nem4\np1p1\np1p2\n");
-    add_interface(n.tb, "em1", "1000", "00:1b:21:00:00:01");    // 1 Gb/s: never touched
-    add_interface(n.tb, "em2", "9999", "00:1b:21:00:00:02");    // just below 10 Gb/s
-    add_interface(n.tb, "em3", "10000", "00:1b:21:00:00:03");   // rings already 4096
-    add_interface(n.tb, "em4", "10000", "00:1b:21:00:00:04");   // only the transmit ring differs
+    add_interface(n.tb, "em1", "1000", "00:1b:21:00:00:01");  // 1 Gb/s: never touched
+    add_interface(n.tb, "em2", "9999", "00:1b:21:00:00:02");  // just below 10 Gb/s
+    add_interface(n.tb, "em3", "10000", "00:1b:21:00:00:03");  // rings already 4096
+    add_interface(n.tb, "em4", "10000", "00:1b:21:00:00:04");  // only the transmit ring differs
     add_interface(n.tb, "p1p1", "40000", "00:1b:21:00:00:05");  // virtio-like: maximum 256, still asked
     n.tb.write_file("/sys/class/net/p1p2/address", "00:1b:21:00:00:06\n");  // link down: no speed
     n.tb.on("ethtool -g em3", 0, rings(4096, 4096, 4096));
@@ -105,11 +109,13 @@ TEST(VersionOne, RingBuffersOnlyOnFastLinksAndOnlyWhereTheSizeDiffers) {
     EXPECT_EQ((std::vector<std::string>{"ethtool -g em3", "ethtool -g em4", "ethtool -g p1p1", "ethtool -g em3",
                                         "ethtool -g em4", "ethtool -g p1p1"}),
               commands_starting(n.tb, "ethtool -g"));
-    EXPECT_EQ((std::vector<std::string>{"ethtool -G p1p1 rx 4096", "ethtool -G em4 tx 4096", "ethtool -G p1p1 tx 4096"}),
-              commands_starting(n.tb, "ethtool -G"));
+    EXPECT_EQ(
+        (std::vector<std::string>{"ethtool -G p1p1 rx 4096", "ethtool -G em4 tx 4096", "ethtool -G p1p1 tx 4096"}),
+        commands_starting(n.tb, "ethtool -G"));
     for (const char* i : {"em1", "em2", "em3", "p1p1"})
         EXPECT_EQ(std::string::npos, n.tb.read_file(kScripts + "ifcfg-" + i).find("ETHTOOL_OPTS")) << i;
-    EXPECT_NE(std::string::npos, n.tb.read_file(kScripts + "ifcfg-em4").find("\nETHTOOL_OPTS=\"-G em4 tx 4096 rx 4096\"\n"));
+    EXPECT_NE(std::string::npos,
+              n.tb.read_file(kScripts + "ifcfg-em4").find("\nETHTOOL_OPTS=\"-G em4 tx 4096 rx 4096\"\n"));
     EXPECT_TRUE(n.tb.logged(-1, kTag, "getting network interface speed failed [p1p2]"));
     EXPECT_TRUE(n.tb.logged(0, kTag, "requested[4096] current[256] max [256] nw_if_name[p1p1] [nw_rx_ring_buffer]"));
 }
@@ -122,7 +128,7 @@ TEST(VersionOne, InterfaceProblemsNeverStopTheVersion) {
     n.tb.on("ethtool -g em1", 0, fixture("ethtool/g-error-no-such-device-insights.txt"));
     n.tb.on("ethtool -g em2", 0, rings(4096, 512, 512));
     n.tb.on("ethtool -g em3", 0, rings(4096, 512, 512));
-    std::filesystem::remove(n.tb.root + kScripts + "ifcfg-em2");   // no ifcfg file to make it permanent
+    std::filesystem::remove(n.tb.root + kScripts + "ifcfg-em2");  // no ifcfg file to make it permanent
     n.tb.write_file(kScripts + "ifcfg-em3", "DEVICE=em3\nHWADDR=00:1B:21:00:00:03\n");  // upper case, as NM writes
 
     EXPECT_EQ(0, tw_perf_params_version_v1().configure());
@@ -136,7 +142,8 @@ TEST(VersionOne, InterfaceProblemsNeverStopTheVersion) {
 
 TEST(VersionOne, NoApacheUserNoWebFolders) {
     v1_node n("");
-    n.tb.write_file("/etc/passwd", "root:x:0:0:root:/root:/bin/bash\ntomcat:x:91:91::/usr/share/apache-tomcat:/sbin/nologin\n");
+    n.tb.write_file("/etc/passwd",
+                    "root:x:0:0:root:/root:/bin/bash\ntomcat:x:91:91::/usr/share/apache-tomcat:/sbin/nologin\n");
     EXPECT_EQ(0, tw_perf_params_version_v1().configure());
     EXPECT_TRUE(n.tb.logged(-1, kTag, "user [apache] does not exist"));
     EXPECT_TRUE(commands_starting(n.tb, "mkdir").empty());
@@ -189,4 +196,4 @@ TEST(VersionOne, FailuresStopAtTheFailingStepWithItsStatus) {
     }
 }
 
-} // namespace
+}  // namespace

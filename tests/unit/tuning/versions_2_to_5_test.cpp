@@ -9,8 +9,8 @@ using namespace tidewall::testing;
 namespace {
 
 const std::vector<std::string> kSmallFileOptions = {
-    "features.cache-invalidation on",   "features.cache-invalidation-timeout 600", "performance.stat-prefetch on",
-    "performance.cache-invalidation on", "performance.md-cache-timeout 600",       "network.inode-lru-limit 200000",
+    "features.cache-invalidation on",    "features.cache-invalidation-timeout 600", "performance.stat-prefetch on",
+    "performance.cache-invalidation on", "performance.md-cache-timeout 600",        "network.inode-lru-limit 200000",
     "performance.readdir-ahead on",      "performance.parallel-readdir on"};
 
 std::vector<std::string> volume_sets(const test_backend& tb) {
@@ -63,8 +63,10 @@ TEST(VersionTwo, MaldorNodeOnlySetsTheRegistryValues) {
     EXPECT_EQ("1024", tb.key("MaxSFileContainerItems").value_or(""));
     tb.registry_read_only = true;
     EXPECT_EQ(1, tw_perf_params_version_v2().configure());
-    EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v2::configure", "setting reg key failed for [SIDBCommitThreshold]"));
-    EXPECT_FALSE(tb.logged(-1, "tw_perf_params_version_v2::configure", "setting reg key failed for [MaxSFileContainerItems]"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_perf_params_version_v2::configure", "setting reg key failed for [SIDBCommitThreshold]"));
+    EXPECT_FALSE(
+        tb.logged(-1, "tw_perf_params_version_v2::configure", "setting reg key failed for [MaxSFileContainerItems]"));
 }
 
 TEST(VersionThree, NodeWithoutEfiIsLeftAlone) {
@@ -93,11 +95,10 @@ TEST(VersionThree, EfiNodeGetsTheBootEfiEntryByUuidAndRemounts) {
     tb.on("umount  /boot/efi", 0);
     tb.on("mount /boot/efi", 0);
     EXPECT_EQ(0, tw_perf_params_version_v3().configure());
-    EXPECT_EQ(
-        tidewall::testing::fixture("golden/fstab_header") +
-        "/dev/sda2      /      xfs      defaults      1   1\n"
-        "UUID=\"02DC-E00F\"      /boot/efi      vfat      nofail      0   0\n",
-        tb.read_file("/etc/fstab"));
+    EXPECT_EQ(tidewall::testing::fixture("golden/fstab_header") +
+                  "/dev/sda2      /      xfs      defaults      1   1\n"
+                  "UUID=\"02DC-E00F\"      /boot/efi      vfat      nofail      0   0\n",
+              tb.read_file("/etc/fstab"));
     EXPECT_EQ((std::vector<std::string>{"umount  /boot/efi", "mount /boot/efi"}),
               std::vector<std::string>(tb.commands.end() - 2, tb.commands.end()));
     const char* tag = "tw_perf_params_version_v3::update_boot_efi_fstab";
@@ -126,7 +127,8 @@ TEST(VersionThree, EfiFailuresAreReportedWithTheirStep) {
         EXPECT_FALSE(ran(tb, "umount  /boot/efi"));
         EXPECT_TRUE(tb.logged(0, "tw_perf_params_version_v3::update_boot_efi_fstab",
                               "Successfully unmounted /boot/efi mount path"));
-        EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v3::update_boot_efi_fstab", "Failed to mount /boot/efi mount point"));
+        EXPECT_TRUE(
+            tb.logged(-1, "tw_perf_params_version_v3::update_boot_efi_fstab", "Failed to mount /boot/efi mount point"));
     }
 }
 
@@ -151,12 +153,12 @@ TEST(VersionFour, GlusterNodeRaisesWatchesAddsNofailDisablesTendrlAndBacksUpNetw
     EXPECT_EQ("524288", tb.read_file("/proc/sys/fs/inotify/max_user_watches"));
     // The UUID reference stays (a kernel name could point at another disk after
     // a reboot); only the options change. /tw/dav_vm has no entry: none is added.
-    EXPECT_EQ(
-        tidewall::testing::fixture("golden/fstab_header") +
-        "/dev/sda2      /      xfs      defaults      1   1\n"
-        "UUID=6f1c1d2e-0b55-4d2c-9a53-0e7d2a2c4a11      /tw/dav_he      xfs      noatime,inode64,nofail      0   0\n"
-        "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n",
-        tb.read_file("/etc/fstab"));
+    EXPECT_EQ(tidewall::testing::fixture("golden/fstab_header") +
+                  "/dev/sda2      /      xfs      defaults      1   1\n"
+                  "UUID=6f1c1d2e-0b55-4d2c-9a53-0e7d2a2c4a11      /tw/dav_he      xfs      noatime,inode64,nofail      "
+                  "0   0\n"
+                  "/dev/sdd      /tw/disk1      xfs      noatime,inode64,nofail      0   0\n",
+              tb.read_file("/etc/fstab"));
     EXPECT_TRUE(tb.logged(0, "tw_perf_params_version_v4::update_replica_volume_fstab",
                           "Successfully updated fstab with nofail argument for mount path['/tw/dav_he','/tw/dav_vm']"));
     EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v4::disable_tendrl_node_service",
@@ -194,9 +196,10 @@ TEST(VersionFour, MaldorNodeOnlyRaisesWatchesAndDisablesTendrl) {
 // /proc forgets the limit at the next boot: sysctl.conf keeps it, once, beside
 // what the file already holds.
 TEST(VersionFour, TheWatchLimitIsKeptInSysctlConfForTheNextBoot) {
-    for (const std::string& before : {std::string("kernel.sem=6000 768000 6000 128\n"),
-                                      std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=8192\n"),
-                                      std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n")}) {
+    for (const std::string& before :
+         {std::string("kernel.sem=6000 768000 6000 128\n"),
+          std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=8192\n"),
+          std::string("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n")}) {
         test_backend tb;
         use_maldor_flavour(tb);
         v4_node(tb);
@@ -204,11 +207,13 @@ TEST(VersionFour, TheWatchLimitIsKeptInSysctlConfForTheNextBoot) {
         tb.write_file("/etc/sysctl.conf", before);
         tb.on("systemctl disable --now tendrl-node-agent.service", 0);
         EXPECT_EQ(0, tw_perf_params_version_v4().configure()) << before;
-        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n", tb.read_file("/etc/sysctl.conf"))
+        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n",
+                  tb.read_file("/etc/sysctl.conf"))
             << before;
         // Run again (a repeated tuning run): the file stays as it is.
         EXPECT_EQ(0, tw_perf_params_version_v4().configure());
-        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n", tb.read_file("/etc/sysctl.conf"));
+        EXPECT_EQ("kernel.sem=6000 768000 6000 128\nfs.inotify.max_user_watches=524288\n",
+                  tb.read_file("/etc/sysctl.conf"));
     }
     // sysctl.conf that cannot be written fails the version: it would be lost at the next boot.
     test_backend tb;
@@ -256,10 +261,10 @@ TEST(VersionFive, GlusterNodeWidensTheHealWindowEnablesCoresAndDisablesLldpad) {
     tb.on("systemctl stop lldpad", 5, "", "Failed to stop lldpad.service: Unit lldpad.service not loaded.\n");
     tb.on("systemctl disable lldpad", 1, "", "Failed to disable unit: Unit file lldpad.service does not exist.\n");
     EXPECT_EQ(0, tw_perf_params_version_v5().configure());
-    EXPECT_EQ((std::vector<std::string>{
-                  "gluster --mode=script volume set backup_vol disperse.self-heal-window-size 8 --xml",
-                  "gluster --mode=script volume set cat_vol disperse.self-heal-window-size 8 --xml"}),
-              volume_sets(tb));
+    EXPECT_EQ(
+        (std::vector<std::string>{"gluster --mode=script volume set backup_vol disperse.self-heal-window-size 8 --xml",
+                                  "gluster --mode=script volume set cat_vol disperse.self-heal-window-size 8 --xml"}),
+        volume_sets(tb));
     EXPECT_EQ("# Will process unpackaged\nProcessUnpackaged = yes\nBlackList = nspluginwrapper\n", tb.read_file(kAbrt));
     EXPECT_EQ("true", tb.key("nEnableCoreDump").value_or(""));
     EXPECT_TRUE(tb.logged(0, "tw_perf_params_version_v5::enable_save_core_dump",
@@ -286,12 +291,14 @@ TEST(VersionFive, HealWindowAndRegistryFailuresFailTheVersion) {
         test_backend tb;
         use_gluster_flavour(tb);
         tb.on(kVolumeList, 0, volume_list_xml({"backup_vol"}));
-        tb.on("gluster --mode=script volume set backup_vol disperse.self-heal-window-size 8 --xml", 0,
-              "<cliOutput><opRet>-1</opRet><opErrno>30800</opErrno><opErrstr>volume set: failed</opErrstr></cliOutput>");
+        tb.on(
+            "gluster --mode=script volume set backup_vol disperse.self-heal-window-size 8 --xml", 0,
+            "<cliOutput><opRet>-1</opRet><opErrno>30800</opErrno><opErrstr>volume set: failed</opErrstr></cliOutput>");
         EXPECT_EQ(1, tw_perf_params_version_v5().configure());
         EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v5::set_gluster_volume_heal_windows_size",
                               "Failed to set disperse.self-heal-window-size for [backup_vol]"));
-        EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v5::configure", "set gluster_volume_heal_window_size failed"));
+        EXPECT_TRUE(
+            tb.logged(-1, "tw_perf_params_version_v5::configure", "set gluster_volume_heal_window_size failed"));
         EXPECT_FALSE(tb.key("nEnableCoreDump").has_value());
     }
     {
@@ -306,4 +313,4 @@ TEST(VersionFive, HealWindowAndRegistryFailuresFailTheVersion) {
     }
 }
 
-} // namespace
+}  // namespace

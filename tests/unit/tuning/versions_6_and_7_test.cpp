@@ -33,7 +33,8 @@ TEST(VersionSix, MaldorStampFailureFailsTheVersion) {
     test_backend tb;
     maldor_drives(tb);  // no node list recorded
     EXPECT_EQ(1, tw_perf_params_version_v6().configure());
-    EXPECT_TRUE(tb.logged(-1, "tw_perf_params_version_v6::configure", "Failed to stamp Maldor nodes as extended attributes"));
+    EXPECT_TRUE(
+        tb.logged(-1, "tw_perf_params_version_v6::configure", "Failed to stamp Maldor nodes as extended attributes"));
 }
 
 TEST(VersionSix, OtherFlavoursChangeNothing) {
@@ -67,29 +68,30 @@ struct multipath_node {
 TEST(MultipathDefaults, TheSettingBecomesTheFirstLineOfTheDefaultsSection) {
     multipath_node n;
     // An old value anywhere in the section is replaced; other sections keep theirs.
-    EXPECT_EQ("defaults {\n"
-              "    no_path_retry 4\n"
-              "    user_friendly_names yes\n"
-              "    find_multipaths yes\n"
-              "}\n"
-              "devices {\n"
-              "  device {\n"
-              "    vendor \"NETAPP\"\n"
-              "    no_path_retry queue\n"
-              "  }\n"
-              "}\n",
-              n.rewrite("defaults {\n"
-                        "    user_friendly_names yes\n"
-                        "    no_path_retry fail\n"
-                        "    find_multipaths yes\n"
-                        "\tno_path_retry 12\n"
-                        "}\n"
-                        "devices {\n"
-                        "  device {\n"
-                        "    vendor \"NETAPP\"\n"
-                        "    no_path_retry queue\n"
-                        "  }\n"
-                        "}\n"));
+    EXPECT_EQ(
+        "defaults {\n"
+        "    no_path_retry 4\n"
+        "    user_friendly_names yes\n"
+        "    find_multipaths yes\n"
+        "}\n"
+        "devices {\n"
+        "  device {\n"
+        "    vendor \"NETAPP\"\n"
+        "    no_path_retry queue\n"
+        "  }\n"
+        "}\n",
+        n.rewrite("defaults {\n"
+                  "    user_friendly_names yes\n"
+                  "    no_path_retry fail\n"
+                  "    find_multipaths yes\n"
+                  "\tno_path_retry 12\n"
+                  "}\n"
+                  "devices {\n"
+                  "  device {\n"
+                  "    vendor \"NETAPP\"\n"
+                  "    no_path_retry queue\n"
+                  "  }\n"
+                  "}\n"));
     EXPECT_EQ("multipath", n.tb.commands.back());
     EXPECT_EQ(100, n.tb.time_limits.back());  // a hung multipath must not hang the run
     EXPECT_TRUE(n.tb.logged(1, "tw_perf_params_version_v7::update_multipath_config",
@@ -109,28 +111,31 @@ TEST(MultipathDefaults, ASectionIsAppendedWhenThereIsNone) {
 
 TEST(MultipathDefaults, EmptyLinesGoAndBlankLinesPrefixTheNextLine) {
     multipath_node n;
-    EXPECT_EQ("# device-mapper-multipath configuration\n"
-              "defaults {\n"
-              "    no_path_retry 4\n"
-              "  \t    polling_interval 10\n"
-              "}\n"
-              "# end\n",
-              n.rewrite("# device-mapper-multipath configuration\n"
-                        "\n"
-                        "defaults {\n"
-                        "  \t\n"
-                        "    polling_interval 10\n"
-                        "}\n"
-                        "\n"
-                        "\n"
-                        "# end\n"));
+    EXPECT_EQ(
+        "# device-mapper-multipath configuration\n"
+        "defaults {\n"
+        "    no_path_retry 4\n"
+        "  \t    polling_interval 10\n"
+        "}\n"
+        "# end\n",
+        n.rewrite("# device-mapper-multipath configuration\n"
+                  "\n"
+                  "defaults {\n"
+                  "  \t\n"
+                  "    polling_interval 10\n"
+                  "}\n"
+                  "\n"
+                  "\n"
+                  "# end\n"));
 }
 
 TEST(MultipathDefaults, EverySectionBeginningWithDefaultsGetsTheSetting) {
     multipath_node n;
-    const std::string once = n.rewrite("defaults {\n}\noverrides {\n  no_path_retry 8\n}\ndefaults {\n  no_path_retry 2\n}\n");
-    EXPECT_EQ("defaults {\n    no_path_retry 4\n}\noverrides {\n  no_path_retry 8\n}\ndefaults {\n    no_path_retry 4\n}\n",
-              once);
+    const std::string once =
+        n.rewrite("defaults {\n}\noverrides {\n  no_path_retry 8\n}\ndefaults {\n  no_path_retry 2\n}\n");
+    EXPECT_EQ(
+        "defaults {\n    no_path_retry 4\n}\noverrides {\n  no_path_retry 8\n}\ndefaults {\n    no_path_retry 4\n}\n",
+        once);
     // A second run finds its own setting and writes the same bytes.
     EXPECT_EQ(once, n.rewrite(once));
 }
@@ -150,7 +155,8 @@ TEST(MultipathDefaults, KeepsTheFilesModeAndRefusesPlantedLinks) {
     n.tb.make_dir("/tmp");
     ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/precious").c_str(), (n.tb.root + "/tmp/multipath.conf").c_str()));
     std::filesystem::remove(n.tb.root + "/var/lib/tidewall/multipath.conf");
-    ASSERT_EQ(0, ::symlink((n.tb.root + "/etc/precious").c_str(), (n.tb.root + "/var/lib/tidewall/multipath.conf").c_str()));
+    ASSERT_EQ(
+        0, ::symlink((n.tb.root + "/etc/precious").c_str(), (n.tb.root + "/var/lib/tidewall/multipath.conf").c_str()));
     n.tb.write_file("/etc/multipath.conf", "defaults {\n}\nblacklist {\n}\n");
     EXPECT_EQ(0, tw_perf_params_version_v7().update_multipath_config());
     EXPECT_EQ("keep\n", n.tb.read_file("/etc/precious"));
@@ -207,4 +213,4 @@ TEST(VersionSeven, BacksUpTheNetworkFilesToTheDataDrives) {
                           "Network configuration files backed up successfully"));
 }
 
-} // namespace
+}  // namespace

@@ -48,19 +48,27 @@ TEST(WhyInUse, FindsEveryUseOfTheDiskOrItsPartitions) {
          {"mounted at /srv/x from /dev/disk/by-id/wwn-1"}},
         {"mounted by device number only, escaped mount point",
          [](test_backend& tb) {
-             tb.write_file("/proc/self/mountinfo", "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                                                   "40 22 8:18 / /mnt/my\\040data rw shared:5 - xfs /dev/root rw\n");
+             tb.write_file("/proc/self/mountinfo",
+                           "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+                           "40 22 8:18 / /mnt/my\\040data rw shared:5 - xfs /dev/root rw\n");
          },
          {"mounted at /mnt/my data"}},
-        {"swap", [](test_backend& tb) { tb.write_file("/proc/swaps", "Filename Type Size Used Priority\n/dev/sdb partition 1 0 -2\n"); },
+        {"swap",
+         [](test_backend& tb) {
+             tb.write_file("/proc/swaps", "Filename Type Size Used Priority\n/dev/sdb partition 1 0 -2\n");
+         },
          {"swap on /dev/sdb"}},
-        {"device-mapper holder", [](test_backend& tb) { add_holder(tb, "sdb", "dm-0", "vg-data"); },
+        {"device-mapper holder",
+         [](test_backend& tb) { add_holder(tb, "sdb", "dm-0", "vg-data"); },
          {"sdb held by dm-0 (vg-data)"}},
-        {"md member through a partition", [](test_backend& tb) { add_holder(tb, "sdb1", "md0"); },
+        {"md member through a partition",
+         [](test_backend& tb) { add_holder(tb, "sdb1", "md0"); },
          {"sdb1 held by md0"}},
-        {"unreadable mountinfo", [](test_backend& tb) { tb.make_dir("/proc/self/mountinfo"); },
+        {"unreadable mountinfo",
+         [](test_backend& tb) { tb.make_dir("/proc/self/mountinfo"); },
          {"cannot tell: /proc/self/mountinfo"}},
-        {"unreadable mount table", [](test_backend& tb) { std::filesystem::remove(tb.root + "/etc/mtab"); },
+        {"unreadable mount table",
+         [](test_backend& tb) { std::filesystem::remove(tb.root + "/etc/mtab"); },
          {"cannot tell: /etc/mtab"}},
         {"unreadable holders of a partition",
          [](test_backend& tb) { std::filesystem::remove_all(tb.root + "/sys/class/block/sdb1/holders"); },
@@ -81,4 +89,4 @@ TEST(WhyInUse, FindsEveryUseOfTheDiskOrItsPartitions) {
     }
 }
 
-} // namespace
+}  // namespace

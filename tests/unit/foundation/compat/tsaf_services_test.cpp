@@ -14,8 +14,8 @@ namespace {
 TEST(LoopBackName, LoopBackNamesAndThisHostsOwnNames) {
     test_backend tb;
     tb.hostname = "node1.example.net";
-    for (const char* name : {"localhost", "LOCALHOST", "127.0.0.1", "127.0.1.1", "::1", "node1.example.net",
-                             "Node1.Example.Net", "node1"})
+    for (const char* name :
+         {"localhost", "LOCALHOST", "127.0.0.1", "127.0.1.1", "::1", "node1.example.net", "Node1.Example.Net", "node1"})
         EXPECT_EQ(1, tsaf_utils::is_loop_back_hname(name)) << name;
     for (const char* name : {"", "node", "node1.example", "node2", "node1.other.net", "10.1.0.1"})
         EXPECT_EQ(0, tsaf_utils::is_loop_back_hname(name)) << name;
@@ -25,8 +25,10 @@ TEST(LoopBackName, NamesAndAddressesLeadingToThisHostsInterfaces) {
     test_backend tb;
     tb.hostname = "node1.example.net";
     tb.interface_addresses = {"127.0.0.1", "10.1.0.1", "fd00::1"};
-    tb.hosts = {{"node1sds.example.net", "10.1.0.1"}, {"node2sds.example.net", "10.1.0.2"},
-                {"pinned", "127.0.1.1"}, {"v6name", "fd00::1"}};
+    tb.hosts = {{"node1sds.example.net", "10.1.0.1"},
+                {"node2sds.example.net", "10.1.0.2"},
+                {"pinned", "127.0.1.1"},
+                {"v6name", "fd00::1"}};
     EXPECT_EQ(1, tsaf_utils::is_loop_back_hname("node1sds.example.net"));
     EXPECT_EQ(1, tsaf_utils::is_loop_back_hname("10.1.0.1"));
     EXPECT_EQ(1, tsaf_utils::is_loop_back_hname("fd00::1"));
@@ -87,4 +89,4 @@ TEST(RemoteFiles, ListingAndRemovalOverSshWithTheRemoteShellQuotedToo) {
     EXPECT_TRUE(tb.commands.empty());
 }
 
-} // namespace
+}  // namespace

@@ -232,4 +232,4 @@ TEST(ShellQuote, OrdinaryValuesStayAsTheyAreOthersAreQuoted) {
     EXPECT_EQ(std::string("'a\0b'", 5), tidewall::shell_quote(std::string("a\0b", 3)));
 }
 
-} // namespace
+}  // namespace

@@ -33,7 +33,7 @@ TEST(LastError, AFailingCallLeavesItsReasonForTheCaller) {
     struct row {
         const char* name;
         std::optional<locks::operation> held;  // another run of the same kind holds the node
-        std::function<int()> call;              // non-zero: failed
+        std::function<int()> call;  // non-zero: failed
         std::string reason;
     };
     const std::vector<row> rows = {
@@ -49,8 +49,8 @@ TEST(LastError, AFailingCallLeavesItsReasonForTheCaller) {
              return tw_resource_mgr().unconfigure_meta_data_storage(type, vg, pvs);
          },
          busy("metadata configure")},
-        {"provisioning", locks::operation::provisioning,
-         [] { return tw_storage::provisioning_lock().held() ? 0 : 1; }, busy("provisioning")},
+        {"provisioning", locks::operation::provisioning, [] { return tw_storage::provisioning_lock().held() ? 0 : 1; },
+         busy("provisioning")},
         {"drive locate", std::nullopt, [] { return tw_platform().drive_locate("/tw/disk1"); },
          "drive operations are not supported on this system"},
         {"drive number", std::nullopt, [] { return tw_platform().drive_locate("HPE", "", 60); },
@@ -122,4 +122,4 @@ TEST(LastError, AStatusTurnsIntoItsCodeAtTheBoundary) {
     EXPECT_EQ(-1, tidewall::status::failure(0, "a failure is never 0").code());
 }
 
-} // namespace
+}  // namespace

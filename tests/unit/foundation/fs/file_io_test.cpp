@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <functional>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace tidewall;
@@ -100,8 +100,10 @@ TEST_F(FileIo, LinksAreFollowedOnlyWhereOnlyRootCanHaveMadeThem) {
     };
     const row rows[] = {
         {"root's link in root's directory", dir + "/etc/fstab", "real", false, true, ""},
-        {"link in another account's directory", dir + "/textfile/tw.prom", dir + "/secret", false, false, dir + "/secret"},
-        {"another account's link in root's directory", dir + "/etc/other", dir + "/secret", true, false, dir + "/secret"},
+        {"link in another account's directory", dir + "/textfile/tw.prom", dir + "/secret", false, false,
+         dir + "/secret"},
+        {"another account's link in root's directory", dir + "/etc/other", dir + "/secret", true, false,
+         dir + "/secret"},
         {"root's link through another account's directory", dir + "/etc/via", dir + "/textfile/inner", false, false,
          dir + "/textfile/inner"},
         {"dangling link in another account's directory", dir + "/textfile/dangling", dir + "/etc/created", false, false,
@@ -155,18 +157,16 @@ TEST_F(FileIo, ARewriteRemovesTheTemporariesOfMakersThatAreGone) {
     ASSERT_GT(live, 0);
     const std::string d = std::to_string(gone), l = std::to_string(live);
     const std::string f = dir + "/fstab";
-    auto put = [&](const std::string& name) {
-        ASSERT_EQ(0, file_io::write_no_follow(dir + "/" + name, "leftover"));
-    };
+    auto put = [&](const std::string& name) { ASSERT_EQ(0, file_io::write_no_follow(dir + "/" + name, "leftover")); };
     put("fstab");
-    put("fstab.twtmp." + d + ".Ab3dE9");           // removed
-    put("fstab.twtmp." + l + ".Zz0000");           // its maker still runs
-    put("fstab.twtmp." + d + ".Ab3dE");            // not the pattern
-    put("fstab.twtmp." + d + ".Ab3dE9.bak");       // not the pattern
-    put("other.twtmp." + d + ".Ab3dE9");           // another file's
+    put("fstab.twtmp." + d + ".Ab3dE9");  // removed
+    put("fstab.twtmp." + l + ".Zz0000");  // its maker still runs
+    put("fstab.twtmp." + d + ".Ab3dE");  // not the pattern
+    put("fstab.twtmp." + d + ".Ab3dE9.bak");  // not the pattern
+    put("other.twtmp." + d + ".Ab3dE9");  // another file's
     std::filesystem::create_directory(dir + "/fstab.twtmp." + d + ".dirXYZ");
-    ASSERT_EQ(0, ::symlink((dir + "/other.twtmp." + d + ".Ab3dE9").c_str(),
-                           (dir + "/fstab.twtmp." + d + ".link00").c_str()));
+    ASSERT_EQ(
+        0, ::symlink((dir + "/other.twtmp." + d + ".Ab3dE9").c_str(), (dir + "/fstab.twtmp." + d + ".link00").c_str()));
     ASSERT_EQ(0, file_io::write_atomic(f, "new\n"));
     ::kill(live, SIGKILL);
     ::waitpid(live, nullptr, 0);
@@ -208,4 +208,4 @@ TEST_F(FileIo, ExclusiveLockRefusesFilesOthersControlAndWaitsBounded) {
     EXPECT_LT(waited, std::chrono::seconds(3));
 }
 
-} // namespace
+}  // namespace

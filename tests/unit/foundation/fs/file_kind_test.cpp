@@ -26,9 +26,9 @@ TEST(FileKind, LinksAreFollowedOnlyWhenAsked) {
         const char* name;
         bool dir_followed, dir_not_followed, file_followed, file_not_followed;
     } cases[] = {
-        {"d", true, true, false, false},           {"f", false, false, true, true},
-        {"to_d", true, false, false, false},       {"to_f", false, false, true, false},
-        {"dangling", false, false, false, false},  {"fifo", false, false, false, false},
+        {"d", true, true, false, false},          {"f", false, false, true, true},
+        {"to_d", true, false, false, false},      {"to_f", false, false, true, false},
+        {"dangling", false, false, false, false}, {"fifo", false, false, false, false},
         {"missing", false, false, false, false},
     };
     for (const auto& c : cases) {
@@ -41,4 +41,4 @@ TEST(FileKind, LinksAreFollowedOnlyWhenAsked) {
     std::filesystem::remove_all(dir);
 }
 
-} // namespace
+}  // namespace

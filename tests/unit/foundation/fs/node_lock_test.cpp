@@ -139,4 +139,4 @@ TEST_F(NodeLock, LockNamesAreOneComponentPerObject) {
     EXPECT_TRUE(lock.held()) << lock.why();
 }
 
-} // namespace
+}  // namespace

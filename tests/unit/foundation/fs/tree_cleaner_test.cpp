@@ -62,4 +62,4 @@ TEST(FsCleaner, ADirectoryGoesWithWhatIsLeftInItAndFailuresAreLogged) {
     EXPECT_TRUE(tb.logged(-1, "tw_fs_cleaner::~tw_fs_cleaner", "Failed to delete the file [/m/no_such_file]"));
 }
 
-} // namespace
+}  // namespace

@@ -89,4 +89,4 @@ TEST_F(TreeMove, OnOneFileSystemItIsARename) {
     EXPECT_EQ(before, st.st_ino);  // the same file, not a copy
 }
 
-} // namespace
+}  // namespace

@@ -32,4 +32,4 @@ TEST(WriteInPlace, OverwritesTheSameFileAndCreatesNone) {
     EXPECT_EQ("keep\n", tb.read_file("/etc/precious"));
 }
 
-} // namespace
+}  // namespace

@@ -90,11 +90,12 @@ TEST(CommandRunner, OutputPastTheCapKillsTheCommandAndFails) {
             EXPECT_EQ(r.err, res.err.size()) << r.cmd;
         } else {
             EXPECT_NE(std::string::npos, res.err.find("output passed the 1048576 byte cap")) << r.cmd;
-            EXPECT_TRUE(tb.logged(-1, "tidewall::host::run_shell_command",
-                                  std::string("Command [") + r.cmd + "] killed: its output passed the 1048576 byte cap"))
+            EXPECT_TRUE(
+                tb.logged(-1, "tidewall::host::run_shell_command",
+                          std::string("Command [") + r.cmd + "] killed: its output passed the 1048576 byte cap"))
                 << r.cmd;
         }
     }
 }
 
-} // namespace
+}  // namespace

@@ -50,17 +50,29 @@ TEST(HostBackend, AScriptedFileFaultReachesTheCaller) {
         std::function<int()> call;
     };
     const std::vector<row> rows = {
-        {"read", "/etc/fstab", [&] { std::string s; return file_io::read_all(file, s); }},
+        {"read", "/etc/fstab",
+         [&] {
+             std::string s;
+             return file_io::read_all(file, s);
+         }},
         {"write", "/etc/fstab", [&] { return file_io::write_atomic(file, "lost\n"); }},
         {"write", "/etc/fstab", [&] { return file_io::write_no_follow(file, "lost\n"); }},
         {"write", "/etc/fstab", [&] { return file_io::write_in_place(file, "lost\n"); }},
         {"append", "/etc/fstab", [&] { return file_io::append(file, "lost\n"); }},
-        {"list", "/var/lib/tidewall/old", [&] { std::vector<std::string> n; return file_io::list_dir(dir, n); }},
+        {"list", "/var/lib/tidewall/old",
+         [&] {
+             std::vector<std::string> n;
+             return file_io::list_dir(dir, n);
+         }},
         {"mkdir", "/var/lib/tidewall/new", [&] { return file_io::make_dir(tb.map_path("/var/lib/tidewall/new")); }},
         {"rename", "/etc/fstab", [&] { return file_io::rename_path(file, file + ".moved"); }},
         {"unlink", "/etc/fstab", [&] { return file_io::remove_file(file); }},
         {"rmdir", "/var/lib/tidewall/old", [&] { return file_io::remove_dir(dir); }},
-        {"stat", "/etc/fstab", [&] { struct stat st {}; return file_io::status_of(file, st); }},
+        {"stat", "/etc/fstab",
+         [&] {
+             struct stat st {};
+             return file_io::status_of(file, st);
+         }},
     };
     int err = EIO;
     for (const auto& r : rows) {
@@ -78,5 +90,5 @@ TEST(HostBackend, AScriptedFileFaultReachesTheCaller) {
     EXPECT_FALSE(tb.exists("/run/x.lock"));
 }
 
-} // namespace
-} // namespace tidewall
+}  // namespace
+}  // namespace tidewall

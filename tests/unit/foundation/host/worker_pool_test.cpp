@@ -21,4 +21,4 @@ TEST(WorkerPool, AJobThatThrowsStopsNoOtherAndItsFaultReachesTheCaller) {
     EXPECT_EQ((std::vector<int>{1, 1, 0, 1, 1, 1}), done);
 }
 
-} // namespace
+}  // namespace

@@ -1,7 +1,7 @@
 #include <tidewall/tw_debug.h>
 
-#include "foundation/log/log_file.h"
 #include "foundation/fs/node_lock.h"
+#include "foundation/log/log_file.h"
 #include "test_backend.h"
 
 #include <gtest/gtest.h>
@@ -133,4 +133,4 @@ TEST(LogFile, AHeldLockNeitherBlocksNorLosesTheLine) {
     EXPECT_FALSE(tb.exists("/TSTidewall.log.1"));
 }
 
-} // namespace
+}  // namespace

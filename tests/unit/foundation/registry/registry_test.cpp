@@ -1,8 +1,8 @@
 #include "foundation/registry/registry_store.h"
 
+#include "foundation/compat/ts_platform_info.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/fs/node_lock.h"
-#include "foundation/compat/ts_platform_info.h"
 
 #include "test_backend.h"
 
@@ -129,9 +129,16 @@ TEST(RegistryInstance, OnlyOnePlainNameIsAnInstance) {
         const char* name;
         bool valid;
     } rows[] = {
-        {"Instance001", true}, {"Inst.a-b_c9", true}, {"", false},        {".hidden", false},
-        {"..", false},         {"a/b", false},        {"../../../../tmp/evil", false},
-        {"a b", false},        {"x\n", false},        {"caf\xc3\xa9", false},
+        {"Instance001", true},
+        {"Inst.a-b_c9", true},
+        {"", false},
+        {".hidden", false},
+        {"..", false},
+        {"a/b", false},
+        {"../../../../tmp/evil", false},
+        {"a b", false},
+        {"x\n", false},
+        {"caf\xc3\xa9", false},
     };
     for (const auto& r : rows) EXPECT_EQ(r.valid, registry::valid_instance(r.name)) << r.name;
 }
@@ -165,11 +172,11 @@ TEST_F(RegistryStore, AWriteThatCannotHaveItsSectionLockFailsAndSaysSo) {
     EXPECT_FALSE(st.set("Dockwright", "sA", "2"));
     EXPECT_EQ("sA 1\n", read("Dockwright"));
     EXPECT_TRUE(host.logged(-1, "tidewall::registry::store::set",
-                            "Not writing [Dockwright] [sA]: the lock of [" + st.file_of("Dockwright") + "] is held by pid " +
-                                std::to_string(::getpid())));
+                            "Not writing [Dockwright] [sA]: the lock of [" + st.file_of("Dockwright") +
+                                "] is held by pid " + std::to_string(::getpid())));
     EXPECT_TRUE(st.set("EventManager", "sB", "2"));
     EXPECT_EQ("sB 2\n", read("EventManager"));
     EXPECT_FALSE(std::filesystem::exists(root + "/Inst/Dockwright/registry.conf.lock"));
 }
 
-} // namespace
+}  // namespace

@@ -29,4 +29,4 @@ TEST(SplitCommas, EachRuleKeepsItsCallersMeaningOfEmptyItems) {
     }
 }
 
-} // namespace
+}  // namespace

@@ -34,4 +34,4 @@ TEST(SplitLines, LineEndsAsCommandsAndFilesGiveThem) {
     }
 }
 
-} // namespace
+}  // namespace

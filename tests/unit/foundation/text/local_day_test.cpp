@@ -39,12 +39,11 @@ TEST_F(InBerlin, MidnightsAreCalendarDaysAcrossTheChangeToSummerTime) {
         int days;
         std::time_t want;
     } cases[] = {
-        {noon_29, 0, midnight_29},      {noon_29, 1, midnight_30},        {noon_29, -1, midnight_28},
-        {midnight_29, 0, midnight_29},  {midnight_29, 1, midnight_30},    {midnight_28, 1, midnight_29},
+        {noon_29, 0, midnight_29},       {noon_29, 1, midnight_30},         {noon_29, -1, midnight_28},
+        {midnight_29, 0, midnight_29},   {midnight_29, 1, midnight_30},     {midnight_28, 1, midnight_29},
         {morning_31, 1, midnight_apr_1}, {midnight_30 - 1, 0, midnight_29},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.want, tidewall::text::local_midnight(c.t, c.days)) << c.t << " " << c.days;
+    for (const auto& c : cases) EXPECT_EQ(c.want, tidewall::text::local_midnight(c.t, c.days)) << c.t << " " << c.days;
 }
 
-} // namespace
+}  // namespace

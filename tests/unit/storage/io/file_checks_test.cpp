@@ -67,7 +67,8 @@ TEST_F(IoVerificationTest, ValidationNamesEveryBadWordWithItsIndex) {
                   std::to_string(~words[7]) + "]",
               diffs[0]);
     EXPECT_EQ(0u, diffs[1].find("@ index [262150] "));
-    EXPECT_TRUE(tb.logged(0, "tw_storage::validate_random_file", "Data validation from file [/tw/disk1/io.txt] failed"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::validate_random_file", "Data validation from file [/tw/disk1/io.txt] failed"));
 }
 
 TEST_F(IoVerificationTest, AnotherKeyFailsAndTheDifferencesLoggedAreBounded) {
@@ -194,4 +195,4 @@ TEST_F(IoVerificationTest, ATestFileIsNeverWrittenThroughALink) {
     EXPECT_EQ(0, st.validate_random_file(16, "/tw/disk1/io_test.txt", key));
 }
 
-} // namespace
+}  // namespace

@@ -15,7 +15,8 @@ std::string scratch_of(const std::vector<tidewall::testing::log_entry>& logs) {
     const std::string head = "Validated file [", tail = "/test_dir/test_file.txt]";
     for (const auto& l : logs) {
         const size_t end = l.text.find(tail);
-        if (l.text.rfind(head, 0) == 0 && end != std::string::npos) return l.text.substr(head.size(), end - head.size());
+        if (l.text.rfind(head, 0) == 0 && end != std::string::npos)
+            return l.text.substr(head.size(), end - head.size());
     }
     return "";
 }
@@ -30,16 +31,16 @@ TEST_F(IoVerificationTest, FileSystemCheckPassesAndLeavesNothingBehind) {
     EXPECT_TRUE(tb.logged(0, "tw_storage::check_file_system",
                           "Validated file [" + scratch + "/test_dir/test_file.txt] PRNG [0xabc]"));
     EXPECT_TRUE(tb.logged(0, "tw_storage::validate_random_file",
-                          "File [" + scratch + "/test_dir/test_file.txt] entries [4096] PRNG key [2748] will be "
-                          "checked for validity of data"));
+                          "File [" + scratch +
+                              "/test_dir/test_file.txt] entries [4096] PRNG key [2748] will be "
+                              "checked for validity of data"));
     // The file first, then the inner directory, then the outer one.
     std::vector<std::string> removals;
     for (const auto& l : tb.logs)
         if (l.text.rfind("Will remove path", 0) == 0) removals.push_back(l.text);
-    EXPECT_EQ((std::vector<std::string>{
-                  "Will remove path [" + scratch + "/test_dir/test_file.txt] type [file]",
-                  "Will remove path [" + scratch + "/test_dir] type [dir]",
-                  "Will remove path [" + scratch + "] type [dir]"}),
+    EXPECT_EQ((std::vector<std::string>{"Will remove path [" + scratch + "/test_dir/test_file.txt] type [file]",
+                                        "Will remove path [" + scratch + "/test_dir] type [dir]",
+                                        "Will remove path [" + scratch + "] type [dir]"}),
               removals);
     // The next run takes another name.
     tb.logs.clear();
@@ -73,11 +74,11 @@ TEST_F(IoVerificationTest, FileSystemCheckNeverTouchesATestDirItDidNotMake) {
 // gone, is removed. A live process's directory is its own business.
 TEST_F(IoVerificationTest, LeftoversOfInterruptedChecksDoNotFailLaterOnes) {
     const std::string half(1000, 'x');
-    tb.write_file("/tw/disk1/test_dir/test_dir/test_file.txt", half);    // an older version's fixed name
+    tb.write_file("/tw/disk1/test_dir/test_dir/test_file.txt", half);  // an older version's fixed name
     tb.write_file("/tw/disk1/test_dir.4242.3/test_dir/test_file.txt", half);
-    tb.make_dir("/tw/disk1/test_dir.4343.1/test_dir");                     // cut before the file
+    tb.make_dir("/tw/disk1/test_dir.4343.1/test_dir");  // cut before the file
     tb.write_file("/tw/disk1/test_dir.777.2/test_dir/test_file.txt", half);
-    tb.make_dir("/proc/777");                                              // that one still runs
+    tb.make_dir("/proc/777");  // that one still runs
     tb.write_file("/tw/disk1/data.bin", "user data");
     EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
     EXPECT_EQ(0, st.check_file_system("/tw/disk1", false));
@@ -94,7 +95,8 @@ TEST_F(IoVerificationTest, LeftoversOfInterruptedChecksDoNotFailLaterOnes) {
 std::string one_volume_info(const std::string& name, const std::vector<std::string>& bricks) {
     std::string xml = "<cliOutput><opRet>0</opRet><opErrno>0</opErrno><opErrstr/><volInfo><volumes><volume><name>" +
                       name + "</name><typeStr>Distribute</typeStr><bricks>";
-    for (const auto& b : bricks) xml += "<brick uuid=\"u\">" + b + "<name>" + b + "</name><isArbiter>0</isArbiter></brick>";
+    for (const auto& b : bricks)
+        xml += "<brick uuid=\"u\">" + b + "<name>" + b + "</name><isArbiter>0</isArbiter></brick>";
     return xml + "</bricks></volume><count>1</count></volumes></volInfo></cliOutput>";
 }
 
@@ -102,8 +104,9 @@ TEST_F(IoVerificationTest, VolumeTestWritesBesideEachLocalBrickAndRecordsEach) {
     tb.hostname = "node1.example.net";
     tb.make_dir("/tw/disk1/tw_brick");
     tb.make_dir("/tw/disk2");  // its brick directory is gone: the file cannot be made
-    tb.on("gluster --mode=script volume info vol1 --xml", 0,
-          one_volume_info("vol1", {"node1:/tw/disk1/tw_brick", "node2:/tw/disk1/tw_brick", "node1:/tw/disk2/tw_brick"}));
+    tb.on(
+        "gluster --mode=script volume info vol1 --xml", 0,
+        one_volume_info("vol1", {"node1:/tw/disk1/tw_brick", "node2:/tw/disk1/tw_brick", "node1:/tw/disk2/tw_brick"}));
     tb.random_values = {0x77};
     std::list<io_test_info> results = {io_test_info{}};
     EXPECT_EQ(0, st.perform_io_test("vol1", 5000, results));
@@ -118,7 +121,8 @@ TEST_F(IoVerificationTest, VolumeTestWritesBesideEachLocalBrickAndRecordsEach) {
     EXPECT_EQ(20000u, std::filesystem::file_size(tb.root + "/tw/disk1/io_test.txt"));  // left in place
     EXPECT_TRUE(tb.logged(0, "tw_storage::perform_io_test",
                           "Generated data file [/tw/disk1/tw_brick/../io_test.txt] with PRNG [0x77]"));
-    EXPECT_TRUE(tb.logged(0, "tw_storage::perform_io_test", "Validated file [/tw/disk1/tw_brick/../io_test.txt] PRNG [0x77]"));
+    EXPECT_TRUE(
+        tb.logged(0, "tw_storage::perform_io_test", "Validated file [/tw/disk1/tw_brick/../io_test.txt] PRNG [0x77]"));
 
     const io_test_info& bad = results.back();
     EXPECT_EQ("/tw/disk2/tw_brick", bad.path);
@@ -132,4 +136,4 @@ TEST_F(IoVerificationTest, VolumeTestWritesBesideEachLocalBrickAndRecordsEach) {
     EXPECT_TRUE(results.empty());
 }
 
-} // namespace
+}  // namespace

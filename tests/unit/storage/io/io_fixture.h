@@ -17,8 +17,8 @@ class IoVerificationTest : public ::testing::Test {
 protected:
     void SetUp() override { tb.make_dir("/tw/disk1"); }
     int count_logs(const std::string& prefix) const {
-        return static_cast<int>(std::count_if(tb.logs.begin(), tb.logs.end(),
-                                              [&](const auto& l) { return l.text.rfind(prefix, 0) == 0; }));
+        return static_cast<int>(
+            std::count_if(tb.logs.begin(), tb.logs.end(), [&](const auto& l) { return l.text.rfind(prefix, 0) == 0; }));
     }
     std::vector<unsigned> stream(unsigned key, unsigned count) {
         std::vector<unsigned> words(count);
