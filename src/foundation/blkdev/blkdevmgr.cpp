@@ -2,6 +2,7 @@
 #include "foundation/log/log_level.h"
 
 #include "foundation/blkdev/blkdev_probe.h"
+#include "foundation/blkdev/disk_view.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
@@ -29,28 +30,9 @@ namespace {
 // parallel tests never see each other's devices.
 const char* const kTestDisksKey = "sTidewallTestDisks";
 
-// A sysfs attribute, trimmed; false when it cannot be read.
-bool read_attr(const std::string& mapped, std::string& value) {
-    std::string text;
-    if (tidewall::file_io::read_all(mapped, text) != 0) return false;
-    value = tsaf_utils::trim(text);
-    return true;
-}
-
-bool read_number(const std::string& mapped, unsigned long long& value) {
-    std::string text;
-    if (!read_attr(mapped, text) || text.empty()) return false;
-    for (char c : text)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-    errno = 0;
-    value = std::strtoull(text.c_str(), nullptr, 10);
-    return errno != ERANGE;
-}
-
-bool exists(const std::string& mapped) {
-    struct stat st {};
-    return ::stat(mapped.c_str(), &st) == 0;
-}
+using tidewall::blkdev::exists;
+using tidewall::blkdev::read_attr;
+using tidewall::blkdev::read_number;
 
 // Names in a directory, without "." and ".."; 0 or an errno value.
 int list_dir(const std::string& mapped, std::vector<std::string>& names) {

@@ -14,8 +14,6 @@
 
 namespace tidewall::blkdev {
 
-namespace {
-
 bool read_attr(const std::string& mapped, std::string& value) {
     std::string text;
     if (file_io::read_all(mapped, text) != 0) return false;
@@ -35,8 +33,10 @@ bool read_number(const std::string& mapped, unsigned long long& value) {
 
 bool exists(const std::string& mapped) {
     struct stat st {};
-    return ::stat(mapped.c_str(), &st) == 0;
+    return file_io::status_of(mapped, st, true) == 0;
 }
+
+namespace {
 
 sysfs_device read_device(const std::string& name, const std::string& sysdir) {
     sysfs_device d;

@@ -10,6 +10,13 @@
 
 namespace tidewall::blkdev {
 
+// Small sysfs reads on mapped paths: an attribute trimmed (false when it
+// cannot be read), a decimal attribute (false when unreadable, not a number or
+// out of range), and whether a name exists, links followed.
+bool read_attr(const std::string& mapped, std::string& value);
+bool read_number(const std::string& mapped, unsigned long long& value);
+bool exists(const std::string& mapped);
+
 // A disk or partition directory of sysfs.
 struct sysfs_device {
     std::string name;  // kernel name: "sdb", "sdb1", "nvme0n1p2"
