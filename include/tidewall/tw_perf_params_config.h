@@ -41,6 +41,10 @@ public:
     // "version 7 applied but not recorded: ...; the node stays at version 6",
     // "another tuning is running (pid 123)".
     int configure(std::string& failure);
+    // The same; first_applied and last_applied name the versions this call
+    // applied and recorded (both 0 when it applied none: the node was up to
+    // date, or another run applied them while this one waited for the lock).
+    int configure(std::string& failure, unsigned long long& first_applied, unsigned long long& last_applied);
 
     // Read and write nPerfParamsVersion; a missing or unreadable key is 1 and
     // leaves version as it was.

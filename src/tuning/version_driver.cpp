@@ -36,6 +36,13 @@ int tw_perf_params_config::configure() {
 }
 
 int tw_perf_params_config::configure(std::string& failure) {
+    unsigned long long first = 0, last = 0;
+    return configure(failure, first, last);
+}
+
+int tw_perf_params_config::configure(std::string& failure, unsigned long long& first_applied,
+                                     unsigned long long& last_applied) {
+    first_applied = last_applied = 0;
     tidewall::call_scope scope;  // the reason of a failure is this call's
     const char* tag = "tw_perf_params_config::configure";
     failure.clear();
@@ -78,6 +85,8 @@ int tw_perf_params_config::configure(std::string& failure) {
             return 1;
         }
         version = applied;
+        if (first_applied == 0) first_applied = applied;
+        last_applied = applied;
     }
     return 0;
 }

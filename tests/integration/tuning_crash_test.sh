@@ -93,6 +93,9 @@ for i in $(seq 10); do
   wait "$a" || fail "race $i: a run failed: $(cat "$work/a")"
   wait "$b" || fail "race $i: a run failed: $(cat "$work/b")"
   [ "$(end_state)" = "$expected" ] || fail "race $i: end state differs"
+  # Exactly one run says it applied the versions; the other applied nothing.
+  [ "$(cat "$work/a" "$work/b" | grep -c '^Applied tuning versions 1 to 7\.$')" = 1 ] ||
+    fail "race $i: both runs claim the versions: $(cat "$work/a" "$work/b")"
   # Each version ran once: version 7's multipath reload is the last command.
   [ "$(grep -c '^multipath' "$work/calls")" = 1 ] || fail "race $i: version 7 ran $(grep -c '^multipath' "$work/calls") times"
 done

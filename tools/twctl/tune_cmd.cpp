@@ -74,9 +74,9 @@ int status(bool json) {
 
 int apply() {
     tw_perf_params_config tuning;
-    state before = read_state(tuning);
     std::string failure;
-    int rc = tuning.configure(failure);
+    unsigned long long first = 0, last = 0;
+    int rc = tuning.configure(failure, first, last);
     state after = read_state(tuning);
     if (rc != 0) {
         // The library's words when it has them: a version applied but not
@@ -91,10 +91,12 @@ int apply() {
                          twctl::log_file().c_str());
         return 1;
     }
-    if (after.version == before.version)
+    // What this run applied, not the difference of two reads: a run that
+    // waited while another applied everything did nothing itself.
+    if (last == 0)
         std::printf("Nothing to do: tuning version %llu is recorded.\n", after.version);
     else
-        std::printf("Applied tuning versions %llu to %llu.\n", before.version + 1, after.version);
+        std::printf("Applied tuning versions %llu to %llu.\n", first, last);
     return 0;
 }
 

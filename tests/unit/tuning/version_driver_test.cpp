@@ -46,6 +46,24 @@ TEST(VersionDriver, FreshNodeRunsEveryVersionInOrderAndRecordsSeven) {
     EXPECT_EQ("reg key [nPerfParamsVersion] = [7]", written.back());
 }
 
+// The versions a call reports are the ones it applied and recorded itself.
+TEST(VersionDriver, ReportsTheVersionsThisCallApplied) {
+    struct row {
+        const char* recorded;  // nullptr: no record
+        unsigned long long first, last;
+    } rows[] = {{nullptr, 1, 7}, {"4", 5, 7}, {"7", 0, 0}, {"9", 0, 0}};
+    for (const auto& r : rows) {
+        test_backend tb;
+        quiet_node(tb);
+        if (r.recorded) tb.set_key("nPerfParamsVersion", r.recorded);
+        std::string failure;
+        unsigned long long first = 99, last = 99;
+        EXPECT_EQ(0, tw_perf_params_config().configure(failure, first, last));
+        EXPECT_EQ(r.first, first) << (r.recorded ? r.recorded : "none");
+        EXPECT_EQ(r.last, last) << (r.recorded ? r.recorded : "none");
+    }
+}
+
 TEST(VersionDriver, PartWayRunsOnlyTheLaterVersions) {
     test_backend tb;
     quiet_node(tb);
