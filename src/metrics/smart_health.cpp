@@ -4,6 +4,7 @@
 
 #include "metrics/collector.h"
 
+#include "foundation/blkdev/disk_view.h"
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/host/host_backend.h"
 #include "foundation/host/system_paths.h"
@@ -17,22 +18,12 @@ namespace tidewall::metrics {
 
 namespace {
 
-std::vector<std::string> physical_disks() {
-    std::list<std::string> names;
-    std::vector<std::string> disks;
-    tsaf_utils::read_directory(tidewall::host::system_paths::sys_block, names);
-    names.sort();
-    for (const auto& n : names)
-        if (n != "." && n != ".." && tsaf_utils::is_dir("/sys/block/" + n + "/device")) disks.push_back("/dev/" + n);
-    return disks;
-}
-
 using platform::smart_reading;
 
 }  // namespace
 
 bool collect_smart(family_set& out) {
-    const std::vector<std::string> disks = physical_disks();
+    const std::vector<std::string> disks = blkdev::physical_disks();
     std::vector<smart_reading> readings(disks.size());
     std::vector<char> done(disks.size(), 0);
     host::run_bounded(disks.size(), kSmartReaders, [&](size_t i) {

@@ -4,6 +4,7 @@
 #include "foundation/compat/tsaf_utils.h"
 #include "foundation/fs/file_io.h"
 #include "foundation/host/host_backend.h"
+#include "foundation/host/system_paths.h"
 
 #include <algorithm>
 #include <cctype>
@@ -132,7 +133,7 @@ bool is_partition_name(const std::string& disk_dev, const std::string& candidate
 
 std::vector<std::string> physical_disks() {
     std::vector<std::string> names, disks;
-    file_io::list_dir(host::path("/sys/block"), names);
+    file_io::list_dir(host::path(host::system_paths::sys_block), names);
     for (const auto& n : names)
         if (exists(host::path("/sys/block/" + n + "/device"))) disks.push_back("/dev/" + n);
     return disks;
