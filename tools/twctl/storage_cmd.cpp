@@ -134,7 +134,10 @@ int storage_info(bool json) {
     std::printf("Server model:      %s\n", model.empty() ? "(unknown: dmidecode gave none)" : model.c_str());
     std::printf("Image version:     %s\n",
                 have_image ? image.c_str() : "(none: sArrowfieldImageidentifier unset or unreadable)");
-    std::printf("Gluster admin:     %s\n", storage.gluster_admin_available() ? "available" : "unavailable (see log)");
+    if (storage.gluster_admin_available())
+        std::printf("Gluster admin:     available\n");
+    else
+        std::printf("Gluster admin:     unavailable (see %s)\n", twctl::log_file().c_str());
     std::printf("Data path prefix:  %s\n\n", storage.get_datapath_prefix().c_str());
     std::printf("%-16s %-44s %-44s %s\n", "KIND", "PATH", "OPTIONS", "FILE SYSTEM");
     for (const auto& r : rows) {
