@@ -3,6 +3,7 @@
 
 #include <tidewall/tw_platform.h>
 
+#include "local_zone.h"
 #include "test_backend.h"
 
 #include <cstdlib>
@@ -66,28 +67,7 @@ inline std::string replaced(std::string text, const std::string& from, const std
     return text.replace(at, from.size(), to);
 }
 
-// Runs a test in the time zone tz, restoring the previous one afterwards.
-class local_zone {
-public:
-    explicit local_zone(const char* tz) {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        ::setenv("TZ", tz, 1);
-        ::tzset();
-    }
-    ~local_zone() {
-        if (had_)
-            ::setenv("TZ", old_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool had_ = false;
-    std::string old_;
-};
+using tidewall::testing::local_zone;
 
 // Seconds since the epoch of a local date and time.
 inline std::time_t local_epoch(int year, int month, int day, int hour, int minute, int second) {

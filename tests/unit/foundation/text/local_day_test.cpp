@@ -1,5 +1,7 @@
 #include "foundation/text/local_day.h"
 
+#include "local_zone.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,25 +10,8 @@
 namespace {
 
 class InBerlin : public ::testing::Test {
-protected:
-    void SetUp() override {
-        const char* old = std::getenv("TZ");
-        had_ = old != nullptr;
-        if (had_) old_ = old;
-        ::setenv("TZ", "Europe/Berlin", 1);
-        ::tzset();
-    }
-    void TearDown() override {
-        if (had_)
-            ::setenv("TZ", old_.c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-
 private:
-    bool had_ = false;
-    std::string old_;
+    tidewall::testing::local_zone zone_{"Europe/Berlin"};
 };
 
 TEST_F(InBerlin, MidnightsAreCalendarDaysAcrossTheChangeToSummerTime) {
